@@ -1,0 +1,6 @@
+#!/usr/bin/env bash
+# Configures and builds aqled, its tools and its tests into build/.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo > build.log 2>&1 || { cat build.log; exit 1; }
+cmake --build build -j"$(nproc)"

@@ -1,0 +1,83 @@
+#include "text/datetime.h"
+
+#include <QThread>
+
+#include <array>
+
+namespace aqled {
+
+QDateTime SystemClock::Now() const { return QDateTime::currentDateTime(); }
+
+void SystemClock::Sleep(int ms) {
+  if (ms > 0) QThread::msleep(static_cast<unsigned long>(ms));
+}
+
+namespace {
+
+char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+std::string Padded(int value, size_t width) {
+  std::string s = std::to_string(value);
+  if (s.size() < width) s.insert(0, width - s.size(), '0');
+  return s;
+}
+
+// 星期一 … 星期日 in GBK, Monday first (Qt's dayOfWeek: 1 = Monday).
+const std::array<const char*, 7> kWeekdays = {
+    "\xD0\xC7\xC6\xDA\xD2\xBB", "\xD0\xC7\xC6\xDA\xB6\xFE", "\xD0\xC7\xC6\xDA\xC8\xFD",
+    "\xD0\xC7\xC6\xDA\xCB\xC4", "\xD0\xC7\xC6\xDA\xCE\xE5", "\xD0\xC7\xC6\xDA\xC1\xF9",
+    "\xD0\xC7\xC6\xDA\xC8\xD5"};
+
+}  // namespace
+
+std::string FormatDateTime(std::string_view pattern, const QDateTime& when) {
+  const QDate d = when.date();
+  const QTime t = when.time();
+  std::string out;
+  bool afterHour = false;
+  for (size_t i = 0; i < pattern.size();) {
+    const char c = Lower(pattern[i]);
+    size_t run = 1;
+    while (i + run < pattern.size() && Lower(pattern[i + run]) == c) ++run;
+    switch (c) {
+      case 'y':
+        out += run >= 3 ? Padded(d.year(), 4) : run == 2 ? Padded(d.year() % 100, 2) : std::to_string(d.year() % 100);
+        break;
+      case 'm':
+        if (afterHour) {
+          out += run >= 2 ? Padded(t.minute(), 2) : std::to_string(t.minute());
+        } else {
+          out += run >= 2 ? Padded(d.month(), 2) : std::to_string(d.month());
+        }
+        break;
+      case 'd':
+        if (run >= 4) {
+          out += kWeekdays[static_cast<size_t>(d.dayOfWeek() - 1)];
+        } else {
+          out += run >= 2 ? Padded(d.day(), 2) : std::to_string(d.day());
+        }
+        break;
+      case 'h':
+        out += run >= 2 ? Padded(t.hour(), 2) : std::to_string(t.hour());
+        break;
+      case 'n':
+        out += run >= 2 ? Padded(t.minute(), 2) : std::to_string(t.minute());
+        break;
+      case 's':
+        out += run >= 2 ? Padded(t.second(), 2) : std::to_string(t.second());
+        break;
+      case 'z':
+        out += run >= 3 ? Padded(t.msec(), 3) : std::to_string(t.msec());
+        break;
+      default:
+        out.append(pattern.substr(i, run));
+        break;
+    }
+    if (c == 'h') afterHour = true;
+    else if (c != ':' && c != 'm' && c != ' ') afterHour = false;
+    i += run;
+  }
+  return out;
+}
+
+}  // namespace aqled

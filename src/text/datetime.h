@@ -1,0 +1,34 @@
+#pragma once
+// The clock seam and the date/time patterns of the system.
+
+#include <QDateTime>
+
+#include <string>
+#include <string_view>
+
+namespace aqled {
+
+// Local time and the one blocking wait of the system. Tests replace it to move time.
+class Clock {
+ public:
+  virtual ~Clock() = default;
+  virtual QDateTime Now() const = 0;
+  // Holds the calling (window) thread for `ms` milliseconds without dispatching events.
+  virtual void Sleep(int ms) = 0;
+};
+
+class SystemClock : public Clock {
+ public:
+  QDateTime Now() const override;
+  void Sleep(int ms) override;
+};
+
+// Formats a local date/time with the system's patterns; letters are matched without regard
+// to case: a run of three or more "y" gives the four-digit year, "yy" two digits; "mm" the
+// month (minutes when it follows "hh"), "dd" the day, "dddd" the Chinese weekday name
+// (星期一 … 星期日); "hh" hours 00-23, "nn" minutes, "ss" seconds, "zzz" milliseconds;
+// ":" is the time separator ":"; every other character stands for itself. Single letters
+// give the number without padding. The result is GBK.
+std::string FormatDateTime(std::string_view pattern, const QDateTime& when);
+
+}  // namespace aqled

@@ -1,0 +1,99 @@
+#include "text/strings.h"
+
+#include <charconv>
+
+namespace aqled {
+
+std::string Trim(std::string_view text) {
+  size_t b = 0, e = text.size();
+  while (b < e && static_cast<unsigned char>(text[b]) <= 32) ++b;
+  while (e > b && static_cast<unsigned char>(text[e - 1]) <= 32) --e;
+  return std::string(text.substr(b, e - b));
+}
+
+std::string UpperAscii(std::string_view text) {
+  std::string s(text);
+  for (char& c : s)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return s;
+}
+
+std::string LowerAscii(std::string_view text) {
+  std::string s(text);
+  for (char& c : s)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return s;
+}
+
+std::string ReplaceFirst(std::string_view text, std::string_view what, std::string_view with) {
+  std::string s(text);
+  if (what.empty()) return s;
+  const size_t p = s.find(what);
+  if (p != std::string::npos) s.replace(p, what.size(), with);
+  return s;
+}
+
+std::string Format(std::string_view pattern, std::initializer_list<FormatArg> args) {
+  std::string out;
+  out.reserve(pattern.size() + 32);
+  auto next = args.begin();
+  for (size_t i = 0; i < pattern.size(); ++i) {
+    const char c = pattern[i];
+    if (c != '%' || i + 1 >= pattern.size()) {
+      out.push_back(c);
+      continue;
+    }
+    const std::string_view rest = pattern.substr(i + 1);
+    if (rest[0] == '%') {
+      out.push_back('%');
+      ++i;
+    } else if (rest[0] == 's' && next != args.end() && std::holds_alternative<std::string_view>(*next)) {
+      out.append(std::get<std::string_view>(*next++));
+      ++i;
+    } else if (rest[0] == 'd' && next != args.end() && std::holds_alternative<long long>(*next)) {
+      out.append(std::to_string(std::get<long long>(*next++)));
+      ++i;
+    } else if (rest.substr(0, 3) == ".3d" && next != args.end() && std::holds_alternative<long long>(*next)) {
+      const long long v = std::get<long long>(*next++);
+      std::string digits = std::to_string(v < 0 ? -v : v);
+      if (digits.size() < 3) digits.insert(0, 3 - digits.size(), '0');
+      if (v < 0) out.push_back('-');
+      out.append(digits);
+      i += 3;
+    } else {
+      out.push_back(c);
+    }
+  }
+  return out;
+}
+
+namespace {
+size_t AfterLastSeparator(std::string_view path) {
+  const size_t p = path.find_last_of("\\/:");
+  return p == std::string_view::npos ? 0 : p + 1;
+}
+}  // namespace
+
+std::string FileNameOf(std::string_view path) { return std::string(path.substr(AfterLastSeparator(path))); }
+
+std::string ExtensionOf(std::string_view path) {
+  const std::string_view name = path.substr(AfterLastSeparator(path));
+  const size_t dot = name.rfind('.');
+  return dot == std::string_view::npos ? std::string() : LowerAscii(name.substr(dot));
+}
+
+std::vector<std::string> SplitLines(std::string_view text) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r' || text[i] == '\n') {
+      lines.emplace_back(text.substr(start, i - start));
+      if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+      start = i + 1;
+    }
+  }
+  if (start < text.size()) lines.emplace_back(text.substr(start));
+  return lines;
+}
+
+}  // namespace aqled

@@ -1,0 +1,43 @@
+#pragma once
+// Byte-string helpers over GBK text. Positions are bytes; only ASCII letters change case.
+
+#include <initializer_list>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+namespace aqled {
+
+// Removes every byte with a value from 0 to 32 from both ends, and only from the ends.
+std::string Trim(std::string_view text);
+
+// ASCII letters a-z / A-Z only; GBK bytes and everything else stay as they are.
+std::string UpperAscii(std::string_view text);
+std::string LowerAscii(std::string_view text);
+
+// Replaces the first occurrence of `what` (compared with case); the text is unchanged when
+// `what` does not occur.
+std::string ReplaceFirst(std::string_view text, std::string_view what, std::string_view with);
+
+// One argument of Format: a text or an integer.
+using FormatArg = std::variant<std::string_view, long long>;
+
+// The system's Format: "%s" takes a text, "%d" an integer in decimal, "%.3d" an integer with
+// at least three digits (zero-padded), "%%" is a percent sign. Arguments are used in order;
+// a directive without an argument, or of the wrong kind, is left as it stands.
+std::string Format(std::string_view pattern, std::initializer_list<FormatArg> args);
+
+// The file name of a path: the text after the last "\", "/" or ":"; the whole path when it
+// has none.
+std::string FileNameOf(std::string_view path);
+
+// The extension of a path, lower-cased (ASCII): from the last "." that stands after the last
+// "\", "/" or ":", the dot included; empty when there is none.
+std::string ExtensionOf(std::string_view path);
+
+// Splits a text into lines at CR LF, a lone CR or a lone LF. A line break at the very end
+// adds no empty line; an empty text has no lines.
+std::vector<std::string> SplitLines(std::string_view text);
+
+}  // namespace aqled

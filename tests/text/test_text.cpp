@@ -1,0 +1,87 @@
+#include "test_support.h"
+#include "text/datetime.h"
+#include "text/gbk.h"
+#include "text/strings.h"
+
+#include <QString>
+#include <gtest/gtest.h>
+
+using namespace aqled;
+using aqled::testing::G;
+
+TEST(Gbk, ChineseTextRoundTripsThroughUtf8) {
+  const std::string gbk = "\xCA\xB5\xCA\xB1\xCA\xFD\xBE\xDD";  // 实时数据
+  EXPECT_EQ(GbkToUtf8(gbk), "实时数据");
+  EXPECT_EQ(Utf8ToGbk("实时数据"), gbk);
+  EXPECT_EQ(ToQString(gbk), QString::fromUtf8("实时数据"));
+  EXPECT_EQ(FromQString(QString::fromUtf8("日均值 ok")), "\xC8\xD5\xBE\xF9\xD6\xB5 ok");
+}
+
+TEST(Gbk, CharactersGbkLacksBecomeQuestionMarks) {
+  EXPECT_EQ(Utf8ToGbk("a\xC3\xA9" "b"), "a\xA8\xA6" "b");  // é exists in GBK
+  EXPECT_EQ(Utf8ToGbk("x\xE0\xB8\x81y"), "x?y");            // Thai ก does not
+  EXPECT_EQ(FromQString(QString::fromUtf8("a\xF0\x9F\x98\x80z")), "a?z");
+}
+
+TEST(Gbk, StrictDecodeEmptiesMalformedText) {
+  EXPECT_EQ(Utf8ToGbk("abc\xE5\xAE"), "");          // cut short
+  EXPECT_EQ(Utf8ToGbk("abc\xE5\x41\xAE"), "");      // continuation outside 80..BF
+  EXPECT_EQ(Utf8ToGbk(std::string("\x96\x00", 2)), "");  // a frame header byte pair
+  EXPECT_EQ(Utf8ToGbk(std::string("a\0b", 3)), std::string("a\0b", 3));
+  EXPECT_EQ(Utf8ToGbk(""), "");
+}
+
+TEST(Gbk, UndecodableGbkBytesBecomeQuestionMarks) {
+  EXPECT_EQ(GbkToUtf8("a\xFF" "b"), "a?b");
+}
+
+TEST(Strings, TrimRemovesControlBytesAndBlanksAtTheEndsOnly) {
+  EXPECT_EQ(Trim(std::string("\t\r\n \x01 a b \x1f\x20", 10)), "a b");
+  EXPECT_EQ(Trim("   "), "");
+  EXPECT_EQ(Trim(G("实 时")), G("实 时"));
+}
+
+TEST(Strings, CaseChangesOnlyAsciiLetters) {
+  EXPECT_EQ(UpperAscii(G("heartBeat实")), G("HEARTBEAT实"));
+  EXPECT_EQ(LowerAscii("PROMO.JPG"), "promo.jpg");
+}
+
+TEST(Strings, FormatDirectives) {
+  EXPECT_EQ(Format("%.3d.bmp", {12}), "012.bmp");
+  EXPECT_EQ(Format("%.3d", {1234}), "1234");
+  EXPECT_EQ(Format("a%sb%dc%%", {std::string_view("X"), -7}), "aXb-7c%");
+  EXPECT_EQ(Format("%s and %s", {std::string_view("one")}), "one and %s");
+}
+
+TEST(Strings, ReplaceFirstChangesOneOccurrence) {
+  EXPECT_EQ(ReplaceFirst("A,DOWNITEM,DOWNITEM", "DOWNITEM", "x"), "A,x,DOWNITEM");
+  EXPECT_EQ(ReplaceFirst("abc", "Z", "x"), "abc");
+}
+
+TEST(Strings, FileNameAndExtensionUseEverySeparator) {
+  EXPECT_EQ(FileNameOf("D:\\ads\\PROMO.JPG"), "PROMO.JPG");
+  EXPECT_EQ(FileNameOf("/home/a/x.jpg"), "x.jpg");
+  EXPECT_EQ(FileNameOf("C:x.bmp"), "x.bmp");
+  EXPECT_EQ(ExtensionOf("D:\\ads\\PROMO.JPG"), ".jpg");
+  EXPECT_EQ(ExtensionOf("D:\\a.dir\\noext"), "");
+  EXPECT_EQ(ExtensionOf("clip.MP4"), ".mp4");
+}
+
+TEST(Strings, SplitLinesAcceptsEveryLineEnd) {
+  using V = std::vector<std::string>;
+  EXPECT_EQ(SplitLines("a\r\nb\rc\nd"), (V{"a", "b", "c", "d"}));
+  EXPECT_EQ(SplitLines("a\r\n"), (V{"a"}));
+  EXPECT_EQ(SplitLines("a\n\nb"), (V{"a", "", "b"}));
+  EXPECT_EQ(SplitLines(""), V{});
+}
+
+TEST(DateTime, SystemPatterns) {
+  const QDateTime t(QDate(2024, 3, 5), QTime(8, 5, 9, 42));
+  EXPECT_EQ(FormatDateTime("hh:nn:ss:zzz ", t), "08:05:09:042 ");
+  EXPECT_EQ(FormatDateTime("YYYMMDD", t), "20240305");
+  EXPECT_EQ(FormatDateTime("yyyymmddhhnnss", t), "20240305080509");
+  EXPECT_EQ(FormatDateTime("yyyy-mm-dd", t), "2024-03-05");
+  EXPECT_EQ(FormatDateTime("hh", QDateTime(QDate(2024, 3, 5), QTime(23, 0))), "23");
+  EXPECT_EQ(GbkToUtf8(FormatDateTime("dddd", t)), "星期二");
+  EXPECT_EQ(GbkToUtf8(FormatDateTime("dddd", QDateTime(QDate(2024, 3, 10), QTime()))), "星期日");
+}
