@@ -1,0 +1,56 @@
+#pragma once
+// The picture list of one program: which pictures of PictureFolder are sent, in which order.
+// Each entry is an absolute path followed by ";", the last entry too; the empty text means no
+// pictures. Paths are GBK and use the platform's separator.
+
+#include "logging/operation_log.h"
+#include "stations/readings.h"
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace aqled {
+
+// The separator that ends AppFolder and PictureFolder on this platform.
+#ifdef _WIN32
+inline constexpr char kPathSeparator = '\\';
+#else
+inline constexpr char kPathSeparator = '/';
+#endif
+
+// AppFolder + "file" + separator. `appFolder` must end with the separator.
+std::string PictureFolderOf(const std::string& appFolder);
+
+// The three check boxes that choose the kinds of picture.
+struct PictureChoice {
+  bool stationPages = true;     // dt1check "显示清新空气"
+  bool textPage = false;        // ggcheck "是否显示"
+  bool advertisements = false;  // gg2check "是否显示广告"
+};
+
+struct PictureListInputs {
+  std::string appFolder;  // GBK, ending with kPathSeparator
+  PictureChoice choice;
+  StationReadings readings;                 // PM2.5 and ozone of stations 1..4 decide their pages
+  std::vector<std::string> advertisements;  // entries of the advertisement list, in order
+  // Draws g.bmp into PictureFolder; called only when the text page is chosen (an empty function
+  // draws nothing). May throw.
+  std::function<void()> renderTextPage;
+};
+
+// Builds the picture list into `pictureList` (emptied first): station pages 1..4 whose PM2.5
+// and ozone hold no "-", the text page, then the advertisements whose copy exists in
+// PictureFolder with extension .bmp/.jpg/.jpeg (any case). Logs one kind-3 line per entry;
+// nothing when no box is checked. An error of renderTextPage passes through, and the list then
+// holds the station entries appended so far.
+void AssemblePictureList(const PictureListInputs& in, std::string& pictureList, LogSink& log);
+
+// The same, returning the list.
+std::string AssemblePictureList(const PictureListInputs& in, LogSink& log);
+
+// Whether the path's extension, compared without case, is one the screen shows: ".bmp", ".jpg"
+// or ".jpeg". Separators are "\\", "/" and ":".
+bool IsDisplayablePicture(const std::string& path);
+
+}  // namespace aqled
