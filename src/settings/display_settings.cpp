@@ -1,0 +1,255 @@
+#include "settings/display_settings.h"
+
+#include "settings/file_io.h"
+#include "text/gbk.h"
+#include "text/strings.h"
+
+namespace aqled {
+namespace {
+
+// The GBK names of the sections and keys, converted once from the UTF-8 source.
+struct Names {
+  std::string fresh = Utf8ToGbk("清新空气设置");
+  std::string ambient = Utf8ToGbk("环境空气设置");
+  std::string other = Utf8ToGbk("其它设置");
+  std::string fonts = Utf8ToGbk("字体设置");
+  std::string share = Utf8ToGbk("字符串");
+  std::string col1 = Utf8ToGbk("列1宽");
+  std::string col2 = Utf8ToGbk("列2宽");
+  std::string bigTitle = Utf8ToGbk("大标题");
+  std::string smallTitle = Utf8ToGbk("小标题");
+  std::string station = Utf8ToGbk("站点");
+  std::array<std::string, 10> freshKeys;
+  std::array<std::string, 10> freshDefaults{
+      Utf8ToGbk("气体"),          Utf8ToGbk("左上区"),      Utf8ToGbk("左下区"),     Utf8ToGbk("右上区"),
+      Utf8ToGbk("右下区"),        Utf8ToGbk("标准"),        Utf8ToGbk("硫化氢(mg/m3)"), Utf8ToGbk("氨气(mg/m3)"),
+      Utf8ToGbk("OU(无量纲)"),    Utf8ToGbk("VOC(mg/m3)")};
+  std::array<std::string, 8> ambientKeys;
+  std::string ambientDefault = Utf8ToGbk("甲硫醇");
+  // The file share of the original installation's data PC; only stored.
+  std::string shareDefault = "\\\\127.0.0.1\\file";
+  std::string songti = Utf8ToGbk("宋体");
+
+  Names() {
+    freshKeys[0] = bigTitle;
+    for (int i = 1; i <= 5; ++i) freshKeys[i] = smallTitle + std::to_string(i);
+    for (int i = 1; i <= 4; ++i) freshKeys[5 + i] = station + std::to_string(i);
+    ambientKeys[0] = bigTitle;
+    for (int i = 1; i <= 7; ++i) ambientKeys[i] = smallTitle + std::to_string(i);
+  }
+};
+
+const Names& N() {
+  static const Names names;
+  return names;
+}
+
+// The eight slots of section "字体设置" with their key prefixes, in their order. bz2 puts the
+// digit after the key word (bzname2, ...).
+struct SlotKeys {
+  FontSlot DisplayFonts::*slot;
+  const char* prefix;
+  const char* suffix;
+};
+constexpr SlotKeys kSlots[] = {
+    {&DisplayFonts::zd, "zd", ""}, {&DisplayFonts::qxdj, "qxdj", ""}, {&DisplayFonts::bt, "bt", ""},
+    {&DisplayFonts::dt, "dt", ""}, {&DisplayFonts::dw, "dw", ""},     {&DisplayFonts::bz, "bz", ""},
+    {&DisplayFonts::bz2, "bz", "2"}, {&DisplayFonts::time, "time", ""},
+};
+
+std::string Key(const SlotKeys& k, const char* word) { return std::string(k.prefix) + word + k.suffix; }
+
+}  // namespace
+
+DisplaySettings DefaultDisplaySettings() { return LoadDisplaySettings(IniFile()); }
+
+DisplaySettings LoadDisplaySettings(const IniFile& ini) {
+  const Names& n = N();
+  DisplaySettings s;
+  for (size_t i = 0; i < s.captions.fresh.size(); ++i) {
+    s.captions.fresh[i] = ini.ReadString(n.fresh, n.freshKeys[i], n.freshDefaults[i]);
+  }
+  for (size_t i = 0; i < s.captions.ambient.size(); ++i) {
+    s.captions.ambient[i] = ini.ReadString(n.ambient, n.ambientKeys[i], n.ambientDefault);
+  }
+
+  const std::string& o = n.other;
+  DisplayControls& c = s.controls;
+  DisplayFonts& f = s.fonts;
+  s.captions.share = ini.ReadString(o, n.share, n.shareDefault);
+  c.zmcheck = ini.ReadBool(o, "zmcheck", true);
+  c.dt1check = ini.ReadBool(o, "dt1check", true);
+  c.ggcheck = ini.ReadBool(o, "ggcheck", false);
+  c.ggcheck2 = ini.ReadBool(o, "ggcheck2", false);
+  c.ggshowkind = ini.ReadInteger(o, "ggshowkind", 1);
+  f.clock.color = ini.ReadInteger(o, "color", 1);
+  f.clock.style = ini.ReadInteger(o, "style", 1);
+  f.clock.size = ini.ReadInteger(o, "size", 1);
+  f.clock.name = ini.ReadString(o, "name", n.songti);
+  c.pagetime = ini.ReadInteger(o, "pagetime", 10);
+  c.col1 = ini.ReadInteger(o, n.col1, 110);
+  c.col2 = ini.ReadInteger(o, n.col2, 80);
+  c.dtx = ini.ReadInteger(o, "dtx", 0);
+  c.dty = ini.ReadInteger(o, "dty", 0);
+  c.dtw = ini.ReadInteger(o, "dtw", 0);
+  c.dth = ini.ReadInteger(o, "dth", 0);
+  c.zmx = ini.ReadInteger(o, "zmx", 0);
+  c.zmy = ini.ReadInteger(o, "zmy", 0);
+  c.zmw = ini.ReadInteger(o, "zmw", 0);
+  c.zmh = ini.ReadInteger(o, "zmh", 0);
+  c.tx = ini.ReadInteger(o, "tx", 0);
+  c.ty = ini.ReadInteger(o, "ty", 0);
+  c.tw = ini.ReadInteger(o, "tw", 0);
+  c.th = ini.ReadInteger(o, "th", 0);
+  c.year_ = ini.ReadBool(o, "year_", false);
+  c.week_ = ini.ReadBool(o, "week_", false);
+  c.time_ = ini.ReadBool(o, "time_", false);
+  c.bmsel = ini.ReadInteger(o, "bmsel", 0);
+  c.hjj = ini.ReadInteger(o, "hjj", 3);
+  c.dtk = ini.ReadInteger(o, "dtk", 0);
+
+  for (const SlotKeys& k : kSlots) {
+    FontSlot& slot = f.*k.slot;
+    slot.name = ini.ReadString(n.fonts, Key(k, "name"), n.songti);
+    slot.size = ini.ReadInteger(n.fonts, Key(k, "size"), 16);
+    slot.color = ini.ReadInteger(n.fonts, Key(k, "color"), 255);
+    slot.style = ini.ReadInteger(n.fonts, Key(k, "style"), 0);
+  }
+  f.wgcolor = ini.ReadInteger(n.fonts, "wgcolor", 255);
+  return s;
+}
+
+void StoreDisplaySettings(const DisplayControls& c, const DisplayFonts& f, IniFile& ini) {
+  const Names& n = N();
+  const std::string& o = n.other;
+  ini.WriteBool(o, "zmcheck", c.zmcheck);
+  ini.WriteBool(o, "dt1check", c.dt1check);
+  ini.WriteBool(o, "ggcheck", c.ggcheck);
+  ini.WriteBool(o, "ggcheck2", c.ggcheck2);
+  ini.WriteInteger(o, "ggshowkind", c.ggshowkind);
+  ini.WriteInteger(o, "left", c.left);
+  ini.WriteInteger(o, "top", c.top);
+  ini.WriteInteger(o, "pagetime", c.pagetime);
+  ini.WriteInteger(o, "color", f.clock.color);
+  ini.WriteInteger(o, "style", f.clock.style);
+  ini.WriteInteger(o, "size", f.clock.size);
+  ini.WriteString(o, "name", f.clock.name);
+  ini.WriteInteger(o, n.col1, c.col1);
+  ini.WriteInteger(o, n.col2, c.col2);
+  ini.WriteInteger(o, "dtx", c.dtx);
+  ini.WriteInteger(o, "dty", c.dty);
+  ini.WriteInteger(o, "dtw", c.dtw);
+  ini.WriteInteger(o, "dth", c.dth);
+  ini.WriteInteger(o, "zmx", c.zmx);
+  ini.WriteInteger(o, "zmy", c.zmy);
+  ini.WriteInteger(o, "zmw", c.zmw);
+  ini.WriteInteger(o, "zmh", c.zmh);
+  ini.WriteInteger(o, "tx", c.tx);
+  ini.WriteInteger(o, "ty", c.ty);
+  ini.WriteInteger(o, "tw", c.tw);
+  ini.WriteInteger(o, "th", c.th);
+  ini.WriteBool(o, "year_", c.year_);
+  ini.WriteBool(o, "week_", c.week_);
+  ini.WriteBool(o, "time_", c.time_);
+  ini.WriteInteger(o, "dtk", c.dtk);
+  ini.WriteInteger(o, "bmsel", c.bmsel);
+  ini.WriteInteger(o, "hjj", c.hjj);
+
+  for (const SlotKeys& k : kSlots) {
+    const FontSlot& slot = f.*k.slot;
+    ini.WriteString(n.fonts, Key(k, "name"), slot.name);
+    ini.WriteInteger(n.fonts, Key(k, "size"), slot.size);
+    ini.WriteInteger(n.fonts, Key(k, "color"), slot.color);
+    ini.WriteInteger(n.fonts, Key(k, "style"), slot.style);
+  }
+  ini.WriteInteger(n.fonts, "wgcolor", f.wgcolor);
+}
+
+namespace {
+
+// "保存文件失败: " + the file (GBK), kind 1.
+void LogSaveFailure(LogSink& log, const std::filesystem::path& file) {
+  static const std::string prefix = Utf8ToGbk("保存文件失败: ");
+  log.AppendLog(kLogError, prefix + GbkFromPath(file));
+}
+
+}  // namespace
+
+bool SaveDisplaySettings(const std::filesystem::path& setupIni, const DisplayControls& controls,
+                         const DisplayFonts& fonts, LogSink& log) {
+  IniFile::LoadResult current = IniFile::Load(setupIni);
+  // A file that is there but cannot be read would lose its other sections if written anew.
+  if (current.exists && !current.readable) {
+    LogSaveFailure(log, setupIni);
+    return false;
+  }
+  StoreDisplaySettings(controls, fonts, current.ini);
+  if (!WriteFileWhole(setupIni, current.ini.Bytes())) {
+    LogSaveFailure(log, setupIni);
+    return false;
+  }
+  return true;
+}
+
+std::string MemoTextFromFile(std::string_view bytes) {
+  std::string out;
+  out.reserve(bytes.size() + bytes.size() / 16);
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    const char c = bytes[i];
+    if (c == '\r') {
+      if (i + 1 < bytes.size() && bytes[i + 1] == '\n') ++i;
+      out += "\r\n";
+    } else if (c == '\n') {
+      out += "\r\n";
+    } else {
+      out.push_back(c);
+    }
+  }
+  return out;
+}
+
+std::vector<std::string> ListItemsFromFile(std::string_view bytes) { return SplitLines(bytes); }
+
+std::string FileFromListItems(const std::vector<std::string>& items) {
+  std::string out;
+  for (const std::string& item : items) out += item + "\r\n";
+  return out;
+}
+
+bool LoadDisplayTexts(const std::filesystem::path& appFolder, DisplayTexts& texts) {
+  std::error_code ec;
+  const std::filesystem::path fly = appFolder / "fly.txt";
+  if (std::filesystem::exists(fly, ec)) {
+    auto bytes = ReadFileWhole(fly);
+    if (!bytes) return false;
+    texts.fly = MemoTextFromFile(*bytes);
+  }
+  const std::filesystem::path gg = appFolder / "gg.txt";
+  if (std::filesystem::exists(gg, ec)) {
+    auto bytes = ReadFileWhole(gg);
+    if (!bytes) return false;
+    texts.gg = ListItemsFromFile(*bytes);
+  }
+  const std::filesystem::path txt = appFolder / "txt.txt";
+  if (std::filesystem::exists(txt, ec)) {
+    auto bytes = ReadFileWhole(txt);
+    if (!bytes) return false;
+    texts.txt = MemoTextFromFile(*bytes);
+  }
+  return true;
+}
+
+bool SaveDisplayTexts(const std::filesystem::path& appFolder, const DisplayTexts& texts, LogSink& log) {
+  const std::pair<const char*, std::string> files[] = {
+      {"gg.txt", FileFromListItems(texts.gg)}, {"fly.txt", texts.fly}, {"txt.txt", texts.txt}};
+  for (const auto& [name, bytes] : files) {
+    const std::filesystem::path file = appFolder / name;
+    if (!WriteFileWhole(file, bytes)) {
+      LogSaveFailure(log, file);
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace aqled

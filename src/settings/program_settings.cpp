@@ -1,0 +1,48 @@
+#include "settings/program_settings.h"
+
+namespace aqled {
+namespace {
+
+std::string TextOrDefault(const IniFile& ini, const char* section, const char* key, const std::string& fallback) {
+  std::string v = ini.ReadString(section, key, fallback);
+  return v.empty() ? fallback : v;
+}
+
+}  // namespace
+
+ProgramDefaults MakeProgramDefaults(const std::string& appFolder, const std::string& localIpv4) {
+  ProgramDefaults d;
+#ifdef _WIN32
+  (void)appFolder;
+  d.FileBaseDir = "D:\\temp\\";
+#else
+  d.FileBaseDir = appFolder + "share" + kPathSeparator;
+#endif
+  d.HttpBaseDir = "http://" + (localIpv4.empty() ? std::string("127.0.0.1") : localIpv4) + ":8116/";
+  return d;
+}
+
+ProgramSettings ReadProgramSettings(const IniFile& ini, const ProgramDefaults& defaults) {
+  ProgramSettings s;
+  s.HttpBaseDir = TextOrDefault(ini, "Path", "HttpBaseDir", defaults.HttpBaseDir);
+  s.FileBaseDir = TextOrDefault(ini, "Path", "FileBaseDir", defaults.FileBaseDir);
+  s.Debug = ini.ReadInteger("Set", "Debug", 0);
+  s.SendTimes = ini.ReadInteger("Set", "SendTimes", 1);
+  s.stuntType = ini.ReadInteger("Set", "stuntType", 0);
+  s.stuntSpeed = ini.ReadInteger("Set", "stuntSpeed", 16);
+  s.stayTime = ini.ReadInteger("Set", "stayTime", 10);
+  s.sendkind = ini.ReadInteger("Set", "sendkind", 1);
+  s.StationSite = TextOrDefault(ini, "Path", "StationSite", kDefaultStationSite);
+  s.ShareServer = ini.ReadInteger("Set", "ShareServer", 1);
+
+  // Every file name is appended directly to these two, so without their final separator the
+  // files would land beside the folder instead of in it.
+  if (!s.FileBaseDir.empty() && s.FileBaseDir.back() != '\\' && s.FileBaseDir.back() != '/') {
+    s.FileBaseDir += kPathSeparator;
+  }
+  if (!s.HttpBaseDir.empty() && s.HttpBaseDir.back() != '/') s.HttpBaseDir += '/';
+  while (s.StationSite.size() > 1 && s.StationSite.back() == '/') s.StationSite.pop_back();
+  return s;
+}
+
+}  // namespace aqled

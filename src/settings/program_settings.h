@@ -1,0 +1,50 @@
+#pragma once
+// config.ini: the service side of the system, read once at start-up and never written.
+
+#include "settings/ini_file.h"
+
+#include <string>
+
+namespace aqled {
+
+// The separator that ends a folder name on this platform ("\" on Windows, "/" elsewhere).
+#ifdef _WIN32
+inline constexpr char kPathSeparator = '\\';
+#else
+inline constexpr char kPathSeparator = '/';
+#endif
+
+// The data site that serves the four station pages when config.ini names none.
+inline constexpr const char* kDefaultStationSite = "https://www.zjqx.gov.cn";
+
+// Values of config.ini. Texts are GBK.
+struct ProgramSettings {
+  std::string HttpBaseDir;  // address prefix of ShareFolder, ends in "/"
+  std::string FileBaseDir;  // ShareFolder, ends in "\" or "/"
+  int Debug = 0;            // read, nothing depends on it
+  int SendTimes = 1;        // read, nothing depends on it
+  int stuntType = 0;        // effect code of every picture of a dynamic-area send
+  int stuntSpeed = 16;      // effect speed of every picture of a dynamic-area send
+  int stayTime = 10;        // display time of every picture of a dynamic-area send
+  int sendkind = 1;         // 1: program route; any other value: dynamic-area route
+  std::string StationSite;  // "https://host[:port]" of the data site, no final "/"
+  int ShareServer = 1;      // 1: the application publishes ShareFolder itself; 0: an outside server does
+  bool operator==(const ProgramSettings&) const = default;
+};
+
+// The defaults that depend on the machine.
+struct ProgramDefaults {
+  std::string FileBaseDir;  // "D:\temp\" on Windows, AppFolder + "share/" elsewhere
+  std::string HttpBaseDir;  // "http://" + this PC's first IPv4 address + ":8116/"
+};
+
+// The machine defaults for an application folder (GBK, ending in its separator) and the first
+// non-loopback IPv4 address of this PC ("127.0.0.1" when it has none).
+ProgramDefaults MakeProgramDefaults(const std::string& appFolder, const std::string& localIpv4);
+
+// Reads the keys of sections Path and Set in their order. A missing key, a malformed integer
+// and an empty text take the default. A missing final separator is added to FileBaseDir (the
+// platform's) and HttpBaseDir ("/"); a final "/" is removed from StationSite.
+ProgramSettings ReadProgramSettings(const IniFile& ini, const ProgramDefaults& defaults);
+
+}  // namespace aqled

@@ -1,0 +1,89 @@
+#include "settings/program_settings.h"
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+using namespace aqled;
+
+namespace {
+
+const ProgramDefaults kDefaults = MakeProgramDefaults("/opt/aqled/", "10.1.2.3");
+
+TEST(ProgramSettings, MachineDefaultsNameTheShareFolderAndThisPc) {
+#ifdef _WIN32
+  EXPECT_EQ(kDefaults.FileBaseDir, "D:\\temp\\");
+#else
+  EXPECT_EQ(kDefaults.FileBaseDir, "/opt/aqled/share/");
+#endif
+  EXPECT_EQ(kDefaults.HttpBaseDir, "http://10.1.2.3:8116/");
+  EXPECT_EQ(MakeProgramDefaults("/x/", "").HttpBaseDir, "http://127.0.0.1:8116/");
+}
+
+TEST(ProgramSettings, AnEmptyFileGivesEveryDefault) {
+  const ProgramSettings s = ReadProgramSettings(IniFile(""), kDefaults);
+  EXPECT_EQ(s.FileBaseDir, kDefaults.FileBaseDir);
+  EXPECT_EQ(s.HttpBaseDir, "http://10.1.2.3:8116/");
+  EXPECT_EQ(s.Debug, 0);
+  EXPECT_EQ(s.SendTimes, 1);
+  EXPECT_EQ(s.stuntType, 0);
+  EXPECT_EQ(s.stuntSpeed, 16);
+  EXPECT_EQ(s.stayTime, 10);
+  EXPECT_EQ(s.sendkind, 1);
+  EXPECT_EQ(s.StationSite, "https://www.zjqx.gov.cn");
+  EXPECT_EQ(s.ShareServer, 1);
+}
+
+TEST(ProgramSettings, ReadsEveryKeyInAnyCaseAndHexOrFallsBack) {
+  const IniFile ini(
+      "[PATH]\r\nHTTPBASEDIR = http://192.168.0.9:8080/led/ \r\nfilebasedir=/srv/led/\r\n"
+      "stationsite=https://127.0.0.1:8443\r\n"
+      "[Set]\r\nDEBUG=1\r\nSendTimes=3\r\nstuntType=$0A\r\nstuntSpeed=0x20\r\nstayTime=fast\r\n"
+      "sendkind=2\r\nShareServer=0\r\n");
+  const ProgramSettings s = ReadProgramSettings(ini, kDefaults);
+  EXPECT_EQ(s.HttpBaseDir, "http://192.168.0.9:8080/led/");
+  EXPECT_EQ(s.FileBaseDir, "/srv/led/");
+  EXPECT_EQ(s.StationSite, "https://127.0.0.1:8443");
+  EXPECT_EQ(s.Debug, 1);
+  EXPECT_EQ(s.SendTimes, 3);
+  EXPECT_EQ(s.stuntType, 10);
+  EXPECT_EQ(s.stuntSpeed, 32);
+  EXPECT_EQ(s.stayTime, 10);
+  EXPECT_EQ(s.sendkind, 2);
+  EXPECT_EQ(s.ShareServer, 0);
+}
+
+struct SeparatorCase {
+  const char* fileBaseDir;
+  const char* httpBaseDir;
+  const char* expectedFile;
+  const char* expectedHttp;
+};
+
+class FinalSeparators : public ::testing::TestWithParam<SeparatorCase> {};
+
+TEST_P(FinalSeparators, AreAddedWhenMissing) {
+  const SeparatorCase& c = GetParam();
+  const IniFile ini(std::string("[Path]\r\nFileBaseDir=") + c.fileBaseDir + "\r\nHttpBaseDir=" + c.httpBaseDir + "\r\n");
+  const ProgramSettings s = ReadProgramSettings(ini, kDefaults);
+  EXPECT_EQ(s.FileBaseDir, c.expectedFile);
+  EXPECT_EQ(s.HttpBaseDir, c.expectedHttp);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Paths, FinalSeparators,
+    ::testing::Values(SeparatorCase{"/srv/share/", "http://h:8116/", "/srv/share/", "http://h:8116/"},
+                      SeparatorCase{"D:\\temp\\", "http://h/x/", "D:\\temp\\", "http://h/x/"},
+#ifdef _WIN32
+                      SeparatorCase{"D:\\temp", "http://h:8116", "D:\\temp\\", "http://h:8116/"},
+#else
+                      SeparatorCase{"/srv/share", "http://h:8116", "/srv/share/", "http://h:8116/"},
+#endif
+                      // An empty value would make the root folder the share folder: the default instead.
+                      SeparatorCase{"", "", "/opt/aqled/share/", "http://10.1.2.3:8116/"}));
+
+TEST(ProgramSettings, StationSiteLosesItsFinalSlash) {
+  const ProgramSettings s = ReadProgramSettings(IniFile("[Path]\nStationSite=https://127.0.0.1:9443//\n"), kDefaults);
+  EXPECT_EQ(s.StationSite, "https://127.0.0.1:9443");
+}
+
+}  // namespace
