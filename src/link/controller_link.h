@@ -1,0 +1,108 @@
+#pragma once
+// The controller server ServerSvr1 with its connections, the session table and the command
+// exchange, all on the Qt event loop of the window's thread. The window owns one
+// ControllerLink; delivery uses it without a window.
+
+#include "link/exchange.h"
+#include "link/frame_reader.h"
+#include "link/session.h"
+#include "logging/operation_log.h"
+#include "text/datetime.h"
+
+#include <QHostAddress>
+#include <QObject>
+
+#include <cstddef>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+
+class QTcpServer;
+class QTcpSocket;
+
+namespace aqled {
+
+// The receive path of one connection without its socket: appends `bytes` to the reader and
+// handles every whole frame in arrival order — its payload (UTF-8 turned into GBK with the
+// strict rule, trimmed) is logged as kind 3 "收到:" + text and handed to the exchange.
+// Foreign bytes (32 or more without the magic) are logged the same way and dropped; a frame
+// length outside 32..kMaxFrameLength gives a kind-1 "错误:" line and drops the buffered bytes.
+// Never throws.
+void ReceiveOnConnection(FrameReader& reader, std::string_view bytes,
+                         const std::shared_ptr<CardConnection>& connection, CommandExchange& exchange,
+                         LogSink& log);
+
+class ControllerLink : public QObject {
+  Q_OBJECT
+
+ public:
+  // The log and the clock are borrowed and must outlive the link.
+  ControllerLink(LogSink& log, Clock& clock, QObject* parent = nullptr);
+  // Closes the server and every connection; nothing is sent or logged.
+  ~ControllerLink() override;
+
+  // Opens the server on the port (0 picks a free one); false when it cannot listen. Logs
+  // nothing: start-up writes its own line.
+  bool Listen(quint16 port, const QHostAddress& address = QHostAddress::Any);
+  // The port listened on, 0 when not listening.
+  quint16 ServerPort() const;
+  QTcpServer& ServerSvr1() { return *server_; }
+
+  // Socket handlers. The link connects every accepted connection's readyRead, disconnected
+  // and errorOccurred to them itself; they are public so that a window can forward its own
+  // handlers of these names. A socket the link does not know is ignored.
+  void ServerSvr1ClientRead(QTcpSocket* socket);
+  // An orderly close: bytes still waiting are handled first, then the connection's slot (if
+  // it is that slot's connection) is marked disconnected. Handled once per connection.
+  void ServerSvr1ClientDisconnect(QTcpSocket* socket);
+  // An error: one that ends the connection (a reset) is handled exactly like an orderly close;
+  // any other is silenced.
+  void ServerSvr1ClientError(QTcpSocket* socket);
+
+  // Sends a GBK command to slot k and logs "发送:" (kind 2); nothing for slot 0 or a closed
+  // connection.
+  void SendToSlot(int k, std::string_view gbkText, int kind) { sessions_.SendToSlot(k, gbkText, kind); }
+
+  // The session table's slots (k from 1) and the exchange state, for reading.
+  const Client_record& Slot(int k) const { return sessions_.Slot(k); }
+  int slotCount() const { return sessions_.slotCount(); }
+  bool SlotConnected(int k) const { return sessions_.SlotConnected(k); }
+  const ExchangeState& Exchange() const { return exchange_.State(); }
+
+  // What delivery and start-up call (see CommandExchange and SessionTable).
+  void ArmCardReset() { exchange_.ArmCardReset(); }
+  void BeginDelivery() { exchange_.BeginDelivery(); }
+  void StoreProgramCommands(std::string downloadCommand, std::string playCommand) {
+    exchange_.StoreProgramCommands(std::move(downloadCommand), std::move(playCommand));
+  }
+  void StoreDynamicCommand(std::string dynamicCommand) { exchange_.StoreDynamicCommand(std::move(dynamicCommand)); }
+  void SetSlotPictureList(int k, std::string gbkList) { sessions_.SetPictureList(k, std::move(gbkList)); }
+
+  SessionTable& Sessions() { return sessions_; }
+  CommandExchange& Commands() { return exchange_; }
+
+  // Connections open now, and the bytes their readers hold waiting for the rest of a frame.
+  std::size_t OpenConnections() const;
+  std::size_t BufferedBytes() const;
+
+ signals:
+  // After the bytes of one read event have been handled; lets tests and tools wait.
+  void BytesHandled();
+  // After a connection has been handled as closed.
+  void ConnectionClosed();
+
+ private:
+  struct Peer;
+  void AcceptPending();
+  void Drain(const std::shared_ptr<Peer>& peer);
+  void Close(QTcpSocket* socket);
+
+  LogSink& log_;
+  SessionTable sessions_;
+  CommandExchange exchange_;
+  QTcpServer* server_;
+  std::map<QTcpSocket*, std::shared_ptr<Peer>> peers_;
+};
+
+}  // namespace aqled

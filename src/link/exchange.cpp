@@ -1,0 +1,125 @@
+#include "link/exchange.h"
+
+#include "text/gbk.h"
+#include "text/strings.h"
+
+#include <nlohmann/json.hpp>
+
+#include <sstream>
+
+namespace aqled {
+
+void CommandExchange::ArmCardReset() {
+  state_.pendingDiskQuery = true;
+  state_.pendingStopPlay = true;
+}
+
+void CommandExchange::BeginDelivery() {
+  state_.deliverySlot = 1;
+  state_.pendingDiskQuery = false;
+  state_.pendingStopPlay = false;
+  state_.downloadPending = false;
+}
+
+void CommandExchange::StoreProgramCommands(std::string downloadCommand, std::string playCommand) {
+  state_.downloadCommand = std::move(downloadCommand);
+  state_.playCommand = std::move(playCommand);
+  state_.downloadPending = true;
+}
+
+void CommandExchange::StoreDynamicCommand(std::string dynamicCommand) {
+  state_.dynamicCommand = std::move(dynamicCommand);
+}
+
+void CommandExchange::LogProgress(std::string_view pattern, std::string_view third) {
+  const Client_record& slot = sessions_.Slot(state_.deliverySlot);
+  log_.AppendLog(kLogSent, Format(pattern, {slot.barcode, slot.controllerName, third}));
+}
+
+void CommandExchange::HandleControllerPacket(std::string_view gbkText,
+                                             const std::shared_ptr<CardConnection>& connection) {
+  try {
+    // The JSON library reads UTF-8; the values read are turned back into GBK.
+    std::istringstream in(GbkToUtf8(gbkText));
+    nlohmann::json root;
+    // A stream read takes the first complete value and leaves whatever follows it.
+    in >> root;
+    const std::string name = UpperAscii(JsonText(root, "name"));
+    Dispatch(name, root, connection);
+  } catch (const PacketError& e) {
+    // 错误,处理数据包时出错: %s
+    log_.AppendLog(kLogError, Format("\xB4\xED\xCE\xF3,\xB4\xA6\xC0\xED\xCA\xFD\xBE\xDD\xB0\xFC\xCA\xB1\xB3\xF6"
+                                     "\xB4\xED: %s",
+                                     {e.what()}));
+  } catch (const std::exception& e) {
+    log_.AppendLog(kLogError, Format("\xB4\xED\xCE\xF3,\xB4\xA6\xC0\xED\xCA\xFD\xBE\xDD\xB0\xFC\xCA\xB1\xB3\xF6"
+                                     "\xB4\xED: %s",
+                                     {Utf8ToGbkLenient(e.what())}));
+  }
+}
+
+void CommandExchange::Dispatch(const std::string& name, const nlohmann::json& root,
+                               const std::shared_ptr<CardConnection>& connection) {
+  if (name == "LOGIN") {
+    sessions_.HandleLogin(JsonObject(root, "input"), connection);
+  } else if (name == "HEARTBEAT") {
+    // Each flag is used up by its heartbeat whether or not a card gets the command.
+    if (state_.pendingDiskQuery) {
+      state_.pendingDiskQuery = false;
+      Send(kDiskQueryCommand);
+    } else if (state_.pendingStopPlay) {
+      state_.pendingStopPlay = false;
+      Send(kStopPlayCommand);
+    }
+  } else if (name == "DOWNLOADFILEFROMURL") {
+    const nlohmann::json& output = JsonObject(root, "output");
+    state_.downloadId = output.contains("id") ? JsonText(output, "id") : std::string();
+    // 标签: %s, 名称: %s, 下载ID: %s, 正在发送...
+    LogProgress("\xB1\xEA\xC7\xA9: %s, \xC3\xFB\xB3\xC6: %s, \xCF\xC2\xD4\xD8ID: %s, "
+                "\xD5\xFD\xD4\xDA\xB7\xA2\xCB\xCD...",
+                state_.downloadId);
+    Send(Format(kProgressQueryPattern, {state_.downloadId}));
+  } else if (name == "QUERYDOWNLOADPROGRESS") {
+    const nlohmann::json& output = JsonObject(root, "output");
+    state_.downloadStatus = UpperAscii(output.contains("status") ? JsonText(output, "status") : std::string());
+    if (state_.downloadStatus == "COMPLETE") {
+      // 标签: %s, 名称: %s, 下载完毕, 正在发送播放指令...
+      LogProgress("\xB1\xEA\xC7\xA9: %s, \xC3\xFB\xB3\xC6: %s, \xCF\xC2\xD4\xD8\xCD\xEA\xB1\xCF, "
+                  "\xD5\xFD\xD4\xDA\xB7\xA2\xCB\xCD\xB2\xA5\xB7\xC5\xD6\xB8\xC1\xEE...");
+      Send(state_.playCommand);
+    } else if (state_.downloadStatus == "WAITING" || state_.downloadStatus == "DOWNLOADING") {
+      // 标签: %s, 名称: %s, 下载状态: %s, 正在发送...
+      LogProgress("\xB1\xEA\xC7\xA9: %s, \xC3\xFB\xB3\xC6: %s, \xCF\xC2\xD4\xD8\xD7\xB4\xCC\xAC: %s, "
+                  "\xD5\xFD\xD4\xDA\xB7\xA2\xCB\xCD...",
+                  state_.downloadStatus);
+      Send(Format(kProgressQueryPattern, {state_.downloadId}));
+    }
+    // Any other status ends the chain.
+  } else if (name == "STOPPLAY") {
+    // 标签: %s, 名称: %s, 提交删除节目...
+    LogProgress("\xB1\xEA\xC7\xA9: %s, \xC3\xFB\xB3\xC6: %s, \xCC\xE1\xBD\xBB\xC9\xBE\xB3\xFD\xBD\xDA\xC4\xBF...");
+    Send(kClearAllProgramCommand);
+  } else if (name == "CLEARALLPROGRAM") {
+    // 标签: %s, 名称: %s, 提交清除素材...
+    LogProgress("\xB1\xEA\xC7\xA9: %s, \xC3\xFB\xB3\xC6: %s, \xCC\xE1\xBD\xBB\xC7\xE5\xB3\xFD\xCB\xD8\xB2\xC4...");
+    Send(kClearUselessMaterialCommand);
+  } else if (name == "CLEARUSELESSMATERIAL") {
+    Send(kDiskQueryCommand);
+  } else if (name == "PLAY") {
+    // 标签: %s, 名称: %s, 发送成功.
+    LogProgress("\xB1\xEA\xC7\xA9: %s, \xC3\xFB\xB3\xC6: %s, \xB7\xA2\xCB\xCD\xB3\xC9\xB9\xA6.");
+  } else if (name == "QUERYDISK") {
+    // The disk query that follows a program delivery's clean-up is where its download
+    // command goes out, once, and only when the answer comes from the delivery slot's card.
+    const auto slotConnection = sessions_.Slot(state_.deliverySlot).connection.lock();
+    if (state_.downloadPending && slotConnection && slotConnection == connection) {
+      state_.downloadPending = false;
+      // 标签: %s, 名称: %s, 正在发送下载指令...
+      LogProgress("\xB1\xEA\xC7\xA9: %s, \xC3\xFB\xB3\xC6: %s, "
+                  "\xD5\xFD\xD4\xDA\xB7\xA2\xCB\xCD\xCF\xC2\xD4\xD8\xD6\xB8\xC1\xEE...");
+      Send(state_.downloadCommand);
+    }
+  }
+}
+
+}  // namespace aqled

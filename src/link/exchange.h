@@ -1,0 +1,81 @@
+#pragma once
+// The command exchange: every frame that arrives with the magic is parsed as JSON and
+// dispatched by its "name"; each answer of the card makes the exchange send the next command
+// to the delivery slot.
+
+#include "link/frame.h"
+#include "link/session.h"
+#include "logging/operation_log.h"
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace aqled {
+
+// Commands the exchange sends, byte for byte as the card expects them.
+inline constexpr std::string_view kDiskQueryCommand = R"({"name":"queryDisk","input":{"storagemedia":"emmc"}})";
+// The trailing blank belongs to the command (47 bytes).
+inline constexpr std::string_view kStopPlayCommand = R"({"name":"stopPlay","input":{"type":"program"}} )";
+inline constexpr std::string_view kClearAllProgramCommand =
+    R"({"name":"clearAllProgram","input":{"keepmaterial":"no"}})";
+// The exchange's form, with a blank after the colon (32 bytes); a delivery sends its own.
+inline constexpr std::string_view kClearUselessMaterialCommand = R"({"name": "clearuselessmaterial"})";
+// "%s" is the download id.
+inline constexpr std::string_view kProgressQueryPattern =
+    R"({"name":"querydownloadprogress","input":{"delay":"5","id":"%s"}})";
+
+// What the exchange remembers between packets. Texts are GBK.
+struct ExchangeState {
+  int deliverySlot = 0;  // 0 names no slot: the exchange's sends then go nowhere
+  bool pendingDiskQuery = false;
+  bool pendingStopPlay = false;
+  std::string downloadId;
+  std::string downloadStatus;  // upper case
+  std::string playCommand;
+  std::string downloadCommand;
+  // The stored downloadCommand has not gone out yet: the delivery slot's next "queryDisk"
+  // answer sends it.
+  bool downloadPending = false;
+  std::string dynamicCommand;
+};
+
+class CommandExchange {
+ public:
+  // The table and the log are borrowed and must outlive the exchange.
+  CommandExchange(SessionTable& sessions, LogSink& log) : sessions_(sessions), log_(log) {}
+
+  const ExchangeState& State() const { return state_; }
+
+  // Handles the GBK text of one frame that came on `connection`. Never throws: a failure
+  // (not JSON, no "name", a missing "input"/"output" or login field) is logged as kind 1
+  // "错误,处理数据包时出错: " + description and nothing is sent for the packet. Only the
+  // first JSON value of the text is looked at; whatever follows it is ignored.
+  void HandleControllerPacket(std::string_view gbkText, const std::shared_ptr<CardConnection>& connection);
+
+  // Start-up arms the one-time card reset: the next heartbeat sends the disk query, the one
+  // after it stop-play.
+  void ArmCardReset();
+  // A delivery starts: deliverySlot := 1; pending reset flags are cleared unsent so that the
+  // reset never deletes a delivered program; a download still pending is forgotten.
+  void BeginDelivery();
+  // A program delivery stores its commands; the download command goes out on the delivery
+  // slot's next "queryDisk" answer, once.
+  void StoreProgramCommands(std::string downloadCommand, std::string playCommand);
+  // A dynamic-area delivery keeps its command (the delivery sends it; its answer is ignored).
+  void StoreDynamicCommand(std::string dynamicCommand);
+
+ private:
+  void Dispatch(const std::string& name, const nlohmann::json& root,
+                const std::shared_ptr<CardConnection>& connection);
+  // Format of a kind-2 progress line whose first two arguments are the delivery slot's tag and
+  // name.
+  void LogProgress(std::string_view pattern, std::string_view third = {});
+  void Send(std::string_view gbkText) { sessions_.SendToSlot(state_.deliverySlot, gbkText, kFrameKindCommand); }
+
+  SessionTable& sessions_;
+  LogSink& log_;
+  ExchangeState state_;
+};
+
+}  // namespace aqled

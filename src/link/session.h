@@ -1,0 +1,110 @@
+#pragma once
+// The session table: which controller card sits on which connection, the card's login with
+// its Login answer, closing connections, and SendToSlot, the one way a command reaches a card.
+
+#include "logging/operation_log.h"
+#include "text/datetime.h"
+
+#include <nlohmann/json_fwd.hpp>
+
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace aqled {
+
+// A failure while handling one packet; what() is the GBK description for the error line.
+class PacketError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// One controller connection as the session table sees it. The server owns every connection;
+// slots hold them weakly, so a connection that has gone is never written to.
+class CardConnection {
+ public:
+  virtual ~CardConnection() = default;
+  // The operating system's handle, taken when the connection opened; greater than 0.
+  virtual std::int32_t Handle() const = 0;
+  // The peer's IPv4 address in dotted decimal.
+  virtual std::string PeerAddress() const = 0;
+  // False once the connection has closed or failed; nothing is written to it then.
+  virtual bool IsOpen() const = 0;
+  // Hands the bytes to the connection in one write; false when the connection refuses them.
+  virtual bool Write(std::string_view bytes) = 0;
+  // Closes the connection at once; the server then handles it as a closing connection.
+  virtual void Abort() = 0;
+};
+
+// The Login answer, sent with frameKind 1.
+inline constexpr std::string_view kLoginAnswer = R"({"name":"Login","output":{"action":"auth","delay":"30"}})";
+
+// One connected or once-connected controller card.
+struct Client_record {
+  std::int32_t socketHandle = 0;  // > 0 while the card counts as connected
+  std::int32_t width = 0;
+  std::int32_t height = 0;
+  std::weak_ptr<CardConnection> connection;  // where the card last logged in
+  std::string remoteAddress;                 // dotted decimal, taken at login
+  std::string barcode;                       // GBK; the log calls it 标签
+  std::string controllerName;                // GBK; the log calls it 名称
+  std::string pictureList;                   // the PictureList of the last delivery to the slot
+};
+
+// Reading values of a packet (`object` is a JSON object; keys are matched exactly):
+// a text value as GBK text, a number or boolean as its JSON text, null as empty. Throws
+// PacketError naming the key when it is missing.
+std::string JsonText(const nlohmann::json& object, std::string_view key);
+// An integer: a JSON number (a fraction goes to the nearest whole number) or a text holding a
+// whole decimal number; anything else, or a value outside 32 bits, is 0. Throws PacketError
+// naming the key when it is missing.
+std::int32_t JsonInt(const nlohmann::json& object, std::string_view key);
+// The object under `key`; throws PacketError when it is missing or not an object.
+const nlohmann::json& JsonObject(const nlohmann::json& object, std::string_view key);
+
+class SessionTable {
+ public:
+  static constexpr int kSlotCapacity = 1;
+
+  // The log and the clock are borrowed and must outlive the table.
+  SessionTable(LogSink& log, Clock& clock) : log_(log), clock_(clock) {}
+
+  // The number of assigned slots (0 or 1); also the slot that receives the Login answer.
+  int slotCount() const { return slotCount_; }
+  // Slot k for k in 1..kSlotCapacity; any other number gives an empty record.
+  const Client_record& Slot(int k) const;
+  // True when slot k exists and its socketHandle is greater than 0.
+  bool SlotConnected(int k) const;
+  // Replaces the pictureList of slot k; nothing happens for a number that names no slot.
+  void SetPictureList(int k, std::string gbkList);
+
+  // A login: matches the barcode (exact, with case) to a slot or assigns a new one, logs the
+  // slot line, waits 800 ms on the clock, logs the answer line and sends the Login answer.
+  // An unknown barcode while the table is full is refused with a kind-1 line and nothing is
+  // sent. Throws PacketError when a field is missing; what was recorded before stays.
+  void HandleLogin(const nlohmann::json& input, const std::shared_ptr<CardConnection>& connection);
+
+  // A connection has closed (in order or with an error): when it is a slot's connection, the
+  // slot is marked disconnected with the kind-1 "客户端:" line. Returns that slot, or 0.
+  int HandleClose(const CardConnection& connection);
+
+  // Sends the GBK text as a frame to slot k's connection and logs "发送:" + text (kind 2).
+  // Nothing is written or logged when k names no slot or the slot's connection has closed.
+  void SendToSlot(int k, std::string_view gbkText, int kind);
+
+  // Sends the GBK text as a frame on a connection; the same rules as SendToSlot.
+  void SendFrame(const std::shared_ptr<CardConnection>& connection, std::string_view gbkText, int kind);
+
+ private:
+  void FillFromLogin(Client_record& slot, const nlohmann::json& input,
+                     const std::shared_ptr<CardConnection>& connection);
+
+  LogSink& log_;
+  Clock& clock_;
+  Client_record slots_[kSlotCapacity];
+  int slotCount_ = 0;
+};
+
+}  // namespace aqled
