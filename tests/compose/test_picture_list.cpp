@@ -1,0 +1,190 @@
+#include "compose/picture_list.h"
+
+#include "test_support.h"
+#include "text/gbk.h"
+
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+
+namespace aqled {
+namespace {
+
+using testing::G;
+using testing::RecordingLog;
+
+void WriteFile(const std::filesystem::path& p, const std::string& bytes = "x") {
+  std::ofstream(p, std::ios::binary) << bytes;
+}
+
+StationReadings GoodReadings() {
+  StationReadings r;
+  for (int k = 1; k <= 4; ++k) r[k] = {"12", "80", "1500", G("一级")};
+  return r;
+}
+
+class PictureListTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(dir_.isValid());
+    app_ = GbkFromPath(std::filesystem::path(dir_.path().toStdString())) + "/";
+    pics_ = app_ + "file/";
+    std::filesystem::create_directory(PathFromGbk(pics_));
+    in_.appFolder = app_;
+    in_.readings = GoodReadings();
+    in_.renderTextPage = [this] {
+      ++renders_;
+      WriteFile(PathFromGbk(pics_ + "g.bmp"));
+    };
+  }
+  void AddCopy(const std::string& name) { WriteFile(PathFromGbk(pics_ + name)); }
+
+  QTemporaryDir dir_;
+  std::string app_, pics_;
+  PictureListInputs in_;
+  int renders_ = 0;
+  RecordingLog log_;
+};
+
+TEST_F(PictureListTest, OrderIsStationsThenTextPageThenAdvertisements) {
+  AddCopy("b.jpg");
+  AddCopy("a.bmp");
+  in_.choice = {true, true, true};
+  in_.advertisements = {"C:\\ads\\b.jpg", "/home/op/a.bmp"};
+  const std::string list = AssemblePictureList(in_, log_);
+  EXPECT_EQ(list, app_ + "file/1.bmp;" + app_ + "file/2.bmp;" + app_ + "file/3.bmp;" + app_ + "file/4.bmp;" +
+                      app_ + "file/g.bmp;" + app_ + "file/b.jpg;" + app_ + "file/a.bmp;");
+  EXPECT_EQ(renders_, 1);
+  ASSERT_EQ(log_.lines.size(), 7u);
+  const std::vector<std::string> expected = {
+      G("添加 祯埠镇数据 ") + app_ + "file/1.bmp", G("添加 石门洞数据 ") + app_ + "file/2.bmp",
+      G("添加 小舟山数据 ") + app_ + "file/3.bmp", G("添加 千峡湖数据 ") + app_ + "file/4.bmp",
+      G("添加 文本 ") + app_ + "file/g.bmp",      G("添加 广告 ") + app_ + "file/b.jpg",
+      G("添加 广告 ") + app_ + "file/a.bmp"};
+  for (size_t i = 0; i < expected.size(); ++i) {
+    EXPECT_EQ(log_.lines[i].kind, 3) << i;
+    EXPECT_EQ(log_.lines[i].text, expected[i]) << i;
+  }
+}
+
+struct DashCase {
+  const char* name;
+  int station;
+  const char* pm25;
+  const char* ozone;
+  std::vector<int> listed;
+};
+
+class PictureListDashTest : public PictureListTest, public ::testing::WithParamInterface<DashCase> {};
+
+TEST_P(PictureListDashTest, StationWithADashIsLeftOut) {
+  const DashCase& c = GetParam();
+  in_.readings[c.station].pm25 = c.pm25;
+  in_.readings[c.station].ozone = c.ozone;
+  in_.choice = {true, false, false};
+  std::string expected;
+  for (int k : c.listed) expected += app_ + "file/" + std::to_string(k) + ".bmp;";
+  EXPECT_EQ(AssemblePictureList(in_, log_), expected);
+  EXPECT_EQ(log_.lines.size(), c.listed.size());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Readings, PictureListDashTest,
+    ::testing::Values(DashCase{"OzoneDoubleDash", 3, "12", "--", {1, 2, 4}},
+                      DashCase{"OzoneSingleDash", 3, "12", "-", {1, 2, 4}},
+                      DashCase{"Pm25Dash", 1, "-", "80", {2, 3, 4}},
+                      DashCase{"DashInsideText", 4, "1-2", "80", {1, 2, 3}},
+                      DashCase{"EmptyTextsQualify", 2, "", "", {1, 2, 3, 4}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(PictureListTest, NoBoxCheckedGivesEmptyListAndNoLine) {
+  AddCopy("a.bmp");
+  in_.advertisements = {"/x/a.bmp"};
+  in_.choice = {false, false, false};
+  std::string list = "old;";
+  AssemblePictureList(in_, list, log_);
+  EXPECT_EQ(list, "");
+  EXPECT_TRUE(log_.lines.empty());
+  EXPECT_EQ(renders_, 0);
+}
+
+TEST_F(PictureListTest, OnlyAdvertisementsAndNoneQualifies) {
+  AddCopy("clip.mp4");
+  in_.advertisements = {"/x/clip.mp4", "/x/missing.jpg"};
+  in_.choice = {false, false, true};
+  EXPECT_EQ(AssemblePictureList(in_, log_), "");
+  EXPECT_TRUE(log_.lines.empty());
+}
+
+TEST_F(PictureListTest, ExtensionIgnoresCaseAndNameKeepsItsCase) {
+  AddCopy("PROMO.JPG");
+  AddCopy("Shop.Jpeg");
+  AddCopy("drive.bmp");
+  in_.advertisements = {"D:\\ads\\PROMO.JPG", "/media/Shop.Jpeg", "C:drive.bmp"};
+  in_.choice = {false, false, true};
+  EXPECT_EQ(AssemblePictureList(in_, log_),
+            app_ + "file/PROMO.JPG;" + app_ + "file/Shop.Jpeg;" + app_ + "file/drive.bmp;");
+}
+
+TEST_F(PictureListTest, VideosAndOtherPicturesNeverListed) {
+  for (const char* n : {"a.mp4", "b.gif", "c.png", "d.avi", "e.jpg"}) AddCopy(n);
+  in_.advertisements = {"/s/a.mp4", "/s/b.gif", "/s/c.png", "/s/d.avi", "/s/e.jpg"};
+  in_.choice = {false, false, true};
+  EXPECT_EQ(AssemblePictureList(in_, log_), app_ + "file/e.jpg;");
+}
+
+TEST_F(PictureListTest, SameFileNameFromTwoFoldersListedTwice) {
+  AddCopy("x.jpg");
+  in_.advertisements = {"C:\\a\\x.jpg", "D:\\b\\x.jpg"};
+  in_.choice = {false, false, true};
+  EXPECT_EQ(AssemblePictureList(in_, log_), app_ + "file/x.jpg;" + app_ + "file/x.jpg;");
+}
+
+TEST_F(PictureListTest, TenEntriesEndWithSemicolon) {
+  for (int i = 1; i <= 5; ++i) AddCopy("ad" + std::to_string(i) + ".jpg");
+  for (int i = 1; i <= 5; ++i) in_.advertisements.push_back("/ads/ad" + std::to_string(i) + ".jpg");
+  in_.choice = {true, true, true};
+  const std::string list = AssemblePictureList(in_, log_);
+  EXPECT_EQ(std::count(list.begin(), list.end(), ';'), 10);
+  ASSERT_FALSE(list.empty());
+  EXPECT_EQ(list.back(), ';');
+  EXPECT_EQ(log_.lines.size(), 10u);
+}
+
+TEST_F(PictureListTest, RenderingErrorPassesThroughAndKeepsStationEntries) {
+  AddCopy("a.jpg");
+  in_.advertisements = {"/ads/a.jpg"};
+  in_.choice = {true, true, true};
+  in_.readings[2].ozone = "--";
+  in_.renderTextPage = [] { throw std::runtime_error("g.bmp cannot be written"); };
+  std::string list;
+  EXPECT_THROW(AssemblePictureList(in_, list, log_), std::runtime_error);
+  EXPECT_EQ(list, app_ + "file/1.bmp;" + app_ + "file/3.bmp;" + app_ + "file/4.bmp;");
+  EXPECT_EQ(log_.lines.size(), 3u);
+}
+
+TEST_F(PictureListTest, AdvertisementCopyGoneDuringRenderingIsSkipped) {
+  AddCopy("a.jpg");
+  AddCopy("b.jpg");
+  in_.advertisements = {"/ads/a.jpg", "/ads/b.jpg"};
+  in_.choice = {false, true, true};
+  in_.renderTextPage = [this] { std::filesystem::remove(PathFromGbk(pics_ + "a.jpg")); };
+  EXPECT_EQ(AssemblePictureList(in_, log_), app_ + "file/g.bmp;" + app_ + "file/b.jpg;");
+  EXPECT_EQ(log_.lines.size(), 2u);
+}
+
+TEST(PictureListDisplayable, ExtensionsAcrossSeparators) {
+  EXPECT_TRUE(IsDisplayablePicture("a.BMP"));
+  EXPECT_TRUE(IsDisplayablePicture("C:\\x.y\\a.JpEg"));
+  EXPECT_FALSE(IsDisplayablePicture("C:\\pics.jpg\\movie"));
+  EXPECT_FALSE(IsDisplayablePicture("/pics.bmp/movie"));
+  EXPECT_FALSE(IsDisplayablePicture("C:pics.jpg:x"));
+  EXPECT_FALSE(IsDisplayablePicture("a.jpg.mp4"));
+}
+
+}  // namespace
+}  // namespace aqled
