@@ -25,9 +25,4 @@ FontSlot SlotFromChoice(const FontChoice& choice, BoldTest test) {
   return s;
 }
 
-int PixelsOfPoints(int points) {
-  const long long scaled = static_cast<long long>(points) * 96;
-  return static_cast<int>(scaled >= 0 ? (scaled + 36) / 72 : (scaled - 36) / 72);
-}
-
 }  // namespace aqled

@@ -37,7 +37,4 @@ FontChoice ChoiceFromSlot(const FontSlot& slot, BoldTest test);
 // The slot a confirmed choice gives: face, size and colour of the choice, style by the test.
 FontSlot SlotFromChoice(const FontChoice& choice, BoldTest test);
 
-// A size in points as pixels at 96 pixels per inch, rounded (16 points are 21 pixels).
-int PixelsOfPoints(int points);
-
 }  // namespace aqled

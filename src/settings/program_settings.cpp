@@ -3,6 +3,13 @@
 namespace aqled {
 namespace {
 
+// The separator that ends a folder name on this platform.
+#ifdef _WIN32
+constexpr char kFolderSeparator = '\\';
+#else
+constexpr char kFolderSeparator = '/';
+#endif
+
 std::string TextOrDefault(const IniFile& ini, const char* section, const char* key, const std::string& fallback) {
   std::string v = ini.ReadString(section, key, fallback);
   return v.empty() ? fallback : v;
@@ -10,15 +17,17 @@ std::string TextOrDefault(const IniFile& ini, const char* section, const char* k
 
 }  // namespace
 
-ProgramDefaults MakeProgramDefaults(const std::string& appFolder, const std::string& localIpv4) {
+ProgramDefaults MakeProgramDefaults(const std::string& appFolder, const std::string& localIpv4,
+                                    const std::string& stationSite) {
   ProgramDefaults d;
 #ifdef _WIN32
   (void)appFolder;
   d.FileBaseDir = "D:\\temp\\";
 #else
-  d.FileBaseDir = appFolder + "share" + kPathSeparator;
+  d.FileBaseDir = appFolder + "share" + kFolderSeparator;
 #endif
   d.HttpBaseDir = "http://" + (localIpv4.empty() ? std::string("127.0.0.1") : localIpv4) + ":8116/";
+  d.StationSite = stationSite;
   return d;
 }
 
@@ -32,13 +41,13 @@ ProgramSettings ReadProgramSettings(const IniFile& ini, const ProgramDefaults& d
   s.stuntSpeed = ini.ReadInteger("Set", "stuntSpeed", 16);
   s.stayTime = ini.ReadInteger("Set", "stayTime", 10);
   s.sendkind = ini.ReadInteger("Set", "sendkind", 1);
-  s.StationSite = TextOrDefault(ini, "Path", "StationSite", kDefaultStationSite);
+  s.StationSite = TextOrDefault(ini, "Path", "StationSite", defaults.StationSite);
   s.ShareServer = ini.ReadInteger("Set", "ShareServer", 1);
 
   // Every file name is appended directly to these two, so without their final separator the
   // files would land beside the folder instead of in it.
   if (!s.FileBaseDir.empty() && s.FileBaseDir.back() != '\\' && s.FileBaseDir.back() != '/') {
-    s.FileBaseDir += kPathSeparator;
+    s.FileBaseDir += kFolderSeparator;
   }
   if (!s.HttpBaseDir.empty() && s.HttpBaseDir.back() != '/') s.HttpBaseDir += '/';
   while (s.StationSite.size() > 1 && s.StationSite.back() == '/') s.StationSite.pop_back();

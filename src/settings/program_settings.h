@@ -7,16 +7,6 @@
 
 namespace aqled {
 
-// The separator that ends a folder name on this platform ("\" on Windows, "/" elsewhere).
-#ifdef _WIN32
-inline constexpr char kPathSeparator = '\\';
-#else
-inline constexpr char kPathSeparator = '/';
-#endif
-
-// The data site that serves the four station pages when config.ini names none.
-inline constexpr const char* kDefaultStationSite = "https://www.zjqx.gov.cn";
-
 // Values of config.ini. Texts are GBK.
 struct ProgramSettings {
   std::string HttpBaseDir;  // address prefix of ShareFolder, ends in "/"
@@ -36,11 +26,13 @@ struct ProgramSettings {
 struct ProgramDefaults {
   std::string FileBaseDir;  // "D:\temp\" on Windows, AppFolder + "share/" elsewhere
   std::string HttpBaseDir;  // "http://" + this PC's first IPv4 address + ":8116/"
+  std::string StationSite;  // the built-in address of the data site
 };
 
-// The machine defaults for an application folder (GBK, ending in its separator) and the first
-// non-loopback IPv4 address of this PC ("127.0.0.1" when it has none).
-ProgramDefaults MakeProgramDefaults(const std::string& appFolder, const std::string& localIpv4);
+// The machine defaults for an application folder (GBK, ending in its separator), the first
+// non-loopback IPv4 address of this PC ("127.0.0.1" when empty) and the data site's address.
+ProgramDefaults MakeProgramDefaults(const std::string& appFolder, const std::string& localIpv4,
+                                    const std::string& stationSite);
 
 // Reads the keys of sections Path and Set in their order. A missing key, a malformed integer
 // and an empty text take the default. A missing final separator is added to FileBaseDir (the

@@ -254,14 +254,6 @@ TEST_F(Folder, TextFilesAreSavedWholeAndAFailureStopsAtTheFailingFile) {
   EXPECT_EQ(log.lines[0].text, G("保存文件失败: ") + (base / "fly.txt").string());
 }
 
-TEST(Fonts, PointsBecomePixelsAt96PerInch) {
-  EXPECT_EQ(PixelsOfPoints(16), 21);
-  EXPECT_EQ(PixelsOfPoints(8), 11);
-  EXPECT_EQ(PixelsOfPoints(9), 12);
-  EXPECT_EQ(PixelsOfPoints(72), 96);
-  EXPECT_EQ(PixelsOfPoints(0), 0);
-}
-
 struct BoldCase {
   BoldTest test;
   bool bold, italic, underline;

@@ -7,7 +7,7 @@ using namespace aqled;
 
 namespace {
 
-const ProgramDefaults kDefaults = MakeProgramDefaults("/opt/aqled/", "10.1.2.3");
+const ProgramDefaults kDefaults = MakeProgramDefaults("/opt/aqled/", "10.1.2.3", "https://site.example");
 
 TEST(ProgramSettings, MachineDefaultsNameTheShareFolderAndThisPc) {
 #ifdef _WIN32
@@ -16,7 +16,7 @@ TEST(ProgramSettings, MachineDefaultsNameTheShareFolderAndThisPc) {
   EXPECT_EQ(kDefaults.FileBaseDir, "/opt/aqled/share/");
 #endif
   EXPECT_EQ(kDefaults.HttpBaseDir, "http://10.1.2.3:8116/");
-  EXPECT_EQ(MakeProgramDefaults("/x/", "").HttpBaseDir, "http://127.0.0.1:8116/");
+  EXPECT_EQ(MakeProgramDefaults("/x/", "", "https://site.example").HttpBaseDir, "http://127.0.0.1:8116/");
 }
 
 TEST(ProgramSettings, AnEmptyFileGivesEveryDefault) {
@@ -29,7 +29,7 @@ TEST(ProgramSettings, AnEmptyFileGivesEveryDefault) {
   EXPECT_EQ(s.stuntSpeed, 16);
   EXPECT_EQ(s.stayTime, 10);
   EXPECT_EQ(s.sendkind, 1);
-  EXPECT_EQ(s.StationSite, "https://www.zjqx.gov.cn");
+  EXPECT_EQ(s.StationSite, "https://site.example");
   EXPECT_EQ(s.ShareServer, 1);
 }
 
