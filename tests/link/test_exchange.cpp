@@ -1,0 +1,420 @@
+#include "link/exchange.h"
+#include "link/session.h"
+#include "link_harness.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace aqled {
+namespace {
+
+using testing::FakeClock;
+using testing::FakeConnection;
+using testing::G;
+using testing::StampedLog;
+
+constexpr const char* kLoginAnswerText = R"({"name":"Login","output":{"action":"auth","delay":"30"}})";
+constexpr const char* kDiskQuery = R"({"name":"queryDisk","input":{"storagemedia":"emmc"}})";
+constexpr const char* kErrorPrefix = "错误,处理数据包时出错: ";
+
+std::string Login(const std::string& barcode, const std::string& name, const std::string& width = "\"64\"",
+                  const std::string& height = "\"32\"") {
+  return R"({"name":"LOGIN","input":{"barcode":")" + barcode + R"(","controllername":")" + name +
+         R"(","width":)" + width + R"(,"height":)" + height + "}}";
+}
+
+class ExchangeTest : public ::testing::Test {
+ protected:
+  void Feed(const std::string& utf8Text, const std::shared_ptr<FakeConnection>& from) {
+    exchange.HandleControllerPacket(G(utf8Text.c_str()), from);
+  }
+  // Lines written from index `from` on, as UTF-8.
+  std::vector<std::string> LinesSince(size_t from) const {
+    auto all = log.Texts();
+    return {all.begin() + static_cast<long>(std::min(from, all.size())), all.end()};
+  }
+  // Card X ("屏一") logged in on c1, a delivery begun, log and writes forgotten.
+  void LoggedInAndDelivering() {
+    Feed(Login("X", "屏一"), c1);
+    exchange.BeginDelivery();
+    c1->writes.clear();
+    log.lines.clear();
+  }
+
+  FakeClock clock;
+  StampedLog log{clock};
+  SessionTable sessions{log, clock};
+  CommandExchange exchange{sessions, log};
+  std::shared_ptr<FakeConnection> c1 = std::make_shared<FakeConnection>(11, "127.0.0.1");
+  std::shared_ptr<FakeConnection> c2 = std::make_shared<FakeConnection>(12, "127.0.0.1");
+};
+
+// --- the login road ----------------------------------------------------------------------
+
+TEST_F(ExchangeTest, FirstLoginRecordsSlotWaitsAndAnswers) {
+  Feed(Login("X", "屏一"), c1);
+  EXPECT_EQ(log.Texts(), (std::vector<std::string>{"[标签:X] [新建链接] [序列:1]", "标签: X, 名称: 屏一, 回复登录...",
+                                                   std::string("发送:") + kLoginAnswerText}));
+  for (const auto& l : log.lines) EXPECT_EQ(l.kind, 2);
+  EXPECT_EQ(log.stamps, (std::vector<qint64>{0, 800, 800}));
+  ASSERT_EQ(c1->writes.size(), 1u);
+  EXPECT_EQ(c1->writes[0][28], 1);
+  EXPECT_EQ(c1->Payloads()[0], kLoginAnswerText);
+  EXPECT_EQ(sessions.slotCount(), 1);
+  const Client_record& slot = sessions.Slot(1);
+  EXPECT_EQ(slot.barcode, "X");
+  EXPECT_EQ(slot.controllerName, G("屏一"));
+  EXPECT_EQ(slot.width, 64);
+  EXPECT_EQ(slot.height, 32);
+  EXPECT_EQ(slot.socketHandle, 11);
+  EXPECT_EQ(slot.remoteAddress, "127.0.0.1");
+}
+
+TEST_F(ExchangeTest, ReconnectIsAMatchedLinkOnTheNewConnection) {
+  Feed(Login("X", "N"), c1);
+  c1->open = false;
+  EXPECT_EQ(sessions.HandleClose(*c1), 1);
+  EXPECT_EQ(log.lines.back().kind, 1);
+  EXPECT_EQ(log.Texts().back(), "客户端:X 断开连接");
+  EXPECT_FALSE(sessions.SlotConnected(1));
+  auto c3 = std::make_shared<FakeConnection>(13, "127.0.0.2");
+  const size_t mark = log.lines.size();
+  Feed(Login("X", "N2"), c3);
+  EXPECT_EQ(LinesSince(mark)[0], "[标签:X] [匹配链接] [序列:1]");
+  EXPECT_EQ(LinesSince(mark)[1], "标签: X, 名称: N2, 回复登录...");
+  EXPECT_EQ(sessions.Slot(1).remoteAddress, "127.0.0.2");
+  EXPECT_EQ(sessions.Slot(1).socketHandle, 13);
+  EXPECT_EQ(c3->writes.size(), 1u);
+  EXPECT_EQ(c1->writes.size(), 1u);
+}
+
+TEST_F(ExchangeTest, OldConnectionClosingDoesNotDisconnectTheNewLogin) {
+  Feed(Login("X", "N"), c1);
+  Feed(Login("X", "N"), c2);  // same address, new connection, the old one still open
+  const size_t mark = log.lines.size();
+  EXPECT_EQ(sessions.HandleClose(*c1), 0);
+  EXPECT_TRUE(LinesSince(mark).empty());
+  EXPECT_TRUE(sessions.SlotConnected(1));
+  EXPECT_EQ(sessions.HandleClose(*c2), 1);
+  EXPECT_EQ(sessions.HandleClose(*c2), 0) << "a second report of the same close logs nothing";
+  EXPECT_EQ(LinesSince(mark), std::vector<std::string>{"客户端:X 断开连接"});
+}
+
+TEST_F(ExchangeTest, SecondCardIsRefusedAndNobodyIsAnswered) {
+  Feed(Login("X", "N"), c1);
+  const size_t mark = log.lines.size();
+  Feed(Login("Y", "M"), c2);
+  EXPECT_TRUE(c2->writes.empty());
+  EXPECT_EQ(c1->writes.size(), 1u) << "X must not get a second Login answer";
+  ASSERT_EQ(LinesSince(mark).size(), 1u);
+  EXPECT_EQ(log.lines.back().kind, 1);
+  EXPECT_NE(LinesSince(mark)[0].find("[标签:Y]"), std::string::npos) << LinesSince(mark)[0];
+  EXPECT_EQ(sessions.Slot(1).barcode, "X");
+  EXPECT_EQ(sessions.Slot(1).socketHandle, 11);
+  EXPECT_EQ(clock.slept_ms, 800) << "a refused login does not hold the thread";
+}
+
+TEST_F(ExchangeTest, EmptyBarcodeMatchesTheEmptySlot) {
+  Feed(Login("", "N"), c1);
+  EXPECT_EQ(log.Texts()[0], "[标签:] [匹配链接] [序列:1]");
+  EXPECT_EQ(sessions.slotCount(), 1);
+  EXPECT_EQ(c1->writes.size(), 1u);
+}
+
+struct IntCase {
+  const char* json;
+  int expected;
+};
+
+class LoginWidth : public ExchangeTest, public ::testing::WithParamInterface<IntCase> {};
+
+TEST_P(LoginWidth, IsReadAsAnInteger) {
+  Feed(Login("X", "N", GetParam().json), c1);
+  EXPECT_EQ(sessions.Slot(1).width, GetParam().expected) << GetParam().json;
+  EXPECT_EQ(c1->writes.size(), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Session, LoginWidth,
+                         ::testing::Values(IntCase{"\"128\"", 128}, IntCase{"128", 128}, IntCase{"\"abc\"", 0},
+                                           IntCase{"127.6", 128}, IntCase{"\"-5\"", -5}, IntCase{"\"12x\"", 0},
+                                           IntCase{"\"\"", 0}, IntCase{"true", 0}, IntCase{"null", 0},
+                                           IntCase{"4294967296", 0}, IntCase{"\"+7\"", 7}));
+
+class LoginMissingField : public ExchangeTest, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(LoginMissingField, GivesTheErrorLineAndNoAnswer) {
+  Feed(GetParam(), c1);
+  ASSERT_FALSE(log.lines.empty());
+  EXPECT_EQ(log.lines.back().kind, 1);
+  EXPECT_EQ(log.Texts().back().rfind(kErrorPrefix, 0), 0u) << log.Texts().back();
+  EXPECT_TRUE(c1->writes.empty());
+  for (const auto& t : log.Texts()) EXPECT_EQ(t.find("回复登录"), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Session, LoginMissingField,
+    ::testing::Values(R"({"name":"login"})", R"({"name":"login","input":"x"})",
+                      R"({"name":"login","input":{"controllername":"N","width":1,"height":1}})",
+                      R"({"name":"login","input":{"barcode":"X","width":1,"height":1}})",
+                      R"({"name":"login","input":{"barcode":"X","controllername":"N","height":1}})",
+                      R"({"name":"login","input":{"barcode":"X","controllername":"N","width":1}})"));
+
+TEST_F(ExchangeTest, LoginLackingHeightStillCountsTheNewSlot) {
+  Feed(R"({"name":"login","input":{"barcode":"X","controllername":"N","width":"9"}})", c1);
+  EXPECT_EQ(sessions.slotCount(), 1);
+  EXPECT_EQ(sessions.Slot(1).controllerName, "N");
+  EXPECT_EQ(sessions.Slot(1).width, 9);
+  EXPECT_EQ(sessions.Slot(1).socketHandle, 0);
+}
+
+TEST_F(ExchangeTest, SendToAClosedConnectionWritesAndLogsNothing) {
+  Feed(Login("X", "N"), c1);
+  c1->writes.clear();
+  c1->open = false;
+  const size_t mark = log.lines.size();
+  sessions.SendToSlot(1, kDiskQuery, 2);
+  sessions.SendToSlot(0, kDiskQuery, 2);
+  EXPECT_TRUE(c1->writes.empty());
+  EXPECT_TRUE(LinesSince(mark).empty());
+}
+
+TEST_F(ExchangeTest, RefusedWriteLogsTheSendAndClosesTheSlot) {
+  Feed(Login("X", "N"), c1);
+  c1->refuse = true;
+  const size_t mark = log.lines.size();
+  sessions.SendToSlot(1, kDiskQuery, 2);
+  EXPECT_EQ(LinesSince(mark), (std::vector<std::string>{std::string("发送:") + kDiskQuery, "客户端:X 断开连接"}));
+  EXPECT_FALSE(c1->open);
+  EXPECT_FALSE(sessions.SlotConnected(1));
+}
+
+// --- heartbeats and the card reset -------------------------------------------------------
+
+TEST_F(ExchangeTest, HeartbeatsBeforeAnyDeliveryClearTheFlagsAndSendNothing) {
+  exchange.ArmCardReset();
+  Feed(Login("X", "N"), c1);
+  c1->writes.clear();
+  const size_t mark = log.lines.size();
+  Feed(R"({"name":"heartbeat"})", c1);
+  EXPECT_FALSE(exchange.State().pendingDiskQuery);
+  EXPECT_TRUE(exchange.State().pendingStopPlay);
+  Feed(R"({"name":"HEARTBEAT"})", c1);
+  EXPECT_FALSE(exchange.State().pendingStopPlay);
+  Feed(R"({"name":"HeartBeat"})", c1);
+  EXPECT_TRUE(c1->writes.empty());
+  EXPECT_TRUE(LinesSince(mark).empty());
+}
+
+TEST_F(ExchangeTest, DeliveryStartedWhileFlagsArePendingClearsThem) {
+  exchange.ArmCardReset();
+  Feed(Login("X", "N"), c1);
+  c1->writes.clear();
+  exchange.BeginDelivery();
+  EXPECT_EQ(exchange.State().deliverySlot, 1);
+  EXPECT_FALSE(exchange.State().pendingDiskQuery);
+  EXPECT_FALSE(exchange.State().pendingStopPlay);
+  Feed(R"({"name":"heartbeat"})", c1);
+  Feed(R"({"name":"heartbeat"})", c1);
+  EXPECT_TRUE(c1->writes.empty()) << "the reset must not delete what the delivery sent";
+}
+
+struct Transition {
+  const char* received;
+  std::vector<std::string> lines;  // after the exchange handled it
+  std::vector<std::string> sent;
+};
+
+class ResetChain : public ExchangeTest, public ::testing::WithParamInterface<Transition> {};
+
+TEST_P(ResetChain, AnswerSendsTheNextCommand) {
+  LoggedInAndDelivering();
+  Feed(GetParam().received, c1);
+  EXPECT_EQ(log.Texts(), GetParam().lines);
+  for (const auto& l : log.lines) EXPECT_EQ(l.kind, 2);
+  EXPECT_EQ(c1->Payloads(), GetParam().sent);
+  for (const auto& w : c1->writes) EXPECT_EQ(w[28], 2);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Exchange, ResetChain,
+    ::testing::Values(
+        Transition{R"({"name":"stopPlay","output":{}})",
+                   {"标签: X, 名称: 屏一, 提交删除节目...", R"(发送:{"name":"clearAllProgram","input":{"keepmaterial":"no"}})"},
+                   {R"({"name":"clearAllProgram","input":{"keepmaterial":"no"}})"}},
+        Transition{R"({"name":"clearAllProgram"})",
+                   {"标签: X, 名称: 屏一, 提交清除素材...", R"(发送:{"name": "clearuselessmaterial"})"},
+                   {R"({"name": "clearuselessmaterial"})"}},
+        Transition{R"({"name":"ClearUselessMaterial"})", {std::string("发送:") + kDiskQuery}, {kDiskQuery}},
+        Transition{R"({"name":"play"})", {"标签: X, 名称: 屏一, 发送成功."}, {}},
+        Transition{R"({"name":"UpdateDynamic","output":{}})", {}, {}},
+        Transition{R"({"name":"queryDisk","output":{}})", {}, {}},
+        Transition{R"({"name":"somethingElse"})", {}, {}}));
+
+TEST_F(ExchangeTest, StopPlayAnswerBeforeAnyDeliveryLogsEmptyTagAndSendsNothing) {
+  Feed(Login("X", "N"), c1);
+  c1->writes.clear();
+  const size_t mark = log.lines.size();
+  Feed(R"({"name":"stopplay"})", c1);
+  EXPECT_EQ(LinesSince(mark), std::vector<std::string>{"标签: , 名称: , 提交删除节目..."});
+  EXPECT_TRUE(c1->writes.empty());
+}
+
+TEST_F(ExchangeTest, StopPlayCommandKeepsItsTrailingBlank) {
+  // Only a card that heartbeats while deliverySlot is set and flags are armed gets it; arm the
+  // reset after the delivery began to see the command itself.
+  LoggedInAndDelivering();
+  exchange.ArmCardReset();
+  Feed(R"({"name":"heartbeat"})", c1);
+  Feed(R"({"name":"heartbeat"})", c1);
+  EXPECT_EQ(c1->Payloads(), (std::vector<std::string>{kDiskQuery, R"({"name":"stopPlay","input":{"type":"program"}} )"}));
+  EXPECT_EQ(c1->writes[1].size(), 32u + 47u);
+}
+
+// --- the download loop -------------------------------------------------------------------
+
+constexpr const char* kDownload = R"({"name":"downloadfilefromurl","input":{"items":[]}})";
+constexpr const char* kPlay = R"({"name":"play","input":{"type":"program","playlist":"share/20240305080509_ll.xml"}})";
+
+std::string Progress(const std::string& id) {
+  return R"({"name":"querydownloadprogress","input":{"delay":"5","id":")" + id + R"("}})";
+}
+
+TEST_F(ExchangeTest, StoredDownloadGoesOutOnceOnTheDiskQueryAnswer) {
+  LoggedInAndDelivering();
+  exchange.StoreProgramCommands(kDownload, kPlay);
+  Feed(R"({"name":"clearuselessmaterial"})", c1);
+  Feed(R"({"name":"queryDisk","output":{"free":"1"}})", c1);
+  Feed(R"({"name":"QUERYDISK"})", c1);
+  EXPECT_EQ(c1->Payloads(), (std::vector<std::string>{kDiskQuery, kDownload}));
+  EXPECT_EQ(log.Texts()[1], "标签: X, 名称: 屏一, 正在发送下载指令...");
+  EXPECT_FALSE(exchange.State().downloadPending);
+}
+
+TEST_F(ExchangeTest, NoDownloadIsSentWhenNoneWasStored) {
+  LoggedInAndDelivering();
+  Feed(R"({"name":"queryDisk"})", c1);
+  EXPECT_TRUE(c1->writes.empty());
+}
+
+TEST_F(ExchangeTest, DiskQueryAnswerFromAnotherConnectionDoesNotSendTheDownload) {
+  LoggedInAndDelivering();
+  exchange.StoreProgramCommands(kDownload, kPlay);
+  Feed(R"({"name":"queryDisk"})", c2);
+  EXPECT_TRUE(c1->writes.empty());
+  EXPECT_TRUE(c2->writes.empty());
+  EXPECT_TRUE(exchange.State().downloadPending);
+}
+
+TEST_F(ExchangeTest, NewerDeliveryReplacesTheStoredCommands) {
+  LoggedInAndDelivering();
+  exchange.StoreProgramCommands("old download", "old play");
+  exchange.BeginDelivery();
+  exchange.StoreProgramCommands(kDownload, kPlay);
+  Feed(R"({"name":"queryDisk"})", c1);
+  EXPECT_EQ(c1->Payloads(), std::vector<std::string>{kDownload});
+}
+
+TEST_F(ExchangeTest, DynamicDeliveryForgetsAnUnsentDownload) {
+  LoggedInAndDelivering();
+  exchange.StoreProgramCommands(kDownload, kPlay);
+  exchange.BeginDelivery();
+  exchange.StoreDynamicCommand(R"({"name":"UpdateDynamic"})");
+  Feed(R"({"name":"queryDisk"})", c1);
+  EXPECT_TRUE(c1->writes.empty());
+}
+
+TEST_F(ExchangeTest, ProgressLoopRunsToPlay) {
+  LoggedInAndDelivering();
+  exchange.StoreProgramCommands(kDownload, kPlay);
+  Feed(R"({"name":"downloadFileFromUrl","output":{"id":"7"}})", c1);
+  Feed(R"({"name":"querydownloadprogress","output":{"status":"waiting"}})", c1);
+  Feed(R"({"name":"QueryDownloadProgress","output":{"status":"Downloading"}})", c1);
+  Feed(R"({"name":"querydownloadprogress","output":{"status":"downloading"}})", c1);
+  Feed(R"({"name":"querydownloadprogress","output":{"status":"CompLete"}})", c1);
+  Feed(R"({"name":"Play","output":{}})", c1);
+  EXPECT_EQ(c1->Payloads(), (std::vector<std::string>{Progress("7"), Progress("7"), Progress("7"), Progress("7"), kPlay}));
+  EXPECT_EQ(log.Texts(), (std::vector<std::string>{
+                             "标签: X, 名称: 屏一, 下载ID: 7, 正在发送...", "发送:" + Progress("7"),
+                             "标签: X, 名称: 屏一, 下载状态: WAITING, 正在发送...", "发送:" + Progress("7"),
+                             "标签: X, 名称: 屏一, 下载状态: DOWNLOADING, 正在发送...", "发送:" + Progress("7"),
+                             "标签: X, 名称: 屏一, 下载状态: DOWNLOADING, 正在发送...", "发送:" + Progress("7"),
+                             "标签: X, 名称: 屏一, 下载完毕, 正在发送播放指令...", std::string("发送:") + kPlay,
+                             "标签: X, 名称: 屏一, 发送成功."}));
+  EXPECT_EQ(exchange.State().downloadStatus, "COMPLETE");
+}
+
+class EndingStatus : public ExchangeTest, public ::testing::WithParamInterface<std::pair<const char*, const char*>> {};
+
+TEST_P(EndingStatus, EndsTheChainSilently) {
+  LoggedInAndDelivering();
+  exchange.StoreProgramCommands(kDownload, kPlay);
+  Feed(R"({"name":"downloadfilefromurl","output":{"id":"7"}})", c1);
+  c1->writes.clear();
+  const size_t mark = log.lines.size();
+  Feed(GetParam().first, c1);
+  EXPECT_TRUE(c1->writes.empty());
+  EXPECT_TRUE(LinesSince(mark).empty());
+  EXPECT_EQ(exchange.State().downloadStatus, GetParam().second);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Exchange, EndingStatus,
+    ::testing::Values(std::pair{R"({"name":"querydownloadprogress","output":{"status":"failed"}})", "FAILED"},
+                      std::pair{R"({"name":"querydownloadprogress","output":{"status":"sizeMismatch"}})", "SIZEMISMATCH"},
+                      std::pair{R"({"name":"querydownloadprogress","output":{}})", ""},
+                      std::pair{R"({"name":"querydownloadprogress","output":{"status":""}})", ""}));
+
+TEST_F(ExchangeTest, DownloadAnswerWithoutIdQueriesAnEmptyId) {
+  LoggedInAndDelivering();
+  Feed(R"({"name":"downloadfilefromurl","output":{}})", c1);
+  EXPECT_EQ(c1->Payloads(), std::vector<std::string>{Progress("")});
+}
+
+TEST_F(ExchangeTest, DownloadAnswerWithoutOutputIsAnErrorAndKeepsTheId) {
+  LoggedInAndDelivering();
+  Feed(R"({"name":"downloadfilefromurl","output":{"id":"42"}})", c1);
+  c1->writes.clear();
+  log.lines.clear();
+  Feed(R"({"name":"downloadfilefromurl"})", c1);
+  ASSERT_EQ(log.lines.size(), 1u);
+  EXPECT_EQ(log.lines[0].kind, 1);
+  EXPECT_EQ(log.Texts()[0], std::string(kErrorPrefix) + "缺少字段 \"output\"");
+  EXPECT_EQ(exchange.State().downloadId, "42");
+  EXPECT_TRUE(c1->writes.empty());
+}
+
+// --- parsing -----------------------------------------------------------------------------
+
+class NotAPacket : public ExchangeTest, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(NotAPacket, GivesTheErrorLine) {
+  LoggedInAndDelivering();
+  Feed(GetParam(), c1);
+  ASSERT_EQ(log.lines.size(), 1u) << GetParam();
+  EXPECT_EQ(log.lines[0].kind, 1);
+  EXPECT_EQ(log.Texts()[0].rfind(kErrorPrefix, 0), 0u) << log.Texts()[0];
+  EXPECT_GT(log.Texts()[0].size(), std::string(kErrorPrefix).size()) << "the description is given";
+  EXPECT_TRUE(c1->writes.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Exchange, NotAPacket,
+                         ::testing::Values("not json", "{}", "", "[1,2]", "12abc", R"({"name":"play")",
+                                           R"({"nAme":"play"})", R"({"name":"login","input":[]})"));
+
+TEST_F(ExchangeTest, OnlyTheFirstJsonValueIsActedOn) {
+  LoggedInAndDelivering();
+  Feed(R"({"name":"clearuselessmaterial"}garbage)", c1);
+  Feed(R"(  {"name":"play"} {"name":"stopplay"})", c1);
+  EXPECT_EQ(c1->Payloads(), std::vector<std::string>{kDiskQuery});
+  EXPECT_EQ(log.Texts(), (std::vector<std::string>{std::string("发送:") + kDiskQuery, "标签: X, 名称: 屏一, 发送成功."}));
+}
+
+TEST_F(ExchangeTest, ChineseValuesComeBackAsGbk) {
+  Feed(Login("标签甲", "北门屏"), c1);
+  EXPECT_EQ(sessions.Slot(1).barcode, G("标签甲"));
+  EXPECT_EQ(log.Texts()[0], "[标签:标签甲] [新建链接] [序列:1]");
+}
+
+}  // namespace
+}  // namespace aqled
