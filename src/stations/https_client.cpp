@@ -1,0 +1,386 @@
+#include "stations/https_client.h"
+
+#include <QEventLoop>
+#include <QSslConfiguration>
+#include <QSslSocket>
+#include <QTimer>
+#include <QUrl>
+
+#include <optional>
+#include <utility>
+#include <vector>
+
+namespace aqled {
+namespace {
+
+constexpr const char* kUserAgent = "Mozilla/4.0";
+constexpr const char* kAbandonedText = "Request abandoned";
+
+std::string ToStd(const QByteArray& bytes) { return std::string(bytes.constData(), bytes.size()); }
+
+std::string LowerAscii(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return out;
+}
+
+std::string_view TrimBlanks(std::string_view text) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r')) {
+    text.remove_suffix(1);
+  }
+  return text;
+}
+
+// The parsed head of one response.
+struct ResponseHead {
+  int status = 0;
+  std::string reason;
+  std::optional<std::string> location;
+  qint64 contentLength = -1;  // -1: read to the close
+};
+
+// Parses "HTTP/x.y SSS reason" and the header lines; false when the status line is not one.
+bool ParseHead(std::string_view head, ResponseHead& out) {
+  std::vector<std::string_view> lines;
+  while (!head.empty()) {
+    const size_t lf = head.find('\n');
+    std::string_view line = head.substr(0, lf);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    lines.push_back(line);
+    if (lf == std::string_view::npos) break;
+    head.remove_prefix(lf + 1);
+  }
+  if (lines.empty()) return false;
+  const std::string_view status = lines[0];
+  if (status.substr(0, 5) != "HTTP/") return false;
+  const size_t sp = status.find(' ');
+  if (sp == std::string_view::npos || status.size() < sp + 4) return false;
+  int code = 0;
+  for (size_t i = sp + 1; i < sp + 4; ++i) {
+    if (status[i] < '0' || status[i] > '9') return false;
+    code = code * 10 + (status[i] - '0');
+  }
+  if (status.size() > sp + 4 && status[sp + 4] != ' ') return false;
+  out.status = code;
+  // The reason phrase is kept exactly as sent: everything after the blank behind the code.
+  out.reason = status.size() > sp + 5 ? std::string(status.substr(sp + 5)) : std::string();
+
+  for (size_t i = 1; i < lines.size(); ++i) {
+    const size_t colon = lines[i].find(':');
+    if (colon == std::string_view::npos) continue;
+    const std::string name = LowerAscii(TrimBlanks(lines[i].substr(0, colon)));
+    const std::string_view value = TrimBlanks(lines[i].substr(colon + 1));
+    if (name == "location" && !out.location) {
+      out.location = std::string(value);
+    } else if (name == "content-length") {
+      qint64 n = 0;
+      bool valid = !value.empty() && value.size() <= 18;
+      for (char c : value) valid = valid && c >= '0' && c <= '9';
+      if (valid) {
+        for (char c : value) n = n * 10 + (c - '0');
+      }
+      // A malformed or contradicting length is ignored: the body then runs to the close.
+      if (!valid || (out.contentLength >= 0 && out.contentLength != n)) {
+        out.contentLength = -2;
+      } else if (out.contentLength != -2) {
+        out.contentLength = n;
+      }
+    }
+  }
+  if (out.contentLength == -2) out.contentLength = -1;
+  return true;
+}
+
+// The end of the head (the index just after the empty line), or npos.
+size_t HeadEnd(const QByteArray& buffer, size_t& headLength) {
+  const qsizetype crlf = buffer.indexOf("\r\n\r\n");
+  const qsizetype lf = buffer.indexOf("\n\n");
+  if (crlf >= 0 && (lf < 0 || crlf < lf)) {
+    headLength = static_cast<size_t>(crlf) + 2;
+    return static_cast<size_t>(crlf) + 4;
+  }
+  if (lf >= 0) {
+    headLength = static_cast<size_t>(lf) + 1;
+    return static_cast<size_t>(lf) + 2;
+  }
+  return std::string::npos;
+}
+
+}  // namespace
+
+// One connection: the request, the response head and (unless a redirect is to be followed)
+// the body. Lives on the stack of HttpsClient::Get for the time of its nested event loop.
+class HttpsClient::Exchange {
+ public:
+  struct Outcome {
+    bool completed = false;  // a response arrived (see head/body); otherwise `error`
+    std::string error;
+    ResponseHead head;
+    std::string body;
+  };
+
+  Exchange(HttpsClient& client, const QUrl& url, bool stopAtRedirect)
+      : client_(client), url_(url), stopAtRedirect_(stopAtRedirect) {}
+
+  Outcome Run() {
+    const bool tls = url_.scheme().compare("https", Qt::CaseInsensitive) == 0;
+    const QString host = url_.host(QUrl::FullyEncoded);
+    const int defaultPort = tls ? 443 : 80;
+    const int port = url_.port(defaultPort);
+
+    QSslSocket socket;
+    socket_ = &socket;
+    QTimer idle;
+    idle.setSingleShot(true);
+    idle.setInterval(client_.timeoutMs_);
+    idle_ = &idle;
+    QEventLoop loop;
+    loop_ = &loop;
+
+    QByteArray target = url_.path(QUrl::FullyEncoded).toUtf8();
+    if (target.isEmpty()) target = "/";
+    if (url_.hasQuery()) target += "?" + url_.query(QUrl::FullyEncoded).toUtf8();
+    QByteArray hostLine = host.toUtf8();
+    if (port != defaultPort) hostLine += ":" + QByteArray::number(port);
+    request_ = "GET " + target + " HTTP/1.0\r\n" + "Accept: " + QByteArray::fromStdString(client_.accept_) +
+               "\r\n" + "User-Agent: " + kUserAgent + "\r\n" + "Host: " + hostLine + "\r\n\r\n";
+
+    QObject::connect(&idle, &QTimer::timeout, &socket, [this] { Fail(kTimeoutText); });
+    QObject::connect(&socket, &QAbstractSocket::connected, &socket, [this, tls] {
+      connected_ = true;
+      Progress();
+      if (!tls) SendRequest();
+    });
+    QObject::connect(&socket, &QSslSocket::encrypted, &socket, [this] {
+      encrypted_ = true;
+      Progress();
+      SendRequest();
+    });
+    // Verification is off; the socket may still report the certificate's faults once.
+    QObject::connect(&socket, &QSslSocket::sslErrors, &socket, [this](const QList<QSslError>&) {
+      socket_->ignoreSslErrors();
+    });
+    QObject::connect(&socket, &QAbstractSocket::bytesWritten, &socket, [this] { Progress(); });
+    QObject::connect(&socket, &QSslSocket::encryptedBytesWritten, &socket, [this] { Progress(); });
+    QObject::connect(&socket, &QIODevice::readyRead, &socket, [this] { Read(); });
+    QObject::connect(&socket, &QAbstractSocket::disconnected, &socket, [this] { Closed(); });
+    QObject::connect(&socket, &QAbstractSocket::errorOccurred, &socket,
+                     [this](QAbstractSocket::SocketError e) { Error(e); });
+
+    client_.current_ = this;
+    idle.start();
+    if (tls) {
+      QSslConfiguration config = socket.sslConfiguration();
+      config.setPeerVerifyMode(QSslSocket::VerifyNone);
+      config.setProtocol(QSsl::AnyProtocol);
+      socket.setSslConfiguration(config);
+      socket.connectToHostEncrypted(host, static_cast<quint16>(port), QIODevice::ReadWrite,
+                                    QAbstractSocket::IPv4Protocol);
+    } else {
+      socket.connectToHost(host, static_cast<quint16>(port), QIODevice::ReadWrite,
+                           QAbstractSocket::IPv4Protocol);
+    }
+    if (!done_) loop.exec();
+    // The loop also ends when the application quits; a request cut off that way is abandoned.
+    if (!done_) Fail(kAbandonedText);
+    if (client_.current_ == this) client_.current_ = nullptr;
+    idle.stop();
+    socket.disconnect();
+    socket.abort();
+    socket_ = nullptr;
+    idle_ = nullptr;
+    loop_ = nullptr;
+    return std::move(outcome_);
+  }
+
+  // Abandons the exchange from outside (a reset, or a newer GET on the same client).
+  void Abandon() { Fail(kAbandonedText); }
+
+ private:
+  void Progress() {
+    if (!done_) idle_->start();
+  }
+
+  void SendRequest() {
+    if (done_ || sent_) return;
+    sent_ = true;
+    socket_->write(request_);
+  }
+
+  void Read() {
+    if (done_) return;
+    buffer_ += socket_->readAll();
+    Progress();
+    Parse();
+  }
+
+  void Parse() {
+    if (done_) return;
+    if (!headDone_) {
+      size_t headLength = 0;
+      const size_t end = HeadEnd(buffer_, headLength);
+      if (end == std::string::npos) {
+        if (buffer_.size() > kMaxHeadBytes) Fail("Response head too long");
+        return;
+      }
+      if (!ParseHead(std::string_view(buffer_.constData(), headLength), outcome_.head)) {
+        Fail("Malformed status line from the server");
+        return;
+      }
+      headDone_ = true;
+      if (outcome_.head.contentLength > kMaxBodyBytes) {
+        Fail("Response body too large");
+        return;
+      }
+      buffer_.remove(0, static_cast<qsizetype>(end));
+      const int s = outcome_.head.status;
+      if (stopAtRedirect_ && s >= 300 && s <= 399 && outcome_.head.location) {
+        Complete();  // the body of a redirect that is followed is not needed
+        return;
+      }
+    }
+    outcome_.body.append(buffer_.constData(), static_cast<size_t>(buffer_.size()));
+    buffer_.clear();
+    const qint64 expected = outcome_.head.contentLength;
+    if (expected >= 0 && static_cast<qint64>(outcome_.body.size()) >= expected) {
+      outcome_.body.resize(static_cast<size_t>(expected));
+      Complete();
+    } else if (outcome_.body.size() > static_cast<size_t>(kMaxBodyBytes)) {
+      Fail("Response body too large");
+    }
+  }
+
+  void Closed() {
+    if (done_) return;
+    buffer_ += socket_->readAll();
+    Parse();
+    if (done_) return;
+    if (!headDone_) {
+      Fail(connected_ ? "Connection closed before the server answered"
+                      : "Connection closed before it was established");
+    } else if (outcome_.head.contentLength >= 0) {
+      Fail("Connection closed before the whole body arrived");
+    } else {
+      Complete();
+    }
+  }
+
+  void Error(QAbstractSocket::SocketError e) {
+    if (done_) return;
+    if (e == QAbstractSocket::RemoteHostClosedError) {
+      Closed();
+      return;
+    }
+    // A peer that ends the stream without a TLS close after a body that runs to the close
+    // has still sent the whole body.
+    if (headDone_ && outcome_.head.contentLength < 0 && encrypted_) {
+      Closed();
+      return;
+    }
+    const std::string detail = socket_->errorString().toStdString();
+    switch (e) {
+      case QAbstractSocket::HostNotFoundError:
+        Fail(kResolveText);
+        return;
+      case QAbstractSocket::ConnectionRefusedError:
+        Fail("Connection refused by the server");
+        return;
+      default:
+        break;
+    }
+    if (!connected_) {
+      Fail("Can't connect to the server: " + detail);
+    } else if (url_.scheme().compare("https", Qt::CaseInsensitive) == 0 && !encrypted_) {
+      Fail("TLS handshake failed: " + detail);
+    } else if (!headDone_) {
+      Fail("Connection failed before the server answered: " + detail);
+    } else {
+      Fail("Connection failed while reading the answer: " + detail);
+    }
+  }
+
+  void Complete() {
+    if (done_) return;
+    done_ = true;
+    outcome_.completed = true;
+    Stop();
+  }
+
+  void Fail(const std::string& message) {
+    if (done_) return;
+    done_ = true;
+    outcome_.completed = false;
+    outcome_.error = message;
+    Stop();
+  }
+
+  void Stop() {
+    if (idle_) idle_->stop();
+    if (loop_) loop_->exit();
+  }
+
+  HttpsClient& client_;
+  QUrl url_;
+  bool stopAtRedirect_;
+  QSslSocket* socket_ = nullptr;
+  QTimer* idle_ = nullptr;
+  QEventLoop* loop_ = nullptr;
+  QByteArray request_;
+  QByteArray buffer_;
+  bool connected_ = false;
+  bool encrypted_ = false;
+  bool sent_ = false;
+  bool headDone_ = false;
+  bool done_ = false;
+  Outcome outcome_;
+};
+
+HttpsClient::HttpsClient(int timeoutMs, QObject* parent) : QObject(parent), timeoutMs_(timeoutMs) {}
+
+HttpsClient::~HttpsClient() { Reset(); }
+
+void HttpsClient::Reset() {
+  if (current_ != nullptr) {
+    Exchange* running = current_;
+    current_ = nullptr;
+    running->Abandon();
+  }
+}
+
+HttpResponse HttpsClient::Get(const std::string& url) {
+  Reset();
+  HttpResponse response;
+  QUrl current = QUrl(QString::fromStdString(url), QUrl::StrictMode);
+  for (;;) {
+    const QString scheme = current.scheme().toLower();
+    if (!current.isValid() || (scheme != "https" && scheme != "http") || current.host().isEmpty()) {
+      response.error = "Invalid address: " + current.toString().toStdString();
+      if (current.toString().isEmpty()) response.error = "Invalid address: " + url;
+      return response;
+    }
+    Exchange exchange(*this, current, response.redirects < kMaxRedirects);
+    Exchange::Outcome outcome = exchange.Run();
+    if (!outcome.completed) {
+      response.error = std::move(outcome.error);
+      return response;
+    }
+    const ResponseHead& head = outcome.head;
+    if (head.status >= 300 && head.status <= 399 && head.location &&
+        response.redirects < kMaxRedirects) {
+      ++response.redirects;
+      current = current.resolved(QUrl(QString::fromStdString(*head.location)));
+      continue;
+    }
+    response.status = head.status;
+    response.reason = head.reason;
+    response.body = std::move(outcome.body);
+    response.ok = head.status < 400 || head.status == 401 || head.status == 407;
+    if (!response.ok) response.error = head.reason;
+    return response;
+  }
+}
+
+}  // namespace aqled

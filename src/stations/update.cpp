@@ -1,0 +1,82 @@
+#include "stations/update.h"
+
+#include "logging/operation_log.h"
+#include "stations/extract.h"
+#include "stations/page_text.h"
+
+#include <exception>
+
+namespace aqled {
+namespace {
+
+// Clears the running flag however the run ends, a throwing renderer included.
+class RunningFlag {
+ public:
+  explicit RunningFlag(bool& flag) : flag_(flag) { flag_ = true; }
+  ~RunningFlag() { flag_ = false; }
+  RunningFlag(const RunningFlag&) = delete;
+  RunningFlag& operator=(const RunningFlag&) = delete;
+
+ private:
+  bool& flag_;
+};
+
+}  // namespace
+
+std::string StationReadingsLine(const std::string& name, const Dtstr& values, const std::string& publishTime) {
+  std::string line = "\xBB\xF1\xC8\xA1 ";  // 获取
+  line += name;
+  line += " \xB5\xC8\xBC\xB6 ";  // 等级
+  line += values.level;
+  line += " \xB8\xBA\xD1\xF5\xC0\xEB\xD7\xD3 ";  // 负氧离子
+  line += values.negativeIons;
+  line += " PM2.5 ";
+  line += values.pm25;
+  line += " \xB3\xF4\xD1\xF5 ";  // 臭氧
+  line += values.ozone;
+  line += " \xB7\xA2\xB2\xBC\xCA\xB1\xBC\xE4 ";  // 发布时间
+  line += publishTime;
+  return line;
+}
+
+std::string StationFailureLine(const std::string& url, const std::string& message) {
+  std::string line = "\xBB\xF1\xC8\xA1 [";  // 获取 [
+  line += url;
+  line += "] \xCA\xFD\xBE\xDD\xCA\xA7\xB0\xDC \xB4\xED\xCE\xF3\xB4\xFA\xC2\xEB: ";  // 数据失败 错误代码:
+  line += message;
+  return line;
+}
+
+bool StationUpdater::UpdateStationPages(const StationUrlTable& urls, StationReadings& readings,
+                                        const std::function<void()>& render) {
+  if (running_) return false;
+  RunningFlag flag(running_);
+  bool allFetched = true;
+  for (const Station& station : StationCatalogue()) {
+    const int n = station.number;
+    try {
+      client_.Reset();
+      client_.SetAccept("*/*");
+      HttpResponse response = client_.Get(urls[n]);
+      if (!response.ok) {
+        log_.AppendLog(kLogError, StationFailureLine(urls[n], response.error));
+        allFetched = false;
+        continue;
+      }
+      const std::string decoded = DecodePageBody(response.body);
+      response = HttpResponse();  // the body is not kept past its station
+      if (pageTextSink_) pageTextSink_(decoded);
+      const PageReadings cut = ExtractReadings(JoinTrimmedLines(decoded));
+      readings[n] = cut.ToDtstr();
+      log_.AppendLog(kLogInfo, StationReadingsLine(station.name, readings[n], cut.publishTime));
+    } catch (const std::exception& e) {
+      log_.AppendLog(kLogError, StationFailureLine(urls[n], e.what()));
+      allFetched = false;
+    }
+  }
+  if (!allFetched) return false;
+  if (render) render();
+  return true;
+}
+
+}  // namespace aqled

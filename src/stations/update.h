@@ -1,0 +1,53 @@
+#pragma once
+// One run of the station cycle: fetch the four station pages in catalogue order, cut and log
+// their readings, and draw the station pictures only when every page was fetched.
+
+#include "stations/catalogue.h"
+#include "stations/https_client.h"
+#include "stations/readings.h"
+
+#include <functional>
+#include <string>
+
+namespace aqled {
+
+class LogSink;
+
+// Runs UpdateStationPages on the window's one client and knows whether a run is in progress,
+// so that the send button can refuse a second send during a fetch.
+class StationUpdater {
+ public:
+  // Both are borrowed and must outlive the updater.
+  StationUpdater(HttpsClient& client, LogSink& log) : client_(client), log_(log) {}
+
+  // Receives the decoded text of each fetched page (the window's hidden work text box keeps
+  // the last one). Optional.
+  void SetPageTextSink(std::function<void(const std::string& gbkText)> sink) {
+    pageTextSink_ = std::move(sink);
+  }
+
+  // True from the start of UpdateStationPages until it returns (or throws).
+  bool Running() const { return running_; }
+
+  // For stations 1 to 4: GET urls[n], cut the page, store the readings in readings[n] and log
+  // "获取 <name> 等级 …" (kind 3); a failed GET logs "获取 [<url>] 数据失败 错误代码: <message>"
+  // (kind 1) and leaves readings[n] unchanged. When all four succeeded, calls `render` and
+  // returns true; otherwise returns false without calling it. An error thrown by `render`
+  // passes through. A call while a run is in progress does nothing and returns false.
+  bool UpdateStationPages(const StationUrlTable& urls, StationReadings& readings,
+                          const std::function<void()>& render);
+
+ private:
+  HttpsClient& client_;
+  LogSink& log_;
+  std::function<void(const std::string&)> pageTextSink_;
+  bool running_ = false;
+};
+
+// The kind-3 line of a fetched station (all GBK).
+std::string StationReadingsLine(const std::string& name, const Dtstr& values, const std::string& publishTime);
+
+// The kind-1 line of a station whose GET failed.
+std::string StationFailureLine(const std::string& url, const std::string& message);
+
+}  // namespace aqled
