@@ -16,8 +16,6 @@ namespace {
 constexpr const char* kUserAgent = "Mozilla/4.0";
 constexpr const char* kAbandonedText = "Request abandoned";
 
-std::string ToStd(const QByteArray& bytes) { return std::string(bytes.constData(), bytes.size()); }
-
 std::string LowerAscii(std::string_view text) {
   std::string out(text);
   for (char& c : out) {

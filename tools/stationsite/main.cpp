@@ -1,0 +1,114 @@
+// aqled-stationsite: the stand-in data site for demos and by-hand tests. Serves the four
+// station pages over HTTPS on 127.0.0.1, with readings and answers taken from an INI file or
+// the command line, and prints (or appends to a file) every request it receives.
+#include "station_site.h"
+
+#include "stations/catalogue.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QFile>
+#include <QSettings>
+#include <QTemporaryDir>
+
+#include <cstdio>
+
+using namespace aqled;
+using namespace aqled::stationsite;
+
+int main(int argc, char** argv) {
+  QCoreApplication app(argc, argv);
+  QCoreApplication::setApplicationName("aqled-stationsite");
+
+  QCommandLineParser parser;
+  parser.setApplicationDescription("Stand-in data site serving the four station pages over HTTPS on 127.0.0.1.");
+  parser.addHelpOption();
+  const QCommandLineOption portOption("port", "Port on 127.0.0.1 (default 8443; 0 picks a free one).", "port",
+                                      "8443");
+  const QCommandLineOption certOption("cert", "PEM certificate (default: made with openssl at start).", "file");
+  const QCommandLineOption keyOption("key", "PEM private key belonging to --cert.", "file");
+  const QCommandLineOption configOption("config", "INI file with groups [station1] .. [station4].", "file");
+  const QCommandLineOption setOption("set", "One setting, e.g. station2/answer=status (repeatable).",
+                                     "group/key=value");
+  const QCommandLineOption recordOption("record", "Append the raw bytes of every request to this file.", "file");
+  const QCommandLineOption quietOption("quiet", "Do not print the requests.");
+  parser.addOptions({portOption, certOption, keyOption, configOption, setOption, recordOption, quietOption});
+  parser.process(app);
+
+  bool portOk = false;
+  const uint port = parser.value(portOption).toUInt(&portOk);
+  if (!portOk || port > 65535) {
+    std::fprintf(stderr, "aqled-stationsite: bad --port\n");
+    return 2;
+  }
+
+  // The settings: the config file, then every --set on top of it, in a scratch INI file.
+  QTemporaryDir scratch;
+  if (!scratch.isValid()) {
+    std::fprintf(stderr, "aqled-stationsite: can't make a temporary folder\n");
+    return 1;
+  }
+  const QString iniFile = scratch.filePath("site.ini");
+  if (parser.isSet(configOption)) {
+    if (!QFile::exists(parser.value(configOption)) || !QFile::copy(parser.value(configOption), iniFile)) {
+      std::fprintf(stderr, "aqled-stationsite: can't read %s\n", qPrintable(parser.value(configOption)));
+      return 2;
+    }
+  }
+  QSettings settings(iniFile, QSettings::IniFormat);
+  for (const QString& item : parser.values(setOption)) {
+    const qsizetype eq = item.indexOf('=');
+    if (eq <= 0 || !item.left(eq).contains('/')) {
+      std::fprintf(stderr, "aqled-stationsite: --set wants group/key=value, got %s\n", qPrintable(item));
+      return 2;
+    }
+    settings.setValue(item.left(eq), item.mid(eq + 1));
+  }
+
+  StationSite site;
+  for (int n = 1; n <= kStationCount; ++n) {
+    StationSetup setup = DefaultSetup(n);
+    QString error;
+    if (!ReadSetup(settings, n, setup, &error)) {
+      std::fprintf(stderr, "aqled-stationsite: %s\n", qPrintable(error));
+      return 2;
+    }
+    ServeStation(site, n, setup);
+  }
+
+  QString certFile = parser.value(certOption);
+  QString keyFile = parser.value(keyOption);
+  if (certFile.isEmpty() != keyFile.isEmpty()) {
+    std::fprintf(stderr, "aqled-stationsite: give both --cert and --key, or neither\n");
+    return 2;
+  }
+  QString error;
+  if (certFile.isEmpty() && !MakeCertificate(scratch.path(), &certFile, &keyFile, &error)) {
+    std::fprintf(stderr, "aqled-stationsite: %s\n", qPrintable(error));
+    return 1;
+  }
+  if (!site.Start(certFile, keyFile, static_cast<quint16>(port), &error)) {
+    std::fprintf(stderr, "aqled-stationsite: %s\n", qPrintable(error));
+    return 1;
+  }
+
+  const QString record = parser.value(recordOption);
+  const bool quiet = parser.isSet(quietOption);
+  QObject::connect(&site, &StationSite::requestReceived, &site, [record, quiet](const QByteArray& bytes,
+                                                                                 const QString& path) {
+    if (!record.isEmpty()) {
+      QFile file(record);
+      if (file.open(QIODevice::Append)) file.write(bytes);
+    }
+    if (!quiet) {
+      std::printf("request for %s (%lld bytes):\n%s\n", qPrintable(path), static_cast<long long>(bytes.size()),
+                  Printable(bytes).c_str());
+      std::fflush(stdout);
+    }
+  });
+
+  std::printf("aqled-stationsite: serving %s\nconfig.ini: [Path] StationSite=%s\n", site.Base().c_str(),
+              site.Base().c_str());
+  std::fflush(stdout);
+  return app.exec();
+}
