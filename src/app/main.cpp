@@ -1,0 +1,45 @@
+// Program entry: one copy only, the main window, its start-up and the event loop. Arguments are
+// ignored; the exit status is 0 in every case.
+//
+// AQLED_SCREENSHOTS=<folder> starts the window without showing it to the operator, saves each
+// of its five pages as page0.png ... page4.png into the folder and ends (the README's pictures).
+
+#include "app/main_window.h"
+#include "app/platform.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QTabWidget>
+
+namespace {
+
+int SaveScreenshots(aqled::TForm1& window, const QString& folder) {
+  QDir().mkpath(folder);
+  window.show();
+  for (int page = 0; page < window.PageControl1->count(); ++page) {
+    window.PageControl1->setCurrentIndex(page);
+    QApplication::processEvents();
+    window.grab().save(QDir(folder).filePath(QString("page%1.png").arg(page)));
+  }
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  QApplication::setApplicationName(aqled::ApplicationTitle());
+  aqled::RegisterFontSubstitutions();
+
+  const QString screenshots = qEnvironmentVariable("AQLED_SCREENSHOTS");
+  aqled::SingleCopyLock lock;
+  if (screenshots.isEmpty() && !lock.TryAcquire()) return 0;
+
+  aqled::TForm1 window;
+  window.FormCreate();
+  if (window.QuitRequested()) return 0;
+  if (!screenshots.isEmpty()) return SaveScreenshots(window, screenshots);
+  window.show();
+  app.exec();
+  return 0;
+}

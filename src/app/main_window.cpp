@@ -1,0 +1,368 @@
+#include "app/main_window.h"
+
+#include "app/platform.h"
+#include "settings/ini_file.h"
+#include "text/gbk.h"
+#include "text/strings.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QShortcut>
+#include <QTabWidget>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTextEdit>
+#include <QTimer>
+
+#include <system_error>
+
+namespace aqled {
+namespace {
+
+// Texts of the system, GBK, converted once from the UTF-8 source.
+const std::string& ConfigMissingMessage() {
+  static const std::string text = Utf8ToGbk("配置文件config.ini丢失,请联系技术人员.");
+  return text;
+}
+const std::string& StartedText() {
+  static const std::string text = Utf8ToGbk("程序开始运行");
+  return text;
+}
+const std::string& PortOpenedText() {
+  static const std::string text = Utf8ToGbk("启动端口成功: ");
+  return text;
+}
+const std::string& PortFailedText() {
+  static const std::string text = Utf8ToGbk("启动端口失败: ");
+  return text;
+}
+
+// A memo's text as the system holds it: GBK, lines separated by CR LF.
+std::string MemoText(const QPlainTextEdit* memo) {
+  std::string text = FromQString(memo->toPlainText());
+  std::string out;
+  out.reserve(text.size() + text.size() / 16);
+  for (char c : text) {
+    if (c == '\n') out += "\r\n";
+    else out.push_back(c);
+  }
+  return out;
+}
+
+void SetMemoText(QPlainTextEdit* memo, const std::string& gbk) {
+  QString text = ToQString(gbk);
+  text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+  text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+  memo->setPlainText(text);
+}
+
+void SetIndex(QComboBox* combo, int index) { combo->setCurrentIndex(index >= 0 && index < combo->count() ? index : -1); }
+
+}  // namespace
+
+TForm1::TForm1(FormOptions options, QWidget* parent)
+    : QWidget(parent,
+              Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                  Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
+      appFolder_(options.appFolder.empty() ? ExecutableFolder() : std::move(options.appFolder)) {
+  controllerPort = options.controllerPort;
+  RegisterFontSubstitutions();
+  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+    screenDpi_ = static_cast<int>(screen->logicalDotsPerInch() + 0.5);
+  }
+  if (options.clock) {
+    clock_ = options.clock;
+  } else {
+    ownClock_ = std::make_unique<SystemClock>();
+    clock_ = ownClock_.get();
+  }
+  if (options.dialogs) {
+    dialogs_ = options.dialogs;
+  } else {
+    ownDialogs_ = std::make_unique<QtDialogs>(this);
+    dialogs_ = ownDialogs_.get();
+  }
+  BuildPages();
+  Timer1 = new QTimer(this);
+  Timer1->setObjectName("Timer1");
+  operationLog_ = std::make_unique<OperationLog>(PathFromGbk(LogFolder()), *clock_, log);
+  ConnectHandlers();
+}
+
+TForm1::~TForm1() = default;
+
+std::string TForm1::PictureFolder() const {
+#ifdef _WIN32
+  return appFolder_ + "file\\";
+#else
+  return appFolder_ + "file/";
+#endif
+}
+
+std::string TForm1::LogFolder() const {
+#ifdef _WIN32
+  return appFolder_ + "log\\";
+#else
+  return appFolder_ + "log/";
+#endif
+}
+
+PictureBox* TForm1::StationPreview(int station) const {
+  switch (station) {
+    case 1: return Image3;
+    case 2: return Image4;
+    case 3: return Image5;
+    case 4: return Image6;
+    default: return nullptr;
+  }
+}
+
+void TForm1::ConnectHandlers() {
+  connect(Timer1, &QTimer::timeout, this, &TForm1::Timer1Timer);
+  connect(Button7, &QPushButton::clicked, this, &TForm1::Button7Click);
+  connect(Button4, &QPushButton::clicked, this, &TForm1::Button4Click);
+  connect(Button12, &QPushButton::clicked, this, &TForm1::Button12Click);
+  connect(Button5, &QPushButton::clicked, this, &TForm1::Button5Click);
+  connect(Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
+  connect(Button13, &QPushButton::clicked, this, &TForm1::Button13Click);
+  connect(Button3, &QPushButton::clicked, this, &TForm1::Button3Click);
+  connect(Button9, &QPushButton::clicked, this, &TForm1::Button9Click);
+  connect(Button6, &QPushButton::clicked, this, &TForm1::Button6Click);
+  connect(Button10, &QPushButton::clicked, this, &TForm1::Button10Click);
+  connect(Button8, &QPushButton::clicked, this, &TForm1::Button8Click);
+  connect(Button2, &QPushButton::clicked, this, &TForm1::Button2Click);
+  connect(Button14, &QPushButton::clicked, this, &TForm1::Button14Click);
+  connect(BitBtn1, &QPushButton::clicked, this, &TForm1::BitBtn1Click);
+  connect(Button11, &QPushButton::clicked, this, &TForm1::Button11Click);
+  connect(BitBtn2, &QPushButton::clicked, this, &TForm1::BitBtn2Click);
+  connect(BitBtn3, &QPushButton::clicked, this, &TForm1::BitBtn3Click);
+  connect(ListBox1, &QListWidget::itemDoubleClicked, this, &TForm1::ListBox1DblClick);
+  auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+  escape->setContext(Qt::WindowShortcut);
+  connect(escape, &QShortcut::activated, this, &TForm1::EscapePressed);
+}
+
+void TForm1::FormCreate() {
+  // 1. AppFolder (taken when the window was built).
+  const std::filesystem::path folder = PathFromGbk(appFolder_);
+
+  // 2. config.ini must be there.
+  std::error_code ec;
+  if (!std::filesystem::exists(folder / "config.ini", ec)) {
+    dialogs_->Message(ConfigMissingMessage());
+    quitRequested_ = true;
+    return;
+  }
+  // 3. ProgramSettings.
+  const ProgramDefaults defaults =
+      MakeProgramDefaults(appFolder_, FirstLocalIpv4(), std::string(kDefaultStationSite));
+  programSettings = ReadProgramSettings(IniFile::Load(folder / "config.ini").ini, defaults);
+  // 4, 5. The controller server and the session table.
+  CreateControllerServer();
+  slotCount = 0;
+  // 6, 7. The station URL table; setup.ini into the controls and the variables.
+  stationUrls = BuildStationUrls(programSettings.StationSite);
+  const DisplaySettings stored = LoadDisplaySettings(IniFile::Load(folder / "setup.ini").ini);
+  captions = stored.captions;
+  fonts = stored.fonts;
+  ApplyDisplayControls(stored.controls);
+  // 8. PictureFolder, one level.
+  const std::filesystem::path pictures = PathFromGbk(PictureFolder());
+  if (!std::filesystem::is_directory(pictures, ec)) {
+    std::filesystem::create_directory(pictures, ec);
+    if (ec) return;
+  }
+  // 9. The three text files, each only when it exists.
+  DisplayTexts texts = CollectDisplayTexts();
+  const bool textsRead = LoadDisplayTexts(folder, texts);
+  ApplyDisplayTexts(texts);
+  if (!textsRead) return;
+  // 10. The previews black, and the timer re-armed.
+  for (int station = 1; station <= kStationCount; ++station) StationPreview(station)->Clear(Qt::black);
+  Timer1->stop();
+  Timer1->setInterval(60000);
+  Timer1->start();
+  // 11 to 13. The log page, the housekeeping date and the first line.
+  PageControl1->setCurrentIndex(4);
+  operationLog_->SetLastLogDate(clock_->Now().date());
+  AppendLog(kLogInfo, StartedText());
+  // 14. Open the server.
+  const std::string port = std::to_string(controllerPort);
+  if (OpenControllerServer()) {
+    AppendLog(kLogSent, PortOpenedText() + port);
+  } else {
+    AppendLog(kLogError, PortFailedText() + port);
+  }
+  pendingDiskQuery = true;
+  pendingStopPlay = true;
+}
+
+void TForm1::CreateControllerServer() {
+  delete ServerSvr1;
+  ServerSvr1 = new QTcpServer(this);
+  ServerSvr1->setObjectName("ServerSvr1");
+  connect(ServerSvr1, &QTcpServer::newConnection, this, [this] {
+    while (QTcpSocket* socket = ServerSvr1->nextPendingConnection()) {
+      connect(socket, &QTcpSocket::readyRead, this, [this, socket] { ServerSvr1ClientRead(socket); });
+      connect(socket, &QTcpSocket::disconnected, this, [this, socket] { ServerSvr1ClientDisconnect(socket); });
+      connect(socket, &QTcpSocket::errorOccurred, this, [this, socket] { ServerSvr1ClientError(socket); });
+    }
+  });
+}
+
+bool TForm1::OpenControllerServer() { return ServerSvr1->listen(QHostAddress::Any, controllerPort); }
+
+void TForm1::AppendLog(int kind, const std::string& text) { operationLog_->AppendLog(kind, text); }
+
+DisplayControls TForm1::CollectDisplayControls() const {
+  DisplayControls c;
+  c.zmcheck = zmcheck->isChecked();
+  c.dt1check = dt1check->isChecked();
+  c.ggcheck = ggcheck->isChecked();
+  c.ggcheck2 = gg2check->isChecked();
+  c.ggshowkind = ggshowkind->currentIndex();
+  c.left = x();
+  c.top = y();
+  c.pagetime = pagetime->Value();
+  c.col1 = xx1->Value();
+  c.col2 = xx2->Value();
+  c.dtx = dtx->Value();
+  c.dty = dty->Value();
+  c.dtw = dtw->Value();
+  c.dth = dth->Value();
+  c.zmx = zmx->Value();
+  c.zmy = zmy->Value();
+  c.zmw = zmw->Value();
+  c.zmh = zmh->Value();
+  c.tx = tx->Value();
+  c.ty = ty->Value();
+  c.tw = tw->Value();
+  c.th = th->Value();
+  c.year_ = year_->isChecked();
+  c.week_ = week_->isChecked();
+  c.time_ = time_->isChecked();
+  c.bmsel = bm->currentIndex();
+  c.hjj = hjj->Value();
+  c.dtk = dtk->currentIndex();
+  return c;
+}
+
+void TForm1::ApplyDisplayControls(const DisplayControls& c) {
+  zmcheck->setChecked(c.zmcheck);
+  dt1check->setChecked(c.dt1check);
+  ggcheck->setChecked(c.ggcheck);
+  gg2check->setChecked(c.ggcheck2);
+  SetIndex(ggshowkind, c.ggshowkind);
+  pagetime->SetValue(c.pagetime);
+  xx1->SetValue(c.col1);
+  xx2->SetValue(c.col2);
+  dtx->SetValue(c.dtx);
+  dty->SetValue(c.dty);
+  dtw->SetValue(c.dtw);
+  dth->SetValue(c.dth);
+  zmx->SetValue(c.zmx);
+  zmy->SetValue(c.zmy);
+  zmw->SetValue(c.zmw);
+  zmh->SetValue(c.zmh);
+  tx->SetValue(c.tx);
+  ty->SetValue(c.ty);
+  tw->SetValue(c.tw);
+  th->SetValue(c.th);
+  year_->setChecked(c.year_);
+  week_->setChecked(c.week_);
+  time_->setChecked(c.time_);
+  SetIndex(bm, c.bmsel);
+  hjj->SetValue(c.hjj);
+  SetIndex(dtk, c.dtk);
+}
+
+DisplayTexts TForm1::CollectDisplayTexts() const {
+  DisplayTexts t;
+  t.fly = MemoText(fly);
+  t.txt = MemoText(Memo2);
+  t.gg.clear();
+  for (int i = 0; i < ListBox1->count(); ++i) t.gg.push_back(FromQString(ListBox1->item(i)->text()));
+  return t;
+}
+
+void TForm1::ApplyDisplayTexts(const DisplayTexts& t) {
+  SetMemoText(fly, t.fly);
+  SetMemoText(Memo2, t.txt);
+  ListBox1->clear();
+  for (const std::string& entry : t.gg) ListBox1->addItem(ToQString(entry));
+}
+
+void TForm1::Timer1Timer() {
+  Timer1->stop();
+  Timer1->setInterval(600000);
+  Timer1->start();
+}
+
+void TForm1::Button7Click() { close(); }
+
+void TForm1::Button4Click() {
+  const std::filesystem::path folder = PathFromGbk(appFolder_);
+  if (!SaveDisplaySettings(folder / "setup.ini", CollectDisplayControls(), fonts, *this)) return;
+  if (!SaveDisplayTexts(folder, CollectDisplayTexts(), *this)) return;
+  PageControl1->setCurrentIndex(4);
+  Timer1Timer();
+  lastSendHour.clear();
+}
+
+void TForm1::ChooseSlotFont(FontSlot& slot, BoldTest test) {
+  FontChoice choice = ChoiceFromSlot(slot, test);
+  if (dialogs_->ChooseFont(choice)) slot = SlotFromChoice(choice, test);
+}
+
+void TForm1::Button12Click() { ChooseSlotFont(fonts.zd, BoldTest::kAnyStyle); }
+void TForm1::Button5Click() { ChooseSlotFont(fonts.bt, BoldTest::kAnyStyle); }
+void TForm1::Button1Click() { ChooseSlotFont(fonts.dw, BoldTest::kBoldOnly); }
+void TForm1::Button13Click() { ChooseSlotFont(fonts.qxdj, BoldTest::kAnyStyle); }
+void TForm1::Button3Click() { ChooseSlotFont(fonts.dt, BoldTest::kBoldOnly); }
+void TForm1::Button9Click() { ChooseSlotFont(fonts.bz2, BoldTest::kBoldOnly); }
+void TForm1::Button6Click() { ChooseSlotFont(fonts.bz, BoldTest::kBoldOnly); }
+void TForm1::Button10Click() { ChooseSlotFont(fonts.clock, BoldTest::kBoldOnly); }
+void TForm1::Button8Click() { ChooseSlotFont(fonts.time, BoldTest::kAnyStyle); }
+
+void TForm1::Button2Click() {
+  int colour = fonts.wgcolor;
+  if (dialogs_->ChooseColour(colour)) fonts.wgcolor = colour;
+}
+
+void TForm1::Button14Click() {}                          // wired by the delivery work
+void TForm1::BitBtn1Click() {}                           // wired by the delivery work
+void TForm1::Button11Click() {}                          // wired by the delivery work
+void TForm1::BitBtn2Click() {}                           // wired by the delivery work
+void TForm1::BitBtn3Click() {}                           // wired by the delivery work
+void TForm1::ListBox1DblClick() {}                       // wired by the delivery work
+void TForm1::ServerSvr1ClientRead(QTcpSocket*) {}        // wired by the delivery work
+void TForm1::ServerSvr1ClientDisconnect(QTcpSocket*) {}  // wired by the delivery work
+void TForm1::ServerSvr1ClientError(QTcpSocket*) {}       // wired by the delivery work
+
+void TForm1::EscapePressed() {
+  if (PageControl1->currentIndex() != 1) return;
+  for (QWidget* w = QApplication::focusWidget(); w; w = w->parentWidget()) {
+    if (qobject_cast<QPlainTextEdit*>(w) || qobject_cast<QTextEdit*>(w)) return;
+  }
+  BitBtn3->click();
+}
+
+void TForm1::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  if (centred_) return;
+  centred_ = true;
+  // Always centred: the position saved by "立即执行" is never restored.
+  if (const QScreen* screen = this->screen()) {
+    const QRect area = screen->availableGeometry();
+    move(area.center() - QPoint(frameGeometry().width() / 2, frameGeometry().height() / 2));
+  }
+}
+
+}  // namespace aqled

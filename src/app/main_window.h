@@ -1,0 +1,210 @@
+#pragma once
+// TForm1, the one window of the application: its pages and controls, the state the whole
+// program shares, the start-up sequence and the handlers of its buttons and sockets.
+
+#include "app/dialogs.h"
+#include "app/log_view.h"
+#include "app/picture_box.h"
+#include "app/spin_edit.h"
+#include "logging/operation_log.h"
+#include "settings/display_settings.h"
+#include "settings/program_settings.h"
+#include "stations/catalogue.h"
+#include "stations/readings.h"
+#include "text/datetime.h"
+
+#include <QWidget>
+
+#include <memory>
+#include <string>
+
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QListWidget;
+class QPlainTextEdit;
+class QPushButton;
+class QTabWidget;
+class QTcpServer;
+class QTcpSocket;
+class QTimer;
+
+namespace aqled {
+
+// What the window takes from outside; tests pass their own folder, clock and dialogs.
+struct FormOptions {
+  std::string appFolder;        // AppFolder, GBK, ending in its separator; empty: the executable's
+  Clock* clock = nullptr;       // borrowed; null: the system clock
+  Dialogs* dialogs = nullptr;   // borrowed; null: the real dialogs
+  quint16 controllerPort = 8115;
+};
+
+class TForm1 : public QWidget, public LogSink {
+  Q_OBJECT
+
+ public:
+  // Builds every page and control with its form values; runs nothing of the start-up.
+  explicit TForm1(FormOptions options = {}, QWidget* parent = nullptr);
+  ~TForm1() override;
+
+  // The start-up sequence, run once before the window is shown. Without config.ini it shows the
+  // message and sets QuitRequested(); any other failing step ends it silently.
+  void FormCreate();
+  // True when start-up found no config.ini: the application must end without showing the window.
+  bool QuitRequested() const { return quitRequested_; }
+
+  // The operation log: the line on the page "通讯日志" and in the daily file.
+  void AppendLog(int kind, const std::string& text) override;
+  OperationLog& Log() { return *operationLog_; }
+
+  // Paths of the system, GBK, each ending in the platform's separator.
+  const std::string& AppFolder() const { return appFolder_; }
+  std::string PictureFolder() const;
+  std::string LogFolder() const;
+
+  // The values of the controls as setup.ini stores them (a spin edit's text that is not a whole
+  // number as its minimum, a combo box without selection as -1), and the texts of the memos
+  // and the list box.
+  DisplayControls CollectDisplayControls() const;
+  DisplayTexts CollectDisplayTexts() const;
+  // Puts stored values into the controls, each brought into its control's range; an index
+  // outside a combo box's items leaves it without a selection.
+  void ApplyDisplayControls(const DisplayControls& c);
+  void ApplyDisplayTexts(const DisplayTexts& t);
+
+  // The page controls, named as everywhere in the system.
+  QTabWidget* PageControl1;
+  QWidget *TabSheet1, *TabSheet3, *TabSheet5, *TabSheet6, *TabSheet8;
+  // Page 0 "显示设置".
+  QWidget* Panel2;
+  QLabel* Label7;
+  SpinEdit* pagetime;
+  QPushButton *Button12, *Button5, *Button1, *Button13, *Button3, *Button9, *Button2;
+  QCheckBox* dt1check;
+  QComboBox* ggshowkind;
+  QPushButton* Button4;
+  QComboBox* dtk;
+  QPushButton *Button14, *Button7, *BitBtn1;
+  QGroupBox* GroupBox8;
+  QLabel *Label6, *Label13, *Label14, *Label15;
+  SpinEdit *dtx, *dty, *dtw, *dth;
+  QGroupBox* GroupBox5;
+  QLabel *Label8, *Label9;
+  SpinEdit *xx1, *xx2;
+  // Page 1 "广告及时钟设置".
+  QWidget* Panel1;
+  QGroupBox* GroupBox7;
+  QLabel *Label24, *Label25, *Label26, *Label27;
+  SpinEdit *tx, *ty, *tw, *th;
+  QCheckBox *year_, *week_, *time_;
+  QPushButton* Button10;
+  QGroupBox* GroupBox1;
+  QLabel *Label16, *Label17, *Label18, *Label23;
+  SpinEdit *zmx, *zmy, *zmw, *zmh;
+  QCheckBox* zmcheck;
+  QPushButton* Button6;
+  QPlainTextEdit* fly;
+  QGroupBox* GroupBox3;
+  QListWidget* ListBox1;
+  QPushButton *BitBtn2, *BitBtn3;
+  QCheckBox* gg2check;
+  QPlainTextEdit* Memo1;
+  // Page 2 "文本输入".
+  QPlainTextEdit* Memo2;
+  QComboBox* bm;
+  QLabel* Label28;
+  SpinEdit* hjj;
+  QPushButton *Button8, *Button11;
+  QCheckBox* ggcheck;
+  // Page 3 "清新空气预览".
+  QTabWidget* PageControl2;
+  QWidget *TabSheet7, *TabSheet9, *TabSheet10, *TabSheet11;
+  PictureBox *Image3, *Image4, *Image5, *Image6;
+  // Page 4 "通讯日志".
+  LogView* log;
+  // Components without a place on screen.
+  QTimer* Timer1;
+  QTcpServer* ServerSvr1 = nullptr;
+
+  // Window state (everything false, 0 or empty before start-up).
+  ProgramSettings programSettings;
+  DisplayCaptions captions;  // the station page captions and "字符串"
+  DisplayFonts fonts;        // the nine font slots and the table colour wgcolor
+  StationUrlTable stationUrls;
+  StationReadings readings;
+  std::string pictureList;  // the PictureList of the last assembled program
+  int slotCount = 0;
+  int deliverySlot = 0;
+  std::string downloadId, downloadStatus, playCommand, downloadCommand, dynamicCommand;
+  bool pendingDiskQuery = false;
+  bool pendingStopPlay = false;
+  std::string lastSendHour;  // "hh" of the last send or failed fetch; emptied by "立即执行"
+  quint16 controllerPort = 0;
+
+  Dialogs& dialogs() { return *dialogs_; }
+  Clock& clock() { return *clock_; }
+  // The preview picture of station 1 to 4 (Image3 to Image6); null for any other number.
+  PictureBox* StationPreview(int station) const;
+
+ public slots:
+  void Timer1Timer();
+  void Button7Click();
+  void Button4Click();
+  // The font and colour buttons.
+  void Button12Click();
+  void Button5Click();
+  void Button1Click();
+  void Button13Click();
+  void Button3Click();
+  void Button9Click();
+  void Button6Click();
+  void Button10Click();
+  void Button8Click();
+  void Button2Click();
+  // Handlers of the later work; connected to their controls here.
+  void Button14Click();
+  void BitBtn1Click();
+  void Button11Click();
+  void BitBtn2Click();
+  void BitBtn3Click();
+  void ListBox1DblClick();
+  void ServerSvr1ClientRead(QTcpSocket* socket);
+  void ServerSvr1ClientDisconnect(QTcpSocket* socket);
+  void ServerSvr1ClientError(QTcpSocket* socket);
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+
+ private:
+  void BuildPages();
+  void BuildSettingsPage();
+  void BuildAdvertisementPage();
+  void BuildTextPage();
+  void BuildPreviewPage();
+  void BuildLogPage();
+  void ApplyGeometry();
+  void ConnectHandlers();
+  // Start-up step 4: the controller server, not yet listening. Step 14: listen on all
+  // addresses; false when the port cannot be opened.
+  void CreateControllerServer();
+  bool OpenControllerServer();
+  // Opens the font dialog for `slot` and takes the choice back by `test`; cancel leaves it.
+  void ChooseSlotFont(FontSlot& slot, BoldTest test);
+  // Esc presses BitBtn3 while page 1 is shown, unless the focus is in a multi-line text box.
+  void EscapePressed();
+  // Pixels at 120 pixels per inch on this screen.
+  int Px(int at120) const;
+
+  std::string appFolder_;
+  std::unique_ptr<Clock> ownClock_;
+  Clock* clock_;
+  std::unique_ptr<Dialogs> ownDialogs_;
+  Dialogs* dialogs_;
+  std::unique_ptr<OperationLog> operationLog_;
+  int screenDpi_ = 96;
+  bool quitRequested_ = false;
+  bool centred_ = false;
+};
+
+}  // namespace aqled

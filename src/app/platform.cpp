@@ -1,0 +1,53 @@
+#include "app/platform.h"
+
+#include "text/gbk.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFont>
+#include <QNetworkInterface>
+#include <QStandardPaths>
+
+namespace aqled {
+
+QString ApplicationTitle() { return QString::fromUtf8("LED显示软件"); }
+
+std::string ExecutableFolder() {
+  QString dir = QDir::toNativeSeparators(QCoreApplication::applicationDirPath());
+  if (!dir.endsWith(QDir::separator())) dir += QDir::separator();
+  return FromQString(dir);
+}
+
+std::string FirstLocalIpv4() {
+  for (const QNetworkInterface& nic : QNetworkInterface::allInterfaces()) {
+    const auto flags = nic.flags();
+    if (!(flags & QNetworkInterface::IsUp) || (flags & QNetworkInterface::IsLoopBack)) continue;
+    for (const QNetworkAddressEntry& entry : nic.addressEntries()) {
+      const QHostAddress ip = entry.ip();
+      if (ip.protocol() == QAbstractSocket::IPv4Protocol && !ip.isLoopback()) return ip.toString().toStdString();
+    }
+  }
+  return "127.0.0.1";
+}
+
+void RegisterFontSubstitutions() {
+  const QString ming = QStringLiteral("AR PL UMing CN");
+  QFont::insertSubstitution(QString::fromUtf8("宋体"), ming);
+  QFont::insertSubstitution(QString::fromUtf8("新宋体"), ming);
+  QFont::insertSubstitution(QStringLiteral("SimSun"), ming);
+  QFont::insertSubstitution(QStringLiteral("NSimSun"), ming);
+  QFont::insertSubstitution(QStringLiteral("MS Sans Serif"), QStringLiteral("DejaVu Sans"));
+}
+
+SingleCopyLock::SingleCopyLock() {
+  QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+  if (folder.isEmpty() || !QDir(folder).exists()) folder = QDir::tempPath();
+  lock_ = std::make_unique<QLockFile>(QDir(folder).filePath(ApplicationTitle() + ".lock"));
+  lock_->setStaleLockTime(0);  // only a lock whose process is gone is stale
+}
+
+bool SingleCopyLock::TryAcquire() { return lock_->tryLock(0); }
+
+QString SingleCopyLock::Path() const { return lock_->fileName(); }
+
+}  // namespace aqled

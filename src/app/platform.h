@@ -1,0 +1,39 @@
+#pragma once
+// What the application takes from the platform it runs on: its folder, this PC's address,
+// the fonts standing in for the Windows faces, and the lock that keeps to one copy.
+
+#include <QLockFile>
+
+#include <memory>
+#include <string>
+
+namespace aqled {
+
+// The application title under which a running copy is known: "LED显示软件".
+QString ApplicationTitle();
+
+// AppFolder: the folder of the executable as GBK, ending in the platform's separator.
+std::string ExecutableFolder();
+
+// The first IPv4 address of an interface that is up and not loopback, "127.0.0.1" when none.
+std::string FirstLocalIpv4();
+
+// Registers the Debian faces that stand in for "宋体", "新宋体" (AR PL UMing CN) and
+// "MS Sans Serif" (DejaVu Sans). Safe to call more than once.
+void RegisterFontSubstitutions();
+
+// The lock that marks a running copy: a lock file named after the application title in the
+// user's runtime folder (the temporary folder when there is none). A lock left by a copy that
+// died is taken over.
+class SingleCopyLock {
+ public:
+  SingleCopyLock();
+  // True when this process now holds the lock; false when another copy holds it.
+  bool TryAcquire();
+  QString Path() const;
+
+ private:
+  std::unique_ptr<QLockFile> lock_;
+};
+
+}  // namespace aqled
