@@ -121,10 +121,13 @@ class HttpsClient::Exchange {
   };
 
   Exchange(HttpsClient& client, const QUrl& url, bool stopAtRedirect)
-      : client_(client), url_(url), stopAtRedirect_(stopAtRedirect) {}
+      : client_(client),
+        url_(url),
+        stopAtRedirect_(stopAtRedirect),
+        tls_(url.scheme().compare("https", Qt::CaseInsensitive) == 0) {}
 
   Outcome Run() {
-    const bool tls = url_.scheme().compare("https", Qt::CaseInsensitive) == 0;
+    const bool tls = tls_;
     const QString host = url_.host(QUrl::FullyEncoded);
     const int defaultPort = tls ? 443 : 80;
     const int port = url_.port(defaultPort);
@@ -257,8 +260,13 @@ class HttpsClient::Exchange {
     Parse();
     if (done_) return;
     if (!headDone_) {
-      Fail(connected_ ? "Connection closed before the server answered"
-                      : "Connection closed before it was established");
+      if (!connected_) {
+        Fail("Connection closed before it was established");
+      } else if (tls_ && !encrypted_) {
+        Fail("TLS handshake failed: the server closed the connection");
+      } else {
+        Fail("Connection closed before the server answered");
+      }
     } else if (outcome_.head.contentLength >= 0) {
       Fail("Connection closed before the whole body arrived");
     } else {
@@ -291,7 +299,7 @@ class HttpsClient::Exchange {
     }
     if (!connected_) {
       Fail("Can't connect to the server: " + detail);
-    } else if (url_.scheme().compare("https", Qt::CaseInsensitive) == 0 && !encrypted_) {
+    } else if (tls_ && !encrypted_) {
       Fail("TLS handshake failed: " + detail);
     } else if (!headDone_) {
       Fail("Connection failed before the server answered: " + detail);
@@ -323,6 +331,7 @@ class HttpsClient::Exchange {
   HttpsClient& client_;
   QUrl url_;
   bool stopAtRedirect_;
+  bool tls_;
   QSslSocket* socket_ = nullptr;
   QTimer* idle_ = nullptr;
   QEventLoop* loop_ = nullptr;

@@ -184,6 +184,10 @@ void StationSite::OnReadyRead(QSslSocket* socket) {
 
 void StationSite::Send(QSslSocket* socket, const Answer& answer) {
   if (answer.silent) return;
+  if (answer.hangUp) {
+    socket->disconnectFromHost();
+    return;
+  }
   QByteArray bytes = "HTTP/1.0 " + QByteArray::number(answer.status) + " " +
                      QByteArray::fromStdString(answer.reason) + "\r\n" +
                      "Content-Type: text/html; charset=utf-8\r\n";
@@ -193,6 +197,7 @@ void StationSite::Send(QSslSocket* socket, const Answer& answer) {
   if (answer.contentLength) bytes += "Content-Length: " + QByteArray::number(answer.body.size()) + "\r\n";
   bytes += "\r\n";
   bytes += QByteArray::fromStdString(answer.body);
+  if (!answer.raw.empty()) bytes = QByteArray::fromStdString(answer.raw);
 
   if (answer.chunkDelayMs <= 0) {
     socket->write(bytes);

@@ -44,6 +44,8 @@ struct Answer {
   std::string body;
   bool contentLength = true;  // send Content-Length; otherwise the body ends at the close
   bool silent = false;        // read the request and never answer, keeping the connection
+  bool hangUp = false;        // read the request and close without a word
+  std::string raw;            // when not empty: sent as it stands instead of a formed answer
   int chunkDelayMs = 0;       // > 0: send the answer in pieces of `chunkBytes`, this far apart
   int chunkBytes = 16;
 };
