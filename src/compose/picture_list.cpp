@@ -44,6 +44,9 @@ void AssemblePictureList(const PictureListInputs& in, std::string& pictureList, 
   if (in.choice.advertisements) {
     for (const std::string& entry : in.advertisements) {
       const std::string name = FileNameOf(entry);
+      // The list has no escaping: a name with ";" would turn into two entries naming files
+      // that do not exist, so such a picture cannot be carried and is left out.
+      if (name.find(';') != std::string::npos) continue;
       if (IsDisplayablePicture(entry) && IsFile(pictureFolder + name)) adNames.push_back(name);
     }
   }

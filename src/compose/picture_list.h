@@ -41,7 +41,7 @@ struct PictureListInputs {
 
 // Builds the picture list into `pictureList` (emptied first): station pages 1..4 whose PM2.5
 // and ozone hold no "-", the text page, then the advertisements whose copy exists in
-// PictureFolder with extension .bmp/.jpg/.jpeg (any case). Logs one kind-3 line per entry;
+// PictureFolder with extension .bmp/.jpg/.jpeg (any case) and no ";" in the name. Logs one kind-3 line per entry;
 // nothing when no box is checked. An error of renderTextPage passes through, and the list then
 // holds the station entries appended so far.
 void AssemblePictureList(const PictureListInputs& in, std::string& pictureList, LogSink& log);

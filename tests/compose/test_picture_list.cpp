@@ -130,9 +130,9 @@ TEST_F(PictureListTest, ExtensionIgnoresCaseAndNameKeepsItsCase) {
             app_ + "file/PROMO.JPG;" + app_ + "file/Shop.Jpeg;" + app_ + "file/drive.bmp;");
 }
 
-TEST_F(PictureListTest, VideosAndOtherPicturesNeverListed) {
-  for (const char* n : {"a.mp4", "b.gif", "c.png", "d.avi", "e.jpg"}) AddCopy(n);
-  in_.advertisements = {"/s/a.mp4", "/s/b.gif", "/s/c.png", "/s/d.avi", "/s/e.jpg"};
+TEST_F(PictureListTest, VideosOtherPicturesAndSemicolonNamesNeverListed) {
+  for (const char* n : {"a.mp4", "b.gif", "c.png", "d.avi", "e.jpg", "f;g.jpg"}) AddCopy(n);
+  in_.advertisements = {"/s/a.mp4", "/s/b.gif", "/s/c.png", "/s/d.avi", "/s/e.jpg", "/s/f;g.jpg"};
   in_.choice = {false, false, true};
   EXPECT_EQ(AssemblePictureList(in_, log_), app_ + "file/e.jpg;");
 }
