@@ -1,0 +1,470 @@
+// The HTTPS client and the station run against the stand-in data site on 127.0.0.1, all on
+// this test's one event loop.
+#include "station_site.h"
+#include "stations/catalogue.h"
+#include "stations/https_client.h"
+#include "stations/update.h"
+
+#include "test_support.h"
+
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace aqled {
+namespace {
+
+using stationsite::Answer;
+using stationsite::StationPageHtml;
+using stationsite::StationSetup;
+using stationsite::StationSite;
+using testing::G;
+using testing::RecordingLog;
+using testing::U;
+
+// The readings each station's page prints in these tests (UTF-8, as the site sends them).
+stationsite::PageValues Values(int station) {
+  switch (station) {
+    case 1:
+      return {"清新", "1250", "18", "96", "2024-03-05 08:00"};
+    case 2:
+      return {"非常清新", "3400", "9", "72", "2024-03-05 09:00"};
+    case 3:
+      return {"一般", "980", "25", "110", "2024-03-05 10:00"};
+    default:
+      return {"清新", "560", "-", "-", "2024-03-05 11:00"};
+  }
+}
+
+// The kind-3 lines of the stations with the values above, written out in full.
+const char* const kFetchedLine[] = {
+    "",
+    "获取 祯埠镇 等级 清新 负氧离子 1250 PM2.5 18 臭氧 96 发布时间 2024-03-05 08:00",
+    "获取 石门洞 等级 非常清新 负氧离子 3400 PM2.5 9 臭氧 72 发布时间 2024-03-05 09:00",
+    "获取 小舟山 等级 一般 负氧离子 980 PM2.5 25 臭氧 110 发布时间 2024-03-05 10:00",
+    "获取 千峡湖 等级 清新 负氧离子 560 PM2.5 - 臭氧 - 发布时间 2024-03-05 11:00",
+};
+const char* const kEmptyLine1 = "获取 祯埠镇 等级  负氧离子  PM2.5  臭氧  发布时间 ";
+
+Dtstr Expected(int station) {
+  const auto v = Values(station);
+  return Dtstr{G(v.pm25.c_str()), G(v.ozone.c_str()), G(v.negativeIons.c_str()), G(v.level.c_str())};
+}
+
+std::string Path(int station) {
+  return "/zjqxkqfb/site/" + std::string(StationCatalogue()[station - 1].siteId);
+}
+
+class StationFetchTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    dir_ = new QTemporaryDir;
+    certOk_ = dir_->isValid() && stationsite::MakeCertificate(dir_->path(), &cert_, &key_, &certError_);
+  }
+  static void TearDownTestSuite() {
+    delete dir_;
+    dir_ = nullptr;
+  }
+
+  void SetUp() override {
+    ASSERT_TRUE(certOk_) << certError_.toStdString();
+    QString error;
+    ASSERT_TRUE(site_.Start(cert_, key_, 0, &error)) << error.toStdString();
+    for (int n = 1; n <= kStationCount; ++n) Serve(n, StationSetup{});
+    urls_ = BuildStationUrls(site_.Base());
+    for (int n = 1; n <= kStationCount; ++n) {
+      readings_[n] = Dtstr{"old pm", "old o3", "old ions", "old level"};
+    }
+  }
+
+  void Serve(int station, StationSetup setup) {
+    setup.values = Values(station);
+    stationsite::ServeStation(site_, station, setup);
+  }
+
+  std::string Url(const std::string& path) const { return site_.Base() + path; }
+  std::string Port() const { return std::to_string(site_.serverPort()); }
+
+  // Runs one station cycle; `rendered` records the number of log lines when drawing began.
+  bool Run(int timeoutMs = kHttpTimeoutMs) {
+    HttpsClient client(timeoutMs);
+    StationUpdater updater(client, log_);
+    return updater.UpdateStationPages(urls_, readings_, [this] { renderedAfter_.push_back(log_.lines.size()); });
+  }
+
+  void ExpectLines(const std::vector<std::pair<int, std::string>>& expected) {
+    ASSERT_EQ(log_.lines.size(), expected.size()) << ::testing::PrintToString(log_.Texts());
+    for (size_t i = 0; i < expected.size(); ++i) {
+      EXPECT_EQ(log_.lines[i].kind, expected[i].first) << "line " << i;
+      EXPECT_EQ(U(log_.lines[i].text), U(expected[i].second)) << "line " << i;
+      EXPECT_EQ(log_.lines[i].text, expected[i].second) << "line " << i;
+    }
+  }
+
+  static inline QTemporaryDir* dir_ = nullptr;
+  static inline bool certOk_ = false;
+  static inline QString cert_, key_, certError_;
+
+  StationSite site_;
+  StationUrlTable urls_;
+  StationReadings readings_;
+  RecordingLog log_;
+  std::vector<size_t> renderedAfter_;
+};
+
+TEST_F(StationFetchTest, RequestIsExactlyTheFourLines) {
+  HttpsClient client;
+  const HttpResponse r = client.Get(urls_[1]);
+  ASSERT_TRUE(r.ok) << r.error;
+  EXPECT_EQ(r.status, 200);
+  EXPECT_EQ(r.reason, "OK");
+  EXPECT_EQ(r.body, StationPageHtml("站点1", Values(1), stationsite::LineEnds::kCrLf));
+  ASSERT_EQ(site_.Requests().size(), 1u);
+  const QByteArray expected = QByteArray("GET /zjqxkqfb/site/9efe4be1d20c476e8f1438f06e56d870 HTTP/1.0\r\n") +
+                              "Accept: */*\r\n" + "User-Agent: Mozilla/4.0\r\n" +
+                              "Host: 127.0.0.1:" + QByteArray::fromStdString(Port()) + "\r\n" + "\r\n";
+  EXPECT_EQ(site_.Requests()[0].bytes, expected);
+}
+
+TEST_F(StationFetchTest, AllFourFetchedLogFourLinesThenDraw) {
+  HttpsClient client;
+  StationUpdater updater(client, log_);
+  std::vector<std::string> pageTexts;
+  updater.SetPageTextSink([&](const std::string& text) { pageTexts.push_back(text); });
+  const bool ok = updater.UpdateStationPages(urls_, readings_, [&] { renderedAfter_.push_back(log_.lines.size()); });
+  EXPECT_TRUE(ok);
+  ExpectLines({{3, G(kFetchedLine[1])}, {3, G(kFetchedLine[2])}, {3, G(kFetchedLine[3])}, {3, G(kFetchedLine[4])}});
+  EXPECT_EQ(renderedAfter_, std::vector<size_t>{4});
+  for (int n = 1; n <= kStationCount; ++n) EXPECT_EQ(readings_[n], Expected(n)) << "station " << n;
+  ASSERT_EQ(pageTexts.size(), 4u);
+  EXPECT_EQ(pageTexts[3], G(StationPageHtml("站点4", Values(4), stationsite::LineEnds::kCrLf).c_str()));
+  EXPECT_FALSE(updater.Running());
+  // Catalogue order, one GET each.
+  ASSERT_EQ(site_.Requests().size(), 4u);
+  for (int n = 1; n <= kStationCount; ++n) EXPECT_EQ(site_.Requests()[n - 1].path, Path(n));
+}
+
+TEST_F(StationFetchTest, FailedStationKeepsItsReadingsAndNothingIsDrawn) {
+  StationSetup failing;
+  failing.mode = StationSetup::Mode::kStatus;
+  failing.status = 404;
+  failing.reason = "Page Gone Fishing";
+  Serve(2, failing);
+  EXPECT_FALSE(Run());
+  ExpectLines({{3, G(kFetchedLine[1])},
+               {1, "\xBB\xF1\xC8\xA1 [" + urls_[2] +
+                       "] \xCA\xFD\xBE\xDD\xCA\xA7\xB0\xDC \xB4\xED\xCE\xF3\xB4\xFA\xC2\xEB: Page Gone Fishing"},
+               {3, G(kFetchedLine[3])},
+               {3, G(kFetchedLine[4])}});
+  EXPECT_EQ(U(log_.lines[1].text), "获取 [" + urls_[2] + "] 数据失败 错误代码: Page Gone Fishing");
+  EXPECT_TRUE(renderedAfter_.empty());
+  EXPECT_EQ(readings_[1], Expected(1));
+  EXPECT_EQ(readings_[2], (Dtstr{"old pm", "old o3", "old ions", "old level"}));
+  EXPECT_EQ(readings_[3], Expected(3));
+  EXPECT_EQ(readings_[4], Expected(4));
+}
+
+struct AnswerCase {
+  const char* name;
+  StationSetup setup;  // for station 1; the others answer with their pages
+  bool pageReadings;   // station 1 ends with its page's readings (else all empty)
+  size_t requests;     // GETs the site sees for station 1
+};
+void PrintTo(const AnswerCase& c, std::ostream* os) { *os << c.name; }
+
+StationSetup Answering(StationSetup::Mode mode, int redirects = 1,
+                   stationsite::LineEnds ends = stationsite::LineEnds::kCrLf) {
+  StationSetup s;
+  s.mode = mode;
+  s.redirects = redirects;
+  s.lineEnds = ends;
+  return s;
+}
+
+class StationAnswerTest : public StationFetchTest, public ::testing::WithParamInterface<AnswerCase> {};
+
+TEST_P(StationAnswerTest, StationCountsAsFetched) {
+  const AnswerCase& c = GetParam();
+  Serve(1, c.setup);
+  EXPECT_TRUE(Run());
+  ExpectLines({{3, G(c.pageReadings ? kFetchedLine[1] : kEmptyLine1)},
+               {3, G(kFetchedLine[2])},
+               {3, G(kFetchedLine[3])},
+               {3, G(kFetchedLine[4])}});
+  EXPECT_EQ(readings_[1], c.pageReadings ? Expected(1) : Dtstr{});
+  EXPECT_EQ(renderedAfter_, std::vector<size_t>{4});
+  EXPECT_EQ(site_.Requests().size(), c.requests + 3);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Answers, StationAnswerTest,
+    ::testing::Values(
+        AnswerCase{"UnauthorizedBodyIsCutLikeAPage", Answering(StationSetup::Mode::kUnauthorized), true, 1},
+        AnswerCase{"FiveRedirectsReachThePage", Answering(StationSetup::Mode::kRedirects, 5), true, 6},
+        // The sixth redirect is not followed: its own short body is the page.
+        AnswerCase{"SixthRedirectIsTheAnswer", Answering(StationSetup::Mode::kRedirects, 6), false, 6},
+        AnswerCase{"InvalidUtf8GivesEmptyReadings", Answering(StationSetup::Mode::kBadUtf8), false, 1},
+        AnswerCase{"LfOnlyPageIsCutLikeAnyOther",
+                   Answering(StationSetup::Mode::kPage, 1, stationsite::LineEnds::kLf), true, 1},
+        AnswerCase{"CrOnlyPageIsCutLikeAnyOther",
+                   Answering(StationSetup::Mode::kPage, 1, stationsite::LineEnds::kCr), true, 1}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(StationFetchTest, NoAnswerTimesOutAndTheNextStationStarts) {
+  Serve(3, Answering(StationSetup::Mode::kSilent));
+  EXPECT_FALSE(Run(300));
+  ExpectLines({{3, G(kFetchedLine[1])},
+               {3, G(kFetchedLine[2])},
+               {1, G(("获取 [" + urls_[3] + "] 数据失败 错误代码: Request aborted on timeout").c_str())},
+               {3, G(kFetchedLine[4])}});
+  EXPECT_EQ(readings_[4], Expected(4));
+  EXPECT_TRUE(renderedAfter_.empty());
+}
+
+TEST_F(StationFetchTest, ProgressKeepsARequestAlive) {
+  // About 1.4 kB in pieces of 100 bytes every 50 ms: far longer in all than the 400 ms
+  // time-out, but never 400 ms without a byte.
+  Answer trickle;
+  trickle.body = StationPageHtml("x", Values(1), stationsite::LineEnds::kCrLf);
+  trickle.chunkDelayMs = 50;
+  trickle.chunkBytes = 100;
+  site_.SetAnswer("/slow", trickle);
+  HttpsClient client(400);
+  const HttpResponse r = client.Get(Url("/slow"));
+  ASSERT_TRUE(r.ok) << r.error;
+  EXPECT_EQ(r.body, trickle.body);
+}
+
+struct StatusCase {
+  int status;
+  const char* reason;
+  bool ok;
+};
+void PrintTo(const StatusCase& c, std::ostream* os) { *os << c.status << " " << c.reason; }
+
+class StatusRuleTest : public StationFetchTest, public ::testing::WithParamInterface<StatusCase> {};
+
+TEST_P(StatusRuleTest, SucceedsOrFailsWithTheReasonPhrase) {
+  Answer a;
+  a.status = GetParam().status;
+  a.reason = GetParam().reason;
+  a.body = "body of the answer";
+  site_.SetAnswer("/status", a);
+  HttpsClient client;
+  const HttpResponse r = client.Get(Url("/status"));
+  EXPECT_EQ(r.ok, GetParam().ok);
+  EXPECT_EQ(r.status, GetParam().status);
+  if (GetParam().ok) {
+    EXPECT_EQ(r.body, "body of the answer");
+  } else {
+    EXPECT_EQ(r.error, GetParam().reason);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Statuses, StatusRuleTest,
+                         ::testing::Values(StatusCase{200, "OK", true}, StatusCase{204, "No Content", true},
+                                           StatusCase{302, "Found without a Location", true},
+                                           StatusCase{399, "Odd", true}, StatusCase{400, "Bad Request", false},
+                                           StatusCase{401, "Unauthorized", true},
+                                           StatusCase{403, "  Two  blanks kept ", false},
+                                           StatusCase{404, "Not Found", false},
+                                           StatusCase{407, "Proxy Authentication Required", true},
+                                           StatusCase{500, "Internal Server Error", false},
+                                           StatusCase{503, "", false}));
+
+struct FailureCase {
+  const char* name;
+  Answer answer;
+  std::string error;
+};
+void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.name; }
+
+Answer Raw(std::string bytes) {
+  Answer a;
+  a.raw = std::move(bytes);
+  return a;
+}
+
+Answer HangUp() {
+  Answer a;
+  a.hangUp = true;
+  return a;
+}
+
+class ClientFailureTest : public StationFetchTest, public ::testing::WithParamInterface<FailureCase> {};
+
+TEST_P(ClientFailureTest, FailsWithAClearText) {
+  site_.SetAnswer("/fail", GetParam().answer);
+  HttpsClient client(5000);
+  const HttpResponse r = client.Get(Url("/fail"));
+  EXPECT_FALSE(r.ok);
+  EXPECT_EQ(r.error, GetParam().error);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Failures, ClientFailureTest,
+    ::testing::Values(
+        FailureCase{"ClosedBeforeTheStatusLine", HangUp(), "Connection closed before the server answered"},
+        FailureCase{"BodyShorterThanContentLength", Raw("HTTP/1.0 200 OK\r\nContent-Length: 100\r\n\r\nshort"),
+                    "Connection closed before the whole body arrived"},
+        FailureCase{"NotAnHttpAnswer", Raw("SSH-2.0-OpenSSH\r\n\r\n"), "Malformed status line from the server"},
+        FailureCase{"HeadWithoutEnd", Raw("HTTP/1.0 200 OK\r\nX: y"), "Connection closed before the server answered"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(StationFetchTest, BodyRunsToTheCloseOrToContentLength) {
+  site_.SetAnswer("/close", Raw("HTTP/1.0 200 OK\r\nServer: x\r\n\r\nto the close\r\n"));
+  site_.SetAnswer("/length", Raw("HTTP/1.0 200 OK\r\ncontent-length: 4\r\n\r\nfour and more"));
+  HttpsClient client;
+  HttpResponse r = client.Get(Url("/close"));
+  ASSERT_TRUE(r.ok) << r.error;
+  EXPECT_EQ(r.body, "to the close\r\n");
+  r = client.Get(Url("/length"));
+  ASSERT_TRUE(r.ok) << r.error;
+  EXPECT_EQ(r.body, "four");
+}
+
+TEST_F(StationFetchTest, RefusedConnectionFails) {
+  QTcpServer closed;
+  ASSERT_TRUE(closed.listen(QHostAddress::LocalHost, 0));
+  const std::string url = "https://127.0.0.1:" + std::to_string(closed.serverPort()) + "/x";
+  closed.close();
+  HttpsClient client(5000);
+  EXPECT_EQ(client.Get(url).error, "Connection refused by the server");
+}
+
+TEST_F(StationFetchTest, PeerWithoutTlsFailsTheHandshake) {
+  QTcpServer plain;
+  ASSERT_TRUE(plain.listen(QHostAddress::LocalHost, 0));
+  QObject::connect(&plain, &QTcpServer::newConnection, &plain, [&plain] {
+    QTcpSocket* s = plain.nextPendingConnection();
+    s->write("HTTP/1.0 200 OK\r\n\r\nplain text, no TLS\r\n");
+    s->disconnectFromHost();
+  });
+  HttpsClient client(5000);
+  const HttpResponse r = client.Get("https://127.0.0.1:" + std::to_string(plain.serverPort()) + "/x");
+  EXPECT_FALSE(r.ok);
+  EXPECT_EQ(r.error.rfind("TLS handshake failed: ", 0), 0u) << r.error;
+}
+
+TEST_F(StationFetchTest, AddressesOtherThanHttpAreRefused) {
+  HttpsClient client;
+  EXPECT_EQ(client.Get("ftp://127.0.0.1/x").error, "Invalid address: ftp://127.0.0.1/x");
+  EXPECT_EQ(client.Get("no address").error.rfind("Invalid address: ", 0), 0u);
+  EXPECT_TRUE(site_.Requests().empty());
+}
+
+TEST_F(StationFetchTest, RedirectsResolveAbsoluteAndRelativeLocations) {
+  site_.SetAnswer("/start/here", stationsite::RedirectAnswer(Url("/abs/one")));
+  site_.SetAnswer("/abs/one", stationsite::RedirectAnswer("../rel/two?x=1"));
+  Answer page;
+  page.body = "arrived";
+  site_.SetAnswer("/rel/two", page);
+  HttpsClient client;
+  const HttpResponse r = client.Get(Url("/start/here"));
+  ASSERT_TRUE(r.ok) << r.error;
+  EXPECT_EQ(r.body, "arrived");
+  EXPECT_EQ(r.redirects, 2);
+  ASSERT_EQ(site_.Requests().size(), 3u);
+  EXPECT_EQ(site_.Requests()[0].path, "/start/here");
+  EXPECT_EQ(site_.Requests()[1].path, "/abs/one");
+  EXPECT_EQ(site_.Requests()[2].path, "/rel/two");
+  EXPECT_TRUE(site_.Requests()[2].bytes.startsWith("GET /rel/two?x=1 HTTP/1.0\r\n"));
+}
+
+TEST_F(StationFetchTest, ResetAbandonsTheRequestInProgress) {
+  site_.SetAnswer("/silent", [] {
+    Answer a;
+    a.silent = true;
+    return a;
+  }());
+  HttpsClient client(60000);
+  bool busyDuringWait = false;
+  QTimer::singleShot(100, &client, [&] {
+    busyDuringWait = client.Busy();
+    client.Reset();
+  });
+  const HttpResponse r = client.Get(Url("/silent"));
+  EXPECT_TRUE(busyDuringWait);
+  EXPECT_FALSE(r.ok);
+  EXPECT_EQ(r.error, "Request abandoned");
+  EXPECT_FALSE(client.Busy());
+}
+
+TEST_F(StationFetchTest, GetDuringAGetAbandonsTheFirst) {
+  Answer silent;
+  silent.silent = true;
+  site_.SetAnswer("/silent", silent);
+  HttpsClient client(60000);
+  HttpResponse inner;
+  QTimer::singleShot(100, &client, [&] { inner = client.Get(urls_[2]); });
+  const HttpResponse outer = client.Get(Url("/silent"));
+  EXPECT_EQ(outer.error, "Request abandoned");
+  ASSERT_TRUE(inner.ok) << inner.error;
+  EXPECT_EQ(inner.body, StationPageHtml("站点2", Values(2), stationsite::LineEnds::kCrLf));
+  EXPECT_FALSE(client.Busy());
+}
+
+TEST_F(StationFetchTest, ControllerEventsAreHandledDuringAFetch) {
+  // A stand-in controller link on the same event loop: its read handler logs what arrives.
+  QTcpServer controller;
+  ASSERT_TRUE(controller.listen(QHostAddress::LocalHost, 0));
+  QObject::connect(&controller, &QTcpServer::newConnection, &controller, [&] {
+    QTcpSocket* s = controller.nextPendingConnection();
+    QObject::connect(s, &QIODevice::readyRead, s, [this, s] {
+      const QByteArray bytes = s->readAll();
+      log_.AppendLog(kLogInfo, G("收到:") + bytes.toStdString());
+    });
+  });
+  QTcpSocket card;
+  QObject::connect(&card, &QAbstractSocket::connected, &card, [&card] { card.write("LOGIN frame"); });
+  card.connectToHost(QHostAddress::LocalHost, controller.serverPort());
+
+  Serve(1, Answering(StationSetup::Mode::kSilent));
+  EXPECT_FALSE(Run(1500));
+  ASSERT_GE(log_.lines.size(), 2u);
+  EXPECT_EQ(U(log_.lines[0].text), "收到:LOGIN frame");
+  EXPECT_EQ(U(log_.lines[1].text), "获取 [" + urls_[1] + "] 数据失败 错误代码: Request aborted on timeout");
+}
+
+TEST_F(StationFetchTest, SecondRunDuringAFetchIsRefused) {
+  Serve(1, Answering(StationSetup::Mode::kSilent));
+  HttpsClient client(800);
+  StationUpdater updater(client, log_);
+  bool runningSeen = false;
+  bool secondResult = true;
+  StationReadings other;
+  QTimer::singleShot(100, &client, [&] {
+    runningSeen = updater.Running();
+    secondResult = updater.UpdateStationPages(urls_, other, [] { FAIL() << "the refused run drew"; });
+  });
+  EXPECT_FALSE(updater.UpdateStationPages(urls_, readings_, [] {}));
+  EXPECT_TRUE(runningSeen);
+  EXPECT_FALSE(secondResult);
+  EXPECT_EQ(other, StationReadings{});
+  // The first run went on undisturbed: station 1 timed out, the others were fetched.
+  ExpectLines({{1, G(("获取 [" + urls_[1] + "] 数据失败 错误代码: Request aborted on timeout").c_str())},
+               {3, G(kFetchedLine[2])},
+               {3, G(kFetchedLine[3])},
+               {3, G(kFetchedLine[4])}});
+  EXPECT_FALSE(updater.Running());
+}
+
+TEST_F(StationFetchTest, DrawingErrorPassesThrough) {
+  HttpsClient client;
+  StationUpdater updater(client, log_);
+  EXPECT_THROW(updater.UpdateStationPages(urls_, readings_, [] { throw std::runtime_error("disk full"); }),
+               std::runtime_error);
+  EXPECT_FALSE(updater.Running());
+  EXPECT_EQ(log_.lines.size(), 4u);
+}
+
+}  // namespace
+}  // namespace aqled
