@@ -1,11 +1,11 @@
 #include "compose/advertisement_list.h"
 
+#include <filesystem>
+#include <system_error>
+
 #include "compose/picture_list.h"
 #include "text/gbk.h"
 #include "text/strings.h"
-
-#include <filesystem>
-#include <system_error>
 
 namespace aqled {
 

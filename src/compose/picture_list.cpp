@@ -1,10 +1,10 @@
 #include "compose/picture_list.h"
 
-#include "text/gbk.h"
-#include "text/strings.h"
-
 #include <filesystem>
 #include <system_error>
+
+#include "text/gbk.h"
+#include "text/strings.h"
 
 namespace aqled {
 
@@ -18,7 +18,7 @@ constexpr const char* kStationLines[5] = {
     "\xcc\xed\xbc\xd3\x20\xd0\xa1\xd6\xdb\xc9\xbd\xca\xfd\xbe\xdd\x20",  // "添加 小舟山数据 "
     "\xcc\xed\xbc\xd3\x20\xc7\xa7\xcf\xbf\xba\xfe\xca\xfd\xbe\xdd\x20",  // "添加 千峡湖数据 "
 };
-constexpr const char* kTextPageLine = "\xcc\xed\xbc\xd3\x20\xce\xc4\xb1\xbe\x20";        // "添加 文本 "
+constexpr const char* kTextPageLine = "\xcc\xed\xbc\xd3\x20\xce\xc4\xb1\xbe\x20";       // "添加 文本 "
 constexpr const char* kAdvertisementLine = "\xcc\xed\xbc\xd3\x20\xb9\xe3\xb8\xe6\x20";  // "添加 广告 "
 
 bool IsFile(const std::string& gbkPath) {

@@ -3,12 +3,12 @@
 // Each entry is an absolute path followed by ";", the last entry too; the empty text means no
 // pictures. Paths are GBK and use the platform's separator.
 
-#include "logging/operation_log.h"
-#include "stations/readings.h"
-
 #include <functional>
 #include <string>
 #include <vector>
+
+#include "logging/operation_log.h"
+#include "stations/readings.h"
 
 namespace aqled {
 
@@ -41,9 +41,9 @@ struct PictureListInputs {
 
 // Builds the picture list into `pictureList` (emptied first): station pages 1..4 whose PM2.5
 // and ozone hold no "-", the text page, then the advertisements whose copy exists in
-// PictureFolder with extension .bmp/.jpg/.jpeg (any case) and no ";" in the name. Logs one kind-3 line per entry;
-// nothing when no box is checked. An error of renderTextPage passes through, and the list then
-// holds the station entries appended so far.
+// PictureFolder with extension .bmp/.jpg/.jpeg (any case) and no ";" in the name. Logs one kind-3 line per
+// entry; nothing when no box is checked. An error of renderTextPage passes through, and the list then holds
+// the station entries appended so far.
 void AssemblePictureList(const PictureListInputs& in, std::string& pictureList, LogSink& log);
 
 // The same, returning the list.

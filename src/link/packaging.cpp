@@ -1,11 +1,11 @@
 #include "link/packaging.h"
 
-#include "text/gbk.h"
-#include "text/strings.h"
-
 #include <filesystem>
 #include <fstream>
 #include <system_error>
+
+#include "text/gbk.h"
+#include "text/strings.h"
 
 namespace aqled {
 
@@ -14,11 +14,13 @@ namespace fs = std::filesystem;
 namespace {
 
 // GBK texts of the log and error lines.
-constexpr const char* kFileWord = "\xce\xc4\xbc\xfe:";                                    // "文件:"
-constexpr const char* kIgnored = "\xb2\xbb\xb4\xe6\xd4\xda,\xbd\xab\xba\xf6\xc2\xd4";      // "不存在,将忽略"
-constexpr const char* kCannotCreate = "\xce\xde\xb7\xa8\xb4\xb4\xbd\xa8\xb9\xb2\xcf\xed\xc4\xbf\xc2\xbc: ";  // "无法创建共享目录: "
-constexpr const char* kCannotWrite = "\xce\xde\xb7\xa8\xd0\xb4\xc8\xeb\xce\xc4\xbc\xfe: ";  // "无法写入文件: "
-constexpr const char* kCannotCopy = "\xce\xde\xb7\xa8\xb8\xb4\xd6\xc6\xce\xc4\xbc\xfe: ";   // "无法复制文件: "
+constexpr const char* kFileWord = "\xce\xc4\xbc\xfe:";                                 // "文件:"
+constexpr const char* kIgnored = "\xb2\xbb\xb4\xe6\xd4\xda,\xbd\xab\xba\xf6\xc2\xd4";  // "不存在,将忽略"
+constexpr const char* kCannotCreate =
+    "\xce\xde\xb7\xa8\xb4\xb4\xbd\xa8\xb9\xb2\xcf\xed\xc4\xbf\xc2\xbc: ";  // "无法创建共享目录: "
+constexpr const char* kCannotWrite =
+    "\xce\xde\xb7\xa8\xd0\xb4\xc8\xeb\xce\xc4\xbc\xfe: ";  // "无法写入文件: "
+constexpr const char* kCannotCopy = "\xce\xde\xb7\xa8\xb8\xb4\xd6\xc6\xce\xc4\xbc\xfe: ";  // "无法复制文件: "
 
 // The card parses these files and commands as they stand: blanks, attribute order and the
 // missing blank before "/>" of picUnit are part of what it has always been sent.
@@ -43,9 +45,11 @@ constexpr std::string_view kPlaylistItem =
     R"({"srcurl":"%s","dstpath": "share","dstfilename":"%s_ll.xml","size": "%d"})";
 constexpr std::string_view kProgramItem =
     R"({"srcurl":"%s","dstpath": "share","dstfilename":"%s_pp.xml","size": "%d"})";
-constexpr std::string_view kPictureItem = R"({"srcurl":"%s","dstpath": "share","dstfilename":"%s_%s","size": "%d"})";
+constexpr std::string_view kPictureItem =
+    R"({"srcurl":"%s","dstpath": "share","dstfilename":"%s_%s","size": "%d"})";
 
-constexpr std::string_view kPlayTemplate = R"({"name":"play","input":{"type":"program","playlist":"share/%s_ll.xml"}})";
+constexpr std::string_view kPlayTemplate =
+    R"({"name":"play","input":{"type":"program","playlist":"share/%s_ll.xml"}})";
 
 constexpr std::string_view kDynamicTemplate =
     R"({"name":"UpdateDynamic","input":{"immediatelyPlay":"diateplay","cover":"1","dynamics":[{"id":"0",)"
@@ -161,7 +165,8 @@ std::string ProgramXml(int width, int height, const std::string& programId, int 
   std::string text(kProgramTemplate);
   for (int k = 1; k <= n; ++k) {
     std::string unit(kPicUnitTemplate);
-    unit = ReplaceFirst(unit, "PICDIR", "/share/" + Format("%s_%.3d.bmp", {programId, static_cast<long long>(k)}));
+    unit = ReplaceFirst(unit, "PICDIR",
+                        "/share/" + Format("%s_%.3d.bmp", {programId, static_cast<long long>(k)}));
     unit = ReplaceFirst(unit, "STPYE", "0");
     unit = ReplaceFirst(unit, "SSPEED", "16");
     unit = ReplaceFirst(unit, "STIME", "10");
@@ -174,7 +179,8 @@ std::string ProgramXml(int width, int height, const std::string& programId, int 
   return text + "\r\n";
 }
 
-void WriteProgramFiles(const std::string& shareFolder, int width, int height, const std::string& programId, int n) {
+void WriteProgramFiles(const std::string& shareFolder, int width, int height, const std::string& programId,
+                       int n) {
   const std::string folder = ShareFolderPath(shareFolder);
   WriteWhole(folder + "ll.xml", PlaylistXml(width, height, programId));
   WriteWhole(folder + "pp.xml", ProgramXml(width, height, programId, n));
@@ -184,11 +190,14 @@ std::string BuildDownloadCommand(const std::string& httpBaseDir, const std::stri
                                  const std::string& programId, int n) {
   const std::string folder = ShareFolderPath(shareFolder);
   std::string text(kDownloadTemplate);
-  InsertItem(text, Format(kPlaylistItem, {httpBaseDir + "ll.xml", programId, SizeOrMinusOne(folder + "ll.xml")}));
-  InsertItem(text, Format(kProgramItem, {httpBaseDir + "pp.xml", programId, SizeOrMinusOne(folder + "pp.xml")}));
+  InsertItem(text,
+             Format(kPlaylistItem, {httpBaseDir + "ll.xml", programId, SizeOrMinusOne(folder + "ll.xml")}));
+  InsertItem(text,
+             Format(kProgramItem, {httpBaseDir + "pp.xml", programId, SizeOrMinusOne(folder + "pp.xml")}));
   for (int k = 1; k <= n; ++k) {
     const std::string name = StagedPictureName(k);
-    InsertItem(text, Format(kPictureItem, {httpBaseDir + name, programId, name, SizeOrMinusOne(folder + name)}));
+    InsertItem(text,
+               Format(kPictureItem, {httpBaseDir + name, programId, name, SizeOrMinusOne(folder + name)}));
   }
   RemoveMarker(text);
   return text;
@@ -206,9 +215,9 @@ std::string BuildDynamicCommand(const std::string& httpBaseDir, int width, int h
   text = ReplaceFirst(text, "runtype", "0");
   for (int k = 1; k <= n; ++k) {
     const std::string content = MimeBase64(GbkToUtf8(httpBaseDir + StagedPictureName(k)), kJsonLineBreak);
-    InsertItem(text, Format(kDynamicUnit, {static_cast<long long>(k - 1), static_cast<long long>(stuntType),
-                                           static_cast<long long>(stayTime), content,
-                                           static_cast<long long>(stuntSpeed)}));
+    InsertItem(text, Format(kDynamicUnit,
+                            {static_cast<long long>(k - 1), static_cast<long long>(stuntType),
+                             static_cast<long long>(stayTime), content, static_cast<long long>(stuntSpeed)}));
   }
   RemoveMarker(text);
   return text;

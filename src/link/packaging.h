@@ -8,11 +8,11 @@
 // separator ("/" or "\" for the folder, "/" for the address); a folder given without one is
 // taken as that folder, never as a prefix of file names beside it.
 
-#include "logging/operation_log.h"
-
 #include <stdexcept>
 #include <string>
 #include <string_view>
+
+#include "logging/operation_log.h"
 
 namespace aqled {
 
@@ -41,7 +41,8 @@ std::string ProgramXml(int width, int height, const std::string& programId, int 
 
 // Writes ll.xml and pp.xml into ShareFolder, each whole (a temporary file renamed over the old
 // one, so a reader never sees half a file). Throws PackagingError naming the file on failure.
-void WriteProgramFiles(const std::string& shareFolder, int width, int height, const std::string& programId, int n);
+void WriteProgramFiles(const std::string& shareFolder, int width, int height, const std::string& programId,
+                       int n);
 
 // The download command: items for ll.xml, pp.xml and 001.bmp..n in that order, each with the
 // size in bytes of its file in ShareFolder (-1 when the file cannot be opened).

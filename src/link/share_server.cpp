@@ -1,16 +1,15 @@
 #include "link/share_server.h"
 
-#include "text/gbk.h"
-
 #include <QAbstractHttpServer>
 #include <QFile>
 #include <QHttpServerRequest>
 #include <QHttpServerResponder>
 #include <QTcpSocket>
 #include <QUrl>
-
 #include <cctype>
 #include <system_error>
+
+#include "text/gbk.h"
 
 namespace aqled {
 
@@ -18,9 +17,12 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr const char* kStarted = "\xb9\xb2\xcf\xed\xb7\xfe\xce\xf1\xc6\xf4\xb6\xaf\xb3\xc9\xb9\xa6: ";  // "共享服务启动成功: "
-constexpr const char* kFailed = "\xb9\xb2\xcf\xed\xb7\xfe\xce\xf1\xc6\xf4\xb6\xaf\xca\xa7\xb0\xdc: ";   // "共享服务启动失败: "
-constexpr const char* kBadAddress = "\xb9\xb2\xcf\xed\xb7\xfe\xce\xf1\xb5\xd8\xd6\xb7\xce\xde\xd0\xa7: ";  // "共享服务地址无效: "
+constexpr const char* kStarted =
+    "\xb9\xb2\xcf\xed\xb7\xfe\xce\xf1\xc6\xf4\xb6\xaf\xb3\xc9\xb9\xa6: ";  // "共享服务启动成功: "
+constexpr const char* kFailed =
+    "\xb9\xb2\xcf\xed\xb7\xfe\xce\xf1\xc6\xf4\xb6\xaf\xca\xa7\xb0\xdc: ";  // "共享服务启动失败: "
+constexpr const char* kBadAddress =
+    "\xb9\xb2\xcf\xed\xb7\xfe\xce\xf1\xb5\xd8\xd6\xb7\xce\xde\xd0\xa7: ";  // "共享服务地址无效: "
 
 // Splits an address into the authority and what follows it (path, query, fragment).
 void SplitAddress(std::string_view address, std::string_view& authority, std::string_view& rest) {
@@ -84,7 +86,8 @@ class ShareServer::Http : public QAbstractHttpServer {
     const auto method = request.method();
     const bool head = method == QHttpServerRequest::Method::Head;
     std::optional<fs::path> file;
-    if (head || method == QHttpServerRequest::Method::Get) file = owner_.Resolve(request.url().path(QUrl::FullyDecoded));
+    if (head || method == QHttpServerRequest::Method::Get)
+      file = owner_.Resolve(request.url().path(QUrl::FullyDecoded));
     QFile f;
     if (file) {
       f.setFileName(QString::fromStdString(file->string()));

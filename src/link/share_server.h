@@ -4,16 +4,15 @@
 // loop) and serves GET and HEAD for files directly inside ShareFolder under the path of
 // HttpBaseDir; every other request is answered 404, and folders are never listed.
 
-#include "logging/operation_log.h"
-
 #include <QHostAddress>
 #include <QString>
-
 #include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+
+#include "logging/operation_log.h"
 
 namespace aqled {
 

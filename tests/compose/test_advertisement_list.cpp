@@ -1,15 +1,14 @@
-#include "compose/advertisement_list.h"
-
-#include "test_support.h"
-#include "text/gbk.h"
-#include "text/strings.h"
-
-#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <QTemporaryDir>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+
+#include "compose/advertisement_list.h"
+#include "test_support.h"
+#include "text/gbk.h"
+#include "text/strings.h"
 
 namespace aqled {
 namespace {
@@ -70,8 +69,9 @@ TEST_F(AdvertisementTest, FifthAddAllowedSixthRefusedWithoutDialog) {
 
 TEST_F(AdvertisementTest, SevenLoadedEntriesRefuseEveryAddUntilDeletedBelowFive) {
   // gg.txt as the settings store writes it: one entry per line, CR LF.
-  std::vector<std::string> entries = SplitLines("/p/1.jpg\r\n/p/2.jpg\r\n/p/3.jpg\r\n/p/4.jpg\r\n"
-                                                "/p/5.jpg\r\n/p/6.jpg\r\n/p/7.jpg\r\n");
+  std::vector<std::string> entries = SplitLines(
+      "/p/1.jpg\r\n/p/2.jpg\r\n/p/3.jpg\r\n/p/4.jpg\r\n"
+      "/p/5.jpg\r\n/p/6.jpg\r\n/p/7.jpg\r\n");
   ASSERT_EQ(entries.size(), 7u);
   for (size_t expected = 7; expected >= 5; --expected) {
     EXPECT_EQ(AddAdvertisement(entries, pics_, Answer("/p/new.jpg")), AddOutcome::kRefused);
@@ -112,7 +112,8 @@ TEST_F(AdvertisementTest, FailedCopyKeepsTheEntry) {
   std::vector<std::string> entries;
   EXPECT_EQ(AddAdvertisement(entries, pics_, Answer(root_ + "a/gone.jpg")), AddOutcome::kAdded);
   WriteFile(root_ + "a/y.jpg", "y");
-  EXPECT_EQ(AddAdvertisement(entries, root_ + "no-such-folder/", Answer(root_ + "a/y.jpg")), AddOutcome::kAdded);
+  EXPECT_EQ(AddAdvertisement(entries, root_ + "no-such-folder/", Answer(root_ + "a/y.jpg")),
+            AddOutcome::kAdded);
   EXPECT_EQ(entries.size(), 2u);
   EXPECT_FALSE(Exists(pics_ + "gone.jpg"));
   EXPECT_FALSE(CopyAdvertisement(root_ + "a/y.jpg", root_ + "no-such-folder/"));
@@ -150,8 +151,9 @@ TEST_F(AdvertisementTest, OpenNeedsAnExistingPictureSourceAndASelection) {
   WriteFile(root_ + "a/anim.gif", "g");
   std::filesystem::create_directory(PathFromGbk(root_ + "a/folder.bmp"));
   WriteFile(pics_ + "moved.jpg", "the copy is still there");
-  const std::vector<std::string> entries = {root_ + "a/PROMO.JPG", root_ + "a/shot.jpeg", root_ + "a/anim.gif",
-                                            root_ + "a/folder.bmp", root_ + "a/moved.jpg"};
+  const std::vector<std::string> entries = {root_ + "a/PROMO.JPG", root_ + "a/shot.jpeg",
+                                            root_ + "a/anim.gif", root_ + "a/folder.bmp",
+                                            root_ + "a/moved.jpg"};
   EXPECT_EQ(AdvertisementToOpen(entries, 0), entries[0]);
   EXPECT_EQ(AdvertisementToOpen(entries, 1), entries[1]);
   EXPECT_FALSE(AdvertisementToOpen(entries, 2));

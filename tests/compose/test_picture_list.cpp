@@ -1,15 +1,14 @@
-#include "compose/picture_list.h"
-
-#include "test_support.h"
-#include "text/gbk.h"
-
-#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <QTemporaryDir>
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
+
+#include "compose/picture_list.h"
+#include "test_support.h"
+#include "text/gbk.h"
 
 namespace aqled {
 namespace {
@@ -63,7 +62,7 @@ TEST_F(PictureListTest, OrderIsStationsThenTextPageThenAdvertisements) {
   const std::vector<std::string> expected = {
       G("添加 祯埠镇数据 ") + app_ + "file/1.bmp", G("添加 石门洞数据 ") + app_ + "file/2.bmp",
       G("添加 小舟山数据 ") + app_ + "file/3.bmp", G("添加 千峡湖数据 ") + app_ + "file/4.bmp",
-      G("添加 文本 ") + app_ + "file/g.bmp",      G("添加 广告 ") + app_ + "file/b.jpg",
+      G("添加 文本 ") + app_ + "file/g.bmp",       G("添加 广告 ") + app_ + "file/b.jpg",
       G("添加 广告 ") + app_ + "file/a.bmp"};
   for (size_t i = 0; i < expected.size(); ++i) {
     EXPECT_EQ(log_.lines[i].kind, 3) << i;
@@ -92,14 +91,13 @@ TEST_P(PictureListDashTest, StationWithADashIsLeftOut) {
   EXPECT_EQ(log_.lines.size(), c.listed.size());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Readings, PictureListDashTest,
-    ::testing::Values(DashCase{"OzoneDoubleDash", 3, "12", "--", {1, 2, 4}},
-                      DashCase{"OzoneSingleDash", 3, "12", "-", {1, 2, 4}},
-                      DashCase{"Pm25Dash", 1, "-", "80", {2, 3, 4}},
-                      DashCase{"DashInsideText", 4, "1-2", "80", {1, 2, 3}},
-                      DashCase{"EmptyTextsQualify", 2, "", "", {1, 2, 3, 4}}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Readings, PictureListDashTest,
+                         ::testing::Values(DashCase{"OzoneDoubleDash", 3, "12", "--", {1, 2, 4}},
+                                           DashCase{"OzoneSingleDash", 3, "12", "-", {1, 2, 4}},
+                                           DashCase{"Pm25Dash", 1, "-", "80", {2, 3, 4}},
+                                           DashCase{"DashInsideText", 4, "1-2", "80", {1, 2, 3}},
+                                           DashCase{"EmptyTextsQualify", 2, "", "", {1, 2, 3, 4}}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(PictureListTest, NoBoxCheckedGivesEmptyListAndNoLine) {
   AddCopy("a.bmp");

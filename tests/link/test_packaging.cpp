@@ -1,16 +1,15 @@
-#include "link/packaging.h"
-
-#include "test_support.h"
-#include "text/gbk.h"
+#include <gtest/gtest.h>
 
 #include <QByteArray>
 #include <QTemporaryDir>
-#include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
-
 #include <filesystem>
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <sstream>
+
+#include "link/packaging.h"
+#include "test_support.h"
+#include "text/gbk.h"
 
 namespace aqled {
 namespace {
@@ -59,10 +58,11 @@ TEST_F(PackagingTest, ProgramFilesWithoutPictures) {
                 R"(<program order="0" playMode="1" playTime="1" priority="1" loop="0" dates="" times="" )"
                 R"(weekFlg="127" programFile="/share/20240305080509_pp.xml" />)" +
                 "   " + "</list>" + "\r\n");
-  EXPECT_EQ(ReadFile(share_ + "pp.xml"),
-            kDecl + "  " + R"(<program name="program_0" bgColor="0x00000000">)" + "    " +
-                R"(<picturepanel x="0" y="0" w="576" h="336" zOrder="0"  transparency="100" pictureType="0">)" +
-                "    " + "</picturepanel>" + "  " + "</program>" + "\r\n");
+  EXPECT_EQ(
+      ReadFile(share_ + "pp.xml"),
+      kDecl + "  " + R"(<program name="program_0" bgColor="0x00000000">)" + "    " +
+          R"(<picturepanel x="0" y="0" w="576" h="336" zOrder="0"  transparency="100" pictureType="0">)" +
+          "    " + "</picturepanel>" + "  " + "</program>" + "\r\n");
 }
 
 TEST_F(PackagingTest, ProgramFileWithThreePicturesOrderedFromOne) {
@@ -73,10 +73,11 @@ TEST_F(PackagingTest, ProgramFileWithThreePicturesOrderedFromOne) {
     units += std::string(R"(<picUnit file="/share/20240305080509_00)") + k +
              R"(.bmp" fileType="bmp" stuntType="0" stuntSpeed="16" stayTime="10"  order=")" + k + R"("/>)";
   }
-  EXPECT_EQ(ReadFile(share_ + "pp.xml"),
-            kDecl + "  " + R"(<program name="program_0" bgColor="0x00000000">)" + "    " +
-                R"(<picturepanel x="0" y="0" w="128" h="64" zOrder="0"  transparency="100" pictureType="0">)" +
-                units + "    " + "</picturepanel>" + "  " + "</program>" + "\r\n");
+  EXPECT_EQ(
+      ReadFile(share_ + "pp.xml"),
+      kDecl + "  " + R"(<program name="program_0" bgColor="0x00000000">)" + "    " +
+          R"(<picturepanel x="0" y="0" w="128" h="64" zOrder="0"  transparency="100" pictureType="0">)" +
+          units + "    " + "</picturepanel>" + "  " + "</program>" + "\r\n");
   // The playlist does not depend on the count.
   EXPECT_EQ(ReadFile(share_ + "ll.xml"),
             kDecl + "  " + R"(<list deviceType="33030" screenWidth="128" screenHeight="64">)" + "    " +
@@ -156,7 +157,8 @@ TEST_F(PackagingTest, ShareFolderWithoutSeparatorIsTheFolder) {
   EXPECT_TRUE(Exists(share_ + "001.bmp"));
   EXPECT_TRUE(Exists(share_ + "ll.xml"));
   EXPECT_FALSE(Exists(root_ + "share001.bmp"));
-  EXPECT_NE(BuildDownloadCommand("http://h/", bare, kId, 1).find(R"("dstfilename":"20240305080509_001.bmp","size": "1"})"),
+  EXPECT_NE(BuildDownloadCommand("http://h/", bare, kId, 1)
+                .find(R"("dstfilename":"20240305080509_001.bmp","size": "1"})"),
             std::string::npos);
 }
 
@@ -182,22 +184,24 @@ TEST_F(PackagingTest, DownloadCommandListsSizesAndMinusOne) {
   WriteFile(share_ + "001.bmp", "12345");
   std::filesystem::create_directory(PathFromGbk(share_ + "003.bmp"));  // cannot be read as a file
   const std::string base = "http://127.0.0.1:8080/share/";
-  EXPECT_EQ(BuildDownloadCommand(base, share_, kId, 3),
-            R"({"name":"downloadfilefromurl","input":{"failonwaitingtimeout":"10","downloadmode":"queue",)"
-            R"("downloadtimes":"1","updatetime":"0","items":[)"
-            R"({"srcurl":"http://127.0.0.1:8080/share/ll.xml","dstpath": "share","dstfilename":"20240305080509_ll.xml","size": "123"},)"
-            R"({"srcurl":"http://127.0.0.1:8080/share/pp.xml","dstpath": "share","dstfilename":"20240305080509_pp.xml","size": "45"},)"
-            R"({"srcurl":"http://127.0.0.1:8080/share/001.bmp","dstpath": "share","dstfilename":"20240305080509_001.bmp","size": "5"},)"
-            R"({"srcurl":"http://127.0.0.1:8080/share/002.bmp","dstpath": "share","dstfilename":"20240305080509_002.bmp","size": "-1"},)"
-            R"({"srcurl":"http://127.0.0.1:8080/share/003.bmp","dstpath": "share","dstfilename":"20240305080509_003.bmp","size": "-1"}]}})");
+  EXPECT_EQ(
+      BuildDownloadCommand(base, share_, kId, 3),
+      R"({"name":"downloadfilefromurl","input":{"failonwaitingtimeout":"10","downloadmode":"queue",)"
+      R"("downloadtimes":"1","updatetime":"0","items":[)"
+      R"({"srcurl":"http://127.0.0.1:8080/share/ll.xml","dstpath": "share","dstfilename":"20240305080509_ll.xml","size": "123"},)"
+      R"({"srcurl":"http://127.0.0.1:8080/share/pp.xml","dstpath": "share","dstfilename":"20240305080509_pp.xml","size": "45"},)"
+      R"({"srcurl":"http://127.0.0.1:8080/share/001.bmp","dstpath": "share","dstfilename":"20240305080509_001.bmp","size": "5"},)"
+      R"({"srcurl":"http://127.0.0.1:8080/share/002.bmp","dstpath": "share","dstfilename":"20240305080509_002.bmp","size": "-1"},)"
+      R"({"srcurl":"http://127.0.0.1:8080/share/003.bmp","dstpath": "share","dstfilename":"20240305080509_003.bmp","size": "-1"}]}})");
 }
 
 TEST_F(PackagingTest, DownloadCommandWithoutPicturesHasTheTwoXmlItems) {
-  EXPECT_EQ(BuildDownloadCommand("http://h/", share_, kId, 0),
-            R"({"name":"downloadfilefromurl","input":{"failonwaitingtimeout":"10","downloadmode":"queue",)"
-            R"("downloadtimes":"1","updatetime":"0","items":[)"
-            R"({"srcurl":"http://h/ll.xml","dstpath": "share","dstfilename":"20240305080509_ll.xml","size": "-1"},)"
-            R"({"srcurl":"http://h/pp.xml","dstpath": "share","dstfilename":"20240305080509_pp.xml","size": "-1"}]}})");
+  EXPECT_EQ(
+      BuildDownloadCommand("http://h/", share_, kId, 0),
+      R"({"name":"downloadfilefromurl","input":{"failonwaitingtimeout":"10","downloadmode":"queue",)"
+      R"("downloadtimes":"1","updatetime":"0","items":[)"
+      R"({"srcurl":"http://h/ll.xml","dstpath": "share","dstfilename":"20240305080509_ll.xml","size": "-1"},)"
+      R"({"srcurl":"http://h/pp.xml","dstpath": "share","dstfilename":"20240305080509_pp.xml","size": "-1"}]}})");
 }
 
 TEST_F(PackagingTest, TwelfthPictureItemNamesTheStagedCopy) {
@@ -206,7 +210,8 @@ TEST_F(PackagingTest, TwelfthPictureItemNamesTheStagedCopy) {
   for (int k = 1; k <= 12; ++k) list += pics_ + std::to_string(k) + ".bmp;";
   ASSERT_EQ(StagePictures(list, share_, log_), 12);
   const std::string cmd = BuildDownloadCommand("http://h/s/", share_, kId, 12);
-  const std::string last = R"({"srcurl":"http://h/s/012.bmp","dstpath": "share","dstfilename":"20240305080509_012.bmp","size": "12"}]}})";
+  const std::string last =
+      R"({"srcurl":"http://h/s/012.bmp","dstpath": "share","dstfilename":"20240305080509_012.bmp","size": "12"}]}})";
   ASSERT_GE(cmd.size(), last.size());
   EXPECT_EQ(cmd.substr(cmd.size() - last.size()), last);
   const nlohmann::json j = nlohmann::json::parse(cmd);
@@ -214,7 +219,8 @@ TEST_F(PackagingTest, TwelfthPictureItemNamesTheStagedCopy) {
 }
 
 TEST(PackagingCommands, PlayCommand) {
-  EXPECT_EQ(BuildPlayCommand(kId), R"({"name":"play","input":{"type":"program","playlist":"share/20240305080509_ll.xml"}})");
+  EXPECT_EQ(BuildPlayCommand(kId),
+            R"({"name":"play","input":{"type":"program","playlist":"share/20240305080509_ll.xml"}})");
 }
 
 TEST(PackagingCommands, DynamicCommandWithoutPicturesHasAnEmptyUnitList) {
@@ -225,12 +231,13 @@ TEST(PackagingCommands, DynamicCommandWithoutPicturesHasAnEmptyUnitList) {
 }
 
 TEST(PackagingCommands, DynamicUnitsCountFromZero) {
-  EXPECT_EQ(BuildDynamicCommand("http://127.0.0.1/share/", 128, 64, 2, 3, 20, 7),
-            R"({"name":"UpdateDynamic","input":{"immediatelyPlay":"0","cover":"1","dynamics":[{"id":"0",)"
-            R"("xCoord":"0","yCoord":"0","width":"128","height":"64","transparency":"100",)"
-            R"("relativeProgram":"","runMode":"0","updateFrequency":"","unit":[)"
-            R"({"order":"0","gifFlag":"0","stuntType":"3","stayTime":"7","content":"aHR0cDovLzEyNy4wLjAuMS9zaGFyZS8wMDEuYm1w","stuntSpeed":"20","type":"URLPicture"},)"
-            R"({"order":"1","gifFlag":"0","stuntType":"3","stayTime":"7","content":"aHR0cDovLzEyNy4wLjAuMS9zaGFyZS8wMDIuYm1w","stuntSpeed":"20","type":"URLPicture"}]}]}})");
+  EXPECT_EQ(
+      BuildDynamicCommand("http://127.0.0.1/share/", 128, 64, 2, 3, 20, 7),
+      R"({"name":"UpdateDynamic","input":{"immediatelyPlay":"0","cover":"1","dynamics":[{"id":"0",)"
+      R"("xCoord":"0","yCoord":"0","width":"128","height":"64","transparency":"100",)"
+      R"("relativeProgram":"","runMode":"0","updateFrequency":"","unit":[)"
+      R"({"order":"0","gifFlag":"0","stuntType":"3","stayTime":"7","content":"aHR0cDovLzEyNy4wLjAuMS9zaGFyZS8wMDEuYm1w","stuntSpeed":"20","type":"URLPicture"},)"
+      R"({"order":"1","gifFlag":"0","stuntType":"3","stayTime":"7","content":"aHR0cDovLzEyNy4wLjAuMS9zaGFyZS8wMDIuYm1w","stuntSpeed":"20","type":"URLPicture"}]}]}})");
 }
 
 struct Base64Case {
@@ -259,7 +266,8 @@ INSTANTIATE_TEST_SUITE_P(
         Base64Case{"FiftySevenBytesOneLine", "http://192.168.100.200:8080/screen/share/pictures/",
                    "http://192.168.100.200:8080/screen/share/pictures/001.bmp",
                    "aHR0cDovLzE5Mi4xNjguMTAwLjIwMDo4MDgwL3NjcmVlbi9zaGFyZS9waWN0dXJlcy8wMDEuYm1w"},
-        Base64Case{"LongerWithEscapedBreakAndUtf8", G("http://127.0.0.1:8080/数据/led-screen/share/pictures/of/today/"),
+        Base64Case{"LongerWithEscapedBreakAndUtf8",
+                   G("http://127.0.0.1:8080/数据/led-screen/share/pictures/of/today/"),
                    "http://127.0.0.1:8080/数据/led-screen/share/pictures/of/today/001.bmp",
                    "aHR0cDovLzEyNy4wLjAuMTo4MDgwL+aVsOaNri9sZWQtc2NyZWVuL3NoYXJlL3BpY3R1cmVzL29m"
                    "\\r\\nL3RvZGF5LzAwMS5ibXA="},

@@ -1,16 +1,15 @@
-#include "link/share_server.h"
-
-#include "test_support.h"
-#include "text/gbk.h"
+#include <gtest/gtest.h>
 
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
-#include <gtest/gtest.h>
-
 #include <filesystem>
 #include <fstream>
+
+#include "link/share_server.h"
+#include "test_support.h"
+#include "text/gbk.h"
 
 namespace aqled {
 namespace {
@@ -42,7 +41,8 @@ bool TakeResponse(std::string& raw, bool head, Response& r) {
     const std::string line = header.substr(pos, header.find("\r\n", pos) - pos);
     const std::string lower = QByteArray::fromStdString(line).toLower().toStdString();
     if (lower.rfind("content-length:", 0) == 0) r.contentLength = std::stoll(line.substr(15));
-    if (lower.rfind("content-type:", 0) == 0) r.contentType = QByteArray::fromStdString(line.substr(13)).trimmed().toStdString();
+    if (lower.rfind("content-type:", 0) == 0)
+      r.contentType = QByteArray::fromStdString(line.substr(13)).trimmed().toStdString();
   }
   const size_t bodyLength = head ? 0 : static_cast<size_t>(std::max(0LL, r.contentLength));
   if (raw.size() < end + 4 + bodyLength) return false;
@@ -165,19 +165,19 @@ TEST_P(ShareServerRefusalTest, AnswersNotFound) {
   EXPECT_EQ(r.body.find("subfolder"), std::string::npos);
 }
 
-INSTANTIATE_TEST_SUITE_P(Targets, ShareServerRefusalTest,
-                         ::testing::Values("/share/../config.ini", "/share/%2e%2e/config.ini",
-                                           "/share/%2e%2e%2fconfig.ini", "/share/..%2fconfig.ini",
-                                           "/share/%2E%2E%2Fconfig.ini", "/share/..%5cconfig.ini",
-                                           "/share/%2fetc%2fpasswd", "/share//etc/passwd", "/../../../etc/passwd",
-                                           "/etc/passwd", "/config.ini", "/share/config.ini", "/share/sub/x.bmp",
-                                           "/share/sub%2fx.bmp", "/share/sub", "/share/", "/share", "/",
-                                           "/share/.", "/share/missing.bmp", "/001.bmp", "/share/001.bmp%00",
-                                           "/share/%00", "/share/sibling.bmp", "/share-old/x.bmp",
-                                           "/share/%252e%252e%252fconfig.ini"));
+INSTANTIATE_TEST_SUITE_P(
+    Targets, ShareServerRefusalTest,
+    ::testing::Values("/share/../config.ini", "/share/%2e%2e/config.ini", "/share/%2e%2e%2fconfig.ini",
+                      "/share/..%2fconfig.ini", "/share/%2E%2E%2Fconfig.ini", "/share/..%5cconfig.ini",
+                      "/share/%2fetc%2fpasswd", "/share//etc/passwd", "/../../../etc/passwd", "/etc/passwd",
+                      "/config.ini", "/share/config.ini", "/share/sub/x.bmp", "/share/sub%2fx.bmp",
+                      "/share/sub", "/share/", "/share", "/", "/share/.", "/share/missing.bmp", "/001.bmp",
+                      "/share/001.bmp%00", "/share/%00", "/share/sibling.bmp", "/share-old/x.bmp",
+                      "/share/%252e%252e%252fconfig.ini"));
 
 TEST_F(ShareServerTest, OtherMethodsAndBackslashesAreNotFound) {
-  const auto post = Exchange(port_, "POST /share/001.bmp HTTP/1.1\r\nHost: x\r\nContent-Length: 0\r\n\r\n", {false});
+  const auto post =
+      Exchange(port_, "POST /share/001.bmp HTTP/1.1\r\nHost: x\r\nContent-Length: 0\r\n\r\n", {false});
   ASSERT_EQ(post.size(), 1u);
   EXPECT_EQ(post[0].statusLine, "HTTP/1.1 404 Not Found");
   const Response back = Get(port_, "/share/..\\config.ini");
@@ -194,19 +194,30 @@ TEST_F(ShareServerTest, FolderCreatedLaterIsServed) {
 }
 
 TEST(SharePort, FromTheAddress) {
-  const std::pair<const char*, int> cases[] = {
-      {"http://192.168.1.5:8080/share/", 8080}, {"http://host/share/", 80}, {"http://host:/share/", 80},
-      {"http://host", 80},  {"", 80}, {"host:81/share/", 81}, {"http://[::1]:82/", 82}, {"http://[::1]/", 80},
-      {"http://user:pw@host/", 80}, {"http://user:pw@host:83/", 83}, {"http://host:0/", -1},
-      {"http://host:65536/", -1}, {"http://host:80a/", -1}, {"http://host:99999999999999/", -1},
-      {"http://host:65535/a:1/", 65535}};
+  const std::pair<const char*, int> cases[] = {{"http://192.168.1.5:8080/share/", 8080},
+                                               {"http://host/share/", 80},
+                                               {"http://host:/share/", 80},
+                                               {"http://host", 80},
+                                               {"", 80},
+                                               {"host:81/share/", 81},
+                                               {"http://[::1]:82/", 82},
+                                               {"http://[::1]/", 80},
+                                               {"http://user:pw@host/", 80},
+                                               {"http://user:pw@host:83/", 83},
+                                               {"http://host:0/", -1},
+                                               {"http://host:65536/", -1},
+                                               {"http://host:80a/", -1},
+                                               {"http://host:99999999999999/", -1},
+                                               {"http://host:65535/a:1/", 65535}};
   for (const auto& [address, port] : cases) EXPECT_EQ(SharePortOf(address), port) << address;
 }
 
 TEST(SharePath, FromTheAddress) {
-  const std::pair<const char*, const char*> cases[] = {
-      {"http://h:81/led/share/", "/led/share/"}, {"http://h/", "/"}, {"http://h", "/"},
-      {"http://h/share", "/share/"},             {"http://h/s/?x=1", "/s/"}};
+  const std::pair<const char*, const char*> cases[] = {{"http://h:81/led/share/", "/led/share/"},
+                                                       {"http://h/", "/"},
+                                                       {"http://h", "/"},
+                                                       {"http://h/share", "/share/"},
+                                                       {"http://h/s/?x=1", "/s/"}};
   for (const auto& [address, path] : cases) EXPECT_EQ(SharePathOf(address), path) << address;
 }
 
@@ -217,7 +228,8 @@ TEST(ShareServerStart, LogsPortOnSuccessAndFailure) {
   const std::string port = std::to_string(busy);
   QTemporaryDir dir;
   RecordingLog log;
-  ShareServer blocked(GbkFromPath(fs::path(dir.path().toStdString())) + "/", "http://127.0.0.1:" + port + "/");
+  ShareServer blocked(GbkFromPath(fs::path(dir.path().toStdString())) + "/",
+                      "http://127.0.0.1:" + port + "/");
   EXPECT_FALSE(StartShareServer(blocked, "http://127.0.0.1:" + port + "/", log));
   probe.close();
   ShareServer free(GbkFromPath(fs::path(dir.path().toStdString())) + "/", "http://127.0.0.1:" + port + "/");
