@@ -7,6 +7,8 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
 
 #include <cstdint>
 #include <functional>
@@ -90,7 +92,12 @@ inline std::string HandFrame(const std::string& payload, int kind = 2, std::int6
 inline bool WaitFor(const std::function<bool()>& done, int ms = 5000) {
   QElapsedTimer t;
   t.start();
-  while (!done() && t.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+  while (!done() && t.elapsed() < ms) {
+    // Sleeps in the event loop instead of spinning, so a peer process gets the CPU.
+    QEventLoop loop;
+    QTimer::singleShot(2, &loop, &QEventLoop::quit);
+    loop.exec();
+  }
   return done();
 }
 

@@ -438,6 +438,7 @@ void CardSimulator::Play(const nlohmann::json& input) {
   if (!failure.empty()) {
     Log(QString("play failed: %1").arg(QString::fromStdString(failure)));
     Reply(Answer("play", {{"result", "fail"}, {"reason", failure}}));
+    if (options_.exitAfterPlay) QTimer::singleShot(options_.answerDelayMs, this, [this] { Finish(4); });
     return;
   }
   WriteScreens("program_", screens);
@@ -453,6 +454,7 @@ void CardSimulator::UpdateDynamic(const nlohmann::json& input) {
   } catch (const CardError& e) {
     Log(QString("dynamic area refused: %1").arg(e.what()));
     Reply(Answer("UpdateDynamic", {{"result", "fail"}, {"reason", e.what()}}));
+    if (options_.exitAfterDynamic) QTimer::singleShot(options_.answerDelayMs, this, [this] { Finish(4); });
     return;
   }
   FetchDynamic(std::make_shared<std::vector<QByteArray>>(), area.addresses, 0, area);
@@ -463,6 +465,7 @@ void CardSimulator::FetchDynamic(std::shared_ptr<std::vector<QByteArray>> got, s
   auto fail = [this](const std::string& reason) {
     Log(QString("dynamic area failed: %1").arg(QString::fromStdString(reason)));
     Reply(Answer("UpdateDynamic", {{"result", "fail"}, {"reason", reason}}));
+    if (options_.exitAfterDynamic) QTimer::singleShot(options_.answerDelayMs, this, [this] { Finish(4); });
   };
   if (k == addresses.size()) {
     std::vector<QImage> screens;
