@@ -11,7 +11,7 @@ constexpr std::string_view kSpanEnd = "</span>";
 constexpr std::string_view kCellEnd = "</td>";
 constexpr std::string_view kBeforeTime = "</p3>";
 constexpr std::string_view kRealTime = "\xCA\xB5\xCA\xB1\xCA\xFD\xBE\xDD";  // 实时数据
-constexpr std::string_view kDailyMean = "\xC8\xD5\xBE\xF9\xD6\xB5";        // 日均值
+constexpr std::string_view kDailyMean = "\xC8\xD5\xBE\xF9\xD6\xB5";         // 日均值
 
 std::string StripTags(std::string text, int count) {
   for (int i = 0; i < count; ++i) text = StripFirstTag(text);
@@ -24,8 +24,8 @@ std::string TextBetween(std::string_view text, std::string_view start, std::stri
   const size_t found = text.find(start);
   // A missing start marker counts as position 0 (positions count from 1), so the rest begins
   // at byte length(start), i.e. offset length(start) - 1.
-  size_t from = found == std::string_view::npos ? (start.empty() ? 0 : start.size() - 1)
-                                                : found + start.size();
+  size_t from =
+      found == std::string_view::npos ? (start.empty() ? 0 : start.size() - 1) : found + start.size();
   if (from > text.size()) from = text.size();
   const std::string_view rest = text.substr(from);
   const size_t stop = rest.find(end);

@@ -3,10 +3,10 @@
 // readings are found by fixed markers and by removing the first tag a fixed number of times,
 // which fits the one layout of the data site's pages. All positions are bytes of GBK text.
 
-#include "stations/readings.h"
-
 #include <string>
 #include <string_view>
+
+#include "stations/readings.h"
 
 namespace aqled {
 

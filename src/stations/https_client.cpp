@@ -5,7 +5,6 @@
 #include <QSslSocket>
 #include <QTimer>
 #include <QUrl>
-
 #include <optional>
 #include <utility>
 #include <vector>
@@ -161,9 +160,8 @@ class HttpsClient::Exchange {
       SendRequest();
     });
     // Verification is off; the socket may still report the certificate's faults once.
-    QObject::connect(&socket, &QSslSocket::sslErrors, &socket, [this](const QList<QSslError>&) {
-      socket_->ignoreSslErrors();
-    });
+    QObject::connect(&socket, &QSslSocket::sslErrors, &socket,
+                     [this](const QList<QSslError>&) { socket_->ignoreSslErrors(); });
     QObject::connect(&socket, &QAbstractSocket::bytesWritten, &socket, [this] { Progress(); });
     QObject::connect(&socket, &QSslSocket::encryptedBytesWritten, &socket, [this] { Progress(); });
     QObject::connect(&socket, &QIODevice::readyRead, &socket, [this] { Read(); });
@@ -375,8 +373,7 @@ HttpResponse HttpsClient::Get(const std::string& url) {
       return response;
     }
     const ResponseHead& head = outcome.head;
-    if (head.status >= 300 && head.status <= 399 && head.location &&
-        response.redirects < kMaxRedirects) {
+    if (head.status >= 300 && head.status <= 399 && head.location && response.redirects < kMaxRedirects) {
       ++response.redirects;
       current = current.resolved(QUrl(QString::fromStdString(*head.location)));
       continue;

@@ -6,7 +6,6 @@
 // handling clicks, timers and controller socket events meanwhile (and may re-enter).
 
 #include <QObject>
-
 #include <string>
 
 namespace aqled {

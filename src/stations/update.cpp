@@ -1,10 +1,10 @@
 #include "stations/update.h"
 
+#include <exception>
+
 #include "logging/operation_log.h"
 #include "stations/extract.h"
 #include "stations/page_text.h"
-
-#include <exception>
 
 namespace aqled {
 namespace {
@@ -23,7 +23,8 @@ class RunningFlag {
 
 }  // namespace
 
-std::string StationReadingsLine(const std::string& name, const Dtstr& values, const std::string& publishTime) {
+std::string StationReadingsLine(const std::string& name, const Dtstr& values,
+                                const std::string& publishTime) {
   std::string line = "\xBB\xF1\xC8\xA1 ";  // 获取
   line += name;
   line += " \xB5\xC8\xBC\xB6 ";  // 等级

@@ -2,12 +2,12 @@
 // One run of the station cycle: fetch the four station pages in catalogue order, cut and log
 // their readings, and draw the station pictures only when every page was fetched.
 
+#include <functional>
+#include <string>
+
 #include "stations/catalogue.h"
 #include "stations/https_client.h"
 #include "stations/readings.h"
-
-#include <functional>
-#include <string>
 
 namespace aqled {
 

@@ -1,16 +1,14 @@
 // The cutting rules and the page text, byte for byte on GBK text.
-#include "stations/catalogue.h"
-#include "stations/extract.h"
-#include "stations/page_text.h"
-
-#include "test_support.h"
-
 #include <gtest/gtest.h>
 
 #include <cctype>
-
 #include <string>
 #include <vector>
+
+#include "stations/catalogue.h"
+#include "stations/extract.h"
+#include "stations/page_text.h"
+#include "test_support.h"
 
 namespace aqled {
 namespace {
@@ -24,7 +22,6 @@ struct BetweenCase {
 };
 void PrintTo(const BetweenCase& c, std::ostream* os) { *os << c.name; }
 
-
 class TextBetweenTest : public ::testing::TestWithParam<BetweenCase> {};
 
 TEST_P(TextBetweenTest, CutsAsDescribed) {
@@ -34,24 +31,25 @@ TEST_P(TextBetweenTest, CutsAsDescribed) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, TextBetweenTest,
-    ::testing::Values(
-        BetweenCase{"plain", "xx<tr>abc</tr>yy", "<tr>", "</tr>", "abc"},
-        BetweenCase{"first of each", "<tr>a</tr><tr>b</tr>", "<tr>", "</tr>", "a"},
-        BetweenCase{"trimmed", "<tr> \t x y \r\n</tr>", "<tr>", "</tr>", "x y"},
-        BetweenCase{"no end marker", "<tr>abc", "<tr>", "</tr>", ""},
-        BetweenCase{"end only before start", "</tr>x<tr>abc", "<tr>", "</tr>", ""},
-        // Start missing: the rest begins at byte 4 (length of "<tr>"), so "ab|" is skipped.
-        BetweenCase{"missing start skips length-1 bytes", "ab|cd|ef", "<tr>", "|", "cd"},
-        BetweenCase{"missing start, end inside skipped bytes only", "a|bcd", "<tr>", "|", ""},
-        BetweenCase{"missing start, text shorter than the skip", "ab", "<tr>", "b", ""},
-        BetweenCase{"end right after start", "<tr></tr>", "<tr>", "</tr>", ""},
-        // GBK: "实时数据" is 8 bytes, so 7 are skipped when it is missing.
-        BetweenCase{"gbk markers", G("前实时数据 PM 日均值后"), G("实时数据"), G("日均值"), "PM"},
-        BetweenCase{"gbk missing start", G("一二三四五") + "X" + G("日均值"), G("实时数据"), G("日均值"),
-                    G("一二三四五").substr(7) + "X"}),
+    ::testing::Values(BetweenCase{"plain", "xx<tr>abc</tr>yy", "<tr>", "</tr>", "abc"},
+                      BetweenCase{"first of each", "<tr>a</tr><tr>b</tr>", "<tr>", "</tr>", "a"},
+                      BetweenCase{"trimmed", "<tr> \t x y \r\n</tr>", "<tr>", "</tr>", "x y"},
+                      BetweenCase{"no end marker", "<tr>abc", "<tr>", "</tr>", ""},
+                      BetweenCase{"end only before start", "</tr>x<tr>abc", "<tr>", "</tr>", ""},
+                      // Start missing: the rest begins at byte 4 (length of "<tr>"), so "ab|" is skipped.
+                      BetweenCase{"missing start skips length-1 bytes", "ab|cd|ef", "<tr>", "|", "cd"},
+                      BetweenCase{"missing start, end inside skipped bytes only", "a|bcd", "<tr>", "|", ""},
+                      BetweenCase{"missing start, text shorter than the skip", "ab", "<tr>", "b", ""},
+                      BetweenCase{"end right after start", "<tr></tr>", "<tr>", "</tr>", ""},
+                      // GBK: "实时数据" is 8 bytes, so 7 are skipped when it is missing.
+                      BetweenCase{"gbk markers", G("前实时数据 PM 日均值后"), G("实时数据"), G("日均值"),
+                                  "PM"},
+                      BetweenCase{"gbk missing start", G("一二三四五") + "X" + G("日均值"), G("实时数据"),
+                                  G("日均值"), G("一二三四五").substr(7) + "X"}),
     [](const auto& info) {
       std::string n;
-      for (char ch : std::string(info.param.name)) n += std::isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
+      for (char ch : std::string(info.param.name))
+        n += std::isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
       return n;
     });
 
@@ -61,24 +59,22 @@ struct TagCase {
 };
 void PrintTo(const TagCase& c, std::ostream* os) { *os << c.name; }
 
-
 class StripFirstTagTest : public ::testing::TestWithParam<TagCase> {};
 
 TEST_P(StripFirstTagTest, RemovesOnlyTheFirstTag) {
   EXPECT_EQ(StripFirstTag(GetParam().text), GetParam().expected) << GetParam().name;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, StripFirstTagTest,
-    ::testing::Values(TagCase{"leading tag", "<a href=\"x\">text", "text"},
-                      TagCase{"text in front stays", "lead <b> tail", "lead  tail"},
-                      TagCase{"only the first", "<x><y>z", "<y>z"},
-                      TagCase{"trimmed after removal", "  <x> \t z \r", "z"},
-                      TagCase{"gt before lt", "a > b <c>", "a > b <c>"},
-                      TagCase{"no gt", "<unclosed", "<unclosed"},
-                      TagCase{"no lt", "a > b", "a > b"},
-                      TagCase{"no tag trimmed anyway", "  plain  ", "plain"},
-                      TagCase{"empty", "", ""}));
+INSTANTIATE_TEST_SUITE_P(Cases, StripFirstTagTest,
+                         ::testing::Values(TagCase{"leading tag", "<a href=\"x\">text", "text"},
+                                           TagCase{"text in front stays", "lead <b> tail", "lead  tail"},
+                                           TagCase{"only the first", "<x><y>z", "<y>z"},
+                                           TagCase{"trimmed after removal", "  <x> \t z \r", "z"},
+                                           TagCase{"gt before lt", "a > b <c>", "a > b <c>"},
+                                           TagCase{"no gt", "<unclosed", "<unclosed"},
+                                           TagCase{"no lt", "a > b", "a > b"},
+                                           TagCase{"no tag trimmed anyway", "  plain  ", "plain"},
+                                           TagCase{"empty", "", ""}));
 
 struct CellCase {
   std::string text, cell, rest;
@@ -94,8 +90,7 @@ TEST_P(CellTest, CellTextAndSkipToCellEnd) {
 INSTANTIATE_TEST_SUITE_P(Cases, CellTest,
                          ::testing::Values(CellCase{" 18 </td><td>96</td>", "18", "</td><td>96</td>"},
                                            CellCase{"</td>x", "", "</td>x"},
-                                           CellCase{"no cell end", "", "no cell end"},
-                                           CellCase{"", "", ""}));
+                                           CellCase{"no cell end", "", "no cell end"}, CellCase{"", "", ""}));
 
 // Page pieces in the data site's layout (GBK).
 std::string Tags(int n) {
@@ -126,7 +121,6 @@ struct ExtractCase {
 };
 void PrintTo(const ExtractCase& c, std::ostream* os) { *os << c.name; }
 
-
 class ExtractReadingsTest : public ::testing::TestWithParam<ExtractCase> {};
 
 TEST_P(ExtractReadingsTest, CutsTheFiveTexts) {
@@ -143,7 +137,8 @@ std::vector<ExtractCase> ExtractCases() {
   const std::string level = G("清新");
   const std::string time = "2024-03-05 08:00";
   return {
-      {"worked example", LevelRow(level) + Block(time, ValuesRow("1250", "18", "96")),
+      {"worked example",
+       LevelRow(level) + Block(time, ValuesRow("1250", "18", "96")),
        {level, "1250", "18", "96", time}},
       {"empty page", "", {}},
       {"no markers", "hello world, nothing here", {}},
@@ -155,10 +150,14 @@ std::vector<ExtractCase> ExtractCases() {
       {"real-time marker without daily mean",
        LevelRow(level) + G("实时数据") + "</p3><span>" + time + "</span>" + ValuesRow("1250", "18", "96"),
        {level, "", "", "", ""}},
-      {"row without cell ends", LevelRow(level) + Block(time, "<tr>" + Tags(4) + "1250<b>18<b>96</tr>"),
+      {"row without cell ends",
+       LevelRow(level) + Block(time, "<tr>" + Tags(4) + "1250<b>18<b>96</tr>"),
        {level, "", "", "", time}},
-      {"dash values", LevelRow(level) + Block(time, ValuesRow("1250", "-", "-")), {level, "1250", "-", "-", time}},
-      {"blanks inside cells", LevelRow(level) + Block(time, ValuesRow(" 1250\t", " 18 ", "  96 ")),
+      {"dash values",
+       LevelRow(level) + Block(time, ValuesRow("1250", "-", "-")),
+       {level, "1250", "-", "-", time}},
+      {"blanks inside cells",
+       LevelRow(level) + Block(time, ValuesRow(" 1250\t", " 18 ", "  96 ")),
        {level, "1250", "18", "96", time}},
       // A ">" ahead of the first "<" makes the four skips no-ops: the cell keeps the tags.
       {"gt before the first tag",
@@ -185,7 +184,6 @@ struct LinesCase {
   std::string text, expected;
 };
 void PrintTo(const LinesCase& c, std::ostream* os) { *os << c.name; }
-
 
 class JoinTrimmedLinesTest : public ::testing::TestWithParam<LinesCase> {};
 
@@ -216,7 +214,6 @@ struct BodyCase {
 };
 void PrintTo(const BodyCase& c, std::ostream* os) { *os << c.name; }
 
-
 class PageTextFromBodyTest : public ::testing::TestWithParam<BodyCase> {};
 
 TEST_P(PageTextFromBodyTest, DecodesStrictlyThenJoins) {
@@ -224,16 +221,16 @@ TEST_P(PageTextFromBodyTest, DecodesStrictlyThenJoins) {
   EXPECT_EQ(PageTextFromBody(GetParam().body), GetParam().expected) << GetParam().name;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, PageTextFromBodyTest,
-    ::testing::Values(
-        // "实时数据" in GBK is CA B5 CA B1 CA FD BE DD.
-        BodyCase{"utf8 to gbk", "<p3>\xE5\xAE\x9E\xE6\x97\xB6\xE6\x95\xB0\xE6\x8D\xAE</p3>\r\n x",
-                 "<p3>\xCA\xB5\xCA\xB1\xCA\xFD\xBE\xDD</p3>x"},
-        BodyCase{"character gbk lacks", "m\xC2\xB3 \r\n", "m?"},
-        BodyCase{"sequence cut short", "ok\r\n\xE6\xB8", ""},
-        BodyCase{"continuation out of range", "<p>\xE6\xB8</p>\r\nrest", ""},
-        BodyCase{"lone continuation lead", "a\xC3(b", ""}));
+INSTANTIATE_TEST_SUITE_P(Cases, PageTextFromBodyTest,
+                         ::testing::Values(
+                             // "实时数据" in GBK is CA B5 CA B1 CA FD BE DD.
+                             BodyCase{"utf8 to gbk",
+                                      "<p3>\xE5\xAE\x9E\xE6\x97\xB6\xE6\x95\xB0\xE6\x8D\xAE</p3>\r\n x",
+                                      "<p3>\xCA\xB5\xCA\xB1\xCA\xFD\xBE\xDD</p3>x"},
+                             BodyCase{"character gbk lacks", "m\xC2\xB3 \r\n", "m?"},
+                             BodyCase{"sequence cut short", "ok\r\n\xE6\xB8", ""},
+                             BodyCase{"continuation out of range", "<p>\xE6\xB8</p>\r\nrest", ""},
+                             BodyCase{"lone continuation lead", "a\xC3(b", ""}));
 
 TEST(StationCatalogueTest, UrlsFollowTheBaseAndTheSiteIds) {
   const StationUrlTable urls = BuildStationUrls("https://127.0.0.1:8443");
@@ -241,7 +238,8 @@ TEST(StationCatalogueTest, UrlsFollowTheBaseAndTheSiteIds) {
   EXPECT_EQ(urls[2], "https://127.0.0.1:8443/zjqxkqfb/site/63f8c09c64024cfaae367e84ff0dce7d");
   EXPECT_EQ(urls[3], "https://127.0.0.1:8443/zjqxkqfb/site/24e8f36a598a4a8ea1d3a92c42e192fd");
   EXPECT_EQ(urls[4], "https://127.0.0.1:8443/zjqxkqfb/site/c3387c02136b4348812567a547e771c0");
-  EXPECT_EQ(BuildStationUrls("https://host/")[2], "https://host/zjqxkqfb/site/63f8c09c64024cfaae367e84ff0dce7d");
+  EXPECT_EQ(BuildStationUrls("https://host/")[2],
+            "https://host/zjqxkqfb/site/63f8c09c64024cfaae367e84ff0dce7d");
   EXPECT_EQ(BuildStationUrls("")[1],
             std::string(kDefaultStationSite) + "/zjqxkqfb/site/9efe4be1d20c476e8f1438f06e56d870");
   EXPECT_EQ(U(StationName(1)), "祯埠镇");

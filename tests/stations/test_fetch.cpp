@@ -1,23 +1,21 @@
 // The HTTPS client and the station run against the stand-in data site on 127.0.0.1, all on
 // this test's one event loop.
-#include "station_site.h"
-#include "stations/catalogue.h"
-#include "stations/https_client.h"
-#include "stations/update.h"
-
-#include "test_support.h"
+#include <gtest/gtest.h>
 
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTimer>
-
-#include <gtest/gtest.h>
-
 #include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "station_site.h"
+#include "stations/catalogue.h"
+#include "stations/https_client.h"
+#include "stations/update.h"
+#include "test_support.h"
 
 namespace aqled {
 namespace {
@@ -97,7 +95,8 @@ class StationFetchTest : public ::testing::Test {
   bool Run(int timeoutMs = kHttpTimeoutMs) {
     HttpsClient client(timeoutMs);
     StationUpdater updater(client, log_);
-    return updater.UpdateStationPages(urls_, readings_, [this] { renderedAfter_.push_back(log_.lines.size()); });
+    return updater.UpdateStationPages(urls_, readings_,
+                                      [this] { renderedAfter_.push_back(log_.lines.size()); });
   }
 
   void ExpectLines(const std::vector<std::pair<int, std::string>>& expected) {
@@ -139,9 +138,11 @@ TEST_F(StationFetchTest, AllFourFetchedLogFourLinesThenDraw) {
   StationUpdater updater(client, log_);
   std::vector<std::string> pageTexts;
   updater.SetPageTextSink([&](const std::string& text) { pageTexts.push_back(text); });
-  const bool ok = updater.UpdateStationPages(urls_, readings_, [&] { renderedAfter_.push_back(log_.lines.size()); });
+  const bool ok =
+      updater.UpdateStationPages(urls_, readings_, [&] { renderedAfter_.push_back(log_.lines.size()); });
   EXPECT_TRUE(ok);
-  ExpectLines({{3, G(kFetchedLine[1])}, {3, G(kFetchedLine[2])}, {3, G(kFetchedLine[3])}, {3, G(kFetchedLine[4])}});
+  ExpectLines(
+      {{3, G(kFetchedLine[1])}, {3, G(kFetchedLine[2])}, {3, G(kFetchedLine[3])}, {3, G(kFetchedLine[4])}});
   EXPECT_EQ(renderedAfter_, std::vector<size_t>{4});
   for (int n = 1; n <= kStationCount; ++n) EXPECT_EQ(readings_[n], Expected(n)) << "station " << n;
   ASSERT_EQ(pageTexts.size(), 4u);
@@ -159,11 +160,12 @@ TEST_F(StationFetchTest, FailedStationKeepsItsReadingsAndNothingIsDrawn) {
   failing.reason = "Page Gone Fishing";
   Serve(2, failing);
   EXPECT_FALSE(Run());
-  ExpectLines({{3, G(kFetchedLine[1])},
-               {1, "\xBB\xF1\xC8\xA1 [" + urls_[2] +
-                       "] \xCA\xFD\xBE\xDD\xCA\xA7\xB0\xDC \xB4\xED\xCE\xF3\xB4\xFA\xC2\xEB: Page Gone Fishing"},
-               {3, G(kFetchedLine[3])},
-               {3, G(kFetchedLine[4])}});
+  ExpectLines(
+      {{3, G(kFetchedLine[1])},
+       {1, "\xBB\xF1\xC8\xA1 [" + urls_[2] +
+               "] \xCA\xFD\xBE\xDD\xCA\xA7\xB0\xDC \xB4\xED\xCE\xF3\xB4\xFA\xC2\xEB: Page Gone Fishing"},
+       {3, G(kFetchedLine[3])},
+       {3, G(kFetchedLine[4])}});
   EXPECT_EQ(U(log_.lines[1].text), "获取 [" + urls_[2] + "] 数据失败 错误代码: Page Gone Fishing");
   EXPECT_TRUE(renderedAfter_.empty());
   EXPECT_EQ(readings_[1], Expected(1));
@@ -181,7 +183,7 @@ struct AnswerCase {
 void PrintTo(const AnswerCase& c, std::ostream* os) { *os << c.name; }
 
 StationSetup Answering(StationSetup::Mode mode, int redirects = 1,
-                   stationsite::LineEnds ends = stationsite::LineEnds::kCrLf) {
+                       stationsite::LineEnds ends = stationsite::LineEnds::kCrLf) {
   StationSetup s;
   s.mode = mode;
   s.redirects = redirects;
@@ -269,16 +271,14 @@ TEST_P(StatusRuleTest, SucceedsOrFailsWithTheReasonPhrase) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Statuses, StatusRuleTest,
-                         ::testing::Values(StatusCase{200, "OK", true}, StatusCase{204, "No Content", true},
-                                           StatusCase{302, "Found without a Location", true},
-                                           StatusCase{399, "Odd", true}, StatusCase{400, "Bad Request", false},
-                                           StatusCase{401, "Unauthorized", true},
-                                           StatusCase{403, "  Two  blanks kept ", false},
-                                           StatusCase{404, "Not Found", false},
-                                           StatusCase{407, "Proxy Authentication Required", true},
-                                           StatusCase{500, "Internal Server Error", false},
-                                           StatusCase{503, "", false}));
+INSTANTIATE_TEST_SUITE_P(
+    Statuses, StatusRuleTest,
+    ::testing::Values(StatusCase{200, "OK", true}, StatusCase{204, "No Content", true},
+                      StatusCase{302, "Found without a Location", true}, StatusCase{399, "Odd", true},
+                      StatusCase{400, "Bad Request", false}, StatusCase{401, "Unauthorized", true},
+                      StatusCase{403, "  Two  blanks kept ", false}, StatusCase{404, "Not Found", false},
+                      StatusCase{407, "Proxy Authentication Required", true},
+                      StatusCase{500, "Internal Server Error", false}, StatusCase{503, "", false}));
 
 struct FailureCase {
   const char* name;
@@ -309,15 +309,18 @@ TEST_P(ClientFailureTest, FailsWithAClearText) {
   EXPECT_EQ(r.error, GetParam().error);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Failures, ClientFailureTest,
-    ::testing::Values(
-        FailureCase{"ClosedBeforeTheStatusLine", HangUp(), "Connection closed before the server answered"},
-        FailureCase{"BodyShorterThanContentLength", Raw("HTTP/1.0 200 OK\r\nContent-Length: 100\r\n\r\nshort"),
-                    "Connection closed before the whole body arrived"},
-        FailureCase{"NotAnHttpAnswer", Raw("SSH-2.0-OpenSSH\r\n\r\n"), "Malformed status line from the server"},
-        FailureCase{"HeadWithoutEnd", Raw("HTTP/1.0 200 OK\r\nX: y"), "Connection closed before the server answered"}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Failures, ClientFailureTest,
+                         ::testing::Values(FailureCase{"ClosedBeforeTheStatusLine", HangUp(),
+                                                       "Connection closed before the server answered"},
+                                           FailureCase{
+                                               "BodyShorterThanContentLength",
+                                               Raw("HTTP/1.0 200 OK\r\nContent-Length: 100\r\n\r\nshort"),
+                                               "Connection closed before the whole body arrived"},
+                                           FailureCase{"NotAnHttpAnswer", Raw("SSH-2.0-OpenSSH\r\n\r\n"),
+                                                       "Malformed status line from the server"},
+                                           FailureCase{"HeadWithoutEnd", Raw("HTTP/1.0 200 OK\r\nX: y"),
+                                                       "Connection closed before the server answered"}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(StationFetchTest, BodyRunsToTheCloseOrToContentLength) {
   site_.SetAnswer("/close", Raw("HTTP/1.0 200 OK\r\nServer: x\r\n\r\nto the close\r\n"));

@@ -1,17 +1,15 @@
 // aqled-stationsite: the stand-in data site for demos and by-hand tests. Serves the four
 // station pages over HTTPS on 127.0.0.1, with readings and answers taken from an INI file or
 // the command line, and prints (or appends to a file) every request it receives.
-#include "station_site.h"
-
-#include "stations/catalogue.h"
-
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFile>
 #include <QSettings>
 #include <QTemporaryDir>
-
 #include <cstdio>
+
+#include "station_site.h"
+#include "stations/catalogue.h"
 
 using namespace aqled;
 using namespace aqled::stationsite;
@@ -21,16 +19,19 @@ int main(int argc, char** argv) {
   QCoreApplication::setApplicationName("aqled-stationsite");
 
   QCommandLineParser parser;
-  parser.setApplicationDescription("Stand-in data site serving the four station pages over HTTPS on 127.0.0.1.");
+  parser.setApplicationDescription(
+      "Stand-in data site serving the four station pages over HTTPS on 127.0.0.1.");
   parser.addHelpOption();
   const QCommandLineOption portOption("port", "Port on 127.0.0.1 (default 8443; 0 picks a free one).", "port",
                                       "8443");
-  const QCommandLineOption certOption("cert", "PEM certificate (default: made with openssl at start).", "file");
+  const QCommandLineOption certOption("cert", "PEM certificate (default: made with openssl at start).",
+                                      "file");
   const QCommandLineOption keyOption("key", "PEM private key belonging to --cert.", "file");
   const QCommandLineOption configOption("config", "INI file with groups [station1] .. [station4].", "file");
   const QCommandLineOption setOption("set", "One setting, e.g. station2/answer=status (repeatable).",
                                      "group/key=value");
-  const QCommandLineOption recordOption("record", "Append the raw bytes of every request to this file.", "file");
+  const QCommandLineOption recordOption("record", "Append the raw bytes of every request to this file.",
+                                        "file");
   const QCommandLineOption quietOption("quiet", "Do not print the requests.");
   parser.addOptions({portOption, certOption, keyOption, configOption, setOption, recordOption, quietOption});
   parser.process(app);
@@ -94,18 +95,18 @@ int main(int argc, char** argv) {
 
   const QString record = parser.value(recordOption);
   const bool quiet = parser.isSet(quietOption);
-  QObject::connect(&site, &StationSite::requestReceived, &site, [record, quiet](const QByteArray& bytes,
-                                                                                 const QString& path) {
-    if (!record.isEmpty()) {
-      QFile file(record);
-      if (file.open(QIODevice::Append)) file.write(bytes);
-    }
-    if (!quiet) {
-      std::printf("request for %s (%lld bytes):\n%s\n", qPrintable(path), static_cast<long long>(bytes.size()),
-                  Printable(bytes).c_str());
-      std::fflush(stdout);
-    }
-  });
+  QObject::connect(&site, &StationSite::requestReceived, &site,
+                   [record, quiet](const QByteArray& bytes, const QString& path) {
+                     if (!record.isEmpty()) {
+                       QFile file(record);
+                       if (file.open(QIODevice::Append)) file.write(bytes);
+                     }
+                     if (!quiet) {
+                       std::printf("request for %s (%lld bytes):\n%s\n", qPrintable(path),
+                                   static_cast<long long>(bytes.size()), Printable(bytes).c_str());
+                       std::fflush(stdout);
+                     }
+                   });
 
   std::printf("aqled-stationsite: serving %s\nconfig.ini: [Path] StationSite=%s\n", site.Base().c_str(),
               site.Base().c_str());

@@ -1,16 +1,15 @@
 #include "station_site.h"
 
-#include "stations/catalogue.h"
-
 #include <QFile>
 #include <QProcess>
 #include <QSettings>
 #include <QSslConfiguration>
 #include <QSslSocket>
 #include <QTimer>
-
 #include <cstdio>
 #include <memory>
+
+#include "stations/catalogue.h"
 
 namespace aqled::stationsite {
 namespace {
@@ -46,16 +45,15 @@ std::string StationPageHtml(const std::string& title, const PageValues& v, LineE
           "  <table class=\"fresh\">",
           "    <tr>",
           "      <td class=\"icon\"><div class=\"box\"><span class=\"label\"><i class=\"leaf\"></i>"
-          "空气清新度</span><span class=\"level\">" + v.level + "</span></div></td>",
+          "空气清新度</span><span class=\"level\">" +
+              v.level + "</span></div></td>",
           "    </tr>",
           "  </table>",
           "  <div class=\"realtime\">",
-          "    <div class=\"head\"><p3>实时数据</p3><span class=\"time\">" + v.publishTime +
-              "</span></div>",
+          "    <div class=\"head\"><p3>实时数据</p3><span class=\"time\">" + v.publishTime + "</span></div>",
           "    <table class=\"values\">",
           "      <tr>",
-          "        <td class=\"ion\"><div class=\"cell\"><span class=\"num\"><b>" + v.negativeIons +
-              "</td>",
+          "        <td class=\"ion\"><div class=\"cell\"><span class=\"num\"><b>" + v.negativeIons + "</td>",
           "        <td class=\"pm25\"><div class=\"cell\"><span class=\"num\"><i class=\"u\"></i><b>" +
               v.pm25 + "</td>",
           "        <td class=\"o3\"><div class=\"cell\"><span class=\"num\"><i class=\"u\"></i><b>" +
@@ -257,9 +255,12 @@ bool ReadSetup(const QSettings& settings, int station, StationSetup& setup, QStr
   if (!number("status", setup.status) || !number("redirects", setup.redirects)) return false;
   if (settings.contains(group + "answer")) {
     static const std::map<QString, StationSetup::Mode> kModes = {
-        {"page", StationSetup::Mode::kPage},           {"status", StationSetup::Mode::kStatus},
-        {"unauthorized", StationSetup::Mode::kUnauthorized}, {"redirects", StationSetup::Mode::kRedirects},
-        {"badutf8", StationSetup::Mode::kBadUtf8},     {"silent", StationSetup::Mode::kSilent},
+        {"page", StationSetup::Mode::kPage},
+        {"status", StationSetup::Mode::kStatus},
+        {"unauthorized", StationSetup::Mode::kUnauthorized},
+        {"redirects", StationSetup::Mode::kRedirects},
+        {"badutf8", StationSetup::Mode::kBadUtf8},
+        {"silent", StationSetup::Mode::kSilent},
     };
     const QString word = settings.value(group + "answer").toString().toLower();
     const auto mode = kModes.find(word);
@@ -339,7 +340,8 @@ bool MakeCertificate(const QString& dir, QString* certFile, QString* keyFile, QS
                             "-addext", "subjectAltName=IP:127.0.0.1"});
   if (!openssl.waitForFinished(60000) || openssl.exitStatus() != QProcess::NormalExit ||
       openssl.exitCode() != 0) {
-    if (error) *error = "openssl failed: " + QString::fromLocal8Bit(openssl.readAll()) + openssl.errorString();
+    if (error)
+      *error = "openssl failed: " + QString::fromLocal8Bit(openssl.readAll()) + openssl.errorString();
     return false;
   }
   if (certFile) *certFile = cert;

@@ -9,7 +9,6 @@
 #include <QSslKey>
 #include <QString>
 #include <QTcpServer>
-
 #include <map>
 #include <string>
 #include <utility>
