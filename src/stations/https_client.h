@@ -7,6 +7,7 @@
 
 #include <QObject>
 #include <string>
+#include <utility>
 
 namespace aqled {
 

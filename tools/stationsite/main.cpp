@@ -93,6 +93,10 @@ int main(int argc, char** argv) {
     return 1;
   }
 
+  // The certificate, the key and the settings are in memory now; nothing is left behind when
+  // the site is stopped with Ctrl+C.
+  scratch.remove();
+
   const QString record = parser.value(recordOption);
   const bool quiet = parser.isSet(quietOption);
   QObject::connect(&site, &StationSite::requestReceived, &site,
