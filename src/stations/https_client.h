@@ -38,6 +38,7 @@ class HttpsClient : public QObject {
 
  public:
   // `timeoutMs` is the time without progress that aborts a request (tests shorten it).
+  // The client must outlive any GET in progress on it (the window owns it for its life).
   explicit HttpsClient(int timeoutMs = kHttpTimeoutMs, QObject* parent = nullptr);
   ~HttpsClient() override;
 
