@@ -88,15 +88,17 @@ QByteArray EncodeBmp32(const QImage& source) {
   const int h = image.height();
   const quint32 pixelBytes = static_cast<quint32>(w) * static_cast<quint32>(h) * 4;
   QByteArray out;
-  out.reserve(kFileHeaderSize + kInfoHeaderSize + static_cast<int>(pixelBytes));
   PutHeaders(out, w, h, 32, kFileHeaderSize + kInfoHeaderSize, pixelBytes, 0);
+  const qsizetype start = out.size();
+  out.resize(start + static_cast<qsizetype>(pixelBytes));
+  auto* dst = reinterpret_cast<quint8*>(out.data() + start);
   for (int y = h - 1; y >= 0; --y) {
     const QRgb* row = reinterpret_cast<const QRgb*>(image.constScanLine(y));
     for (int x = 0; x < w; ++x) {
-      out.append(static_cast<char>(qBlue(row[x])));
-      out.append(static_cast<char>(qGreen(row[x])));
-      out.append(static_cast<char>(qRed(row[x])));
-      out.append('\0');
+      *dst++ = static_cast<quint8>(qBlue(row[x]));
+      *dst++ = static_cast<quint8>(qGreen(row[x]));
+      *dst++ = static_cast<quint8>(qRed(row[x]));
+      *dst++ = 0;
     }
   }
   return out;

@@ -19,7 +19,11 @@ int FontPixels(int points) {
 QFont ApplyFontSlot(const FontSlot& slot) { return ApplyFontSlot(slot, slot.size); }
 
 QFont ApplyFontSlot(const FontSlot& slot, int points) {
-  QFont font(ToQString(slot.name));
+  // The stored faces are Windows names ("宋体", "新宋体") that Debian does not have; a face
+  // that is not installed falls back to the Song-style CJK face the system installs, rather
+  // than to whatever sans face the font matcher would pick.
+  QFont font;
+  font.setFamilies({ToQString(slot.name), QString::fromLatin1(kFallbackFace)});
   font.setPixelSize(FontPixels(points));
   font.setBold(slot.style == 1);
   font.setItalic(false);
@@ -41,7 +45,9 @@ int TextWidth(const QFont& font, std::string_view gbk) {
 }
 
 int TextHeight(const QFont& font) {
-  return QFontMetrics(font).size(Qt::TextSingleLine, QStringLiteral("h")).height();
+  // The height Qt gives any one-line text, "h" included, is the font's line height (ascent
+  // plus descent); asking for it directly spares laying out the text.
+  return QFontMetrics(font).height();
 }
 
 long long Div(long long a, long long b) { return b == 0 ? 0 : a / b; }
@@ -60,7 +66,7 @@ void PaintTextWith(QPainter& painter, const TextItem& item) {
   const QString text = ToQString(item.text);
   const QFontMetrics metrics(item.font);
   const int width = metrics.horizontalAdvance(text);
-  const int height = TextHeight(item.font);
+  const int height = metrics.height();
   painter.fillRect(QRect(item.x, item.y, width, height), Qt::black);
   painter.setFont(item.font);
   painter.setPen(item.color);

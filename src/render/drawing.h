@@ -20,12 +20,16 @@ namespace aqled {
 // the conversion is fixed rather than taken from the operator's monitor.
 inline constexpr int kPageDpi = 96;
 
+// The face drawn when the slot's face is not installed (the stored faces are Windows names),
+// and for the characters the slot's face lacks.
+inline constexpr char kFallbackFace[] = "AR PL UMing CN";
+
 // Points as a pixel height at kPageDpi, rounded half away from zero (16 points give 21
 // pixels, 14 give 19); never below 1 pixel, which is what any size under 1 point draws at.
 int FontPixels(int points);
 
 // The drawing font of a slot, at the slot's size or at `points` when given: face from the slot
-// (GBK name), pixel size by FontPixels, bold exactly when style is 1, never italic, underlined
+// (GBK name), else kFallbackFace; pixel size by FontPixels, bold exactly when style is 1, never italic, underlined
 // or struck out, no antialiasing (an LED shows whole pixels) and no kerning.
 QFont ApplyFontSlot(const FontSlot& slot);
 QFont ApplyFontSlot(const FontSlot& slot, int points);

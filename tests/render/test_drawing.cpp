@@ -54,7 +54,17 @@ TEST(ApplyFontSlot, SizeCanBeGivenInsteadOfTheSlots) {
 TEST(ApplyFontSlot, GbkFaceNameReachesTheFont) {
   FontSlot slot;  // 宋体
   EXPECT_EQ(ApplyFontSlot(slot).family(), QString::fromUtf8("宋体"));
-  EXPECT_EQ(QFontInfo(ApplyFontSlot(UmingSlot(16, 255))).family(), QString("AR PL UMing CN"));
+  FontSlot dejavu = slot;
+  dejavu.name = "DejaVu Serif";
+  EXPECT_EQ(QFontInfo(ApplyFontSlot(dejavu)).family(), QString("DejaVu Serif"));
+}
+
+// A Windows face that is not installed draws in the installed Song-style face.
+TEST(ApplyFontSlot, MissingFaceFallsBackToTheSongFace) {
+  FontSlot slot;  // 宋体, not installed here
+  EXPECT_EQ(QFontInfo(ApplyFontSlot(slot)).family(), QString("AR PL UMing CN"));
+  slot.name = G("新宋体");
+  EXPECT_EQ(QFontInfo(ApplyFontSlot(slot)).family(), QString("AR PL UMing CN"));
 }
 
 TEST(ColorOfWord, LowestByteIsRed) {
@@ -82,7 +92,9 @@ TEST(TextMeasure, AreTheFontsOwnMetrics) {
   const QFontMetrics fm(font);
   EXPECT_EQ(TextWidth(font, G("臭氧")), fm.horizontalAdvance(QString::fromUtf8("臭氧")));
   EXPECT_EQ(TextWidth(font, ""), 0);
-  EXPECT_EQ(TextHeight(font), fm.height());
+  EXPECT_EQ(TextHeight(font), fm.size(Qt::TextSingleLine, QStringLiteral("h")).height());
+  EXPECT_EQ(TextHeight(ApplyFontSlot(UmingSlot(40, 255, 1))),
+            QFontMetrics(ApplyFontSlot(UmingSlot(40, 255, 1))).size(Qt::TextSingleLine, QStringLiteral("h")).height());
 }
 
 // A text paints exactly its cell: black where the glyphs are not, the font colour where they
