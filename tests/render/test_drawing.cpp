@@ -79,14 +79,6 @@ TEST(ColorOfWord, LowestByteIsRed) {
   }
 }
 
-TEST(Div, TruncatesTowardZero) {
-  EXPECT_EQ(Div(-3, 2), -1);
-  EXPECT_EQ(Div(3, 2), 1);
-  EXPECT_EQ(Div(-17, 2), -8);
-  EXPECT_EQ(Div(100, 3), 33);
-  EXPECT_EQ(Div(5, 0), 0);
-}
-
 TEST(TextMeasure, AreTheFontsOwnMetrics) {
   const QFont font = ApplyFontSlot(UmingSlot(16, 255));
   const QFontMetrics fm(font);
@@ -163,16 +155,6 @@ INSTANTIATE_TEST_SUITE_P(
                       LineCase{{2, QPoint(3, 2), QPoint(3, 27), kGreen}, QRect(QPoint(2, 2), QPoint(3, 27))},
                       LineCase{{1, QPoint(0, 29), QPoint(39, 29), kGreen}, QRect(QPoint(0, 29), QPoint(39, 29))},
                       LineCase{{2, QPoint(-5, 0), QPoint(50, 0), kGreen}, QRect(QPoint(0, 0), QPoint(39, 0))}));
-
-TEST(PaintDrawing, EmptySizeGivesNullImage) {
-  EXPECT_TRUE(PaintDrawing(PageDrawing{0, 10, {}, {}}).isNull());
-  EXPECT_TRUE(PaintDrawing(PageDrawing{10, 0, {}, {}}).isNull());
-  EXPECT_TRUE(PaintDrawing(PageDrawing{-1, 10, {}, {}}).isNull());
-  const QImage image = PaintDrawing(PageDrawing{5, 4, {}, {}});
-  ASSERT_FALSE(image.isNull());
-  EXPECT_EQ(image.format(), QImage::Format_RGB32);
-  EXPECT_EQ(ColorsIn(image, image.rect()), std::set<unsigned>{0u});
-}
 
 }  // namespace
 }  // namespace aqled

@@ -126,6 +126,12 @@ TEST(Strips, SubtitleIsTheTrimmedTextLeftAligned) {
   ASSERT_FALSE(ink.isNull());
   EXPECT_TRUE(cell.contains(ink));
   EXPECT_LT(ink.left(), 4) << "left aligned";
+  // A line break inside the text does not start a second line.
+  const QImage broken = SubtitleStripImage(Subtitle("今日空气\r\n清新"));
+  const QRect brokenInk = InkBounds(broken, qRgb(0, 255, 0), broken.rect());
+  ASSERT_FALSE(brokenInk.isNull());
+  EXPECT_TRUE(QRect(0, (40 - fm.height()) / 2, 300, fm.height()).contains(brokenInk));
+  EXPECT_GT(brokenInk.right(), fm.horizontalAdvance(QString::fromUtf8("今日空气"))) << "清新 follows on the same line";
 }
 
 // The clock text is centred in its strip, its trailing blank counted in its width.

@@ -309,12 +309,5 @@ TEST(RenderStationPages, UnwritableFileStopsAtThatStation) {
   EXPECT_FALSE(std::filesystem::exists(PathOf(dir) / "4.bmp"));
 }
 
-TEST(RenderStationPages, MissingFolderIsAnError) {
-  QTemporaryDir dir;
-  const StationPagesResult result = RenderStationPages(Sample(), PathOf(dir) / "file");
-  EXPECT_FALSE(result.ok());
-  EXPECT_EQ(result.written, 0);
-}
-
 }  // namespace
 }  // namespace aqled
