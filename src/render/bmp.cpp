@@ -1,12 +1,11 @@
 #include "render/bmp.h"
 
-#include "text/gbk.h"
-
 #include <QFile>
 #include <QSaveFile>
-
 #include <cstdint>
 #include <limits>
+
+#include "text/gbk.h"
 
 namespace aqled {
 
@@ -176,8 +175,8 @@ BmpReadResult DecodeBmp(const QByteArray& b) {
     const int entries = used == 0 || used > 16 ? 16 : static_cast<int>(used);
     for (int i = 0; i < entries; ++i) {
       const int at = kFileHeaderSize + kInfoHeaderSize + 4 * i;
-      palette[i] = qRgb(static_cast<quint8>(b[at + 2]), static_cast<quint8>(b[at + 1]),
-                        static_cast<quint8>(b[at]));
+      palette[i] =
+          qRgb(static_cast<quint8>(b[at + 2]), static_cast<quint8>(b[at + 1]), static_cast<quint8>(b[at]));
     }
   }
   QImage image(width, static_cast<int>(height), QImage::Format_RGB32);

@@ -14,7 +14,6 @@
 #include <QByteArray>
 #include <QColor>
 #include <QImage>
-
 #include <array>
 #include <filesystem>
 #include <string>
@@ -40,7 +39,7 @@ QByteArray EncodeBmp4(const QImage& image);
 
 // The outcome of reading a BMP file.
 struct BmpReadResult {
-  QImage image;       // Format_RGB32; null when `error` is set
+  QImage image;  // Format_RGB32; null when `error` is set
   int bitsPerPixel = 0;
   std::string error;  // English, for test failure messages; empty when read
 };

@@ -1,12 +1,11 @@
 #include "render/drawing.h"
 
-#include "text/gbk.h"
-
 #include <QFontMetrics>
 #include <QPainter>
 #include <QPen>
-
 #include <algorithm>
+
+#include "text/gbk.h"
 
 namespace aqled {
 
@@ -52,7 +51,9 @@ int TextHeight(const QFont& font) {
 
 long long Div(long long a, long long b) { return b == 0 ? 0 : a / b; }
 
-int ClampCoordinate(long long value) { return static_cast<int>(std::clamp<long long>(value, -1000000, 1000000)); }
+int ClampCoordinate(long long value) {
+  return static_cast<int>(std::clamp<long long>(value, -1000000, 1000000));
+}
 
 namespace {
 

@@ -4,15 +4,14 @@
 // QImage. Laying a page out and painting it are kept apart so that the layout can be checked
 // against the font's metrics and the painting against pixels.
 
-#include "settings/font_slot.h"
-
 #include <QColor>
 #include <QFont>
 #include <QImage>
-
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "settings/font_slot.h"
 
 namespace aqled {
 
@@ -29,8 +28,8 @@ inline constexpr char kFallbackFace[] = "AR PL UMing CN";
 int FontPixels(int points);
 
 // The drawing font of a slot, at the slot's size or at `points` when given: face from the slot
-// (GBK name), else kFallbackFace; pixel size by FontPixels, bold exactly when style is 1, never italic, underlined
-// or struck out, no antialiasing (an LED shows whole pixels) and no kerning.
+// (GBK name), else kFallbackFace; pixel size by FontPixels, bold exactly when style is 1, never italic,
+// underlined or struck out, no antialiasing (an LED shows whole pixels) and no kerning.
 QFont ApplyFontSlot(const FontSlot& slot);
 QFont ApplyFontSlot(const FontSlot& slot, int points);
 

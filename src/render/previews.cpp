@@ -1,9 +1,9 @@
 #include "render/previews.h"
 
+#include <QPainter>
+
 #include "render/drawing.h"
 #include "text/strings.h"
-
-#include <QPainter>
 
 namespace aqled {
 

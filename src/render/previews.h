@@ -4,14 +4,13 @@
 // operator placed them, so that the preview resembles what the screen shows. The strips are
 // drawn on the previews only, never into a picture file.
 
-#include "settings/font_slot.h"
-#include "text/datetime.h"
-
 #include <QDateTime>
 #include <QImage>
-
 #include <array>
 #include <string>
+
+#include "settings/font_slot.h"
+#include "text/datetime.h"
 
 namespace aqled {
 

@@ -6,7 +6,9 @@ namespace aqled {
 
 namespace {
 
-const char kUnit[] = "\xA6\xCC" "g/m";    // μg/m
+const char kUnit[] =
+    "\xA6\xCC"
+    "g/m";                                 // μg/m
 const char kOzone[] = "\xB3\xF4\xD1\xF5";  // 臭氧
 const char kPm25[] = "PM2.5";
 

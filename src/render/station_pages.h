@@ -14,34 +14,33 @@
 // Then the lines in the table colour: the frame and the two row lines with a 2-pixel pen, the
 // column divider at x = c1 (rows 1 and 2 only) with a 3-pixel pen.
 
+#include <QImage>
+#include <array>
+#include <filesystem>
+#include <string>
+
 #include "render/bmp.h"
 #include "render/drawing.h"
 #include "settings/font_slot.h"
 #include "stations/readings.h"
 
-#include <QImage>
-
-#include <array>
-#include <filesystem>
-#include <string>
-
 namespace aqled {
 
 // What the station pages are drawn from; the window reads it from its controls and slots.
 struct StationPageInput {
-  int W = 0;                           // page width in pixels (dtw)
-  int H = 0;                           // page height in pixels (dth)
-  int c1 = 110;                        // first column width, x of the divider (xx1)
-  int c2 = 80;                         // second column width (xx2)
-  std::array<std::string, 4> titles;   // GBK, stations 1 to 4 at index 0 to 3
-  std::string bigTitle;                // GBK, second part of every title row; may be empty
-  StationReadings readings;            // indexed by station number 1 to 4
-  FontSlot zd;                         // station title
-  FontSlot bt;                         // big title
-  FontSlot dw;                         // row labels
-  FontSlot dt;                         // readings
-  FontSlot bz2;                        // unit
-  int wgcolor = 255;                   // colour word of every line
+  int W = 0;                          // page width in pixels (dtw)
+  int H = 0;                          // page height in pixels (dth)
+  int c1 = 110;                       // first column width, x of the divider (xx1)
+  int c2 = 80;                        // second column width (xx2)
+  std::array<std::string, 4> titles;  // GBK, stations 1 to 4 at index 0 to 3
+  std::string bigTitle;               // GBK, second part of every title row; may be empty
+  StationReadings readings;           // indexed by station number 1 to 4
+  FontSlot zd;                        // station title
+  FontSlot bt;                        // big title
+  FontSlot dw;                        // row labels
+  FontSlot dt;                        // readings
+  FontSlot bz2;                       // unit
+  int wgcolor = 255;                  // colour word of every line
 };
 
 // The size in points of the raised "3": the unit size minus 14 points. When that leaves less

@@ -1,12 +1,11 @@
 #include "render/text_page.h"
 
-#include "text/gbk.h"
-#include "text/strings.h"
-
 #include <QTextLayout>
 #include <QTextOption>
-
 #include <unordered_map>
+
+#include "text/gbk.h"
+#include "text/strings.h"
 
 namespace aqled {
 

@@ -11,16 +11,15 @@
 // Centred layout: N display lines share the height, band = H div N; line i is drawn at
 // ((W - width) div 2, (band - T) div 2 + i * band).
 
-#include "render/bmp.h"
-#include "render/drawing.h"
-#include "settings/font_slot.h"
-
 #include <QFont>
 #include <QImage>
-
 #include <filesystem>
 #include <string>
 #include <vector>
+
+#include "render/bmp.h"
+#include "render/drawing.h"
+#include "settings/font_slot.h"
 
 namespace aqled {
 
@@ -30,14 +29,14 @@ inline constexpr int kFlowingLayout = 1;  // 原始版面
 
 // What the text page is drawn from; the window reads it from its controls.
 struct TextPageInput {
-  int W = 0;                        // page width in pixels (dtw)
-  int H = 0;                        // page height in pixels (dth)
-  std::string text;                 // GBK, the whole text of Memo2 with CR LF line breaks
-  int layout = kCentredLayout;      // item index of bm; any other value (-1: none) draws no text
-  int L = 0;                        // line spacing in pixels (hjj), any integer
-  FontSlot font;                    // the slot "time"
-  std::vector<std::string> lines;   // GBK, the display lines of Memo2 as the box shows them
-                                    // (hard breaks and the box's own wrap points); centred layout
+  int W = 0;                       // page width in pixels (dtw)
+  int H = 0;                       // page height in pixels (dth)
+  std::string text;                // GBK, the whole text of Memo2 with CR LF line breaks
+  int layout = kCentredLayout;     // item index of bm; any other value (-1: none) draws no text
+  int L = 0;                       // line spacing in pixels (hjj), any integer
+  FontSlot font;                   // the slot "time"
+  std::vector<std::string> lines;  // GBK, the display lines of Memo2 as the box shows them
+                                   // (hard breaks and the box's own wrap points); centred layout
 };
 
 // The display lines of a text as a word-wrapping text box of `width` pixels in `boxFont`

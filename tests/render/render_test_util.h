@@ -1,8 +1,6 @@
 #pragma once
 // Helpers of the render tests: a temporary picture folder, whole-file reading, pixel scans.
 
-#include "settings/font_slot.h"
-
 #include <QByteArray>
 #include <QColor>
 #include <QFile>
@@ -10,10 +8,11 @@
 #include <QRect>
 #include <QString>
 #include <QTemporaryDir>
-
 #include <filesystem>
 #include <set>
 #include <string>
+
+#include "settings/font_slot.h"
 
 namespace aqled::testing {
 

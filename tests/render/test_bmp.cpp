@@ -1,11 +1,10 @@
-#include "render/bmp.h"
-
-#include "render_test_util.h"
-#include "test_support.h"
-
 #include <gtest/gtest.h>
 
 #include <vector>
+
+#include "render/bmp.h"
+#include "render_test_util.h"
+#include "test_support.h"
 
 namespace aqled {
 namespace {
@@ -32,36 +31,39 @@ QImage SixPixels() {
 }
 
 TEST(EncodeBmp32, WritesTheHeadersAndBottomUpPixelsByteForByte) {
-  const QByteArray expected =
-      Bytes({'B', 'M', 78, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0,                       // file header
-             40, 0, 0, 0, 3, 0, 0, 0, 2, 0, 0, 0, 1, 0, 32, 0, 0, 0, 0, 0, 24, 0, 0, 0,  // info header
-             0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
-             255, 255, 255, 0, 0, 0, 0, 0, 3, 2, 1, 0,    // bottom row first, blue green red 0
-             0, 0, 255, 0, 0, 255, 0, 0, 255, 0, 0, 0});  // then the top row
+  // clang-format off
+  const QByteArray expected = Bytes({
+      'B', 'M', 78, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0,                            // file header
+      40, 0, 0, 0, 3, 0, 0, 0, 2, 0, 0, 0, 1, 0, 32, 0, 0, 0, 0, 0, 24, 0, 0, 0,  // info header
+      0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+      255, 255, 255, 0, 0, 0, 0, 0, 3, 2, 1, 0,   // bottom row first, blue green red 0
+      0, 0, 255, 0, 0, 255, 0, 0, 255, 0, 0, 0});  // then the top row
+  // clang-format on
   EXPECT_EQ(EncodeBmp32(SixPixels()).toHex(' '), expected.toHex(' '));
 }
 
 TEST(EncodeBmp4, WritesHeadersTheColourTableAndPaddedRows) {
   // 5 x 2: a row of 5 pixels takes 3 bytes, padded to 4.
   QImage image(5, 2, QImage::Format_RGB32);
-  const QRgb top[5] = {qRgb(255, 0, 0), qRgb(255, 255, 255), qRgb(0, 0, 0), qRgb(0, 0, 255), qRgb(255, 255, 0)};
+  const QRgb top[5] = {qRgb(255, 0, 0), qRgb(255, 255, 255), qRgb(0, 0, 0), qRgb(0, 0, 255),
+                       qRgb(255, 255, 0)};
   const QRgb bottom[5] = {qRgb(128, 0, 0), qRgb(0, 128, 0), qRgb(192, 192, 192), qRgb(128, 128, 128),
                           qRgb(0, 255, 255)};
   for (int x = 0; x < 5; ++x) {
     image.setPixel(x, 0, top[x]);
     image.setPixel(x, 1, bottom[x]);
   }
-  const QByteArray expected = Bytes({
-      'B', 'M', 126, 0, 0, 0, 0, 0, 0, 0, 118, 0, 0, 0,                      // file header
-      40, 0, 0, 0, 5, 0, 0, 0, 2, 0, 0, 0, 1, 0, 4, 0, 0, 0, 0, 0, 8, 0, 0, 0,  // info header
-      0, 0, 0, 0, 0, 0, 0, 0, 16, 0, 0, 0, 0, 0, 0, 0,
-      // the table, blue green red 0, index 0 to 15
-      0, 0, 0, 0, 0, 0, 128, 0, 0, 128, 0, 0, 0, 128, 128, 0,          //
-      128, 0, 0, 0, 128, 0, 128, 0, 128, 128, 0, 0, 128, 128, 128, 0,  //
-      192, 192, 192, 0, 0, 0, 255, 0, 0, 255, 0, 0, 0, 255, 255, 0,    //
-      255, 0, 0, 0, 255, 0, 255, 0, 255, 255, 0, 0, 255, 255, 255, 0,  //
-      0x12, 0x87, 0xE0, 0,                                             // bottom row: 1 2 8 7 14
-      0x9F, 0x0C, 0xB0, 0});                                           // top row: 9 15 0 12 11
+  const QByteArray expected =
+      Bytes({'B', 'M', 126, 0, 0, 0, 0, 0, 0, 0, 118, 0, 0, 0,                         // file header
+             40, 0, 0, 0, 5, 0, 0, 0, 2, 0, 0, 0, 1, 0, 4, 0, 0, 0, 0, 0, 8, 0, 0, 0,  // info header
+             0, 0, 0, 0, 0, 0, 0, 0, 16, 0, 0, 0, 0, 0, 0, 0,
+             // the table, blue green red 0, index 0 to 15
+             0, 0, 0, 0, 0, 0, 128, 0, 0, 128, 0, 0, 0, 128, 128, 0,          //
+             128, 0, 0, 0, 128, 0, 128, 0, 128, 128, 0, 0, 128, 128, 128, 0,  //
+             192, 192, 192, 0, 0, 0, 255, 0, 0, 255, 0, 0, 0, 255, 255, 0,    //
+             255, 0, 0, 0, 255, 0, 255, 0, 255, 255, 0, 0, 255, 255, 255, 0,  //
+             0x12, 0x87, 0xE0, 0,                                             // bottom row: 1 2 8 7 14
+             0x9F, 0x0C, 0xB0, 0});                                           // top row: 9 15 0 12 11
   EXPECT_EQ(EncodeBmp4(image).toHex(' '), expected.toHex(' '));
 }
 
@@ -107,7 +109,8 @@ TEST(DecodeBmp, ReadsBackWrittenFiles) {
     ASSERT_EQ(read.image.size(), image.size());
     for (int y = 0; y < 3; ++y)
       for (int x = 0; x < 7; ++x)
-        EXPECT_EQ(read.image.pixel(x, y) & 0xFFFFFF, image.pixel(x, y) & 0xFFFFFF) << name << " " << x << "," << y;
+        EXPECT_EQ(read.image.pixel(x, y) & 0xFFFFFF, image.pixel(x, y) & 0xFFFFFF)
+            << name << " " << x << "," << y;
   }
 }
 

@@ -1,11 +1,11 @@
-#include "render/drawing.h"
-
-#include "render_test_util.h"
-#include "test_support.h"
+#include <gtest/gtest.h>
 
 #include <QFontInfo>
 #include <QFontMetrics>
-#include <gtest/gtest.h>
+
+#include "render/drawing.h"
+#include "render_test_util.h"
+#include "test_support.h"
 
 namespace aqled {
 namespace {
@@ -72,9 +72,9 @@ TEST(ColorOfWord, LowestByteIsRed) {
     int word;
     QColor color;
   };
-  for (const Case& c : {Case{255, QColor(255, 0, 0)}, Case{0x00FF00, QColor(0, 255, 0)},
-                        Case{0xFF0000, QColor(0, 0, 255)}, Case{0x12345678, QColor(0x78, 0x56, 0x34)},
-                        Case{0, QColor(0, 0, 0)}}) {
+  for (const Case& c :
+       {Case{255, QColor(255, 0, 0)}, Case{0x00FF00, QColor(0, 255, 0)}, Case{0xFF0000, QColor(0, 0, 255)},
+        Case{0x12345678, QColor(0x78, 0x56, 0x34)}, Case{0, QColor(0, 0, 0)}}) {
     EXPECT_EQ(ColorOfWord(c.word), c.color) << std::hex << c.word;
   }
 }
@@ -86,7 +86,9 @@ TEST(TextMeasure, AreTheFontsOwnMetrics) {
   EXPECT_EQ(TextWidth(font, ""), 0);
   EXPECT_EQ(TextHeight(font), fm.size(Qt::TextSingleLine, QStringLiteral("h")).height());
   EXPECT_EQ(TextHeight(ApplyFontSlot(UmingSlot(40, 255, 1))),
-            QFontMetrics(ApplyFontSlot(UmingSlot(40, 255, 1))).size(Qt::TextSingleLine, QStringLiteral("h")).height());
+            QFontMetrics(ApplyFontSlot(UmingSlot(40, 255, 1)))
+                .size(Qt::TextSingleLine, QStringLiteral("h"))
+                .height());
 }
 
 // A text paints exactly its cell: black where the glyphs are not, the font colour where they
@@ -104,7 +106,8 @@ TEST(PaintText, PaintsAnOpaqueCellAndPureGlyphs) {
       for (int x = 0; x < image.width(); ++x) {
         const unsigned c = Rgb(image, x, y);
         if (cell.contains(x, y)) {
-          ASSERT_TRUE(c == 0x000000u || c == 0xFF0000u) << utf8 << " at " << x << "," << y << " " << std::hex << c;
+          ASSERT_TRUE(c == 0x000000u || c == 0xFF0000u)
+              << utf8 << " at " << x << "," << y << " " << std::hex << c;
         } else {
           ASSERT_EQ(c, 0xFFFFFFu) << utf8 << " outside the cell at " << x << "," << y;
         }
@@ -149,12 +152,13 @@ TEST_P(PaintLineTest, CoversThePensPixels) {
 const QColor kGreen(0, 255, 0);
 INSTANTIATE_TEST_SUITE_P(
     Pens, PaintLineTest,
-    ::testing::Values(LineCase{{2, QPoint(2, 3), QPoint(20, 3), kGreen}, QRect(QPoint(2, 2), QPoint(20, 3))},
-                      LineCase{{2, QPoint(20, 3), QPoint(2, 3), kGreen}, QRect(QPoint(2, 2), QPoint(20, 3))},
-                      LineCase{{3, QPoint(10, 5), QPoint(10, 25), kGreen}, QRect(QPoint(9, 5), QPoint(11, 25))},
-                      LineCase{{2, QPoint(3, 2), QPoint(3, 27), kGreen}, QRect(QPoint(2, 2), QPoint(3, 27))},
-                      LineCase{{1, QPoint(0, 29), QPoint(39, 29), kGreen}, QRect(QPoint(0, 29), QPoint(39, 29))},
-                      LineCase{{2, QPoint(-5, 0), QPoint(50, 0), kGreen}, QRect(QPoint(0, 0), QPoint(39, 0))}));
+    ::testing::Values(
+        LineCase{{2, QPoint(2, 3), QPoint(20, 3), kGreen}, QRect(QPoint(2, 2), QPoint(20, 3))},
+        LineCase{{2, QPoint(20, 3), QPoint(2, 3), kGreen}, QRect(QPoint(2, 2), QPoint(20, 3))},
+        LineCase{{3, QPoint(10, 5), QPoint(10, 25), kGreen}, QRect(QPoint(9, 5), QPoint(11, 25))},
+        LineCase{{2, QPoint(3, 2), QPoint(3, 27), kGreen}, QRect(QPoint(2, 2), QPoint(3, 27))},
+        LineCase{{1, QPoint(0, 29), QPoint(39, 29), kGreen}, QRect(QPoint(0, 29), QPoint(39, 29))},
+        LineCase{{2, QPoint(-5, 0), QPoint(50, 0), kGreen}, QRect(QPoint(0, 0), QPoint(39, 0))}));
 
 }  // namespace
 }  // namespace aqled

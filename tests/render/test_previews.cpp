@@ -1,12 +1,12 @@
-#include "render/previews.h"
+#include <gtest/gtest.h>
+
+#include <QFontMetrics>
 
 #include "render/drawing.h"
+#include "render/previews.h"
 #include "render/station_pages.h"
 #include "render_test_util.h"
 #include "test_support.h"
-
-#include <QFontMetrics>
-#include <gtest/gtest.h>
 
 namespace aqled {
 namespace {
@@ -96,7 +96,8 @@ ClockStrip Clock(bool year, bool week, bool time) {
 
 // Each strip covers its place opaquely; the rest of the preview is the page.
 TEST(Strips, LieOpaquelyOverThePageWhereTheyArePlaced) {
-  const std::array<QImage, 4> pages = {Checkered(576, 336), Checkered(576, 336), Checkered(100, 100), QImage()};
+  const std::array<QImage, 4> pages = {Checkered(576, 336), Checkered(576, 336), Checkered(100, 100),
+                                       QImage()};
   const SubtitleStrip subtitle = Subtitle("  \r\n 今日空气清新\r\n");
   const ClockStrip clock = Clock(true, true, true);
   const QDateTime now(QDate(2024, 3, 5), QTime(8, 5, 9));
@@ -121,7 +122,8 @@ TEST(Strips, SubtitleIsTheTrimmedTextLeftAligned) {
   EXPECT_EQ(SubtitleStripImage(Subtitle("  \r\n\t今日空气清新 \r\n")), trimmed);
   const QFont font = ApplyFontSlot(UmingSlot(16, 0x00FF00));
   const QFontMetrics fm(font);
-  const QRect cell(0, (40 - fm.height()) / 2, fm.horizontalAdvance(QString::fromUtf8("今日空气清新")), fm.height());
+  const QRect cell(0, (40 - fm.height()) / 2, fm.horizontalAdvance(QString::fromUtf8("今日空气清新")),
+                   fm.height());
   const QRect ink = InkBounds(trimmed, qRgb(0, 255, 0), trimmed.rect());
   ASSERT_FALSE(ink.isNull());
   EXPECT_TRUE(cell.contains(ink));
@@ -131,7 +133,8 @@ TEST(Strips, SubtitleIsTheTrimmedTextLeftAligned) {
   const QRect brokenInk = InkBounds(broken, qRgb(0, 255, 0), broken.rect());
   ASSERT_FALSE(brokenInk.isNull());
   EXPECT_TRUE(QRect(0, (40 - fm.height()) / 2, 300, fm.height()).contains(brokenInk));
-  EXPECT_GT(brokenInk.right(), fm.horizontalAdvance(QString::fromUtf8("今日空气"))) << "清新 follows on the same line";
+  EXPECT_GT(brokenInk.right(), fm.horizontalAdvance(QString::fromUtf8("今日空气")))
+      << "清新 follows on the same line";
 }
 
 // The clock text is centred in its strip, its trailing blank counted in its width.
@@ -156,7 +159,8 @@ TEST(Strips, NothingWithoutTickOrArea) {
     bool tick;
     int w, h;
   };
-  for (const Case& c : {Case{"not ticked", false, 300, 40}, Case{"zmw 0", true, 0, 40}, Case{"zmh 0", true, 300, 0}}) {
+  for (const Case& c :
+       {Case{"not ticked", false, 300, 40}, Case{"zmw 0", true, 0, 40}, Case{"zmh 0", true, 300, 0}}) {
     SubtitleStrip s = Subtitle("fly");
     s.zmcheck = c.tick;
     s.zmw = c.w;
@@ -191,8 +195,8 @@ TEST(Strips, NeverEnterThePictureFiles) {
   in.titles = {G("祯埠镇"), G("石门洞"), G("小舟山"), G("千峡湖")};
   const StationPagesResult result = RenderStationPages(in, PathOf(dir));
   ASSERT_TRUE(result.ok());
-  const auto previews =
-      RenderPreviews(result.pages, Subtitle("今日空气清新"), Clock(true, true, true), QDateTime::currentDateTime());
+  const auto previews = RenderPreviews(result.pages, Subtitle("今日空气清新"), Clock(true, true, true),
+                                       QDateTime::currentDateTime());
   for (int n = 1; n <= 4; ++n) {
     const QImage file = DecodeBmp(ReadAll(PathOf(dir) / (std::to_string(n) + ".bmp"))).image;
     EXPECT_EQ(file, result.pages[n - 1]) << n;

@@ -1,12 +1,12 @@
-#include "render/station_pages.h"
-
-#include "render/previews.h"
-#include "render_test_util.h"
-#include "test_support.h"
+#include <gtest/gtest.h>
 
 #include <QDir>
 #include <QFontMetrics>
-#include <gtest/gtest.h>
+
+#include "render/previews.h"
+#include "render/station_pages.h"
+#include "render_test_util.h"
+#include "test_support.h"
 
 namespace aqled {
 namespace {
@@ -33,7 +33,8 @@ StationPageInput Sample() {
   in.c2 = 80;
   in.titles = {G("祯埠镇"), G("石门洞"), G("小舟山"), G("千峡湖")};
   in.bigTitle = G("清新空气");
-  for (int n = 1; n <= 4; ++n) in.readings[n] = Dtstr{std::to_string(10 * n + 5), std::to_string(80 + n), "", ""};
+  for (int n = 1; n <= 4; ++n)
+    in.readings[n] = Dtstr{std::to_string(10 * n + 5), std::to_string(80 + n), "", ""};
   in.zd = UmingSlot(20, kRedWord, 1);
   in.bt = UmingSlot(16, kGreenWord);
   in.dw = UmingSlot(14, kBlueWord);
@@ -43,7 +44,9 @@ StationPageInput Sample() {
   return in;
 }
 
-int Width(const QFont& font, const std::string& gbk) { return QFontMetrics(font).horizontalAdvance(ToQString(gbk)); }
+int Width(const QFont& font, const std::string& gbk) {
+  return QFontMetrics(font).horizontalAdvance(ToQString(gbk));
+}
 int Height(const QFont& font) { return QFontMetrics(font).height(); }
 
 QRect CellOf(const TextItem& t) { return QRect(t.x, t.y, Width(t.font, t.text), Height(t.font)); }
@@ -125,12 +128,13 @@ TEST_P(StationLayoutTest, TextsStandWhereTheFormulasPutThem) {
 
 INSTANTIATE_TEST_SUITE_P(
     Pages, StationLayoutTest,
-    ::testing::Values(LayoutCase{"full page", 576, 336, 110, 80, "石门洞", "清新空气", "35"},
-                      LayoutCase{"empty big title", 576, 336, 110, 80, "石门洞", "", "35"},
-                      LayoutCase{"title wider than the page", 200, 100, 60, 120, "石门洞石门洞石门洞", "清新空气", "7"},
-                      LayoutCase{"odd height", 300, 100, 90, 100, "石门洞", "清新空气", "-"},
-                      LayoutCase{"value wider than its place", 576, 336, 110, 80, "石门洞", "x", "1234567890"},
-                      LayoutCase{"negative columns", 576, 336, -20, -30, "A", "B", "12"}));
+    ::testing::Values(
+        LayoutCase{"full page", 576, 336, 110, 80, "石门洞", "清新空气", "35"},
+        LayoutCase{"empty big title", 576, 336, 110, 80, "石门洞", "", "35"},
+        LayoutCase{"title wider than the page", 200, 100, 60, 120, "石门洞石门洞石门洞", "清新空气", "7"},
+        LayoutCase{"odd height", 300, 100, 90, 100, "石门洞", "清新空气", "-"},
+        LayoutCase{"value wider than its place", 576, 336, 110, 80, "石门洞", "x", "1234567890"},
+        LayoutCase{"negative columns", 576, 336, -20, -30, "A", "B", "12"}));
 
 // The lines of a 576 x 336 page with columns 110 and 80: B = 112; horizontal lines at y = 3,
 // 112, 224 and 333 and vertical ones at x = 3, 573 (pen 2) and 110 (pen 3, rows 1 and 2 only).
@@ -147,9 +151,11 @@ TEST(StationPageFile, LineGridOfTheFullPage) {
     for (int col : {x - 1, x})
       for (int y = 3; y <= 333; ++y) ASSERT_EQ(Rgb(page, col, y), kMagenta) << "column " << col << " y " << y;
   for (int col : {109, 110, 111})
-    for (int y = 112; y <= 333; ++y) ASSERT_EQ(Rgb(page, col, y), kMagenta) << "divider " << col << " y " << y;
+    for (int y = 112; y <= 333; ++y)
+      ASSERT_EQ(Rgb(page, col, y), kMagenta) << "divider " << col << " y " << y;
   // Beside the pens, where no text stands, the page is black.
-  for (int row : {0, 1, 4, 110, 113, 222, 225, 331, 334, 335}) EXPECT_EQ(Rgb(page, 400, row), 0u) << "row " << row;
+  for (int row : {0, 1, 4, 110, 113, 222, 225, 331, 334, 335})
+    EXPECT_EQ(Rgb(page, 400, row), 0u) << "row " << row;
   for (int col : {0, 1, 4, 574, 575}) EXPECT_EQ(Rgb(page, col, 300), 0u) << "column " << col;
   for (int col : {108, 112}) EXPECT_EQ(Rgb(page, col, 140), 0u) << "column " << col;
   EXPECT_EQ(Rgb(page, 110, 60), 0u) << "the divider stays out of the title row";
@@ -249,8 +255,9 @@ TEST_P(SuperscriptTest, SizeOfTheRaisedThree) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, SuperscriptTest,
-                         ::testing::Values(SuperscriptCase{16, 2}, SuperscriptCase{30, 16}, SuperscriptCase{15, 1},
-                                           SuperscriptCase{14, 7}, SuperscriptCase{9, 4}, SuperscriptCase{1, 1},
+                         ::testing::Values(SuperscriptCase{16, 2}, SuperscriptCase{30, 16},
+                                           SuperscriptCase{15, 1}, SuperscriptCase{14, 7},
+                                           SuperscriptCase{9, 4}, SuperscriptCase{1, 1},
                                            SuperscriptCase{0, 1}, SuperscriptCase{-8, 1}));
 
 // The settings of a first start: four 0-byte files, no page images, black previews.
@@ -268,7 +275,8 @@ TEST(RenderStationPages, EmptyDisplayAreaWritesFourEmptyFiles) {
     EXPECT_EQ(std::filesystem::file_size(path), 0u) << n;
     EXPECT_TRUE(result.pages[n - 1].isNull());
   }
-  const auto previews = RenderPreviews(result.pages, SubtitleStrip{}, ClockStrip{}, QDateTime::currentDateTime());
+  const auto previews =
+      RenderPreviews(result.pages, SubtitleStrip{}, ClockStrip{}, QDateTime::currentDateTime());
   for (const QImage& p : previews) {
     EXPECT_EQ(p.size(), QSize(709, 414));
     EXPECT_EQ(ColorsIn(p, p.rect()), std::set<unsigned>{0u});

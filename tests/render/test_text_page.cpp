@@ -1,10 +1,10 @@
-#include "render/text_page.h"
-
-#include "render_test_util.h"
-#include "test_support.h"
+#include <gtest/gtest.h>
 
 #include <QFontMetrics>
-#include <gtest/gtest.h>
+
+#include "render/text_page.h"
+#include "render_test_util.h"
+#include "test_support.h"
 
 namespace aqled {
 namespace {
@@ -43,7 +43,9 @@ std::vector<Placed> Items(const PageDrawing& page) {
   return out;
 }
 
-void PrintTo(const Placed& p, std::ostream* os) { *os << "\"" << p.text << "\"@(" << p.x << "," << p.y << ")"; }
+void PrintTo(const Placed& p, std::ostream* os) {
+  *os << "\"" << p.text << "\"@(" << p.x << "," << p.y << ")";
+}
 
 // Characters flow from (2, L), each measured alone, the line pitch T + L.
 TEST(FlowingLayout, CharactersFlowFromTheTopMargin) {
@@ -64,7 +66,8 @@ TEST(FlowingLayout, WrapsBeforeACharacterThatWouldPassTheMargin) {
   const int w = W(fm, "M");
   const int pitch = fm.height() + 3;
   in.W = 2 + 2 * w + 2;
-  EXPECT_EQ(Items(LayoutTextPage(in)), (std::vector<Placed>{{"M", 2, 3}, {"M", 2 + w, 3}, {"M", 2, 3 + pitch}}));
+  EXPECT_EQ(Items(LayoutTextPage(in)),
+            (std::vector<Placed>{{"M", 2, 3}, {"M", 2 + w, 3}, {"M", 2, 3 + pitch}}));
   in.W -= 1;
   EXPECT_EQ(Items(LayoutTextPage(in)),
             (std::vector<Placed>{{"M", 2, 3}, {"M", 2, 3 + pitch}, {"M", 2, 3 + 2 * pitch}}));
@@ -138,7 +141,8 @@ TEST(FlowingLayout, LineBreaksAndLoneControlCharacters) {
 TEST(FlowingLayout, NegativeLineSpacingOverlaps) {
   TextPageInput in = Flowing("A\r\nB", 576, -30);
   const QFontMetrics fm = Metrics(in);
-  EXPECT_EQ(Items(LayoutTextPage(in)), (std::vector<Placed>{{"A", 2, -30}, {"B", 2, -30 + fm.height() - 30}}));
+  EXPECT_EQ(Items(LayoutTextPage(in)),
+            (std::vector<Placed>{{"A", 2, -30}, {"B", 2, -30 + fm.height() - 30}}));
   in.L = -5;
   in.text = "A\r\nB";
   const QImage page = DrawTextPage(in);
@@ -164,8 +168,9 @@ TEST(CentredLayout, TwoLinesShareTheHeight) {
   const TextPageInput in = Centred({"A", "B"}, 200, 96);
   const QFontMetrics fm = Metrics(in);
   const int T = fm.height();
-  EXPECT_EQ(Items(LayoutTextPage(in)), (std::vector<Placed>{{"A", (200 - W(fm, "A")) / 2, (48 - T) / 2},
-                                                            {"B", (200 - W(fm, "B")) / 2, (48 - T) / 2 + 48}}));
+  EXPECT_EQ(Items(LayoutTextPage(in)),
+            (std::vector<Placed>{{"A", (200 - W(fm, "A")) / 2, (48 - T) / 2},
+                                 {"B", (200 - W(fm, "B")) / 2, (48 - T) / 2 + 48}}));
 }
 
 // A line wider than the page gets a negative x and is cut equally on both sides.
@@ -316,7 +321,8 @@ TEST(TextBoxLines, HardBreaksAndWordWrap) {
   const QFont box = ApplyFontSlot(UmingSlot(15, 0));
   const QFontMetrics fm(box);
   EXPECT_TRUE(TextBoxLines("", 300, box).empty());
-  EXPECT_EQ(TextBoxLines("A\r\n\r\nB\rC\nD\r\n", 300, box), (std::vector<std::string>{"A", "", "B", "C", "D"}));
+  EXPECT_EQ(TextBoxLines("A\r\n\r\nB\rC\nD\r\n", 300, box),
+            (std::vector<std::string>{"A", "", "B", "C", "D"}));
   // "alpha beta" in a box that holds "alpha " but not "alpha beta": wrapped at the blank.
   const int width = fm.horizontalAdvance("alpha b");
   EXPECT_EQ(TextBoxLines("alpha beta", width, box), (std::vector<std::string>{"alpha ", "beta"}));
@@ -330,7 +336,8 @@ TEST(TextBoxLines, HardBreaksAndWordWrap) {
   }
   EXPECT_EQ(joined, "abcdefghijklmnopqrstuvwxyz");
   // Chinese wraps between characters and stays GBK.
-  const std::vector<std::string> cjk = TextBoxLines(G("空气清新空气清新"), fm.horizontalAdvance(QString::fromUtf8("空气清")), box);
+  const std::vector<std::string> cjk =
+      TextBoxLines(G("空气清新空气清新"), fm.horizontalAdvance(QString::fromUtf8("空气清")), box);
   EXPECT_EQ(cjk, (std::vector<std::string>{G("空气清"), G("新空气"), G("清新")}));
 }
 

@@ -2,19 +2,18 @@
 // Draws and writes the four station pages (1.bmp to 4.bmp) and the text page (g.bmp) at
 // 576 x 336 into a temporary folder N times (default 50) and prints the time per run. With
 // --references it also writes station.png, text_centred.png and text_flowing.png into FOLDER.
-#include "render/station_pages.h"
-#include "render/text_page.h"
-#include "text/gbk.h"
-
 #include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QTemporaryDir>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
+
+#include "render/station_pages.h"
+#include "render/text_page.h"
+#include "text/gbk.h"
 
 namespace {
 
@@ -55,9 +54,9 @@ TextPageInput SampleText(int layout) {
   TextPageInput in;
   in.W = 576;
   in.H = 336;
-  in.text = Gbk(
-      "欢迎来到千峡湖景区\r\n今日空气质量优，负氧离子浓度高，适宜户外活动。"
-      "Air quality today: excellent, PM2.5 12 ug/m3.\r\n请爱护环境，文明游览。");
+  in.text =
+      Gbk("欢迎来到千峡湖景区\r\n今日空气质量优，负氧离子浓度高，适宜户外活动。"
+          "Air quality today: excellent, PM2.5 12 ug/m3.\r\n请爱护环境，文明游览。");
   in.layout = layout;
   in.L = 6;
   in.font = Slot(20, 0x00A5FF, 0);  // orange: drawn as the nearest table colour, yellow
@@ -122,8 +121,9 @@ int main(int argc, char** argv) {
   std::sort(times.begin(), times.end());
   double sum = 0;
   for (double t : times) sum += t;
-  std::printf("4 station pages + text page at 576x336, drawn and written: %d runs, median %.2f ms, mean %.2f ms, "
-              "max %.2f ms\n",
-              runs, times[times.size() / 2], sum / times.size(), times.back());
+  std::printf(
+      "4 station pages + text page at 576x336, drawn and written: %d runs, median %.2f ms, mean %.2f ms, "
+      "max %.2f ms\n",
+      runs, times[times.size() / 2], sum / times.size(), times.back());
   return 0;
 }
