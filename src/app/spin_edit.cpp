@@ -56,6 +56,8 @@ void SpinEdit::SetValue(int value) { lineEdit()->setText(QString::number(Clamp(v
 
 QString SpinEdit::Text() const { return lineEdit()->text(); }
 
+void SpinEdit::SetText(const QString& text) { lineEdit()->setText(text); }
+
 void SpinEdit::stepBy(int steps) { SetValue(Clamp(static_cast<long long>(Value()) + steps)); }
 
 QValidator::State SpinEdit::validate(QString& input, int&) const {

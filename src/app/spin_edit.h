@@ -24,8 +24,10 @@ class SpinEdit : public QAbstractSpinBox {
   int Value() const;
   // Shows `value`, brought into the range when there is one.
   void SetValue(int value);
-  // The text as it stands.
+  // The text as it stands, and a new text as if typed (not brought into the range).
   QString Text() const;
+  void SetText(const QString& text);
+  QLineEdit* Editor() const { return lineEdit(); }
 
   void stepBy(int steps) override;
   QValidator::State validate(QString& input, int& pos) const override;

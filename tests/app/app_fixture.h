@@ -1,0 +1,100 @@
+#pragma once
+// Shared pieces of the window tests: dialogs that answer as told, an application folder in a
+// temporary directory, and a window started on it.
+
+#include "app/dialogs.h"
+#include "app/main_window.h"
+#include "settings/file_io.h"
+#include "test_support.h"
+
+#include <QElapsedTimer>
+#include <QTcpServer>
+#include <QTest>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace aqled::testing {
+
+class FakeDialogs : public Dialogs {
+ public:
+  void Message(const std::string& text) override { messages.push_back(text); }
+  bool Confirm(const std::string& text, const std::string&) override {
+    messages.push_back(text);
+    return confirm;
+  }
+  bool ChooseFont(FontChoice& font) override {
+    fontPresets.push_back(font);
+    if (!fontAnswer) return false;
+    font = *fontAnswer;
+    return true;
+  }
+  bool ChooseColour(int& colourWord) override {
+    colourPresets.push_back(colourWord);
+    if (!colourAnswer) return false;
+    colourWord = *colourAnswer;
+    return true;
+  }
+  std::optional<std::string> OpenFile(const std::string&) override { return fileAnswer; }
+
+  std::vector<std::string> messages;  // GBK
+  bool confirm = false;
+  std::optional<FontChoice> fontAnswer;  // nothing: the operator cancels
+  std::vector<FontChoice> fontPresets;
+  std::optional<int> colourAnswer;
+  std::vector<int> colourPresets;
+  std::optional<std::string> fileAnswer;
+};
+
+// Runs the event loop until `done()` holds or `ms` have passed; returns whether it held. (The
+// QTRY_ macros of Qt Test report to Qt Test, not to GoogleTest, so they are not used.)
+template <typename F>
+bool WaitFor(F done, int ms = 5000) {
+  QElapsedTimer timer;
+  timer.start();
+  while (!done()) {
+    if (timer.elapsed() > ms) return false;
+    QTest::qWait(10);
+  }
+  return true;
+}
+
+inline std::string ReadAll(const std::filesystem::path& p) { return ReadFileWhole(p).value_or("<missing>"); }
+inline void WriteAll(const std::filesystem::path& p, const std::string& bytes) {
+  std::ofstream(p, std::ios::binary) << bytes;
+}
+
+// 8115 when it is free on this machine; otherwise a free port, so that a copy of the program
+// running elsewhere on the machine does not decide the outcome.
+inline quint16 UsableControllerPort() {
+  QTcpServer probe;
+  if (probe.listen(QHostAddress::Any, 8115)) return 8115;
+  probe.listen(QHostAddress::Any, 0);
+  return probe.serverPort();
+}
+
+struct AppFolderFixture : ::testing::Test {
+  QTemporaryDir dir;
+  std::filesystem::path folder{dir.path().toStdString()};
+  std::string appFolder = dir.path().toStdString() + "/";
+  FakeClock clock;
+  FakeDialogs dialogs;
+  quint16 port = UsableControllerPort();
+
+  void WithConfig(const std::string& bytes = "") { WriteAll(folder / "config.ini", bytes); }
+  void WithLogFolder() { std::filesystem::create_directory(folder / "log"); }
+
+  // A window on the folder whose start-up has run.
+  std::unique_ptr<TForm1> Start() {
+    auto form = std::make_unique<TForm1>(FormOptions{appFolder, &clock, &dialogs, port});
+    form->FormCreate();
+    return form;
+  }
+};
+
+}  // namespace aqled::testing

@@ -1,0 +1,91 @@
+// The built executable, started as real processes in a temporary application folder.
+
+#include "app_fixture.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QTest>
+
+using namespace aqled;
+using namespace aqled::testing;
+
+namespace {
+
+struct Executable : AppFolderFixture {
+  QString program;
+
+  void SetUp() override {
+    const QString bin = qEnvironmentVariable("AQLED_BIN_DIR");
+    if (bin.isEmpty()) GTEST_SKIP() << "AQLED_BIN_DIR names the folder of the built aqled (set by CTest)";
+    // AppFolder is the executable's folder: the program runs from a copy inside the temporary one.
+    program = dir.filePath("aqled");
+    ASSERT_TRUE(QFile::copy(QDir(bin).filePath("aqled"), program));
+    QFile::setPermissions(program, QFile::permissions(program) | QFileDevice::ExeOwner);
+    WithConfig();
+    WithLogFolder();
+    QDir().mkpath(dir.filePath("run"));
+    QFile::setPermissions(dir.filePath("run"), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+  }
+
+  // Each process gets the temporary folder as its runtime folder, so only copies started by
+  // this test meet each other's lock.
+  void Launch(QProcess& p) {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    env.insert("XDG_RUNTIME_DIR", dir.filePath("run"));
+    env.remove("AQLED_SCREENSHOTS");
+    p.setProcessEnvironment(env);
+    p.setWorkingDirectory(dir.path());
+    p.start(program, {});
+  }
+
+  std::string TodaysLog() {
+    const QString name = QString::fromStdString(DailyLogFileName(QDate::currentDate()));
+    return ReadAll(folder / "log" / name.toStdString());
+  }
+
+  // Waits until the running copy has written its start line.
+  bool WaitForStart(const QProcess& p, size_t lines) {
+    for (int i = 0; i < 200; ++i) {
+      const std::string log = TodaysLog();
+      size_t count = 0;
+      for (size_t at = log.find(G("程序开始运行")); at != std::string::npos; at = log.find(G("程序开始运行"), at + 1)) ++count;
+      if (count >= lines) return true;
+      if (p.state() == QProcess::NotRunning) return false;
+      QTest::qWait(50);
+    }
+    return false;
+  }
+};
+
+TEST_F(Executable, ASecondCopyEndsAtOnceWithStatusZero) {
+  QProcess first;
+  Launch(first);
+  ASSERT_TRUE(first.waitForStarted(10000));
+  ASSERT_TRUE(WaitForStart(first, 1)) << first.readAllStandardError().toStdString();
+  const std::string logBefore = TodaysLog();
+
+  QProcess second;
+  Launch(second);
+  ASSERT_TRUE(second.waitForFinished(15000));
+  EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(second.exitCode(), 0);
+  EXPECT_EQ(second.readAllStandardOutput(), QByteArray());
+  QTest::qWait(200);
+  EXPECT_EQ(first.state(), QProcess::Running) << "the first copy is unaffected";
+  EXPECT_EQ(TodaysLog(), logBefore) << "the second copy logs nothing";
+
+  // A copy that died leaves its lock behind; the next start takes it over.
+  first.kill();
+  ASSERT_TRUE(first.waitForFinished(10000));
+  QProcess third;
+  Launch(third);
+  ASSERT_TRUE(third.waitForStarted(10000));
+  EXPECT_TRUE(WaitForStart(third, 2));
+  third.kill();
+  third.waitForFinished(10000);
+}
+
+}  // namespace

@@ -1,0 +1,187 @@
+#include "app_fixture.h"
+
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
+#include <QTest>
+
+using namespace aqled;
+using namespace aqled::testing;
+
+namespace {
+
+using Startup = AppFolderFixture;
+
+const QColor kYellow(255, 255, 0), kGreen(0, 255, 0), kRed(255, 0, 0), kWhite(255, 255, 255);
+
+TEST_F(Startup, OpensOnTheLogPageWithExactlyTheTwoStartLines) {
+  WithConfig();
+  WithLogFolder();
+  auto form = Start();
+  ASSERT_FALSE(form->QuitRequested());
+  EXPECT_EQ(form->PageControl1->currentIndex(), 4);
+  EXPECT_EQ(form->PageControl1->tabText(4), QString::fromUtf8("通讯日志"));
+
+  const QString ok = QString::fromUtf8("启动端口成功: ") + QString::number(port);
+  ASSERT_EQ(form->log->LineCount(), 2);
+  EXPECT_EQ(form->log->LineText(0), QString::fromUtf8("08:05:09:042  程序开始运行"));
+  EXPECT_EQ(form->log->LineColour(0), kYellow);
+  EXPECT_EQ(form->log->LineText(1), "08:05:09:042  " + ok);
+  EXPECT_EQ(form->log->LineColour(1), kGreen);
+
+  EXPECT_EQ(ReadAll(folder / "log" / "Log20240305.txt"),
+            G("08:05:09:042 程序开始运行\r\n") + G("08:05:09:042 启动端口成功: ") + std::to_string(port) + "\r\n");
+  EXPECT_TRUE(std::filesystem::is_directory(folder / "file"));
+  EXPECT_TRUE(form->pendingDiskQuery);
+  EXPECT_TRUE(form->pendingStopPlay);
+  EXPECT_EQ(form->slotCount, 0);
+  ASSERT_NE(form->ServerSvr1, nullptr);
+  EXPECT_TRUE(form->ServerSvr1->isListening());
+  EXPECT_EQ(form->ServerSvr1->serverPort(), port);
+  EXPECT_EQ(form->Log().LastLogDate(), QDate(2024, 3, 5));
+  EXPECT_EQ(form->Timer1->interval(), 60000);
+  EXPECT_TRUE(form->Timer1->isActive());
+}
+
+TEST_F(Startup, TheServerAcceptsAControllerOnLoopback) {
+  WithConfig();
+  auto form = Start();
+  ASSERT_TRUE(form->ServerSvr1->isListening());
+  QTcpSocket card;
+  card.connectToHost(QHostAddress::LocalHost, port);
+  ASSERT_TRUE(card.waitForConnected(5000));
+  EXPECT_TRUE(WaitFor([&] { return form->ServerSvr1->findChildren<QTcpSocket*>().size() == 1; }));
+  EXPECT_EQ(form->log->LineCount(), 2);  // a connection alone logs nothing
+}
+
+TEST_F(Startup, WithoutConfigIniOnlyTheMessageIsShown) {
+  WithLogFolder();
+  auto form = Start();
+  EXPECT_TRUE(form->QuitRequested());
+  ASSERT_EQ(dialogs.messages.size(), 1u);
+  EXPECT_EQ(dialogs.messages[0], G("配置文件config.ini丢失,请联系技术人员."));
+  EXPECT_EQ(form->log->LineCount(), 0);
+  EXPECT_TRUE(std::filesystem::is_empty(folder / "log"));
+  EXPECT_FALSE(std::filesystem::exists(folder / "file"));
+  EXPECT_TRUE(form->ServerSvr1 == nullptr || !form->ServerSvr1->isListening());
+  QTcpServer probe;
+  EXPECT_TRUE(probe.listen(QHostAddress::Any, port)) << "the port must stay free";
+  EXPECT_FALSE(form->pendingDiskQuery);
+}
+
+TEST_F(Startup, ATakenPortGivesTheRedLineAndTheWindowStaysUsable) {
+  WithConfig();
+  WithLogFolder();
+  // Take the port first, exactly as another program holding 8115 would.
+  QTcpServer other;
+  port = 8115;
+  const bool taken = other.listen(QHostAddress::Any, port);
+  if (!taken) {
+    QTcpServer probe;
+    ASSERT_FALSE(probe.listen(QHostAddress::Any, port)) << "8115 could be neither taken nor found taken";
+  }
+  auto form = Start();
+  ASSERT_EQ(form->log->LineCount(), 2);
+  EXPECT_EQ(form->log->LineText(0), QString::fromUtf8("08:05:09:042  程序开始运行"));
+  EXPECT_EQ(form->log->LineColour(0), kYellow);
+  EXPECT_EQ(form->log->LineText(1), QString::fromUtf8("08:05:09:042  启动端口失败: 8115"));
+  EXPECT_EQ(form->log->LineColour(1), kRed);
+  EXPECT_FALSE(form->ServerSvr1->isListening());
+  EXPECT_TRUE(form->pendingDiskQuery && form->pendingStopPlay);
+  EXPECT_EQ(ReadAll(folder / "log" / "Log20240305.txt"),
+            G("08:05:09:042 程序开始运行\r\n08:05:09:042 启动端口失败: 8115\r\n"));
+
+  // Still usable: the settings save works and selects the log page.
+  form->PageControl1->setCurrentIndex(0);
+  form->Button4->click();
+  EXPECT_EQ(form->PageControl1->currentIndex(), 4);
+  EXPECT_TRUE(std::filesystem::exists(folder / "setup.ini"));
+}
+
+TEST_F(Startup, WithoutALogFolderNothingIsWrittenToDisk) {
+  WithConfig();
+  auto form = Start();
+  EXPECT_EQ(form->log->LineCount(), 2);
+  EXPECT_FALSE(std::filesystem::exists(folder / "log"));
+}
+
+TEST_F(Startup, AnEmptyOrUnreadableSettingsFileGivesDefaults) {
+  std::filesystem::create_directory(folder / "config.ini");  // exists, cannot be read
+  WriteAll(folder / "setup.ini", "");
+  auto form = Start();
+  ASSERT_FALSE(form->QuitRequested());
+  EXPECT_EQ(form->log->LineCount(), 2);
+  EXPECT_EQ(form->programSettings.sendkind, 1);
+  EXPECT_EQ(form->programSettings.stuntSpeed, 16);
+  EXPECT_EQ(form->programSettings.FileBaseDir, appFolder + "share/");
+  EXPECT_EQ(form->programSettings.HttpBaseDir.rfind("http://", 0), 0u);
+  EXPECT_EQ(form->programSettings.HttpBaseDir.substr(form->programSettings.HttpBaseDir.size() - 6), ":8116/");
+  EXPECT_EQ(form->pagetime->Value(), 10);
+}
+
+TEST_F(Startup, StationUrlsComeFromTheConfiguredSite) {
+  WithConfig("[Path]\r\nStationSite=https://127.0.0.1:9443/\r\n");
+  auto form = Start();
+  EXPECT_EQ(form->stationUrls[1], "https://127.0.0.1:9443/zjqxkqfb/site/9efe4be1d20c476e8f1438f06e56d870");
+  EXPECT_EQ(form->stationUrls[4], "https://127.0.0.1:9443/zjqxkqfb/site/c3387c02136b4348812567a547e771c0");
+}
+
+TEST_F(Startup, PreviewsAreBlackAfterStartUp) {
+  WithConfig();
+  auto form = Start();
+  for (int station = 1; station <= 4; ++station) {
+    const QImage& picture = form->StationPreview(station)->Picture();
+    ASSERT_FALSE(picture.isNull()) << station;
+    EXPECT_EQ(picture.size(), form->StationPreview(station)->size());
+    EXPECT_EQ(picture.pixelColor(0, 0), QColor(Qt::black));
+    EXPECT_EQ(picture.pixelColor(picture.width() - 1, picture.height() - 1), QColor(Qt::black));
+  }
+}
+
+TEST_F(Startup, ATextFileThatCannotBeReadEndsStartUpSilently) {
+  WithConfig();
+  WithLogFolder();
+  WriteAll(folder / "fly.txt", "subtitle");
+  std::filesystem::create_directory(folder / "gg.txt");
+  auto form = Start();
+  EXPECT_FALSE(form->QuitRequested());
+  EXPECT_EQ(form->log->LineCount(), 0);
+  EXPECT_TRUE(std::filesystem::is_empty(folder / "log"));
+  EXPECT_TRUE(form->ServerSvr1 == nullptr || !form->ServerSvr1->isListening());
+  EXPECT_FALSE(form->pendingDiskQuery);
+}
+
+TEST_F(Startup, TheLogControlColoursEveryKindAndEmptiesAfter200Lines) {
+  WithConfig();
+  auto form = Start();
+  form->log->Clear();
+  for (int kind : {1, 2, 3, 4}) form->AppendLog(kind, "x");
+  EXPECT_EQ(form->log->LineColour(0), kRed);
+  EXPECT_EQ(form->log->LineColour(1), kGreen);
+  EXPECT_EQ(form->log->LineColour(2), kYellow);
+  EXPECT_EQ(form->log->LineColour(3), kWhite);
+
+  for (int i = 4; i < 201; ++i) form->AppendLog(4, std::to_string(i));
+  EXPECT_EQ(form->log->LineCount(), 201);
+  EXPECT_EQ(form->log->LineText(200), "08:05:09:042  200");
+  form->AppendLog(3, "fresh");
+  EXPECT_EQ(form->log->LineCount(), 1);
+  EXPECT_EQ(form->log->LineText(0), "08:05:09:042  fresh");
+}
+
+TEST_F(Startup, ADayChangeDeletesOnlyTheFileOfFiveDaysBefore) {
+  WithConfig();
+  WithLogFolder();
+  auto form = Start();
+  WriteAll(folder / "log" / "Log20240301.txt", "old\r\n");
+  WriteAll(folder / "log" / "Log20240229.txt", "older\r\n");
+  clock.Set(QDateTime(QDate(2024, 3, 6), QTime(0, 0, 1, 5)));
+  form->AppendLog(3, "after midnight");
+  EXPECT_FALSE(std::filesystem::exists(folder / "log" / "Log20240301.txt"));
+  EXPECT_TRUE(std::filesystem::exists(folder / "log" / "Log20240229.txt"));
+  EXPECT_EQ(ReadAll(folder / "log" / "Log20240306.txt"), "00:00:01:005 after midnight\r\n");
+}
+
+}  // namespace

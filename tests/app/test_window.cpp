@@ -1,0 +1,249 @@
+#include "app_fixture.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFontInfo>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QSignalSpy>
+#include <QTabWidget>
+#include <QTest>
+
+using namespace aqled;
+using namespace aqled::testing;
+
+namespace {
+
+QString U8(const char* s) { return QString::fromUtf8(s); }
+
+// Pixels at 120 pixels per inch on the test screen.
+int Px(int at120) {
+  const int dpi = static_cast<int>(QGuiApplication::primaryScreen()->logicalDotsPerInch() + 0.5);
+  return (at120 * dpi + 60) / 120;
+}
+
+struct Window : AppFolderFixture {
+  std::unique_ptr<TForm1> form = std::make_unique<TForm1>(FormOptions{appFolder, &clock, &dialogs, port});
+  template <typename W = QWidget>
+  W* Find(const char* name) {
+    return form->findChild<W*>(QString::fromLatin1(name));
+  }
+};
+
+struct Captioned {
+  const char* name;
+  const char* caption;  // also the accessible name
+};
+
+class Captions : public Window, public ::testing::WithParamInterface<Captioned> {};
+
+TEST_P(Captions, EveryControlCarriesItsCaptionAndAccessibleName) {
+  QWidget* w = Find(GetParam().name);
+  ASSERT_NE(w, nullptr) << GetParam().name;
+  const QString caption = U8(GetParam().caption);
+  EXPECT_EQ(w->accessibleName(), caption) << GetParam().name;
+  if (auto* b = qobject_cast<QPushButton*>(w); b && !b->text().isEmpty()) {
+    EXPECT_EQ(b->text(), caption);
+  }
+  if (auto* c = qobject_cast<QCheckBox*>(w)) {
+    EXPECT_EQ(c->text(), caption);
+  }
+  if (auto* l = qobject_cast<QLabel*>(w)) {
+    EXPECT_EQ(l->text(), caption);
+  }
+  if (auto* g = qobject_cast<QGroupBox*>(w)) {
+    EXPECT_EQ(g->title(), caption);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Layout, Captions,
+    ::testing::Values(
+        Captioned{"Label7", "翻页间隔 "}, Captioned{"Button12", "站点字体"}, Captioned{"Button5", "标题字体"},
+        Captioned{"Button1", "小标题字体"}, Captioned{"Button13", "清新等级字体"}, Captioned{"Button3", "数据字体"},
+        Captioned{"Button9", "单位字体"}, Captioned{"Button2", "表格颜色"}, Captioned{"dt1check", "显示清新空气"},
+        Captioned{"Button4", "立即执行"}, Captioned{"Button14", "发送C2"}, Captioned{"Button7", "退出"},
+        Captioned{"BitBtn1", "BitBtn1"}, Captioned{"GroupBox8", "区域坐标"}, Captioned{"Label6", "X起点  "},
+        Captioned{"Label13", "Y起点  "}, Captioned{"Label14", "宽度"}, Captioned{"Label15", "高度"},
+        Captioned{"GroupBox5", "列宽度"}, Captioned{"Label8", "第一列   "}, Captioned{"Label9", "第二列 "},
+        Captioned{"GroupBox7", "时钟"}, Captioned{"Label24", "X起点  "}, Captioned{"Label25", "Y起点  "},
+        Captioned{"Label26", "宽度"}, Captioned{"Label27", "高度"}, Captioned{"year_", "年月日"},
+        Captioned{"week_", "星期"}, Captioned{"time_", "时分秒"}, Captioned{"Button10", "显示字体"},
+        Captioned{"GroupBox1", "字幕"}, Captioned{"Label16", "X起点  "}, Captioned{"Label17", "Y起点  "},
+        Captioned{"Label18", "宽度"}, Captioned{"Label23", "高度"}, Captioned{"zmcheck", "显示"},
+        Captioned{"Button6", "显示字体"}, Captioned{"GroupBox3", "整屏广告"}, Captioned{"BitBtn2", "添加"},
+        Captioned{"BitBtn3", "删除"}, Captioned{"gg2check", "是否显示广告"}, Captioned{"Label28", "行间距    "},
+        Captioned{"Button8", "文本字体"}, Captioned{"Button11", "效果预览"}, Captioned{"ggcheck", "是否显示"},
+        // Controls without a caption are known by their names.
+        Captioned{"dtw", "dtw"}, Captioned{"pagetime", "pagetime"}, Captioned{"Memo2", "Memo2"},
+        Captioned{"log", "log"}, Captioned{"fly", "fly"}, Captioned{"ListBox1", "ListBox1"},
+        Captioned{"ggshowkind", "ggshowkind"}, Captioned{"Image3", "Image3"}, Captioned{"Memo1", "Memo1"},
+        // Pages by their tab captions.
+        Captioned{"TabSheet1", "显示设置"}, Captioned{"TabSheet3", "广告及时钟设置"},
+        Captioned{"TabSheet5", "文本输入"}, Captioned{"TabSheet6", "清新空气预览"},
+        Captioned{"TabSheet8", "通讯日志"}, Captioned{"TabSheet7", "祯埠镇"}, Captioned{"TabSheet9", "石门洞"},
+        Captioned{"TabSheet10", "小舟山"}, Captioned{"TabSheet11", "千峡湖"}));
+
+struct Range {
+  const char* name;
+  int min, max, formValue;
+};
+class SpinRanges : public Window, public ::testing::WithParamInterface<Range> {};
+
+TEST_P(SpinRanges, HaveTheirRangeAndFormValue) {
+  auto* s = Find<SpinEdit>(GetParam().name);
+  ASSERT_NE(s, nullptr) << GetParam().name;
+  EXPECT_EQ(s->MinValue(), GetParam().min);
+  EXPECT_EQ(s->MaxValue(), GetParam().max);
+  EXPECT_EQ(s->Value(), GetParam().formValue);
+}
+
+INSTANTIATE_TEST_SUITE_P(Layout, SpinRanges,
+                         ::testing::Values(Range{"pagetime", 2, 1000, 3}, Range{"dtx", 0, 576, 0}, Range{"dty", 0, 336, 0},
+                                           Range{"dtw", 0, 576, 0}, Range{"dth", 0, 336, 0}, Range{"xx1", 0, 0, 0},
+                                           Range{"xx2", 0, 0, 0}, Range{"tx", 0, 576, 0}, Range{"ty", 0, 336, 0},
+                                           Range{"tw", 0, 576, 0}, Range{"th", 0, 336, 0}, Range{"zmx", 0, 576, 0},
+                                           Range{"zmy", 0, 336, 0}, Range{"zmw", 0, 576, 0}, Range{"zmh", 0, 336, 0},
+                                           Range{"hjj", 0, 0, 0}));
+
+TEST_F(Window, PagesComeInTheirOrder) {
+  const char* captions[] = {"显示设置", "广告及时钟设置", "文本输入", "清新空气预览", "通讯日志"};
+  const char* names[] = {"TabSheet1", "TabSheet3", "TabSheet5", "TabSheet6", "TabSheet8"};
+  ASSERT_EQ(form->PageControl1->count(), 5);
+  for (int i = 0; i < 5; ++i) {
+    EXPECT_EQ(form->PageControl1->tabText(i), U8(captions[i]));
+    EXPECT_EQ(form->PageControl1->widget(i)->objectName(), names[i]);
+  }
+  EXPECT_EQ(form->PageControl2->tabPosition(), QTabWidget::East);
+  EXPECT_EQ(form->PageControl2->count(), 4);
+  EXPECT_EQ(form->PageControl2->currentIndex(), 0);
+  EXPECT_EQ(form->Image6->parentWidget(), form->TabSheet11);
+  EXPECT_EQ(form->Image3->size(), QSize(Px(709), Px(414)));
+}
+
+TEST_F(Window, CombosAndMemosHoldTheirFormValues) {
+  QStringList kinds;
+  for (int i = 0; i < form->ggshowkind->count(); ++i) kinds << form->ggshowkind->itemText(i);
+  EXPECT_EQ(kinds, (QStringList{U8("随机"), U8("左右"), U8("百叶窗左右"), U8("百叶窗上下"), U8("3D效果")}));
+  EXPECT_EQ(form->ggshowkind->currentIndex(), 0);
+  EXPECT_EQ(form->dtk->itemText(0), U8("2小时更新数据"));
+  EXPECT_EQ(form->dtk->itemText(1), U8("3小时更新数据"));
+  EXPECT_EQ(form->bm->itemText(0), U8("居中版面"));
+  EXPECT_EQ(form->bm->itemText(1), U8("原始版面"));
+  EXPECT_EQ(form->fly->toPlainText(), "fly");
+  EXPECT_EQ(form->Memo2->toPlainText(), "Memo2");
+  EXPECT_EQ(form->Memo1->toPlainText(), "Memo1");
+  EXPECT_EQ(form->Memo1->lineWrapMode(), QPlainTextEdit::NoWrap);
+  EXPECT_EQ(form->fly->lineWrapMode(), QPlainTextEdit::WidgetWidth);
+  EXPECT_EQ(form->ListBox1->count(), 0);
+  EXPECT_FALSE(form->dt1check->isChecked());
+  EXPECT_FALSE(form->zmcheck->isChecked());
+  EXPECT_EQ(form->Memo2->width(), Px(581));
+  EXPECT_EQ(form->ListBox1->height(), Px(451));
+  // Memo1 lies below the visible part of its group.
+  EXPECT_GE(form->Memo1->y(), form->GroupBox3->height());
+}
+
+TEST_F(Window, TheWindowIsFixedCentredAndCannotBeMaximised) {
+  EXPECT_EQ(form->windowTitle(), U8("岚澈LED显示[C2]"));
+  EXPECT_EQ(form->size(), QSize(Px(763), Px(577)));
+  EXPECT_EQ(form->minimumSize(), form->maximumSize());
+  EXPECT_FALSE(form->windowFlags() & Qt::WindowMaximizeButtonHint);
+  EXPECT_TRUE(form->windowFlags() & Qt::WindowMinimizeButtonHint);
+  form->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+  const QPoint centre = form->screen()->availableGeometry().center();
+  EXPECT_LE((form->frameGeometry().center() - centre).manhattanLength(), 2);
+}
+
+TEST_F(Window, FontsAreScaledAndChineseFacesHaveRealGlyphs) {
+  EXPECT_EQ(form->TabSheet1->font().family(), U8("宋体"));
+  EXPECT_EQ(form->TabSheet1->font().pixelSize(), Px(20));
+  EXPECT_EQ(form->TabSheet3->font().family(), U8("新宋体"));
+  EXPECT_EQ(form->log->font().family(), U8("新宋体"));
+  EXPECT_EQ(form->log->font().pixelSize(), Px(13));
+  EXPECT_EQ(form->ListBox1->font().pixelSize(), Px(17));
+  EXPECT_EQ(form->Button6->font().pixelSize(), Px(17));
+  EXPECT_EQ(form->font().family(), "MS Sans Serif");
+  EXPECT_EQ(form->font().pixelSize(), Px(14));
+  EXPECT_EQ(QFontInfo(form->TabSheet1->font()).family(), "AR PL UMing CN");
+  EXPECT_EQ(QFontInfo(form->log->font()).family(), "AR PL UMing CN");
+  EXPECT_TRUE(QFontMetrics(form->TabSheet1->font()).inFont(QChar(0x5B9E)));  // 实
+}
+
+TEST_F(Window, SpinEditsAcceptAnyIntegerWhileTypingAndClampOnLeaving) {
+  form->PageControl1->setCurrentIndex(0);
+  form->show();
+  QApplication::setActiveWindow(form.get());
+  ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+
+  form->dtw->setFocus();
+  form->dtw->Editor()->selectAll();
+  QTest::keyClicks(form->dtw, "700");
+  EXPECT_EQ(form->dtw->Text(), "700");
+  form->dth->setFocus();
+  EXPECT_TRUE(WaitFor([&] { return form->dtw->Text() == "576"; })) << form->dtw->Text().toStdString();
+  EXPECT_EQ(form->dtw->Value(), 576);
+
+  // Letters cannot be typed; signs can, and without a limit negative values stay.
+  form->xx1->setFocus();
+  form->xx1->Editor()->selectAll();
+  QTest::keyClicks(form->xx1, "-2a5");
+  EXPECT_EQ(form->xx1->Text(), "-25");
+  form->dtx->setFocus();
+  QTest::qWait(20);
+  EXPECT_EQ(form->xx1->Text(), "-25");
+  EXPECT_EQ(form->xx1->Value(), -25);
+
+  // An emptied field reads as the minimum.
+  form->hjj->SetText("");
+  EXPECT_EQ(form->hjj->Value(), 0);
+  form->pagetime->SetText("");
+  EXPECT_EQ(form->pagetime->Value(), 2);
+  form->pagetime->SetText("+-3");
+  EXPECT_EQ(form->pagetime->Value(), 2);
+
+  // The arrows step by one, inside the range.
+  form->dty->SetValue(336);
+  form->dty->stepBy(1);
+  EXPECT_EQ(form->dty->Value(), 336);
+  form->dty->stepBy(-2);
+  EXPECT_EQ(form->dty->Value(), 334);
+}
+
+TEST_F(Window, EscapePressesTheDeleteButtonOnlyOnTheAdvertisementPage) {
+  form->show();
+  QApplication::setActiveWindow(form.get());
+  ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+  QSignalSpy pressed(form->BitBtn3, &QPushButton::clicked);
+
+  form->PageControl1->setCurrentIndex(1);
+  form->ListBox1->setFocus();
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+  EXPECT_EQ(pressed.count(), 1);
+
+  form->fly->setFocus();
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+  EXPECT_EQ(pressed.count(), 1) << "Esc in the subtitle box stays in the box";
+
+  form->PageControl1->setCurrentIndex(0);
+  form->Button4->setFocus();
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+  EXPECT_EQ(pressed.count(), 1);
+}
+
+TEST_F(Window, TheExitButtonClosesTheWindow) {
+  QApplication::setQuitOnLastWindowClosed(false);
+  form->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+  form->Button7->click();
+  EXPECT_FALSE(form->isVisible());
+}
+
+}  // namespace
