@@ -1,7 +1,5 @@
 #include "app/dialogs.h"
 
-#include "text/gbk.h"
-
 #include <QColorDialog>
 #include <QDialogButtonBox>
 #include <QFileDialog>
@@ -11,6 +9,8 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QVBoxLayout>
+
+#include "text/gbk.h"
 
 namespace aqled {
 namespace {
@@ -25,7 +25,8 @@ int WordOfColour(const QColor& c) { return c.red() | (c.green() << 8) | (c.blue(
 // as the operator knows it from the original program.
 class FontColourDialog : public QDialog {
  public:
-  FontColourDialog(const QFont& font, const QColor& colour, QWidget* parent) : QDialog(parent), colour_(colour) {
+  FontColourDialog(const QFont& font, const QColor& colour, QWidget* parent)
+      : QDialog(parent), colour_(colour) {
     setWindowTitle(QString::fromUtf8("字体"));
     chooser_ = new QFontDialog(font, this);
     chooser_->setWindowFlags(Qt::Widget);
@@ -62,7 +63,9 @@ class FontColourDialog : public QDialog {
   QColor Colour() const { return colour_; }
 
  private:
-  void ShowColour() { swatch_->setStyleSheet(QString("background-color: %1; border: 1px solid black;").arg(colour_.name())); }
+  void ShowColour() {
+    swatch_->setStyleSheet(QString("background-color: %1; border: 1px solid black;").arg(colour_.name()));
+  }
   QFontDialog* chooser_;
   QLabel* swatch_;
   QColor colour_;
@@ -75,8 +78,8 @@ void QtDialogs::Message(const std::string& text) {
 }
 
 bool QtDialogs::Confirm(const std::string& text, const std::string& caption) {
-  return QMessageBox::question(parent_, ToQString(caption), ToQString(text), QMessageBox::Ok | QMessageBox::Cancel,
-                               QMessageBox::Ok) == QMessageBox::Ok;
+  return QMessageBox::question(parent_, ToQString(caption), ToQString(text),
+                               QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Ok) == QMessageBox::Ok;
 }
 
 bool QtDialogs::ChooseFont(FontChoice& choice) {
@@ -93,7 +96,8 @@ bool QtDialogs::ChooseFont(FontChoice& choice) {
   const QFont chosen = dialog.Font();
   // A Windows face shown through its substitute keeps its own name when the operator left it.
   const QString substitute = QFont::substitute(family);
-  choice.name = (chosen.family() == family || chosen.family() == substitute) ? choice.name : FromQString(chosen.family());
+  choice.name = (chosen.family() == family || chosen.family() == substitute) ? choice.name
+                                                                             : FromQString(chosen.family());
   choice.size = chosen.pointSize() > 0 ? chosen.pointSize() : choice.size;
   choice.color = WordOfColour(dialog.Colour());
   choice.bold = chosen.bold();

@@ -2,10 +2,10 @@
 // The modal dialogs of the window behind one seam, so that tests can answer them. Every text
 // is GBK. While a real dialog is open the window's events go on being handled.
 
-#include "settings/font_slot.h"
-
 #include <optional>
 #include <string>
+
+#include "settings/font_slot.h"
 
 class QWidget;
 

@@ -1,10 +1,10 @@
 #include "app/log_view.h"
 
-#include "text/gbk.h"
-
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTextCursor>
+
+#include "text/gbk.h"
 
 namespace aqled {
 

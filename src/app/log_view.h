@@ -2,9 +2,9 @@
 // The communication log control `log`: a rich text box on a black field that the operation
 // log writes coloured lines into.
 
-#include "logging/operation_log.h"
-
 #include <QTextEdit>
+
+#include "logging/operation_log.h"
 
 namespace aqled {
 

@@ -4,12 +4,12 @@
 // AQLED_SCREENSHOTS=<folder> starts the window without showing it to the operator, saves each
 // of its five pages as page0.png ... page4.png into the folder and ends (the README's pictures).
 
-#include "app/main_window.h"
-#include "app/platform.h"
-
 #include <QApplication>
 #include <QDir>
 #include <QTabWidget>
+
+#include "app/main_window.h"
+#include "app/platform.h"
 
 namespace {
 

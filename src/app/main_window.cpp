@@ -1,10 +1,5 @@
 #include "app/main_window.h"
 
-#include "app/platform.h"
-#include "settings/ini_file.h"
-#include "text/gbk.h"
-#include "text/strings.h"
-
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -20,8 +15,12 @@
 #include <QTcpSocket>
 #include <QTextEdit>
 #include <QTimer>
-
 #include <system_error>
+
+#include "app/platform.h"
+#include "settings/ini_file.h"
+#include "text/gbk.h"
+#include "text/strings.h"
 
 namespace aqled {
 namespace {
@@ -50,8 +49,10 @@ std::string MemoText(const QPlainTextEdit* memo) {
   std::string out;
   out.reserve(text.size() + text.size() / 16);
   for (char c : text) {
-    if (c == '\n') out += "\r\n";
-    else out.push_back(c);
+    if (c == '\n')
+      out += "\r\n";
+    else
+      out.push_back(c);
   }
   return out;
 }
@@ -63,14 +64,15 @@ void SetMemoText(QPlainTextEdit* memo, const std::string& gbk) {
   memo->setPlainText(text);
 }
 
-void SetIndex(QComboBox* combo, int index) { combo->setCurrentIndex(index >= 0 && index < combo->count() ? index : -1); }
+void SetIndex(QComboBox* combo, int index) {
+  combo->setCurrentIndex(index >= 0 && index < combo->count() ? index : -1);
+}
 
 }  // namespace
 
 TForm1::TForm1(FormOptions options, QWidget* parent)
-    : QWidget(parent,
-              Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                  Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
       appFolder_(options.appFolder.empty() ? ExecutableFolder() : std::move(options.appFolder)) {
   controllerPort = options.controllerPort;
   RegisterFontSubstitutions();
@@ -116,11 +118,16 @@ std::string TForm1::LogFolder() const {
 
 PictureBox* TForm1::StationPreview(int station) const {
   switch (station) {
-    case 1: return Image3;
-    case 2: return Image4;
-    case 3: return Image5;
-    case 4: return Image6;
-    default: return nullptr;
+    case 1:
+      return Image3;
+    case 2:
+      return Image4;
+    case 3:
+      return Image5;
+    case 4:
+      return Image6;
+    default:
+      return nullptr;
   }
 }
 
@@ -211,7 +218,8 @@ void TForm1::CreateControllerServer() {
   connect(ServerSvr1, &QTcpServer::newConnection, this, [this] {
     while (QTcpSocket* socket = ServerSvr1->nextPendingConnection()) {
       connect(socket, &QTcpSocket::readyRead, this, [this, socket] { ServerSvr1ClientRead(socket); });
-      connect(socket, &QTcpSocket::disconnected, this, [this, socket] { ServerSvr1ClientDisconnect(socket); });
+      connect(socket, &QTcpSocket::disconnected, this,
+              [this, socket] { ServerSvr1ClientDisconnect(socket); });
       connect(socket, &QTcpSocket::errorOccurred, this, [this, socket] { ServerSvr1ClientError(socket); });
     }
   });

@@ -2,6 +2,10 @@
 // TForm1, the one window of the application: its pages and controls, the state the whole
 // program shares, the start-up sequence and the handlers of its buttons and sockets.
 
+#include <QWidget>
+#include <memory>
+#include <string>
+
 #include "app/dialogs.h"
 #include "app/log_view.h"
 #include "app/picture_box.h"
@@ -12,11 +16,6 @@
 #include "stations/catalogue.h"
 #include "stations/readings.h"
 #include "text/datetime.h"
-
-#include <QWidget>
-
-#include <memory>
-#include <string>
 
 class QCheckBox;
 class QComboBox;
@@ -34,9 +33,9 @@ namespace aqled {
 
 // What the window takes from outside; tests pass their own folder, clock and dialogs.
 struct FormOptions {
-  std::string appFolder;        // AppFolder, GBK, ending in its separator; empty: the executable's
-  Clock* clock = nullptr;       // borrowed; null: the system clock
-  Dialogs* dialogs = nullptr;   // borrowed; null: the real dialogs
+  std::string appFolder;       // AppFolder, GBK, ending in its separator; empty: the executable's
+  Clock* clock = nullptr;      // borrowed; null: the system clock
+  Dialogs* dialogs = nullptr;  // borrowed; null: the real dialogs
   quint16 controllerPort = 8115;
 };
 

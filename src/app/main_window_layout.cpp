@@ -2,10 +2,6 @@
 // font, and the table of their places. Sizes are pixels at 120 pixels per inch; Px() scales
 // them to the screen.
 
-#include "app/main_window.h"
-
-#include "text/gbk.h"
-
 #include <QCheckBox>
 #include <QComboBox>
 #include <QEvent>
@@ -17,6 +13,9 @@
 #include <QPushButton>
 #include <QTabBar>
 #include <QTabWidget>
+
+#include "app/main_window.h"
+#include "text/gbk.h"
 
 namespace aqled {
 namespace {
@@ -61,54 +60,84 @@ struct Place {
 constexpr Place kPlaces[] = {
     // Page 0 "显示设置": the two groups on the left, the button column Panel2 on the right.
     {"GroupBox8", 12, 10, 330, 196},
-    {"Label6", 16, 38, 100, 26}, {"dtx", 124, 34, 180, 32},
-    {"Label13", 16, 78, 100, 26}, {"dty", 124, 74, 180, 32},
-    {"Label14", 16, 118, 100, 26}, {"dtw", 124, 114, 180, 32},
-    {"Label15", 16, 158, 100, 26}, {"dth", 124, 154, 180, 32},
+    {"Label6", 16, 38, 100, 26},
+    {"dtx", 124, 34, 180, 32},
+    {"Label13", 16, 78, 100, 26},
+    {"dty", 124, 74, 180, 32},
+    {"Label14", 16, 118, 100, 26},
+    {"dtw", 124, 114, 180, 32},
+    {"Label15", 16, 158, 100, 26},
+    {"dth", 124, 154, 180, 32},
     {"GroupBox5", 12, 220, 330, 118},
-    {"Label8", 16, 38, 100, 26}, {"xx1", 124, 34, 180, 32},
-    {"Label9", 16, 78, 100, 26}, {"xx2", 124, 74, 180, 32},
+    {"Label8", 16, 38, 100, 26},
+    {"xx1", 124, 34, 180, 32},
+    {"Label9", 16, 78, 100, 26},
+    {"xx2", 124, 74, 180, 32},
     {"Panel2", 536, 0, 214, 532},
-    {"Label7", 6, 8, 106, 26}, {"pagetime", 114, 4, 94, 32},
-    {"Button12", 6, 40, 202, 31}, {"Button5", 6, 74, 202, 31}, {"Button1", 6, 108, 202, 31},
-    {"Button13", 6, 142, 202, 31}, {"Button3", 6, 176, 202, 31}, {"Button9", 6, 210, 202, 31},
+    {"Label7", 6, 8, 106, 26},
+    {"pagetime", 114, 4, 94, 32},
+    {"Button12", 6, 40, 202, 31},
+    {"Button5", 6, 74, 202, 31},
+    {"Button1", 6, 108, 202, 31},
+    {"Button13", 6, 142, 202, 31},
+    {"Button3", 6, 176, 202, 31},
+    {"Button9", 6, 210, 202, 31},
     {"Button2", 6, 244, 202, 31},
     {"dt1check", 6, 279, 202, 28},
     {"ggshowkind", 6, 311, 202, 32},
     {"Button4", 6, 347, 202, 31},
     {"dtk", 6, 382, 202, 32},
-    {"Button14", 6, 418, 202, 31}, {"Button7", 6, 452, 202, 31}, {"BitBtn1", 6, 486, 202, 31},
+    {"Button14", 6, 418, 202, 31},
+    {"Button7", 6, 452, 202, 31},
+    {"BitBtn1", 6, 486, 202, 31},
 
     // Page 1 "广告及时钟设置": Panel1 (clock and subtitle) on the left, the advertisements right.
     {"Panel1", 0, 0, 372, 532},
     {"GroupBox7", 4, 4, 364, 200},
-    {"Label24", 10, 34, 82, 26}, {"tx", 94, 30, 84, 32},
-    {"Label25", 188, 34, 82, 26}, {"ty", 272, 30, 84, 32},
-    {"Label26", 10, 72, 82, 26}, {"tw", 94, 68, 84, 32},
-    {"Label27", 188, 72, 82, 26}, {"th", 272, 68, 84, 32},
-    {"year_", 10, 110, 112, 28}, {"week_", 126, 110, 90, 28}, {"time_", 222, 110, 112, 28},
+    {"Label24", 10, 34, 82, 26},
+    {"tx", 94, 30, 84, 32},
+    {"Label25", 188, 34, 82, 26},
+    {"ty", 272, 30, 84, 32},
+    {"Label26", 10, 72, 82, 26},
+    {"tw", 94, 68, 84, 32},
+    {"Label27", 188, 72, 82, 26},
+    {"th", 272, 68, 84, 32},
+    {"year_", 10, 110, 112, 28},
+    {"week_", 126, 110, 90, 28},
+    {"time_", 222, 110, 112, 28},
     {"Button10", 10, 150, 168, 33},
     {"GroupBox1", 4, 210, 364, 320},
-    {"Label16", 10, 34, 82, 26}, {"zmx", 94, 30, 84, 32},
-    {"Label17", 188, 34, 82, 26}, {"zmy", 272, 30, 84, 32},
-    {"Label18", 10, 72, 82, 26}, {"zmw", 94, 68, 84, 32},
-    {"Label23", 188, 72, 82, 26}, {"zmh", 272, 68, 84, 32},
-    {"zmcheck", 10, 110, 100, 28}, {"Button6", 126, 108, 168, 31},
+    {"Label16", 10, 34, 82, 26},
+    {"zmx", 94, 30, 84, 32},
+    {"Label17", 188, 34, 82, 26},
+    {"zmy", 272, 30, 84, 32},
+    {"Label18", 10, 72, 82, 26},
+    {"zmw", 94, 68, 84, 32},
+    {"Label23", 188, 72, 82, 26},
+    {"zmh", 272, 68, 84, 32},
+    {"zmcheck", 10, 110, 100, 28},
+    {"Button6", 126, 108, 168, 31},
     {"fly", 10, 146, 344, 164},
     {"GroupBox3", 376, 4, 372, 526},
     {"ListBox1", 8, 28, 356, 451},
-    {"BitBtn2", 8, 484, 36, 34}, {"BitBtn3", 50, 484, 36, 34}, {"gg2check", 96, 487, 260, 28},
+    {"BitBtn2", 8, 484, 36, 34},
+    {"BitBtn3", 50, 484, 36, 34},
+    {"gg2check", 96, 487, 260, 28},
     {"Memo1", 8, 540, 356, 120},  // below the visible part of the group: a work area, never seen
 
     // Page 2 "文本输入": the text box on the left at full height, the column on the right.
     {"Memo2", 0, 0, 581, 532},
     {"bm", 590, 8, 158, 32},
-    {"Label28", 590, 52, 84, 26}, {"hjj", 676, 48, 72, 32},
-    {"Button8", 590, 90, 158, 33}, {"Button11", 590, 130, 158, 33},
+    {"Label28", 590, 52, 84, 26},
+    {"hjj", 676, 48, 72, 32},
+    {"Button8", 590, 90, 158, 33},
+    {"Button11", 590, 130, 158, 33},
     {"ggcheck", 590, 170, 158, 28},
 
     // Page 3 "清新空气预览": one picture at the top left of each page of PageControl2.
-    {"Image3", 0, 0, 709, 414}, {"Image4", 0, 0, 709, 414}, {"Image5", 0, 0, 709, 414},
+    {"Image3", 0, 0, 709, 414},
+    {"Image4", 0, 0, 709, 414},
+    {"Image5", 0, 0, 709, 414},
     {"Image6", 0, 0, 709, 414},
 };
 

@@ -1,12 +1,12 @@
 #include "app/platform.h"
 
-#include "text/gbk.h"
-
 #include <QCoreApplication>
 #include <QDir>
 #include <QFont>
 #include <QNetworkInterface>
 #include <QStandardPaths>
+
+#include "text/gbk.h"
 
 namespace aqled {
 
@@ -24,7 +24,8 @@ std::string FirstLocalIpv4() {
     if (!(flags & QNetworkInterface::IsUp) || (flags & QNetworkInterface::IsLoopBack)) continue;
     for (const QNetworkAddressEntry& entry : nic.addressEntries()) {
       const QHostAddress ip = entry.ip();
-      if (ip.protocol() == QAbstractSocket::IPv4Protocol && !ip.isLoopback()) return ip.toString().toStdString();
+      if (ip.protocol() == QAbstractSocket::IPv4Protocol && !ip.isLoopback())
+        return ip.toString().toStdString();
     }
   }
   return "127.0.0.1";

@@ -3,7 +3,6 @@
 // the fonts standing in for the Windows faces, and the lock that keeps to one copy.
 
 #include <QLockFile>
-
 #include <memory>
 #include <string>
 

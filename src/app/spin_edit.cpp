@@ -1,10 +1,9 @@
 #include "app/spin_edit.h"
 
 #include <QLineEdit>
-
 #include <charconv>
-#include <optional>
 #include <limits>
+#include <optional>
 
 namespace aqled {
 namespace {

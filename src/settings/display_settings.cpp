@@ -21,9 +21,9 @@ struct Names {
   std::string station = Utf8ToGbk("站点");
   std::array<std::string, 10> freshKeys;
   std::array<std::string, 10> freshDefaults{
-      Utf8ToGbk("气体"),          Utf8ToGbk("左上区"),      Utf8ToGbk("左下区"),     Utf8ToGbk("右上区"),
-      Utf8ToGbk("右下区"),        Utf8ToGbk("标准"),        Utf8ToGbk("硫化氢(mg/m3)"), Utf8ToGbk("氨气(mg/m3)"),
-      Utf8ToGbk("OU(无量纲)"),    Utf8ToGbk("VOC(mg/m3)")};
+      Utf8ToGbk("气体"),       Utf8ToGbk("左上区"),    Utf8ToGbk("左下区"),        Utf8ToGbk("右上区"),
+      Utf8ToGbk("右下区"),     Utf8ToGbk("标准"),      Utf8ToGbk("硫化氢(mg/m3)"), Utf8ToGbk("氨气(mg/m3)"),
+      Utf8ToGbk("OU(无量纲)"), Utf8ToGbk("VOC(mg/m3)")};
   std::array<std::string, 8> ambientKeys;
   std::string ambientDefault = Utf8ToGbk("甲硫醇");
   // The file share of the original installation's data PC; only stored.
@@ -52,8 +52,8 @@ struct SlotKeys {
   const char* suffix;
 };
 constexpr SlotKeys kSlots[] = {
-    {&DisplayFonts::zd, "zd", ""}, {&DisplayFonts::qxdj, "qxdj", ""}, {&DisplayFonts::bt, "bt", ""},
-    {&DisplayFonts::dt, "dt", ""}, {&DisplayFonts::dw, "dw", ""},     {&DisplayFonts::bz, "bz", ""},
+    {&DisplayFonts::zd, "zd", ""},   {&DisplayFonts::qxdj, "qxdj", ""}, {&DisplayFonts::bt, "bt", ""},
+    {&DisplayFonts::dt, "dt", ""},   {&DisplayFonts::dw, "dw", ""},     {&DisplayFonts::bz, "bz", ""},
     {&DisplayFonts::bz2, "bz", "2"}, {&DisplayFonts::time, "time", ""},
 };
 

@@ -2,14 +2,14 @@
 // setup.ini and the operator's three text files (fly.txt, gg.txt, txt.txt): the display
 // settings as plain data, loaded at start-up and saved only by "立即执行".
 
-#include "logging/operation_log.h"
-#include "settings/font_slot.h"
-#include "settings/ini_file.h"
-
 #include <array>
 #include <filesystem>
 #include <string>
 #include <vector>
+
+#include "logging/operation_log.h"
+#include "settings/font_slot.h"
+#include "settings/ini_file.h"
 
 namespace aqled {
 

@@ -2,7 +2,6 @@
 
 #include <QSaveFile>
 #include <QString>
-
 #include <fstream>
 #include <iterator>
 #include <system_error>
@@ -21,7 +20,8 @@ std::optional<std::string> ReadFileWhole(const std::filesystem::path& file) {
 
 bool WriteFileWhole(const std::filesystem::path& file, std::string_view bytes) {
   const std::u8string u8 = file.u8string();
-  QSaveFile out(QString::fromUtf8(reinterpret_cast<const char*>(u8.data()), static_cast<qsizetype>(u8.size())));
+  QSaveFile out(
+      QString::fromUtf8(reinterpret_cast<const char*>(u8.data()), static_cast<qsizetype>(u8.size())));
   if (!out.open(QIODevice::WriteOnly)) return false;
   const qint64 size = static_cast<qint64>(bytes.size());
   // QSaveFile notices only the errors of write() itself; bytes still in its buffer could fail

@@ -1,11 +1,11 @@
 #include "settings/ini_file.h"
 
-#include "settings/file_io.h"
-#include "text/strings.h"
-
 #include <charconv>
 #include <cstdint>
 #include <limits>
+
+#include "settings/file_io.h"
+#include "text/strings.h"
 
 namespace aqled {
 namespace {
@@ -80,7 +80,8 @@ std::optional<int> ParseIniInteger(std::string_view text) {
                                                           : static_cast<std::uint32_t>(magnitude));
     return static_cast<int>(static_cast<std::int32_t>(bits));
   }
-  const std::int64_t value = negative ? -static_cast<std::int64_t>(magnitude) : static_cast<std::int64_t>(magnitude);
+  const std::int64_t value =
+      negative ? -static_cast<std::int64_t>(magnitude) : static_cast<std::int64_t>(magnitude);
   if (magnitude > 0x80000000ull || value < std::numeric_limits<int>::min() ||
       value > std::numeric_limits<int>::max()) {
     return std::nullopt;
@@ -113,7 +114,8 @@ IniFile::IniFile(std::string_view bytes) {
       break;
     }
     const size_t eolLength = (bytes[end] == '\r' && end + 1 < bytes.size() && bytes[end + 1] == '\n') ? 2 : 1;
-    lines_.push_back({std::string(bytes.substr(start, end - start)), std::string(bytes.substr(end, eolLength))});
+    lines_.push_back(
+        {std::string(bytes.substr(start, end - start)), std::string(bytes.substr(end, eolLength))});
     start = end + eolLength;
   }
 }
@@ -161,7 +163,8 @@ std::optional<std::string> IniFile::Value(std::string_view section, std::string_
   return CutGbk(Trim(KeyLine(lines_[line].text)->second), kIniValueLimit);
 }
 
-std::string IniFile::ReadString(std::string_view section, std::string_view key, std::string_view fallback) const {
+std::string IniFile::ReadString(std::string_view section, std::string_view key,
+                                std::string_view fallback) const {
   auto v = Value(section, key);
   return v ? *v : std::string(fallback);
 }

@@ -10,7 +10,8 @@ constexpr char kFolderSeparator = '\\';
 constexpr char kFolderSeparator = '/';
 #endif
 
-std::string TextOrDefault(const IniFile& ini, const char* section, const char* key, const std::string& fallback) {
+std::string TextOrDefault(const IniFile& ini, const char* section, const char* key,
+                          const std::string& fallback) {
   std::string v = ini.ReadString(section, key, fallback);
   return v.empty() ? fallback : v;
 }

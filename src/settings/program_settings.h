@@ -1,9 +1,9 @@
 #pragma once
 // config.ini: the service side of the system, read once at start-up and never written.
 
-#include "settings/ini_file.h"
-
 #include <string>
+
+#include "settings/ini_file.h"
 
 namespace aqled {
 

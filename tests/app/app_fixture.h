@@ -2,22 +2,22 @@
 // Shared pieces of the window tests: dialogs that answer as told, an application folder in a
 // temporary directory, and a window started on it.
 
-#include "app/dialogs.h"
-#include "app/main_window.h"
-#include "settings/file_io.h"
-#include "test_support.h"
+#include <gtest/gtest.h>
 
 #include <QElapsedTimer>
 #include <QTcpServer>
-#include <QTest>
 #include <QTemporaryDir>
-#include <gtest/gtest.h>
-
+#include <QTest>
 #include <fstream>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "app/dialogs.h"
+#include "app/main_window.h"
+#include "settings/file_io.h"
+#include "test_support.h"
 
 namespace aqled::testing {
 

@@ -1,6 +1,6 @@
-#include "app_fixture.h"
-
 #include <QPushButton>
+
+#include "app_fixture.h"
 
 using namespace aqled;
 using namespace aqled::testing;
@@ -54,7 +54,8 @@ TEST_P(FontButtons, PreFillTheDialogFromTheSlot) {
   button->click();
   ASSERT_EQ(dialogs.fontPresets.size(), 1u);
   // Style 2 marks bold only under the buttons whose test takes any style.
-  EXPECT_EQ(dialogs.fontPresets[0], (FontChoice{G("楷体"), 22, 0x0000FF, !GetParam().boldOnly, false, false, false}));
+  EXPECT_EQ(dialogs.fontPresets[0],
+            (FontChoice{G("楷体"), 22, 0x0000FF, !GetParam().boldOnly, false, false, false}));
 
   Slot().style = 1;
   button->click();
@@ -70,14 +71,17 @@ TEST_P(FontButtons, CancelChangesNothing) {
   EXPECT_FALSE(std::filesystem::exists(folder / "setup.ini"));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Buttons, FontButtons,
-    ::testing::Values(FontButton{"Button12", &DisplayFonts::zd, false}, FontButton{"Button5", &DisplayFonts::bt, false},
-                      FontButton{"Button1", &DisplayFonts::dw, true}, FontButton{"Button13", &DisplayFonts::qxdj, false},
-                      FontButton{"Button3", &DisplayFonts::dt, true}, FontButton{"Button9", &DisplayFonts::bz2, true},
-                      FontButton{"Button6", &DisplayFonts::bz, true}, FontButton{"Button10", &DisplayFonts::clock, true},
-                      FontButton{"Button8", &DisplayFonts::time, false}),
-    [](const auto& info) { return std::string(info.param.button); });
+INSTANTIATE_TEST_SUITE_P(Buttons, FontButtons,
+                         ::testing::Values(FontButton{"Button12", &DisplayFonts::zd, false},
+                                           FontButton{"Button5", &DisplayFonts::bt, false},
+                                           FontButton{"Button1", &DisplayFonts::dw, true},
+                                           FontButton{"Button13", &DisplayFonts::qxdj, false},
+                                           FontButton{"Button3", &DisplayFonts::dt, true},
+                                           FontButton{"Button9", &DisplayFonts::bz2, true},
+                                           FontButton{"Button6", &DisplayFonts::bz, true},
+                                           FontButton{"Button10", &DisplayFonts::clock, true},
+                                           FontButton{"Button8", &DisplayFonts::time, false}),
+                         [](const auto& info) { return std::string(info.param.button); });
 
 using ColourButton = AppFolderFixture;
 

@@ -1,12 +1,12 @@
 // The built executable, started as real processes in a temporary application folder.
 
-#include "app_fixture.h"
-
 #include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QTest>
+
+#include "app_fixture.h"
 
 using namespace aqled;
 using namespace aqled::testing;
@@ -26,7 +26,8 @@ struct Executable : AppFolderFixture {
     WithConfig();
     WithLogFolder();
     QDir().mkpath(dir.filePath("run"));
-    QFile::setPermissions(dir.filePath("run"), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    QFile::setPermissions(dir.filePath("run"),
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
   }
 
   // Each process gets the temporary folder as its runtime folder, so only copies started by
@@ -51,7 +52,9 @@ struct Executable : AppFolderFixture {
     for (int i = 0; i < 200; ++i) {
       const std::string log = TodaysLog();
       size_t count = 0;
-      for (size_t at = log.find(G("程序开始运行")); at != std::string::npos; at = log.find(G("程序开始运行"), at + 1)) ++count;
+      for (size_t at = log.find(G("程序开始运行")); at != std::string::npos;
+           at = log.find(G("程序开始运行"), at + 1))
+        ++count;
       if (count >= lines) return true;
       if (p.state() == QProcess::NotRunning) return false;
       QTest::qWait(50);

@@ -1,11 +1,11 @@
-#include "app_fixture.h"
-
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <QTimer>
 #include <QTest>
+#include <QTimer>
+
+#include "app_fixture.h"
 
 using namespace aqled;
 using namespace aqled::testing;
@@ -31,8 +31,9 @@ TEST_F(Startup, OpensOnTheLogPageWithExactlyTheTwoStartLines) {
   EXPECT_EQ(form->log->LineText(1), "08:05:09:042  " + ok);
   EXPECT_EQ(form->log->LineColour(1), kGreen);
 
-  EXPECT_EQ(ReadAll(folder / "log" / "Log20240305.txt"),
-            G("08:05:09:042 程序开始运行\r\n") + G("08:05:09:042 启动端口成功: ") + std::to_string(port) + "\r\n");
+  EXPECT_EQ(
+      ReadAll(folder / "log" / "Log20240305.txt"),
+      G("08:05:09:042 程序开始运行\r\n") + G("08:05:09:042 启动端口成功: ") + std::to_string(port) + "\r\n");
   EXPECT_TRUE(std::filesystem::is_directory(folder / "file"));
   EXPECT_TRUE(form->pendingDiskQuery);
   EXPECT_TRUE(form->pendingStopPlay);

@@ -1,5 +1,3 @@
-#include "app_fixture.h"
-
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -14,6 +12,8 @@
 #include <QSignalSpy>
 #include <QTabWidget>
 #include <QTest>
+
+#include "app_fixture.h"
 
 using namespace aqled;
 using namespace aqled::testing;
@@ -66,19 +66,20 @@ INSTANTIATE_TEST_SUITE_P(
     Layout, Captions,
     ::testing::Values(
         Captioned{"Label7", "翻页间隔 "}, Captioned{"Button12", "站点字体"}, Captioned{"Button5", "标题字体"},
-        Captioned{"Button1", "小标题字体"}, Captioned{"Button13", "清新等级字体"}, Captioned{"Button3", "数据字体"},
-        Captioned{"Button9", "单位字体"}, Captioned{"Button2", "表格颜色"}, Captioned{"dt1check", "显示清新空气"},
-        Captioned{"Button4", "立即执行"}, Captioned{"Button14", "发送C2"}, Captioned{"Button7", "退出"},
-        Captioned{"BitBtn1", "BitBtn1"}, Captioned{"GroupBox8", "区域坐标"}, Captioned{"Label6", "X起点  "},
-        Captioned{"Label13", "Y起点  "}, Captioned{"Label14", "宽度"}, Captioned{"Label15", "高度"},
-        Captioned{"GroupBox5", "列宽度"}, Captioned{"Label8", "第一列   "}, Captioned{"Label9", "第二列 "},
-        Captioned{"GroupBox7", "时钟"}, Captioned{"Label24", "X起点  "}, Captioned{"Label25", "Y起点  "},
-        Captioned{"Label26", "宽度"}, Captioned{"Label27", "高度"}, Captioned{"year_", "年月日"},
-        Captioned{"week_", "星期"}, Captioned{"time_", "时分秒"}, Captioned{"Button10", "显示字体"},
-        Captioned{"GroupBox1", "字幕"}, Captioned{"Label16", "X起点  "}, Captioned{"Label17", "Y起点  "},
-        Captioned{"Label18", "宽度"}, Captioned{"Label23", "高度"}, Captioned{"zmcheck", "显示"},
-        Captioned{"Button6", "显示字体"}, Captioned{"GroupBox3", "整屏广告"}, Captioned{"BitBtn2", "添加"},
-        Captioned{"BitBtn3", "删除"}, Captioned{"gg2check", "是否显示广告"}, Captioned{"Label28", "行间距    "},
+        Captioned{"Button1", "小标题字体"}, Captioned{"Button13", "清新等级字体"},
+        Captioned{"Button3", "数据字体"}, Captioned{"Button9", "单位字体"}, Captioned{"Button2", "表格颜色"},
+        Captioned{"dt1check", "显示清新空气"}, Captioned{"Button4", "立即执行"},
+        Captioned{"Button14", "发送C2"}, Captioned{"Button7", "退出"}, Captioned{"BitBtn1", "BitBtn1"},
+        Captioned{"GroupBox8", "区域坐标"}, Captioned{"Label6", "X起点  "}, Captioned{"Label13", "Y起点  "},
+        Captioned{"Label14", "宽度"}, Captioned{"Label15", "高度"}, Captioned{"GroupBox5", "列宽度"},
+        Captioned{"Label8", "第一列   "}, Captioned{"Label9", "第二列 "}, Captioned{"GroupBox7", "时钟"},
+        Captioned{"Label24", "X起点  "}, Captioned{"Label25", "Y起点  "}, Captioned{"Label26", "宽度"},
+        Captioned{"Label27", "高度"}, Captioned{"year_", "年月日"}, Captioned{"week_", "星期"},
+        Captioned{"time_", "时分秒"}, Captioned{"Button10", "显示字体"}, Captioned{"GroupBox1", "字幕"},
+        Captioned{"Label16", "X起点  "}, Captioned{"Label17", "Y起点  "}, Captioned{"Label18", "宽度"},
+        Captioned{"Label23", "高度"}, Captioned{"zmcheck", "显示"}, Captioned{"Button6", "显示字体"},
+        Captioned{"GroupBox3", "整屏广告"}, Captioned{"BitBtn2", "添加"}, Captioned{"BitBtn3", "删除"},
+        Captioned{"gg2check", "是否显示广告"}, Captioned{"Label28", "行间距    "},
         Captioned{"Button8", "文本字体"}, Captioned{"Button11", "效果预览"}, Captioned{"ggcheck", "是否显示"},
         // Controls without a caption are known by their names.
         Captioned{"dtw", "dtw"}, Captioned{"pagetime", "pagetime"}, Captioned{"Memo2", "Memo2"},
@@ -87,8 +88,9 @@ INSTANTIATE_TEST_SUITE_P(
         // Pages by their tab captions.
         Captioned{"TabSheet1", "显示设置"}, Captioned{"TabSheet3", "广告及时钟设置"},
         Captioned{"TabSheet5", "文本输入"}, Captioned{"TabSheet6", "清新空气预览"},
-        Captioned{"TabSheet8", "通讯日志"}, Captioned{"TabSheet7", "祯埠镇"}, Captioned{"TabSheet9", "石门洞"},
-        Captioned{"TabSheet10", "小舟山"}, Captioned{"TabSheet11", "千峡湖"}));
+        Captioned{"TabSheet8", "通讯日志"}, Captioned{"TabSheet7", "祯埠镇"},
+        Captioned{"TabSheet9", "石门洞"}, Captioned{"TabSheet10", "小舟山"},
+        Captioned{"TabSheet11", "千峡湖"}));
 
 struct Range {
   const char* name;
@@ -105,12 +107,14 @@ TEST_P(SpinRanges, HaveTheirRangeAndFormValue) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Layout, SpinRanges,
-                         ::testing::Values(Range{"pagetime", 2, 1000, 3}, Range{"dtx", 0, 576, 0}, Range{"dty", 0, 336, 0},
-                                           Range{"dtw", 0, 576, 0}, Range{"dth", 0, 336, 0}, Range{"xx1", 0, 0, 0},
-                                           Range{"xx2", 0, 0, 0}, Range{"tx", 0, 576, 0}, Range{"ty", 0, 336, 0},
-                                           Range{"tw", 0, 576, 0}, Range{"th", 0, 336, 0}, Range{"zmx", 0, 576, 0},
-                                           Range{"zmy", 0, 336, 0}, Range{"zmw", 0, 576, 0}, Range{"zmh", 0, 336, 0},
-                                           Range{"hjj", 0, 0, 0}));
+                         ::testing::Values(Range{"pagetime", 2, 1000, 3}, Range{"dtx", 0, 576, 0},
+                                           Range{"dty", 0, 336, 0}, Range{"dtw", 0, 576, 0},
+                                           Range{"dth", 0, 336, 0}, Range{"xx1", 0, 0, 0},
+                                           Range{"xx2", 0, 0, 0}, Range{"tx", 0, 576, 0},
+                                           Range{"ty", 0, 336, 0}, Range{"tw", 0, 576, 0},
+                                           Range{"th", 0, 336, 0}, Range{"zmx", 0, 576, 0},
+                                           Range{"zmy", 0, 336, 0}, Range{"zmw", 0, 576, 0},
+                                           Range{"zmh", 0, 336, 0}, Range{"hjj", 0, 0, 0}));
 
 TEST_F(Window, PagesComeInTheirOrder) {
   const char* captions[] = {"显示设置", "广告及时钟设置", "文本输入", "清新空气预览", "通讯日志"};

@@ -1,5 +1,3 @@
-#include "app_fixture.h"
-
 #include <QCheckBox>
 #include <QComboBox>
 #include <QListWidget>
@@ -8,6 +6,8 @@
 #include <QScreen>
 #include <QTabWidget>
 #include <QTimer>
+
+#include "app_fixture.h"
 
 using namespace aqled;
 using namespace aqled::testing;
@@ -80,8 +80,9 @@ TEST_F(WindowSettings, ASaveFollowedByARestartRestoresEverythingItWrote) {
     form->year_->setChecked(true);
     form->time_->setChecked(true);
     int v = 1;
-    for (SpinEdit* s : {form->pagetime, form->xx1, form->xx2, form->dtx, form->dty, form->dtw, form->dth, form->zmx,
-                        form->zmy, form->zmw, form->zmh, form->tx, form->ty, form->tw, form->th, form->hjj}) {
+    for (SpinEdit* s :
+         {form->pagetime, form->xx1, form->xx2, form->dtx, form->dty, form->dtw, form->dth, form->zmx,
+          form->zmy, form->zmw, form->zmh, form->tx, form->ty, form->tw, form->th, form->hjj}) {
       s->SetValue(10 * v++);
     }
     form->xx2->SetValue(-3);

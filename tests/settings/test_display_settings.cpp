@@ -1,14 +1,14 @@
-#include "settings/display_settings.h"
-#include "settings/file_io.h"
-#include "test_support.h"
+#include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <QDir>
 #include <QTemporaryDir>
-#include <gtest/gtest.h>
-
 #include <csignal>
 #include <fstream>
-#include <sys/resource.h>
+
+#include "settings/display_settings.h"
+#include "settings/file_io.h"
+#include "test_support.h"
 
 using namespace aqled;
 using aqled::testing::G;
@@ -41,7 +41,8 @@ TEST(DisplaySettings, DefaultsWithoutAFile) {
   EXPECT_EQ(c.hjj, 3);
   EXPECT_EQ(c.bmsel, 0);
   EXPECT_EQ(c.dtk, 0);
-  for (int v : {c.dtx, c.dty, c.dtw, c.dth, c.zmx, c.zmy, c.zmw, c.zmh, c.tx, c.ty, c.tw, c.th}) EXPECT_EQ(v, 0);
+  for (int v : {c.dtx, c.dty, c.dtw, c.dth, c.zmx, c.zmy, c.zmw, c.zmh, c.tx, c.ty, c.tw, c.th})
+    EXPECT_EQ(v, 0);
   EXPECT_FALSE(c.year_ || c.week_ || c.time_);
 
   const FontSlot song{G("宋体"), 16, 255, 0};
@@ -52,19 +53,20 @@ TEST(DisplaySettings, DefaultsWithoutAFile) {
   EXPECT_EQ(s.fonts.clock, (FontSlot{G("宋体"), 1, 1, 1}));
   EXPECT_EQ(s.fonts.wgcolor, 255);
 
-  const std::array<std::string, 10> fresh{G("气体"),   G("左上区"),        G("左下区"),      G("右上区"),
-                                          G("右下区"), G("标准"),          G("硫化氢(mg/m3)"), G("氨气(mg/m3)"),
-                                          G("OU(无量纲)"), G("VOC(mg/m3)")};
+  const std::array<std::string, 10> fresh{
+      G("气体"), G("左上区"),        G("左下区"),      G("右上区"),     G("右下区"),
+      G("标准"), G("硫化氢(mg/m3)"), G("氨气(mg/m3)"), G("OU(无量纲)"), G("VOC(mg/m3)")};
   EXPECT_EQ(s.captions.fresh, fresh);
   for (const std::string& a : s.captions.ambient) EXPECT_EQ(a, G("甲硫醇"));
 }
 
 TEST(DisplaySettings, ReadsEverySectionWithTheReadingRules) {
-  const IniFile ini(G("[清新空气设置]\r\n大标题=  空气质量 \r\n站点3=PM2.5\r\n"
-                      "[环境空气设置]\r\n小标题7=七\r\n"
-                      "[其它设置]\r\n字符串=\\\\pc\\file\r\nZMCHECK=0\r\nggcheck2=5\r\nggshowkind=7\r\n"
-                      "pagetime=1\r\n列1宽=5000\r\n列2宽=-4\r\nDTW=0x240\r\nhjj=x\r\nname=黑体\r\nsize=$0C\r\n"
-                      "[字体设置]\r\nbzname2=楷体\r\nbzsize2=20\r\nbzstyle=1\r\nwgcolor=65280\r\n"));
+  const IniFile ini(
+      G("[清新空气设置]\r\n大标题=  空气质量 \r\n站点3=PM2.5\r\n"
+        "[环境空气设置]\r\n小标题7=七\r\n"
+        "[其它设置]\r\n字符串=\\\\pc\\file\r\nZMCHECK=0\r\nggcheck2=5\r\nggshowkind=7\r\n"
+        "pagetime=1\r\n列1宽=5000\r\n列2宽=-4\r\nDTW=0x240\r\nhjj=x\r\nname=黑体\r\nsize=$0C\r\n"
+        "[字体设置]\r\nbzname2=楷体\r\nbzsize2=20\r\nbzstyle=1\r\nwgcolor=65280\r\n"));
   const DisplaySettings s = LoadDisplaySettings(ini);
   EXPECT_EQ(s.captions.fresh[0], G("空气质量"));
   EXPECT_EQ(s.captions.fresh[8], "PM2.5");
@@ -92,28 +94,31 @@ TEST(DisplaySettings, ASaveIntoNoFileWritesBothSectionsInTheirOrder) {
   s.fonts.bz2.size = 9;
   IniFile ini;
   StoreDisplaySettings(s.controls, s.fonts, ini);
-  const std::string expected = G(
-      "[其它设置]\r\nzmcheck=1\r\ndt1check=1\r\nggcheck=0\r\nggcheck2=0\r\nggshowkind=1\r\nleft=120\r\ntop=-8\r\n"
-      "pagetime=10\r\ncolor=1\r\nstyle=1\r\nsize=1\r\nname=宋体\r\n列1宽=110\r\n列2宽=80\r\n"
-      "dtx=0\r\ndty=0\r\ndtw=0\r\ndth=0\r\nzmx=0\r\nzmy=0\r\nzmw=0\r\nzmh=0\r\ntx=0\r\nty=0\r\ntw=0\r\nth=0\r\n"
-      "year_=0\r\nweek_=0\r\ntime_=0\r\ndtk=0\r\nbmsel=0\r\nhjj=3\r\n"
-      "\r\n[字体设置]\r\n"
-      "zdname=宋体\r\nzdsize=16\r\nzdcolor=255\r\nzdstyle=0\r\n"
-      "qxdjname=宋体\r\nqxdjsize=16\r\nqxdjcolor=255\r\nqxdjstyle=0\r\n"
-      "btname=宋体\r\nbtsize=16\r\nbtcolor=255\r\nbtstyle=0\r\n"
-      "dtname=宋体\r\ndtsize=16\r\ndtcolor=255\r\ndtstyle=0\r\n"
-      "dwname=宋体\r\ndwsize=16\r\ndwcolor=255\r\ndwstyle=0\r\n"
-      "bzname=宋体\r\nbzsize=16\r\nbzcolor=255\r\nbzstyle=0\r\n"
-      "bzname2=宋体\r\nbzsize2=9\r\nbzcolor2=255\r\nbzstyle2=0\r\n"
-      "timename=宋体\r\ntimesize=16\r\ntimecolor=255\r\ntimestyle=0\r\n"
-      "wgcolor=255\r\n");
+  const std::string expected =
+      G("[其它设置]\r\nzmcheck=1\r\ndt1check=1\r\nggcheck=0\r\nggcheck2=0\r\nggshowkind=1\r\nleft=120\r\ntop="
+        "-8\r\n"
+        "pagetime=10\r\ncolor=1\r\nstyle=1\r\nsize=1\r\nname=宋体\r\n列1宽=110\r\n列2宽=80\r\n"
+        "dtx=0\r\ndty=0\r\ndtw=0\r\ndth=0\r\nzmx=0\r\nzmy=0\r\nzmw=0\r\nzmh=0\r\ntx=0\r\nty=0\r\ntw=0\r\nth="
+        "0\r\n"
+        "year_=0\r\nweek_=0\r\ntime_=0\r\ndtk=0\r\nbmsel=0\r\nhjj=3\r\n"
+        "\r\n[字体设置]\r\n"
+        "zdname=宋体\r\nzdsize=16\r\nzdcolor=255\r\nzdstyle=0\r\n"
+        "qxdjname=宋体\r\nqxdjsize=16\r\nqxdjcolor=255\r\nqxdjstyle=0\r\n"
+        "btname=宋体\r\nbtsize=16\r\nbtcolor=255\r\nbtstyle=0\r\n"
+        "dtname=宋体\r\ndtsize=16\r\ndtcolor=255\r\ndtstyle=0\r\n"
+        "dwname=宋体\r\ndwsize=16\r\ndwcolor=255\r\ndwstyle=0\r\n"
+        "bzname=宋体\r\nbzsize=16\r\nbzcolor=255\r\nbzstyle=0\r\n"
+        "bzname2=宋体\r\nbzsize2=9\r\nbzcolor2=255\r\nbzstyle2=0\r\n"
+        "timename=宋体\r\ntimesize=16\r\ntimecolor=255\r\ntimestyle=0\r\n"
+        "wgcolor=255\r\n");
   EXPECT_EQ(ini.Bytes(), expected);
 }
 
 TEST_F(Folder, SaveAndLoadRoundTripEveryWrittenValue) {
   DisplaySettings s;
   DisplayControls& c = s.controls;
-  c = {false, false, true, true, -1, 0, 0, 999, -20, 7, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, true, true, true, 1, -2, 1};
+  c = {false, false, true, true, -1, 0,  0,  999, -20,  7,    1,    2, 3,  4,
+       5,     6,     7,    8,    9,  10, 11, 12,  true, true, true, 1, -2, 1};
   DisplayFonts& f = s.fonts;
   f.zd = {G("黑体"), 30, 0x00FF00, 1};
   f.qxdj = {"Arial", 8, 1, 0};
@@ -147,7 +152,8 @@ TEST_F(Folder, SaveKeepsUntouchedSectionsAndTheFreeTextByteForByte) {
   ASSERT_TRUE(SaveDisplaySettings(base / "setup.ini", s.controls, s.fonts, log));
   const std::string saved = ReadAll(base / "setup.ini");
   EXPECT_EQ(saved.rfind(fresh + ambient, 0), 0u) << "the caption sections lead the file unchanged";
-  EXPECT_EQ(saved.find(fresh + ambient + G("[其它设置]\r\n字符串 = \\\\192.168.1.5\\file  \r\npagetime=40\r\nzmcheck=1\r\n")),
+  EXPECT_EQ(saved.find(fresh + ambient +
+                       G("[其它设置]\r\n字符串 = \\\\192.168.1.5\\file  \r\npagetime=40\r\nzmcheck=1\r\n")),
             0u);
   EXPECT_EQ(saved.find("pagetime=30"), std::string::npos);
   EXPECT_NE(saved.find("hjj=3\r\n[Extra]\r\nkeep=this\r\n\r\n" + G("[字体设置]")), std::string::npos);
@@ -194,8 +200,9 @@ class MemoLineBreaks : public ::testing::TestWithParam<MemoCase> {};
 TEST_P(MemoLineBreaks, BecomeCrLf) { EXPECT_EQ(MemoTextFromFile(GetParam().file), GetParam().memo); }
 INSTANTIATE_TEST_SUITE_P(Files, MemoLineBreaks,
                          ::testing::Values(MemoCase{"", ""}, MemoCase{"a", "a"}, MemoCase{"a\nb", "a\r\nb"},
-                                           MemoCase{"a\rb\r\n", "a\r\nb\r\n"}, MemoCase{"a\r\n\r\nb", "a\r\n\r\nb"},
-                                           MemoCase{"\n\r", "\r\n\r\n"}, MemoCase{"a\n\n", "a\r\n\r\n"}));
+                                           MemoCase{"a\rb\r\n", "a\r\nb\r\n"},
+                                           MemoCase{"a\r\n\r\nb", "a\r\n\r\nb"}, MemoCase{"\n\r", "\r\n\r\n"},
+                                           MemoCase{"a\n\n", "a\r\n\r\n"}));
 
 TEST(ListFile, OneItemPerLineAndCrLfAfterEvery) {
   using V = std::vector<std::string>;
@@ -265,18 +272,17 @@ TEST_P(BoldTests, DecideTheStoredStyle) {
   FontChoice choice{"n", 12, 5, c.bold, c.italic, c.underline, false};
   EXPECT_EQ(SlotFromChoice(choice, c.test), (FontSlot{"n", 12, 5, c.stored}));
 }
-INSTANTIATE_TEST_SUITE_P(
-    Choices, BoldTests,
-    ::testing::Values(BoldCase{BoldTest::kBoldOnly, true, false, false, 1},
-                      BoldCase{BoldTest::kBoldOnly, true, true, false, 0},
-                      BoldCase{BoldTest::kBoldOnly, false, true, false, 0},
-                      BoldCase{BoldTest::kBoldOnly, true, false, true, 0},
-                      BoldCase{BoldTest::kBoldOnly, false, false, false, 0},
-                      BoldCase{BoldTest::kAnyStyle, true, false, false, 1},
-                      BoldCase{BoldTest::kAnyStyle, true, true, false, 1},
-                      BoldCase{BoldTest::kAnyStyle, false, true, false, 1},
-                      BoldCase{BoldTest::kAnyStyle, false, false, true, 1},
-                      BoldCase{BoldTest::kAnyStyle, false, false, false, 0}));
+INSTANTIATE_TEST_SUITE_P(Choices, BoldTests,
+                         ::testing::Values(BoldCase{BoldTest::kBoldOnly, true, false, false, 1},
+                                           BoldCase{BoldTest::kBoldOnly, true, true, false, 0},
+                                           BoldCase{BoldTest::kBoldOnly, false, true, false, 0},
+                                           BoldCase{BoldTest::kBoldOnly, true, false, true, 0},
+                                           BoldCase{BoldTest::kBoldOnly, false, false, false, 0},
+                                           BoldCase{BoldTest::kAnyStyle, true, false, false, 1},
+                                           BoldCase{BoldTest::kAnyStyle, true, true, false, 1},
+                                           BoldCase{BoldTest::kAnyStyle, false, true, false, 1},
+                                           BoldCase{BoldTest::kAnyStyle, false, false, true, 1},
+                                           BoldCase{BoldTest::kAnyStyle, false, false, false, 0}));
 
 TEST(Fonts, ThePreFillMarksBoldByTheTestAndClearsTheRest) {
   const FontSlot two{"n", 10, 3, 2};

@@ -1,10 +1,10 @@
-#include "settings/ini_file.h"
-#include "test_support.h"
-
-#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <QTemporaryDir>
 #include <fstream>
+
+#include "settings/ini_file.h"
+#include "test_support.h"
 
 using namespace aqled;
 using aqled::testing::G;
@@ -23,16 +23,16 @@ TEST_P(IniIntegers, ReadsDecimalAndHexAndFallsBackOnAnythingElse) {
   EXPECT_EQ(ini.ReadInteger("Set", "stuntSpeed", 77), GetParam().expected) << GetParam().stored;
 }
 
-INSTANTIATE_TEST_SUITE_P(Forms, IniIntegers,
-                         ::testing::Values(IntegerCase{"32", 32}, IntegerCase{"0x20", 32}, IntegerCase{"0X20", 32},
-                                           IntegerCase{"$20", 32}, IntegerCase{"$ff", 255}, IntegerCase{"-5", -5},
-                                           IntegerCase{"+8", 8}, IntegerCase{"  7 \t", 7}, IntegerCase{"0", 0},
-                                           IntegerCase{"2147483647", 2147483647},
-                                           IntegerCase{"-2147483648", -2147483647 - 1},
-                                           IntegerCase{"2147483648", 77}, IntegerCase{"99999999999", 77},
-                                           IntegerCase{"", 77}, IntegerCase{"abc", 77}, IntegerCase{"1.5", 77},
-                                           IntegerCase{"12abc", 77}, IntegerCase{"0x", 77}, IntegerCase{"$", 77},
-                                           IntegerCase{"0x1G", 77}, IntegerCase{"1 2", 77}, IntegerCase{"--1", 77}));
+INSTANTIATE_TEST_SUITE_P(
+    Forms, IniIntegers,
+    ::testing::Values(IntegerCase{"32", 32}, IntegerCase{"0x20", 32}, IntegerCase{"0X20", 32},
+                      IntegerCase{"$20", 32}, IntegerCase{"$ff", 255}, IntegerCase{"-5", -5},
+                      IntegerCase{"+8", 8}, IntegerCase{"  7 \t", 7}, IntegerCase{"0", 0},
+                      IntegerCase{"2147483647", 2147483647}, IntegerCase{"-2147483648", -2147483647 - 1},
+                      IntegerCase{"2147483648", 77}, IntegerCase{"99999999999", 77}, IntegerCase{"", 77},
+                      IntegerCase{"abc", 77}, IntegerCase{"1.5", 77}, IntegerCase{"12abc", 77},
+                      IntegerCase{"0x", 77}, IntegerCase{"$", 77}, IntegerCase{"0x1G", 77},
+                      IntegerCase{"1 2", 77}, IntegerCase{"--1", 77}));
 
 TEST(IniFile, SectionAndKeyNamesMatchInAnyLetterCase) {
   const IniFile ini("[pATH]\r\nHTTPBASEDIR=http://x/\r\n[set]\r\nSENDKIND=2\r\n");
@@ -94,7 +94,8 @@ TEST(IniFile, DamagedFileGivesDefaultsAndLosesNothingWhenWritten) {
   ini.WriteInteger("Set", "stuntType", 3);
   ini.WriteString("Other", "y", "2");
   ini.WriteString("New", "k", "a\r\nb");
-  const std::string expected = head + "[Set]\nstayTime=12\nstuntType=3\r\n\n[Other]\r\nx=1\r\ny=2\r\n"
+  const std::string expected = head +
+                               "[Set]\nstayTime=12\nstuntType=3\r\n\n[Other]\r\nx=1\r\ny=2\r\n"
                                "\r\n[New]\r\nk=a  b\r\n";
   EXPECT_EQ(ini.Bytes(), expected);
 }

@@ -1,7 +1,7 @@
+#include <gtest/gtest.h>
+
 #include "settings/program_settings.h"
 #include "test_support.h"
-
-#include <gtest/gtest.h>
 
 using namespace aqled;
 
@@ -63,7 +63,8 @@ class FinalSeparators : public ::testing::TestWithParam<SeparatorCase> {};
 
 TEST_P(FinalSeparators, AreAddedWhenMissing) {
   const SeparatorCase& c = GetParam();
-  const IniFile ini(std::string("[Path]\r\nFileBaseDir=") + c.fileBaseDir + "\r\nHttpBaseDir=" + c.httpBaseDir + "\r\n");
+  const IniFile ini(std::string("[Path]\r\nFileBaseDir=") + c.fileBaseDir +
+                    "\r\nHttpBaseDir=" + c.httpBaseDir + "\r\n");
   const ProgramSettings s = ReadProgramSettings(ini, kDefaults);
   EXPECT_EQ(s.FileBaseDir, c.expectedFile);
   EXPECT_EQ(s.HttpBaseDir, c.expectedHttp);
@@ -82,7 +83,8 @@ INSTANTIATE_TEST_SUITE_P(
                       SeparatorCase{"", "", "/opt/aqled/share/", "http://10.1.2.3:8116/"}));
 
 TEST(ProgramSettings, StationSiteLosesItsFinalSlash) {
-  const ProgramSettings s = ReadProgramSettings(IniFile("[Path]\nStationSite=https://127.0.0.1:9443//\n"), kDefaults);
+  const ProgramSettings s =
+      ReadProgramSettings(IniFile("[Path]\nStationSite=https://127.0.0.1:9443//\n"), kDefaults);
   EXPECT_EQ(s.StationSite, "https://127.0.0.1:9443");
 }
 
