@@ -1,0 +1,77 @@
+#include "link/delivery.h"
+
+#include <exception>
+
+#include "link/frame.h"
+#include "link/packaging.h"
+#include "text/gbk.h"
+#include "text/strings.h"
+
+namespace aqled {
+namespace {
+
+// 向 [标签: %s, 名称: %s] 发送数据...
+constexpr std::string_view kProgramLine =
+    "\xCF\xF2 [\xB1\xEA\xC7\xA9: %s, \xC3\xFB\xB3\xC6: %s] \xB7\xA2\xCB\xCD\xCA\xFD\xBE\xDD...";
+// 向 [标签: %s, 名称: %s] 发送动态区数据...
+constexpr std::string_view kDynamicLine =
+    "\xCF\xF2 [\xB1\xEA\xC7\xA9: %s, \xC3\xFB\xB3\xC6: %s] "
+    "\xB7\xA2\xCB\xCD\xB6\xAF\xCC\xAC\xC7\xF8\xCA\xFD\xBE\xDD...";
+// 发送节目出现错误: %s
+constexpr std::string_view kProgramError = "\xB7\xA2\xCB\xCD\xBD\xDA\xC4\xBF\xB3\xF6\xCF\xD6\xB4\xED\xCE\xF3: %s";
+// 发送动态区数据出现错误: %s
+constexpr std::string_view kDynamicError =
+    "\xB7\xA2\xCB\xCD\xB6\xAF\xCC\xAC\xC7\xF8\xCA\xFD\xBE\xDD\xB3\xF6\xCF\xD6\xB4\xED\xCE\xF3: %s";
+
+// Runs `steps` as one protected block: any failure becomes the route's error line.
+template <typename Steps>
+void Protected(std::string_view errorPattern, LogSink& log, Steps&& steps) {
+  std::string description;
+  try {
+    steps();
+    return;
+  } catch (const PackagingError& e) {
+    description = e.what();  // already GBK
+  } catch (const std::exception& e) {
+    description = Utf8ToGbkLenient(e.what());
+  } catch (...) {
+    description = "unknown error";
+  }
+  log.AppendLog(kLogError, Format(errorPattern, {description}));
+}
+
+}  // namespace
+
+void DeliverProgram(ControllerLink& link, const DeliverySettings& settings, const std::string& pictureList,
+                    const Clock& clock, LogSink& log) {
+  link.BeginDelivery();
+  if (!link.SlotConnected(1)) return;
+  const Client_record& slot = link.Slot(1);
+
+  if (settings.sendkind == 1) {
+    Protected(kProgramError, log, [&] {
+      const std::string programId = FormatDateTime("yyyymmddhhnnss", clock.Now());
+      link.SetSlotPictureList(1, pictureList);
+      const int n = StagePictures(slot.pictureList, settings.FileBaseDir, log);
+      WriteProgramFiles(settings.FileBaseDir, slot.width, slot.height, programId, n);
+      std::string download = BuildDownloadCommand(settings.HttpBaseDir, settings.FileBaseDir, programId, n);
+      std::string play = BuildPlayCommand(programId);
+      link.StoreProgramCommands(std::move(download), std::move(play));
+      log.AppendLog(kLogSent, Format(kProgramLine, {slot.barcode, slot.controllerName}));
+      link.SendToSlot(1, kDeliveryCleanUpCommand, kFrameKindCommand);
+    });
+    return;
+  }
+
+  Protected(kDynamicError, log, [&] {
+    link.SetSlotPictureList(1, pictureList);
+    const int n = StagePictures(slot.pictureList, settings.FileBaseDir, log);
+    std::string dynamic = BuildDynamicCommand(settings.HttpBaseDir, slot.width, slot.height, n, settings.stuntType,
+                                              settings.stuntSpeed, settings.stayTime);
+    link.StoreDynamicCommand(dynamic);
+    log.AppendLog(kLogSent, Format(kDynamicLine, {slot.barcode, slot.controllerName}));
+    link.SendToSlot(1, dynamic, kFrameKindCommand);
+  });
+}
+
+}  // namespace aqled

@@ -1,0 +1,209 @@
+// DeliverProgram over a controller link whose slot 1 holds a card on a recording connection.
+#include "link/delivery.h"
+#include "link_harness.h"
+
+#include <QByteArray>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+
+namespace aqled {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::FakeClock;
+using testing::FakeConnection;
+using testing::G;
+using testing::RecordingLog;
+using testing::U;
+
+constexpr const char* kCleanUp = R"({"name":"clearuselessmaterial"})";
+constexpr const char* kProgramId = "20240305080509";  // FakeClock's start, 2024-03-05 08:05:09
+
+std::string Slurp(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+class DeliveryTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(tmp.isValid());
+    root = fs::path(tmp.path().toStdString());
+    fs::create_directory(root / "file");
+    settings.FileBaseDir = (root / "share").string() + "/";
+    settings.HttpBaseDir = "http://127.0.0.1:8116/share/";
+  }
+  // The card SIM1 "north" (128 x 64) logs in on `card`; what that wrote and logged is forgotten.
+  void LogIn() {
+    link.Sessions().HandleLogin(nlohmann::json::parse(R"({"barcode":"SIM1","controllername":"north",)"
+                                                      R"("width":"128","height":"64"})"),
+                                card);
+    card->writes.clear();
+    log.lines.clear();
+  }
+  std::string Picture(const std::string& name, const std::string& bytes) {
+    std::ofstream(root / "file" / name, std::ios::binary) << bytes;
+    return (root / "file" / name).string() + ";";
+  }
+  void Deliver(const std::string& list) { DeliverProgram(link, settings, list, clock, log); }
+  fs::path Share(const char* name) const { return root / "share" / name; }
+
+  QTemporaryDir tmp;
+  fs::path root;
+  DeliverySettings settings;
+  FakeClock clock;
+  RecordingLog log;
+  ControllerLink link{log, clock};
+  std::shared_ptr<FakeConnection> card = std::make_shared<FakeConnection>(21, "127.0.0.1");
+};
+
+TEST_F(DeliveryTest, WithoutACardNothingIsStagedSentOrLoggedAndThePendingResetIsDropped) {
+  link.ArmCardReset();
+  const std::string list = Picture("1.bmp", "one");
+  for (int sendkind : {1, 2}) {
+    settings.sendkind = sendkind;
+    Deliver(list);
+    EXPECT_TRUE(log.lines.empty()) << sendkind;
+    EXPECT_FALSE(fs::exists(root / "share")) << sendkind;
+    EXPECT_EQ(link.Exchange().deliverySlot, 1);
+    EXPECT_FALSE(link.Exchange().pendingDiskQuery);
+    EXPECT_FALSE(link.Exchange().pendingStopPlay);
+    EXPECT_TRUE(link.Slot(1).pictureList.empty());
+  }
+  // A card that logged in and went away counts as no card.
+  LogIn();
+  link.Sessions().HandleClose(*card);
+  log.lines.clear();
+  Deliver(list);
+  EXPECT_TRUE(log.lines.empty());
+  EXPECT_TRUE(card->writes.empty());
+}
+
+TEST_F(DeliveryTest, ProgramRouteStagesWritesBothFilesStoresTheCommandsAndSendsTheCleanUp) {
+  LogIn();
+  const std::string list = Picture("1.bmp", "first") + (root / "file" / "2.bmp").string() + ";" +
+                           Picture("g.bmp", "text page");
+  Deliver(list);
+
+  // The missing 2.bmp takes no number.
+  EXPECT_EQ(Slurp(Share("001.bmp")), "first");
+  EXPECT_EQ(Slurp(Share("002.bmp")), "text page");
+  EXPECT_FALSE(fs::exists(Share("003.bmp")));
+  EXPECT_TRUE(fs::exists(Share("ll.xml")));
+  EXPECT_NE(Slurp(Share("pp.xml")).find(std::string(kProgramId) + "_002.bmp"), std::string::npos);
+  EXPECT_EQ(link.Slot(1).pictureList, list);
+
+  ASSERT_EQ(log.lines.size(), 3u) << ::testing::PrintToString(log.Texts());
+  EXPECT_EQ(log.lines[0].kind, 1);
+  EXPECT_EQ(U(log.lines[0].text), "文件:" + (root / "file" / "2.bmp").string() + "不存在,将忽略");
+  EXPECT_EQ(log.lines[1].kind, 2);
+  EXPECT_EQ(log.lines[1].text, G("向 [标签: SIM1, 名称: north] 发送数据..."));
+  EXPECT_EQ(log.lines[2].kind, 2);
+  EXPECT_EQ(log.lines[2].text, G("发送:") + kCleanUp);
+
+  // The clean-up of a delivery: 31 bytes, no blank after the colon, in a 63-byte frame.
+  ASSERT_EQ(card->writes.size(), 1u);
+  EXPECT_EQ(card->writes[0].size(), 63u);
+  EXPECT_EQ(card->Payloads()[0], kCleanUp);
+  EXPECT_EQ(std::string(kCleanUp).size(), 31u);
+
+  const ExchangeState& state = link.Exchange();
+  EXPECT_EQ(state.deliverySlot, 1);
+  EXPECT_EQ(state.playCommand,
+            std::string(R"({"name":"play","input":{"type":"program","playlist":"share/)") + kProgramId + R"(_ll.xml"}})");
+  EXPECT_TRUE(state.downloadPending);
+  EXPECT_NE(state.downloadCommand.find(R"("srcurl":"http://127.0.0.1:8116/share/002.bmp")"), std::string::npos);
+  EXPECT_NE(state.downloadCommand.find(R"("size": "9")"), std::string::npos) << "g.bmp's 9 bytes";
+  EXPECT_EQ(state.downloadCommand.find("003.bmp"), std::string::npos);
+}
+
+class DynamicRoute : public DeliveryTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(DynamicRoute, StagesThePicturesAndSendsOneDynamicCommandWithoutProgramFiles) {
+  settings.sendkind = GetParam();
+  LogIn();
+  Deliver(Picture("1.bmp", "first") + Picture("a.jpg", "advert"));
+
+  EXPECT_EQ(Slurp(Share("001.bmp")), "first");
+  EXPECT_EQ(Slurp(Share("002.bmp")), "advert");
+  EXPECT_FALSE(fs::exists(Share("ll.xml")));
+  EXPECT_FALSE(fs::exists(Share("pp.xml")));
+
+  ASSERT_EQ(log.lines.size(), 2u) << ::testing::PrintToString(log.Texts());
+  EXPECT_EQ(log.lines[0].kind, 2);
+  EXPECT_EQ(log.lines[0].text, G("向 [标签: SIM1, 名称: north] 发送动态区数据..."));
+  ASSERT_EQ(card->writes.size(), 1u);
+  const std::string sent = card->Payloads()[0];
+  EXPECT_EQ(log.lines[1].text, G("发送:") + sent);
+  EXPECT_EQ(sent, link.Exchange().dynamicCommand);
+  EXPECT_EQ(sent.rfind(R"({"name":"UpdateDynamic")", 0), 0u);
+  // Unit 0 carries the first staged picture's address, unit 1 the second's.
+  const auto b64 = [](const char* s) { return QByteArray(s).toBase64().toStdString(); };
+  const size_t first = sent.find(b64("http://127.0.0.1:8116/share/001.bmp"));
+  const size_t second = sent.find(b64("http://127.0.0.1:8116/share/002.bmp"));
+  ASSERT_NE(first, std::string::npos);
+  ASSERT_NE(second, std::string::npos);
+  EXPECT_LT(first, second);
+  EXPECT_TRUE(nlohmann::json::accept(sent));
+  EXPECT_FALSE(link.Exchange().downloadPending);
+}
+
+INSTANTIATE_TEST_SUITE_P(SendKinds, DynamicRoute, ::testing::Values(0, 2, -1));
+
+TEST_F(DeliveryTest, AnEmptyPictureListStillMakesAProgramOrAnEmptyDynamicArea) {
+  LogIn();
+  Deliver("");
+  EXPECT_TRUE(fs::exists(Share("ll.xml")));
+  EXPECT_TRUE(fs::exists(Share("pp.xml")));
+  EXPECT_FALSE(fs::exists(Share("001.bmp")));
+  ASSERT_EQ(card->Payloads().size(), 1u);
+  EXPECT_EQ(card->Payloads()[0], kCleanUp);
+  const std::string download = link.Exchange().downloadCommand;
+  EXPECT_NE(download.find("ll.xml"), std::string::npos);
+  EXPECT_EQ(download.find(".bmp"), std::string::npos);
+
+  settings.sendkind = 2;
+  card->writes.clear();
+  Deliver("");
+  ASSERT_EQ(card->Payloads().size(), 1u);
+  const auto command = nlohmann::json::parse(card->Payloads()[0]);
+  EXPECT_TRUE(command["input"]["dynamics"][0]["unit"].empty()) << card->Payloads()[0];
+}
+
+struct FailureCase {
+  const char* name;
+  int sendkind;
+  const char* errorPrefix;  // UTF-8
+};
+
+class DeliveryFailure : public DeliveryTest, public ::testing::WithParamInterface<FailureCase> {};
+
+TEST_P(DeliveryFailure, AShareFolderThatCannotBeMadeGivesTheRouteErrorLineAndSendsNothing) {
+  settings.sendkind = GetParam().sendkind;
+  // ShareFolder's parent is a plain file, so the folder cannot be created.
+  std::ofstream(root / "blocker") << "x";
+  settings.FileBaseDir = (root / "blocker" / "share").string() + "/";
+  LogIn();
+  Deliver(Picture("1.bmp", "first"));
+  ASSERT_EQ(log.lines.size(), 1u) << ::testing::PrintToString(log.Texts());
+  EXPECT_EQ(log.lines[0].kind, 1);
+  const std::string line = U(log.lines[0].text);
+  EXPECT_EQ(line.rfind(GetParam().errorPrefix, 0), 0u) << line;
+  EXPECT_GT(line.size(), std::string(GetParam().errorPrefix).size()) << "the failure is described";
+  EXPECT_TRUE(card->writes.empty());
+  EXPECT_FALSE(link.Exchange().downloadPending);
+}
+
+INSTANTIATE_TEST_SUITE_P(Routes, DeliveryFailure,
+                         ::testing::Values(FailureCase{"program", 1, "发送节目出现错误: "},
+                                           FailureCase{"dynamic", 2, "发送动态区数据出现错误: "}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace aqled
