@@ -15,18 +15,9 @@ namespace {
 
 using testing::G;
 
-void WriteFile(const std::string& gbkPath, const std::string& bytes) {
-  std::ofstream(PathFromGbk(gbkPath), std::ios::binary) << bytes;
-}
-
-std::string ReadFile(const std::string& gbkPath) {
-  std::ifstream in(PathFromGbk(gbkPath), std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-bool Exists(const std::string& gbkPath) { return std::filesystem::exists(PathFromGbk(gbkPath)); }
+using testing::Exists;
+using testing::ReadFile;
+using testing::WriteFile;
 
 class AdvertisementTest : public ::testing::Test {
  protected:

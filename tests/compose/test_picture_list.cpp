@@ -16,9 +16,6 @@ namespace {
 using testing::G;
 using testing::RecordingLog;
 
-void WriteFile(const std::filesystem::path& p, const std::string& bytes = "x") {
-  std::ofstream(p, std::ios::binary) << bytes;
-}
 
 StationReadings GoodReadings() {
   StationReadings r;
@@ -37,10 +34,10 @@ class PictureListTest : public ::testing::Test {
     in_.readings = GoodReadings();
     in_.renderTextPage = [this] {
       ++renders_;
-      WriteFile(PathFromGbk(pics_ + "g.bmp"));
+      testing::WriteBytes(PathFromGbk(pics_ + "g.bmp"), "x");
     };
   }
-  void AddCopy(const std::string& name) { WriteFile(PathFromGbk(pics_ + name)); }
+  void AddCopy(const std::string& name) { testing::WriteBytes(PathFromGbk(pics_ + name), "x"); }
 
   QTemporaryDir dir_;
   std::string app_, pics_;

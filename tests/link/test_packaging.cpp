@@ -19,18 +19,9 @@ using testing::RecordingLog;
 
 constexpr const char* kId = "20240305080509";
 
-void WriteFile(const std::string& gbkPath, const std::string& bytes) {
-  std::ofstream(PathFromGbk(gbkPath), std::ios::binary) << bytes;
-}
-
-std::string ReadFile(const std::string& gbkPath) {
-  std::ifstream in(PathFromGbk(gbkPath), std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-bool Exists(const std::string& gbkPath) { return std::filesystem::exists(PathFromGbk(gbkPath)); }
+using testing::Exists;
+using testing::ReadFile;
+using testing::WriteFile;
 
 class PackagingTest : public ::testing::Test {
  protected:

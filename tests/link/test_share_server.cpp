@@ -18,7 +18,6 @@ using testing::G;
 using testing::RecordingLog;
 namespace fs = std::filesystem;
 
-void WriteFile(const fs::path& p, const std::string& bytes) { std::ofstream(p, std::ios::binary) << bytes; }
 
 struct Response {
   std::string statusLine;
@@ -85,11 +84,11 @@ class ShareServerTest : public ::testing::Test {
     fs::create_directories(share_ / "sub");
     fs::create_directories(root_ / "share-old");
     for (int i = 0; i < 70000; ++i) picture_ += static_cast<char>((i * 7) % 256);  // NUL and high bytes
-    WriteFile(share_ / "001.bmp", picture_);
-    WriteFile(share_ / "ll.xml", "<list/>\r\n");
-    WriteFile(share_ / "sub" / "x.bmp", "inside a subfolder");
-    WriteFile(root_ / "config.ini", "[Path]\r\nsecret=1\r\n");
-    WriteFile(root_ / "share-old" / "x.bmp", "sibling");
+    testing::WriteBytes(share_ / "001.bmp", picture_);
+    testing::WriteBytes(share_ / "ll.xml", "<list/>\r\n");
+    testing::WriteBytes(share_ / "sub" / "x.bmp", "inside a subfolder");
+    testing::WriteBytes(root_ / "config.ini", "[Path]\r\nsecret=1\r\n");
+    testing::WriteBytes(root_ / "share-old" / "x.bmp", "sibling");
     fs::create_symlink(root_ / "share-old" / "x.bmp", share_ / "sibling.bmp");
     fs::create_symlink(root_ / "config.ini", share_ / "config.ini");
     server_ = std::make_unique<ShareServer>(GbkFromPath(share_) + "/", "http://127.0.0.1/share/");
@@ -137,8 +136,8 @@ TEST_F(ShareServerTest, HeadHasContentLengthAndNoBody) {
 }
 
 TEST_F(ShareServerTest, EncodedNamesAreDecodedOnce) {
-  WriteFile(share_ / "a b.bmp", "blank");
-  WriteFile(share_ / "%2e.bmp", "percent");
+  testing::WriteBytes(share_ / "a b.bmp", "blank");
+  testing::WriteBytes(share_ / "%2e.bmp", "percent");
   EXPECT_EQ(Get(port_, "/share/%30%30%31.bmp").contentLength, 70000);
   EXPECT_EQ(Get(port_, "/share/a%20b.bmp").body, "blank");
   EXPECT_EQ(Get(port_, "/share/%252e.bmp").body, "percent");
@@ -189,7 +188,7 @@ TEST_F(ShareServerTest, FolderCreatedLaterIsServed) {
   ShareServer later(GbkFromPath(root_ / "later") + "/", "http://127.0.0.1/");
   EXPECT_FALSE(later.Resolve("/a.bmp"));
   fs::create_directory(root_ / "later");
-  WriteFile(root_ / "later" / "a.bmp", "a");
+  testing::WriteBytes(root_ / "later" / "a.bmp", "a");
   EXPECT_TRUE(later.Resolve("/a.bmp"));
 }
 

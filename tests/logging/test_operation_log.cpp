@@ -30,13 +30,6 @@ class FakeScreen : public LogScreen {
   int clears = 0;
 };
 
-std::string ReadAll(const std::filesystem::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
 void Touch(const std::filesystem::path& p) { std::ofstream(p, std::ios::binary) << "x"; }
 
 struct LogFixture : ::testing::Test {
@@ -65,7 +58,7 @@ TEST_F(LogFixture, KindsHaveTheirColours) {
 TEST_F(LogFixture, ScreenLineHasTwoBlanksAndFileLineOne) {
   log.AppendLog(3, G("程序开始运行"));
   EXPECT_EQ(screen.lines.at(0).text, "08:05:09:042  " + G("程序开始运行"));
-  EXPECT_EQ(ReadAll(folder / "Log20240305.txt"), "08:05:09:042 " + G("程序开始运行") + "\r\n");
+  EXPECT_EQ(aqled::testing::ReadBytes(folder / "Log20240305.txt"), "08:05:09:042 " + G("程序开始运行") + "\r\n");
 }
 
 TEST_F(LogFixture, TheControlIsEmptiedAfterItHoldsMoreThan200Lines) {
@@ -89,7 +82,7 @@ TEST_F(LogFixture, DayChangeDeletesOnlyTheFileOfFiveDaysBefore) {
   EXPECT_FALSE(std::filesystem::exists(folder / "Log20240301.txt"));
   EXPECT_TRUE(std::filesystem::exists(folder / "Log20240229.txt"));
   EXPECT_TRUE(std::filesystem::exists(folder / "Log20240302.txt"));
-  EXPECT_EQ(ReadAll(folder / "Log20240306.txt"), "00:00:01:000 after midnight\r\n");
+  EXPECT_EQ(aqled::testing::ReadBytes(folder / "Log20240306.txt"), "00:00:01:000 after midnight\r\n");
   EXPECT_EQ(log.LastLogDate(), QDate(2024, 3, 6));
 }
 

@@ -8,6 +8,9 @@
 
 #include <QDateTime>
 
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -17,6 +20,21 @@ namespace aqled::testing {
 inline std::string G(const char* utf8) { return Utf8ToGbk(utf8); }
 // GBK bytes back to UTF-8, for readable failure messages and comparisons.
 inline std::string U(const std::string& gbk) { return GbkToUtf8(gbk); }
+
+// The whole content of a file; empty when it cannot be read.
+inline std::string ReadBytes(const std::filesystem::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+inline void WriteBytes(const std::filesystem::path& p, const std::string& bytes) {
+  std::ofstream(p, std::ios::binary) << bytes;
+}
+// The same for paths held as GBK text, as the system holds them.
+inline std::string ReadFile(const std::string& gbkPath) { return ReadBytes(PathFromGbk(gbkPath)); }
+inline void WriteFile(const std::string& gbkPath, const std::string& bytes) { WriteBytes(PathFromGbk(gbkPath), bytes); }
+inline bool Exists(const std::string& gbkPath) { return std::filesystem::exists(PathFromGbk(gbkPath)); }
 
 struct LogLine {
   int kind;
