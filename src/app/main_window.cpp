@@ -8,6 +8,7 @@
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QScreen>
 #include <QShortcut>
 #include <QTabWidget>
@@ -15,10 +16,22 @@
 #include <QTcpSocket>
 #include <QTextEdit>
 #include <QTimer>
+#include <array>
+#include <optional>
+#include <stdexcept>
 #include <system_error>
 
 #include "app/platform.h"
+#include "compose/advertisement_list.h"
+#include "compose/picture_list.h"
+#include "link/controller_link.h"
+#include "link/delivery.h"
+#include "link/exchange.h"
+#include "link/share_server.h"
+#include "render/previews.h"
 #include "settings/ini_file.h"
+#include "stations/https_client.h"
+#include "stations/update.h"
 #include "text/gbk.h"
 #include "text/strings.h"
 
@@ -42,6 +55,36 @@ const std::string& PortFailedText() {
   static const std::string text = Utf8ToGbk("启动端口失败: ");
   return text;
 }
+const std::string& ConfirmPattern() {
+  static const std::string text = Utf8ToGbk("向 标签[ %s ]LED屏发送节目,继续请确认.");
+  return text;
+}
+const std::string& ConfirmCaption() {
+  static const std::string text = Utf8ToGbk("提示信息");
+  return text;
+}
+const std::string& SendRunningText() {
+  static const std::string text = Utf8ToGbk("上一次发送尚未结束, 本次发送未执行.");
+  return text;
+}
+
+// An error that ends a handler and goes to the window's general error report; what() is GBK.
+class ReportedError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Clears a flag when the scope ends, also by an exception.
+class FlagScope {
+ public:
+  explicit FlagScope(bool& flag) : flag_(flag) { flag_ = true; }
+  ~FlagScope() { flag_ = false; }
+  FlagScope(const FlagScope&) = delete;
+  FlagScope& operator=(const FlagScope&) = delete;
+
+ private:
+  bool& flag_;
+};
 
 // A memo's text as the system holds it: GBK, lines separated by CR LF.
 std::string MemoText(const QPlainTextEdit* memo) {
@@ -91,10 +134,21 @@ TForm1::TForm1(FormOptions options, QWidget* parent)
     ownDialogs_ = std::make_unique<QtDialogs>(this);
     dialogs_ = ownDialogs_.get();
   }
+  if (options.viewer) {
+    viewer_ = options.viewer;
+  } else {
+    ownViewer_ = std::make_unique<DesktopViewer>();
+    viewer_ = ownViewer_.get();
+  }
   BuildPages();
   Timer1 = new QTimer(this);
   Timer1->setObjectName("Timer1");
   operationLog_ = std::make_unique<OperationLog>(PathFromGbk(LogFolder()), *clock_, log);
+  link_ = std::make_unique<ControllerLink>(*this, *clock_);
+  SslHttpCli1 = std::make_unique<HttpsClient>();
+  stationUpdater_ = std::make_unique<StationUpdater>(*SslHttpCli1, *this);
+  // The hidden work box keeps the last decoded station page.
+  stationUpdater_->SetPageTextSink([this](const std::string& gbk) { SetMemoText(Memo1, gbk); });
   ConnectHandlers();
 }
 
@@ -171,9 +225,8 @@ void TForm1::FormCreate() {
   const ProgramDefaults defaults =
       MakeProgramDefaults(appFolder_, FirstLocalIpv4(), std::string(kDefaultStationSite));
   programSettings = ReadProgramSettings(IniFile::Load(folder / "config.ini").ini, defaults);
-  // 4, 5. The controller server and the session table.
+  // 4, 5. The controller server and the session table (its slotCount starts at 0).
   CreateControllerServer();
-  slotCount = 0;
   // 6, 7. The station URL table; setup.ini into the controls and the variables.
   stationUrls = BuildStationUrls(programSettings.StationSite);
   const DisplaySettings stored = LoadDisplaySettings(IniFile::Load(folder / "setup.ini").ini);
@@ -207,25 +260,17 @@ void TForm1::FormCreate() {
   } else {
     AppendLog(kLogError, PortFailedText() + port);
   }
-  pendingDiskQuery = true;
-  pendingStopPlay = true;
+  link_->ArmCardReset();
+  // The share server publishes ShareFolder itself unless an outside server does.
+  if (programSettings.ShareServer == 1) {
+    shareServer_ = std::make_unique<ShareServer>(programSettings.FileBaseDir, programSettings.HttpBaseDir);
+    StartShareServer(*shareServer_, programSettings.HttpBaseDir, *this);
+  }
 }
 
-void TForm1::CreateControllerServer() {
-  delete ServerSvr1;
-  ServerSvr1 = new QTcpServer(this);
-  ServerSvr1->setObjectName("ServerSvr1");
-  connect(ServerSvr1, &QTcpServer::newConnection, this, [this] {
-    while (QTcpSocket* socket = ServerSvr1->nextPendingConnection()) {
-      connect(socket, &QTcpSocket::readyRead, this, [this, socket] { ServerSvr1ClientRead(socket); });
-      connect(socket, &QTcpSocket::disconnected, this,
-              [this, socket] { ServerSvr1ClientDisconnect(socket); });
-      connect(socket, &QTcpSocket::errorOccurred, this, [this, socket] { ServerSvr1ClientError(socket); });
-    }
-  });
-}
+void TForm1::CreateControllerServer() { ServerSvr1 = &link_->ServerSvr1(); }
 
-bool TForm1::OpenControllerServer() { return ServerSvr1->listen(QHostAddress::Any, controllerPort); }
+bool TForm1::OpenControllerServer() { return link_->Listen(controllerPort); }
 
 void TForm1::AppendLog(int kind, const std::string& text) { operationLog_->AppendLog(kind, text); }
 
@@ -344,15 +389,169 @@ void TForm1::Button2Click() {
   if (dialogs_->ChooseColour(colour)) fonts.wgcolor = colour;
 }
 
-void TForm1::Button14Click() {}                          // wired by the delivery work
-void TForm1::BitBtn1Click() {}                           // wired by the delivery work
-void TForm1::Button11Click() {}                          // wired by the delivery work
-void TForm1::BitBtn2Click() {}                           // wired by the delivery work
-void TForm1::BitBtn3Click() {}                           // wired by the delivery work
-void TForm1::ListBox1DblClick() {}                       // wired by the delivery work
-void TForm1::ServerSvr1ClientRead(QTcpSocket*) {}        // wired by the delivery work
-void TForm1::ServerSvr1ClientDisconnect(QTcpSocket*) {}  // wired by the delivery work
-void TForm1::ServerSvr1ClientError(QTcpSocket*) {}       // wired by the delivery work
+StationPageInput TForm1::CollectStationPageInput() const {
+  StationPageInput in;
+  in.W = dtw->Value();
+  in.H = dth->Value();
+  in.c1 = xx1->Value();
+  in.c2 = xx2->Value();
+  // Section "清新空气设置": 大标题 first, 站点1 to 站点4 at 6 to 9.
+  for (int n = 0; n < kStationCount; ++n) in.titles[static_cast<size_t>(n)] = captions.fresh[6 + static_cast<size_t>(n)];
+  in.bigTitle = captions.fresh[0];
+  in.readings = readings;
+  in.zd = fonts.zd;
+  in.bt = fonts.bt;
+  in.dw = fonts.dw;
+  in.dt = fonts.dt;
+  in.bz2 = fonts.bz2;
+  in.wgcolor = fonts.wgcolor;
+  return in;
+}
+
+TextPageInput TForm1::CollectTextPageInput() const {
+  TextPageInput in;
+  in.W = dtw->Value();
+  in.H = dth->Value();
+  in.text = MemoText(Memo2);
+  in.layout = bm->currentIndex();
+  in.L = hjj->Value();
+  in.font = fonts.time;
+  // The centred layout takes the box's own lines: the width its text is wrapped to is the
+  // viewport's less the document margins, and the vertical scroll bar is always there.
+  const int margins = 2 * static_cast<int>(Memo2->document()->documentMargin());
+  const int scrollBar = Memo2->verticalScrollBar()->sizeHint().width();
+  const int width = Memo2->isVisible() ? Memo2->viewport()->width() : Memo2->contentsRect().width() - scrollBar;
+  in.lines = TextBoxLines(in.text, width - margins, Memo2->font());
+  return in;
+}
+
+void TForm1::ReportError(const std::string& text) { dialogs_->Message(text); }
+
+void TForm1::DrawStationPages() {
+  const StationPagesResult result = RenderStationPages(CollectStationPageInput(), PathFromGbk(PictureFolder()));
+  if (!result.ok()) throw ReportedError(result.error);
+  SubtitleStrip subtitle;
+  subtitle.zmcheck = zmcheck->isChecked();
+  subtitle.zmx = zmx->Value();
+  subtitle.zmy = zmy->Value();
+  subtitle.zmw = zmw->Value();
+  subtitle.zmh = zmh->Value();
+  subtitle.fly = MemoText(fly);
+  subtitle.bz = fonts.bz;
+  ClockStrip clockStrip;
+  clockStrip.year_ = year_->isChecked();
+  clockStrip.week_ = week_->isChecked();
+  clockStrip.time_ = time_->isChecked();
+  clockStrip.tx = tx->Value();
+  clockStrip.ty = ty->Value();
+  clockStrip.tw = tw->Value();
+  clockStrip.th = th->Value();
+  clockStrip.font = fonts.clock;
+  const std::array<QImage, 4> previews = RenderPreviews(result.pages, subtitle, clockStrip, *clock_);
+  for (int station = 1; station <= kStationCount; ++station) {
+    StationPreview(station)->SetPicture(previews[static_cast<size_t>(station - 1)]);
+  }
+}
+
+void TForm1::DrawTextPage() {
+  const TextPageResult result = RenderTextPage(CollectTextPageInput(), PathFromGbk(PictureFolder()));
+  if (!result.ok()) throw ReportedError(result.error);
+}
+
+void TForm1::Button14Click() {
+  // The fetch waits in a nested event loop, so this button can be clicked again meanwhile.
+  if (sending_ || stationUpdater_->Running()) {
+    AppendLog(kLogError, SendRunningText());
+    return;
+  }
+  FlagScope running(sending_);
+  if (!dialogs_->Confirm(Format(ConfirmPattern(), {link_->Slot(1).barcode}), ConfirmCaption())) return;
+  try {
+    RunSend();
+  } catch (const ReportedError& e) {
+    ReportError(e.what());
+  } catch (const std::exception& e) {
+    ReportError(Utf8ToGbkLenient(e.what()));
+  }
+}
+
+void TForm1::RunSend() {
+  PageControl1->setCurrentIndex(4);
+  if (stationUpdater_->UpdateStationPages(stationUrls, readings, [this] { DrawStationPages(); })) {
+    PictureListInputs in;
+    in.appFolder = appFolder_;
+    in.choice.stationPages = dt1check->isChecked();
+    in.choice.textPage = ggcheck->isChecked();
+    in.choice.advertisements = gg2check->isChecked();
+    in.readings = readings;
+    in.advertisements = AdvertisementEntries();
+    in.renderTextPage = [this] { DrawTextPage(); };
+    AssemblePictureList(in, pictureList, *this);
+    DeliverySettings settings;
+    settings.FileBaseDir = programSettings.FileBaseDir;
+    settings.HttpBaseDir = programSettings.HttpBaseDir;
+    settings.sendkind = programSettings.sendkind;
+    settings.stuntType = programSettings.stuntType;
+    settings.stuntSpeed = programSettings.stuntSpeed;
+    settings.stayTime = programSettings.stayTime;
+    DeliverProgram(*link_, settings, pictureList, *clock_, *this);
+  }
+  lastSendHour = FormatDateTime("hh", clock_->Now());
+}
+
+void TForm1::BitBtn1Click() {
+  if (link_->SlotConnected(1)) link_->SendToSlot(1, kDiskQueryCommand, kFrameKindCommand);
+}
+
+void TForm1::Button11Click() {
+  try {
+    DrawTextPage();
+  } catch (const ReportedError& e) {
+    ReportError(e.what());
+    return;
+  }
+  const std::string page = PictureFolder() + "g.bmp";
+  std::error_code ec;
+  if (std::filesystem::is_regular_file(PathFromGbk(page), ec)) viewer_->Open(page);
+}
+
+std::vector<std::string> TForm1::AdvertisementEntries() const { return CollectDisplayTexts().gg; }
+
+int TForm1::SelectedAdvertisement() const {
+  const QList<QListWidgetItem*> selected = ListBox1->selectedItems();
+  return selected.isEmpty() ? -1 : ListBox1->row(selected.front());
+}
+
+void TForm1::BitBtn2Click() {
+  std::vector<std::string> entries = AdvertisementEntries();
+  try {
+    const AddOutcome outcome = AddAdvertisement(
+        entries, PictureFolder(), [this](const std::string&) { return dialogs_->OpenFile(AdvertisementDialogFilter()); });
+    if (outcome == AddOutcome::kRefused) {
+      dialogs_->Message(kAdvertisementLimitMessage);
+    } else if (outcome == AddOutcome::kAdded) {
+      ListBox1->addItem(ToQString(entries.back()));
+    }
+  } catch (const std::exception&) {
+    // An add that fails ends silently; what was listed stays.
+  }
+}
+
+void TForm1::BitBtn3Click() {
+  std::vector<std::string> entries = AdvertisementEntries();
+  const int row = SelectedAdvertisement();
+  if (DeleteAdvertisement(entries, row)) delete ListBox1->takeItem(row);
+}
+
+void TForm1::ListBox1DblClick() {
+  if (const std::optional<std::string> path = AdvertisementToOpen(AdvertisementEntries(), SelectedAdvertisement())) {
+    viewer_->Open(*path);
+  }
+}
+
+void TForm1::ServerSvr1ClientRead(QTcpSocket* socket) { link_->ServerSvr1ClientRead(socket); }
+void TForm1::ServerSvr1ClientDisconnect(QTcpSocket* socket) { link_->ServerSvr1ClientDisconnect(socket); }
+void TForm1::ServerSvr1ClientError(QTcpSocket* socket) { link_->ServerSvr1ClientError(socket); }
 
 void TForm1::EscapePressed() {
   if (PageControl1->currentIndex() != 1) return;

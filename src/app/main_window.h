@@ -5,14 +5,18 @@
 #include <QWidget>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/dialogs.h"
 #include "app/log_view.h"
 #include "app/picture_box.h"
 #include "app/spin_edit.h"
+#include "app/viewer.h"
 #include "logging/operation_log.h"
 #include "settings/display_settings.h"
 #include "settings/program_settings.h"
+#include "render/station_pages.h"
+#include "render/text_page.h"
 #include "stations/catalogue.h"
 #include "stations/readings.h"
 #include "text/datetime.h"
@@ -31,12 +35,18 @@ class QTimer;
 
 namespace aqled {
 
+class ControllerLink;
+class HttpsClient;
+class ShareServer;
+class StationUpdater;
+
 // What the window takes from outside; tests pass their own folder, clock and dialogs.
 struct FormOptions {
   std::string appFolder;       // AppFolder, GBK, ending in its separator; empty: the executable's
   Clock* clock = nullptr;      // borrowed; null: the system clock
   Dialogs* dialogs = nullptr;  // borrowed; null: the real dialogs
   quint16 controllerPort = 8115;
+  PictureViewer* viewer = nullptr;  // borrowed; null: the desktop's picture viewer
 };
 
 class TForm1 : public QWidget, public LogSink {
@@ -124,6 +134,7 @@ class TForm1 : public QWidget, public LogSink {
   LogView* log;
   // Components without a place on screen.
   QTimer* Timer1;
+  // The controller server; owned by the link, set by start-up step 4 (null before).
   QTcpServer* ServerSvr1 = nullptr;
 
   // Window state (everything false, 0 or empty before start-up).
@@ -133,11 +144,6 @@ class TForm1 : public QWidget, public LogSink {
   StationUrlTable stationUrls;
   StationReadings readings;
   std::string pictureList;  // the PictureList of the last assembled program
-  int slotCount = 0;
-  int deliverySlot = 0;
-  std::string downloadId, downloadStatus, playCommand, downloadCommand, dynamicCommand;
-  bool pendingDiskQuery = false;
-  bool pendingStopPlay = false;
   std::string lastSendHour;  // "hh" of the last send or failed fetch; emptied by "立即执行"
   quint16 controllerPort = 0;
 
@@ -145,6 +151,19 @@ class TForm1 : public QWidget, public LogSink {
   Clock& clock() { return *clock_; }
   // The preview picture of station 1 to 4 (Image3 to Image6); null for any other number.
   PictureBox* StationPreview(int station) const;
+
+  // The controller link: the session table (slotCount, slot 1) and the exchange state
+  // (deliverySlot, pendingDiskQuery, pendingStopPlay, the stored commands) live there.
+  ControllerLink& Link() { return *link_; }
+  const ControllerLink& Link() const { return *link_; }
+  // The share server when start-up started one (ShareServer=1), else null.
+  ShareServer* Share() { return shareServer_.get(); }
+  // True from the confirmation of a send until its handler returns.
+  bool Sending() const { return sending_; }
+
+  // What the pages are drawn from, read from the controls and slots at this moment.
+  StationPageInput CollectStationPageInput() const;
+  TextPageInput CollectTextPageInput() const;
 
  public slots:
   void Timer1Timer();
@@ -161,13 +180,19 @@ class TForm1 : public QWidget, public LogSink {
   void Button10Click();
   void Button8Click();
   void Button2Click();
-  // Handlers of the later work; connected to their controls here.
+  // "发送C2": confirm, fetch and draw the station pages, assemble the picture list, deliver.
+  // Refused with a kind-1 line while an earlier send is still running.
   void Button14Click();
+  // Sends the disk query to slot 1 when a card is connected; nothing otherwise.
   void BitBtn1Click();
+  // "效果预览": renders g.bmp and opens it in the picture viewer.
   void Button11Click();
+  // The advertisement list: add (limit message), delete the selection, open the selection.
   void BitBtn2Click();
   void BitBtn3Click();
   void ListBox1DblClick();
+  // The link connects every controller connection to its own handlers of these names; these
+  // forward to them, for callers that hold the window only.
   void ServerSvr1ClientRead(QTcpSocket* socket);
   void ServerSvr1ClientDisconnect(QTcpSocket* socket);
   void ServerSvr1ClientError(QTcpSocket* socket);
@@ -194,6 +219,18 @@ class TForm1 : public QWidget, public LogSink {
   void EscapePressed();
   // Pixels at 120 pixels per inch on this screen.
   int Px(int at120) const;
+  // The send after its confirmation; errors that end it pass to Button14Click.
+  void RunSend();
+  // Draws and writes the four station pages and shows them on the previews; throws on a file
+  // that cannot be written.
+  void DrawStationPages();
+  // Draws and writes g.bmp; throws on a file that cannot be written.
+  void DrawTextPage();
+  // The window's general error report: a message box with the text (GBK).
+  void ReportError(const std::string& text);
+  // The row of the selected entry of ListBox1, -1 for none.
+  int SelectedAdvertisement() const;
+  std::vector<std::string> AdvertisementEntries() const;
 
   std::string appFolder_;
   std::unique_ptr<Clock> ownClock_;
@@ -204,6 +241,13 @@ class TForm1 : public QWidget, public LogSink {
   int screenDpi_ = 96;
   bool quitRequested_ = false;
   bool centred_ = false;
+  std::unique_ptr<DesktopViewer> ownViewer_;
+  PictureViewer* viewer_;
+  std::unique_ptr<ControllerLink> link_;
+  std::unique_ptr<ShareServer> shareServer_;
+  std::unique_ptr<HttpsClient> SslHttpCli1;
+  std::unique_ptr<StationUpdater> stationUpdater_;
+  bool sending_ = false;
 };
 
 }  // namespace aqled

@@ -86,7 +86,18 @@ struct AppFolderFixture : ::testing::Test {
   FakeDialogs dialogs;
   quint16 port = UsableControllerPort();
 
-  void WithConfig(const std::string& bytes = "") { WriteAll(folder / "config.ini", bytes); }
+  // config.ini with `bytes`. Unless they name ShareServer, the share server is switched off, so
+  // that a window test neither opens the default share port nor gets a third start-up line.
+  void WithConfig(std::string bytes = "") {
+    if (bytes.find("ShareServer") == std::string::npos) {
+      const size_t set = bytes.find("[Set]\r\n");
+      if (set == std::string::npos)
+        bytes += "\r\n[Set]\r\nShareServer=0\r\n";
+      else
+        bytes.insert(set + 7, "ShareServer=0\r\n");
+    }
+    WriteAll(folder / "config.ini", bytes);
+  }
   void WithLogFolder() { std::filesystem::create_directory(folder / "log"); }
 
   // A window on the folder whose start-up has run.

@@ -6,6 +6,7 @@
 #include <QTimer>
 
 #include "app_fixture.h"
+#include "link/controller_link.h"
 
 using namespace aqled;
 using namespace aqled::testing;
@@ -35,9 +36,9 @@ TEST_F(Startup, OpensOnTheLogPageWithExactlyTheTwoStartLines) {
       ReadAll(folder / "log" / "Log20240305.txt"),
       G("08:05:09:042 程序开始运行\r\n") + G("08:05:09:042 启动端口成功: ") + std::to_string(port) + "\r\n");
   EXPECT_TRUE(std::filesystem::is_directory(folder / "file"));
-  EXPECT_TRUE(form->pendingDiskQuery);
-  EXPECT_TRUE(form->pendingStopPlay);
-  EXPECT_EQ(form->slotCount, 0);
+  EXPECT_TRUE(form->Link().Exchange().pendingDiskQuery);
+  EXPECT_TRUE(form->Link().Exchange().pendingStopPlay);
+  EXPECT_EQ(form->Link().slotCount(), 0);
   ASSERT_NE(form->ServerSvr1, nullptr);
   EXPECT_TRUE(form->ServerSvr1->isListening());
   EXPECT_EQ(form->ServerSvr1->serverPort(), port);
@@ -69,7 +70,7 @@ TEST_F(Startup, WithoutConfigIniOnlyTheMessageIsShown) {
   EXPECT_TRUE(form->ServerSvr1 == nullptr || !form->ServerSvr1->isListening());
   QTcpServer probe;
   EXPECT_TRUE(probe.listen(QHostAddress::Any, port)) << "the port must stay free";
-  EXPECT_FALSE(form->pendingDiskQuery);
+  EXPECT_FALSE(form->Link().Exchange().pendingDiskQuery);
 }
 
 TEST_F(Startup, ATakenPortGivesTheRedLineAndTheWindowStaysUsable) {
@@ -90,7 +91,7 @@ TEST_F(Startup, ATakenPortGivesTheRedLineAndTheWindowStaysUsable) {
   EXPECT_EQ(form->log->LineText(1), QString::fromUtf8("08:05:09:042  启动端口失败: 8115"));
   EXPECT_EQ(form->log->LineColour(1), kRed);
   EXPECT_FALSE(form->ServerSvr1->isListening());
-  EXPECT_TRUE(form->pendingDiskQuery && form->pendingStopPlay);
+  EXPECT_TRUE(form->Link().Exchange().pendingDiskQuery && form->Link().Exchange().pendingStopPlay);
   EXPECT_EQ(ReadAll(folder / "log" / "Log20240305.txt"),
             G("08:05:09:042 程序开始运行\r\n08:05:09:042 启动端口失败: 8115\r\n"));
 
@@ -111,9 +112,16 @@ TEST_F(Startup, WithoutALogFolderNothingIsWrittenToDisk) {
 TEST_F(Startup, AnEmptyOrUnreadableSettingsFileGivesDefaults) {
   std::filesystem::create_directory(folder / "config.ini");  // exists, cannot be read
   WriteAll(folder / "setup.ini", "");
+  // The defaults switch the share server on at the default address's port 8116.
+  QTcpServer probe;
+  const bool shareFree = probe.listen(QHostAddress::Any, 8116);
+  probe.close();
   auto form = Start();
   ASSERT_FALSE(form->QuitRequested());
-  EXPECT_EQ(form->log->LineCount(), 2);
+  ASSERT_EQ(form->log->LineCount(), 3);
+  EXPECT_EQ(form->log->LineText(2), QString::fromUtf8(shareFree ? "08:05:09:042  共享服务启动成功: 8116"
+                                                                 : "08:05:09:042  共享服务启动失败: 8116"));
+  EXPECT_EQ(form->programSettings.ShareServer, 1);
   EXPECT_EQ(form->programSettings.sendkind, 1);
   EXPECT_EQ(form->programSettings.stuntSpeed, 16);
   EXPECT_EQ(form->programSettings.FileBaseDir, appFolder + "share/");
@@ -151,7 +159,7 @@ TEST_F(Startup, ATextFileThatCannotBeReadEndsStartUpSilently) {
   EXPECT_EQ(form->log->LineCount(), 0);
   EXPECT_TRUE(std::filesystem::is_empty(folder / "log"));
   EXPECT_TRUE(form->ServerSvr1 == nullptr || !form->ServerSvr1->isListening());
-  EXPECT_FALSE(form->pendingDiskQuery);
+  EXPECT_FALSE(form->Link().Exchange().pendingDiskQuery);
 }
 
 TEST_F(Startup, TheLogControlColoursEveryKindAndEmptiesAfter200Lines) {
@@ -183,6 +191,65 @@ TEST_F(Startup, ADayChangeDeletesOnlyTheFileOfFiveDaysBefore) {
   EXPECT_FALSE(std::filesystem::exists(folder / "log" / "Log20240301.txt"));
   EXPECT_TRUE(std::filesystem::exists(folder / "log" / "Log20240229.txt"));
   EXPECT_EQ(ReadAll(folder / "log" / "Log20240306.txt"), "00:00:01:005 after midnight\r\n");
+}
+
+// A free loopback port for the share server.
+quint16 FreePort() {
+  QTcpServer probe;
+  probe.listen(QHostAddress::LocalHost, 0);
+  return probe.serverPort();
+}
+
+TEST_F(Startup, TheShareServerAddsItsLineAfterTheTwoStartLinesAndServesShareFolder) {
+  const quint16 sharePort = FreePort();
+  WithConfig("[Path]\r\nHttpBaseDir=http://127.0.0.1:" + std::to_string(sharePort) + "/share/\r\nFileBaseDir=" +
+             (folder / "share").string() + "/\r\n[Set]\r\nShareServer=1\r\n");
+  std::filesystem::create_directory(folder / "share");
+  WriteAll(folder / "share" / "001.bmp", "picture bytes");
+  auto form = Start();
+  ASSERT_EQ(form->log->LineCount(), 3);
+  EXPECT_EQ(form->log->LineText(1), QString::fromUtf8("08:05:09:042  启动端口成功: ") + QString::number(port));
+  EXPECT_EQ(form->log->LineText(2), QString::fromUtf8("08:05:09:042  共享服务启动成功: ") + QString::number(sharePort));
+  EXPECT_EQ(form->log->LineColour(2), kGreen);
+  ASSERT_NE(form->Share(), nullptr);
+
+  QTcpSocket client;
+  client.connectToHost(QHostAddress::LocalHost, sharePort);
+  ASSERT_TRUE(client.waitForConnected(5000));
+  client.write("GET /share/001.bmp HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n");
+  QByteArray answer;
+  ASSERT_TRUE(WaitFor([&] {
+    answer += client.readAll();
+    return client.state() != QAbstractSocket::ConnectedState || answer.endsWith("picture bytes");
+  }));
+  answer += client.readAll();
+  EXPECT_TRUE(answer.startsWith("HTTP/1.")) << answer.toStdString();
+  EXPECT_TRUE(answer.contains(" 200 ")) << answer.toStdString();
+  EXPECT_TRUE(answer.endsWith("\r\n\r\npicture bytes")) << answer.toStdString();
+}
+
+TEST_F(Startup, ATakenSharePortGivesARedLineAndTheWindowCarriesOn) {
+  QTcpServer other;
+  ASSERT_TRUE(other.listen(QHostAddress::Any, 0));
+  WithConfig("[Path]\r\nHttpBaseDir=http://127.0.0.1:" + std::to_string(other.serverPort()) +
+             "/share/\r\n[Set]\r\nShareServer=1\r\n");
+  auto form = Start();
+  ASSERT_EQ(form->log->LineCount(), 3);
+  EXPECT_EQ(form->log->LineText(2),
+            QString::fromUtf8("08:05:09:042  共享服务启动失败: ") + QString::number(other.serverPort()));
+  EXPECT_EQ(form->log->LineColour(2), kRed);
+  EXPECT_TRUE(form->ServerSvr1->isListening());
+}
+
+TEST_F(Startup, WithShareServerZeroNoShareServerRuns) {
+  const quint16 sharePort = FreePort();
+  WithConfig("[Path]\r\nHttpBaseDir=http://127.0.0.1:" + std::to_string(sharePort) +
+             "/share/\r\n[Set]\r\nShareServer=0\r\n");
+  auto form = Start();
+  EXPECT_EQ(form->log->LineCount(), 2);
+  EXPECT_EQ(form->Share(), nullptr);
+  QTcpServer probe;
+  EXPECT_TRUE(probe.listen(QHostAddress::Any, sharePort)) << "nobody listens on the share port";
 }
 
 }  // namespace

@@ -1,0 +1,22 @@
+#pragma once
+// The picture viewer behind a seam, so that tests can see what would be opened without
+// launching a program.
+
+#include <string>
+
+namespace aqled {
+
+class PictureViewer {
+ public:
+  virtual ~PictureViewer() = default;
+  // Asks the desktop to show the picture file at `gbkPath`; the outcome is ignored.
+  virtual void Open(const std::string& gbkPath) = 0;
+};
+
+// "MSPAINT.EXE" with the path, maximised, on Windows; the desktop's default viewer elsewhere.
+class DesktopViewer : public PictureViewer {
+ public:
+  void Open(const std::string& gbkPath) override;
+};
+
+}  // namespace aqled
