@@ -24,8 +24,9 @@ namespace aqled::testing {
 class FakeDialogs : public Dialogs {
  public:
   void Message(const std::string& text) override { messages.push_back(text); }
-  bool Confirm(const std::string& text, const std::string&) override {
+  bool Confirm(const std::string& text, const std::string& caption) override {
     messages.push_back(text);
+    captions.push_back(caption);
     return confirm;
   }
   bool ChooseFont(FontChoice& font) override {
@@ -40,15 +41,27 @@ class FakeDialogs : public Dialogs {
     colourWord = *colourAnswer;
     return true;
   }
-  std::optional<std::string> OpenFile(const std::string&) override { return fileAnswer; }
+  std::optional<std::string> OpenFile(const std::string& filter) override {
+    filters.push_back(filter);
+    return fileAnswer;
+  }
 
   std::vector<std::string> messages;  // GBK
+  std::vector<std::string> captions;  // of the confirmations, GBK
   bool confirm = false;
   std::optional<FontChoice> fontAnswer;  // nothing: the operator cancels
   std::vector<FontChoice> fontPresets;
   std::optional<int> colourAnswer;
   std::vector<int> colourPresets;
   std::optional<std::string> fileAnswer;
+  std::vector<std::string> filters;  // one per file-open dialog shown
+};
+
+// Records what would have been opened in the picture viewer.
+class RecordingViewer : public PictureViewer {
+ public:
+  void Open(const std::string& gbkPath) override { opened.push_back(gbkPath); }
+  std::vector<std::string> opened;
 };
 
 // Runs the event loop until `done()` holds or `ms` have passed; returns whether it held. (The
@@ -84,6 +97,7 @@ struct AppFolderFixture : ::testing::Test {
   std::string appFolder = dir.path().toStdString() + "/";
   FakeClock clock;
   FakeDialogs dialogs;
+  RecordingViewer viewer;
   quint16 port = UsableControllerPort();
 
   // config.ini with `bytes`. Unless they name ShareServer, the share server is switched off, so
@@ -102,7 +116,7 @@ struct AppFolderFixture : ::testing::Test {
 
   // A window on the folder whose start-up has run.
   std::unique_ptr<TForm1> Start() {
-    auto form = std::make_unique<TForm1>(FormOptions{appFolder, &clock, &dialogs, port});
+    auto form = std::make_unique<TForm1>(FormOptions{appFolder, &clock, &dialogs, port, &viewer});
     form->FormCreate();
     return form;
   }
