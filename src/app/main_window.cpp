@@ -8,8 +8,8 @@
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QScrollBar>
 #include <QScreen>
+#include <QScrollBar>
 #include <QShortcut>
 #include <QTabWidget>
 #include <QTcpServer>
@@ -396,7 +396,8 @@ StationPageInput TForm1::CollectStationPageInput() const {
   in.c1 = xx1->Value();
   in.c2 = xx2->Value();
   // Section "清新空气设置": 大标题 first, 站点1 to 站点4 at 6 to 9.
-  for (int n = 0; n < kStationCount; ++n) in.titles[static_cast<size_t>(n)] = captions.fresh[6 + static_cast<size_t>(n)];
+  for (int n = 0; n < kStationCount; ++n)
+    in.titles[static_cast<size_t>(n)] = captions.fresh[6 + static_cast<size_t>(n)];
   in.bigTitle = captions.fresh[0];
   in.readings = readings;
   in.zd = fonts.zd;
@@ -420,7 +421,8 @@ TextPageInput TForm1::CollectTextPageInput() const {
   // viewport's less the document margins, and the vertical scroll bar is always there.
   const int margins = 2 * static_cast<int>(Memo2->document()->documentMargin());
   const int scrollBar = Memo2->verticalScrollBar()->sizeHint().width();
-  const int width = Memo2->isVisible() ? Memo2->viewport()->width() : Memo2->contentsRect().width() - scrollBar;
+  const int width =
+      Memo2->isVisible() ? Memo2->viewport()->width() : Memo2->contentsRect().width() - scrollBar;
   in.lines = TextBoxLines(in.text, width - margins, Memo2->font());
   return in;
 }
@@ -428,7 +430,8 @@ TextPageInput TForm1::CollectTextPageInput() const {
 void TForm1::ReportError(const std::string& text) { dialogs_->Message(text); }
 
 void TForm1::DrawStationPages() {
-  const StationPagesResult result = RenderStationPages(CollectStationPageInput(), PathFromGbk(PictureFolder()));
+  const StationPagesResult result =
+      RenderStationPages(CollectStationPageInput(), PathFromGbk(PictureFolder()));
   if (!result.ok()) throw ReportedError(result.error);
   SubtitleStrip subtitle;
   subtitle.zmcheck = zmcheck->isChecked();
@@ -525,8 +528,9 @@ int TForm1::SelectedAdvertisement() const {
 void TForm1::BitBtn2Click() {
   std::vector<std::string> entries = AdvertisementEntries();
   try {
-    const AddOutcome outcome = AddAdvertisement(
-        entries, PictureFolder(), [this](const std::string&) { return dialogs_->OpenFile(AdvertisementDialogFilter()); });
+    const AddOutcome outcome = AddAdvertisement(entries, PictureFolder(), [this](const std::string&) {
+      return dialogs_->OpenFile(AdvertisementDialogFilter());
+    });
     if (outcome == AddOutcome::kRefused) {
       dialogs_->Message(kAdvertisementLimitMessage);
     } else if (outcome == AddOutcome::kAdded) {
@@ -544,7 +548,8 @@ void TForm1::BitBtn3Click() {
 }
 
 void TForm1::ListBox1DblClick() {
-  if (const std::optional<std::string> path = AdvertisementToOpen(AdvertisementEntries(), SelectedAdvertisement())) {
+  if (const std::optional<std::string> path =
+          AdvertisementToOpen(AdvertisementEntries(), SelectedAdvertisement())) {
     viewer_->Open(*path);
   }
 }

@@ -13,10 +13,10 @@
 #include "app/spin_edit.h"
 #include "app/viewer.h"
 #include "logging/operation_log.h"
-#include "settings/display_settings.h"
-#include "settings/program_settings.h"
 #include "render/station_pages.h"
 #include "render/text_page.h"
+#include "settings/display_settings.h"
+#include "settings/program_settings.h"
 #include "stations/catalogue.h"
 #include "stations/readings.h"
 #include "text/datetime.h"
@@ -143,7 +143,7 @@ class TForm1 : public QWidget, public LogSink {
   DisplayFonts fonts;        // the nine font slots and the table colour wgcolor
   StationUrlTable stationUrls;
   StationReadings readings;
-  std::string pictureList;  // the PictureList of the last assembled program
+  std::string pictureList;   // the PictureList of the last assembled program
   std::string lastSendHour;  // "hh" of the last send or failed fetch; emptied by "立即执行"
   quint16 controllerPort = 0;
 

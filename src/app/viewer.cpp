@@ -6,8 +6,10 @@
 #include "text/gbk.h"
 
 #ifdef _WIN32
-#include <windows.h>
+// clang-format off
+#include <windows.h>  // before shellapi.h, which needs its types
 #include <shellapi.h>
+// clang-format on
 #endif
 
 namespace aqled {

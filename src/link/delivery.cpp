@@ -18,7 +18,8 @@ constexpr std::string_view kDynamicLine =
     "\xCF\xF2 [\xB1\xEA\xC7\xA9: %s, \xC3\xFB\xB3\xC6: %s] "
     "\xB7\xA2\xCB\xCD\xB6\xAF\xCC\xAC\xC7\xF8\xCA\xFD\xBE\xDD...";
 // 发送节目出现错误: %s
-constexpr std::string_view kProgramError = "\xB7\xA2\xCB\xCD\xBD\xDA\xC4\xBF\xB3\xF6\xCF\xD6\xB4\xED\xCE\xF3: %s";
+constexpr std::string_view kProgramError =
+    "\xB7\xA2\xCB\xCD\xBD\xDA\xC4\xBF\xB3\xF6\xCF\xD6\xB4\xED\xCE\xF3: %s";
 // 发送动态区数据出现错误: %s
 constexpr std::string_view kDynamicError =
     "\xB7\xA2\xCB\xCD\xB6\xAF\xCC\xAC\xC7\xF8\xCA\xFD\xBE\xDD\xB3\xF6\xCF\xD6\xB4\xED\xCE\xF3: %s";
@@ -66,8 +67,8 @@ void DeliverProgram(ControllerLink& link, const DeliverySettings& settings, cons
   Protected(kDynamicError, log, [&] {
     link.SetSlotPictureList(1, pictureList);
     const int n = StagePictures(slot.pictureList, settings.FileBaseDir, log);
-    std::string dynamic = BuildDynamicCommand(settings.HttpBaseDir, slot.width, slot.height, n, settings.stuntType,
-                                              settings.stuntSpeed, settings.stayTime);
+    std::string dynamic = BuildDynamicCommand(settings.HttpBaseDir, slot.width, slot.height, n,
+                                              settings.stuntType, settings.stuntSpeed, settings.stayTime);
     link.StoreDynamicCommand(dynamic);
     log.AppendLog(kLogSent, Format(kDynamicLine, {slot.barcode, slot.controllerName}));
     link.SendToSlot(1, dynamic, kFrameKindCommand);

@@ -33,7 +33,8 @@ inline stationsite::PageValues SiteValues(int station) {
 struct SendFixture : AppFolderFixture {
   static void SetUpTestSuite() {
     certDir_ = new QTemporaryDir;
-    certOk_ = certDir_->isValid() && stationsite::MakeCertificate(certDir_->path(), &cert_, &key_, &certError_);
+    certOk_ =
+        certDir_->isValid() && stationsite::MakeCertificate(certDir_->path(), &cert_, &key_, &certError_);
   }
   static void TearDownTestSuite() {
     delete certDir_;
@@ -71,12 +72,13 @@ struct SendFixture : AppFolderFixture {
   // The log lines on screen without their time stamps (UTF-8).
   static std::vector<std::string> Lines(const TForm1& form) {
     std::vector<std::string> out;
-    for (int i = 0; i < form.log->LineCount(); ++i) out.push_back(form.log->LineText(i).mid(14).toStdString());
+    for (int i = 0; i < form.log->LineCount(); ++i)
+      out.push_back(form.log->LineText(i).mid(14).toStdString());
     return out;
   }
   static size_t Count(const std::vector<std::string>& lines, const std::string& prefix) {
-    return static_cast<size_t>(
-        std::count_if(lines.begin(), lines.end(), [&](const std::string& l) { return l.rfind(prefix, 0) == 0; }));
+    return static_cast<size_t>(std::count_if(lines.begin(), lines.end(),
+                                             [&](const std::string& l) { return l.rfind(prefix, 0) == 0; }));
   }
   static size_t IndexOf(const std::vector<std::string>& lines, const std::string& prefix, size_t from = 0) {
     for (size_t i = from; i < lines.size(); ++i)
@@ -111,7 +113,8 @@ class SocketCard {
     QByteArray rest = buffer;
     while (rest.size() >= 32) {
       const quint32 total = static_cast<quint8>(rest[4]) | static_cast<quint8>(rest[5]) << 8 |
-                            static_cast<quint8>(rest[6]) << 16 | static_cast<quint32>(static_cast<quint8>(rest[7])) << 24;
+                            static_cast<quint8>(rest[6]) << 16 |
+                            static_cast<quint32>(static_cast<quint8>(rest[7])) << 24;
       if (total < 32 || rest.size() < static_cast<qsizetype>(total)) break;
       out.push_back(rest.mid(32, total - 32).toStdString());
       rest = rest.mid(total);

@@ -70,8 +70,8 @@ TEST_F(Send, WithoutACardThePagesAreFetchedDrawnAndListedAndNothingIsSent) {
       "添加 文本 " + Pic("g.bmp"),
   };
   EXPECT_EQ(lines, expected);
-  EXPECT_EQ(form->pictureList, Pic("1.bmp") + ";" + Pic("2.bmp") + ";" + Pic("3.bmp") + ";" + Pic("4.bmp") + ";" +
-                                   Pic("g.bmp") + ";");
+  EXPECT_EQ(form->pictureList, Pic("1.bmp") + ";" + Pic("2.bmp") + ";" + Pic("3.bmp") + ";" + Pic("4.bmp") +
+                                   ";" + Pic("g.bmp") + ";");
   EXPECT_FALSE(std::filesystem::exists(folder / "share")) << "no delivery without a card";
   EXPECT_EQ(form->Link().Exchange().deliverySlot, 1);
   EXPECT_EQ(form->lastSendHour, "08");
@@ -104,7 +104,9 @@ TEST_F(Send, AStationPageFailingStopsTheSendBeforeTheList) {
   const auto lines = Lines(*form);
   ASSERT_EQ(Count(lines, "获取 ["), 1u);
   const std::string failed = lines[IndexOf(lines, "获取 [")];
-  EXPECT_EQ(failed, "获取 [" + site.Base() + "/zjqxkqfb/site/24e8f36a598a4a8ea1d3a92c42e192fd] 数据失败 错误代码: Service Unavailable");
+  EXPECT_EQ(failed,
+            "获取 [" + site.Base() +
+                "/zjqxkqfb/site/24e8f36a598a4a8ea1d3a92c42e192fd] 数据失败 错误代码: Service Unavailable");
   EXPECT_LT(IndexOf(lines, "获取 石门洞"), IndexOf(lines, "获取 ["));
   EXPECT_LT(IndexOf(lines, "获取 ["), IndexOf(lines, "获取 千峡湖"));
   EXPECT_EQ(Count(lines, "添加 "), 0u);
@@ -145,9 +147,7 @@ TEST_F(Send, WhileAFetchWaitsControllerFramesAreHandledAndASecondSendIsRefused) 
   SocketCard card;
   bool loggedInDuringFetch = false;
   size_t requestsAtSecondClick = 0;
-  QTimer::singleShot(100, [&] {
-    loggedInDuringFetch = card.LogIn(form->Link().ServerPort(), "EARLY");
-  });
+  QTimer::singleShot(100, [&] { loggedInDuringFetch = card.LogIn(form->Link().ServerPort(), "EARLY"); });
   QTimer::singleShot(300, [&] {
     requestsAtSecondClick = site.Requests().size();
     form->Button14->click();
@@ -231,7 +231,8 @@ struct Advertisements : SendFixture {
   }
   std::vector<std::string> Entries(const TForm1& form) const {
     std::vector<std::string> out;
-    for (int i = 0; i < form.ListBox1->count(); ++i) out.push_back(form.ListBox1->item(i)->text().toStdString());
+    for (int i = 0; i < form.ListBox1->count(); ++i)
+      out.push_back(form.ListBox1->item(i)->text().toStdString());
     return out;
   }
 };

@@ -120,7 +120,7 @@ TEST_F(Startup, AnEmptyOrUnreadableSettingsFileGivesDefaults) {
   ASSERT_FALSE(form->QuitRequested());
   ASSERT_EQ(form->log->LineCount(), 3);
   EXPECT_EQ(form->log->LineText(2), QString::fromUtf8(shareFree ? "08:05:09:042  共享服务启动成功: 8116"
-                                                                 : "08:05:09:042  共享服务启动失败: 8116"));
+                                                                : "08:05:09:042  共享服务启动失败: 8116"));
   EXPECT_EQ(form->programSettings.ShareServer, 1);
   EXPECT_EQ(form->programSettings.sendkind, 1);
   EXPECT_EQ(form->programSettings.stuntSpeed, 16);
@@ -202,14 +202,16 @@ quint16 FreePort() {
 
 TEST_F(Startup, TheShareServerAddsItsLineAfterTheTwoStartLinesAndServesShareFolder) {
   const quint16 sharePort = FreePort();
-  WithConfig("[Path]\r\nHttpBaseDir=http://127.0.0.1:" + std::to_string(sharePort) + "/share/\r\nFileBaseDir=" +
-             (folder / "share").string() + "/\r\n[Set]\r\nShareServer=1\r\n");
+  WithConfig("[Path]\r\nHttpBaseDir=http://127.0.0.1:" + std::to_string(sharePort) +
+             "/share/\r\nFileBaseDir=" + (folder / "share").string() + "/\r\n[Set]\r\nShareServer=1\r\n");
   std::filesystem::create_directory(folder / "share");
   WriteAll(folder / "share" / "001.bmp", "picture bytes");
   auto form = Start();
   ASSERT_EQ(form->log->LineCount(), 3);
-  EXPECT_EQ(form->log->LineText(1), QString::fromUtf8("08:05:09:042  启动端口成功: ") + QString::number(port));
-  EXPECT_EQ(form->log->LineText(2), QString::fromUtf8("08:05:09:042  共享服务启动成功: ") + QString::number(sharePort));
+  EXPECT_EQ(form->log->LineText(1),
+            QString::fromUtf8("08:05:09:042  启动端口成功: ") + QString::number(port));
+  EXPECT_EQ(form->log->LineText(2),
+            QString::fromUtf8("08:05:09:042  共享服务启动成功: ") + QString::number(sharePort));
   EXPECT_EQ(form->log->LineColour(2), kGreen);
   ASSERT_NE(form->Share(), nullptr);
 

@@ -1,16 +1,16 @@
 // DeliverProgram over a controller link whose slot 1 holds a card on a recording connection.
-#include "link/delivery.h"
-#include "link_harness.h"
+#include <gtest/gtest.h>
 
 #include <QByteArray>
 #include <QTemporaryDir>
-#include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
-
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <string>
+
+#include "link/delivery.h"
+#include "link_harness.h"
 
 namespace aqled {
 namespace {
@@ -87,8 +87,8 @@ TEST_F(DeliveryTest, WithoutACardNothingIsStagedSentOrLoggedAndThePendingResetIs
 
 TEST_F(DeliveryTest, ProgramRouteStagesWritesBothFilesStoresTheCommandsAndSendsTheCleanUp) {
   LogIn();
-  const std::string list = Picture("1.bmp", "first") + (root / "file" / "2.bmp").string() + ";" +
-                           Picture("g.bmp", "text page");
+  const std::string list =
+      Picture("1.bmp", "first") + (root / "file" / "2.bmp").string() + ";" + Picture("g.bmp", "text page");
   Deliver(list);
 
   // The missing 2.bmp takes no number.
@@ -115,10 +115,11 @@ TEST_F(DeliveryTest, ProgramRouteStagesWritesBothFilesStoresTheCommandsAndSendsT
 
   const ExchangeState& state = link.Exchange();
   EXPECT_EQ(state.deliverySlot, 1);
-  EXPECT_EQ(state.playCommand,
-            std::string(R"({"name":"play","input":{"type":"program","playlist":"share/)") + kProgramId + R"(_ll.xml"}})");
+  EXPECT_EQ(state.playCommand, std::string(R"({"name":"play","input":{"type":"program","playlist":"share/)") +
+                                   kProgramId + R"(_ll.xml"}})");
   EXPECT_TRUE(state.downloadPending);
-  EXPECT_NE(state.downloadCommand.find(R"("srcurl":"http://127.0.0.1:8116/share/002.bmp")"), std::string::npos);
+  EXPECT_NE(state.downloadCommand.find(R"("srcurl":"http://127.0.0.1:8116/share/002.bmp")"),
+            std::string::npos);
   EXPECT_NE(state.downloadCommand.find(R"("size": "9")"), std::string::npos) << "g.bmp's 9 bytes";
   EXPECT_EQ(state.downloadCommand.find("003.bmp"), std::string::npos);
 }

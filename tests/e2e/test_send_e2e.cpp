@@ -1,0 +1,200 @@
+// A confirmed send from the window to aqled-cardsim: the station pages come from the stand-in
+// site, the card downloads the program from the window's own share server and shows it.
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QListWidget>
+#include <QProcess>
+#include <QPushButton>
+
+#include "send_fixture.h"
+
+using namespace aqled;
+using namespace aqled::testing;
+
+namespace {
+
+QString CardsimPath() {
+  const QString dir = qEnvironmentVariable("AQLED_BIN_DIR");
+  if (!dir.isEmpty() && QFile::exists(dir + "/aqled-cardsim")) return dir + "/aqled-cardsim";
+  return AQLED_CARDSIM_PATH;
+}
+
+quint16 FreePort() {
+  QTcpServer probe;
+  probe.listen(QHostAddress::LocalHost, 0);
+  return probe.serverPort();
+}
+
+QImage Rgb(const QString& path) { return QImage(path).convertToFormat(QImage::Format_RGB32); }
+
+struct EndToEnd : SendFixture {
+  void TearDown() override {
+    if (card.state() != QProcess::NotRunning) {
+      card.kill();
+      card.waitForFinished(2000);
+    }
+  }
+
+  // The window with its share server on a free port and a 128 x 64 display area; the station
+  // pages, the text page and one advertisement make six pictures.
+  void StartWindow(const std::string& sendkind) {
+    sharePort = FreePort();
+    ConfigFor("http://127.0.0.1:" + std::to_string(sharePort) + "/share/",
+              "sendkind=" + sendkind + "\r\nShareServer=1\r\n");
+    form = StartSized(128, 64);
+    ASSERT_NE(form->Share(), nullptr);
+    ASSERT_EQ(Lines(*form).back(), "共享服务启动成功: " + std::to_string(sharePort));
+    form->ggcheck->setChecked(true);
+    form->gg2check->setChecked(true);
+    QImage advert(128, 64, QImage::Format_RGB32);
+    advert.fill(QColor(0, 0, 255));
+    ASSERT_TRUE(advert.save(QString::fromStdString((folder / "advert.bmp").string()), "BMP"));
+    dialogs.fileAnswer = (folder / "advert.bmp").string();
+    form->BitBtn2->click();
+    ASSERT_EQ(form->ListBox1->count(), 1);
+  }
+
+  void StartCard(const QStringList& extra) {
+    const QString tmp = QString::fromStdString(folder.string());
+    QStringList args = {"--port",
+                        QString::number(form->Link().ServerPort()),
+                        "--barcode",
+                        "SIM1",
+                        "--name",
+                        "north",
+                        "--width",
+                        "128",
+                        "--height",
+                        "64",
+                        "--heartbeat-ms",
+                        "60000",
+                        "--storage",
+                        tmp + "/card-storage",
+                        "--output",
+                        tmp + "/card-screen",
+                        "--log",
+                        tmp + "/card.log",
+                        "--progress-wait-ms",
+                        "50",
+                        "--exit-after-seconds",
+                        "20"};
+    card.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    card.start(CardsimPath(), args + extra);
+    ASSERT_TRUE(card.waitForStarted(5000)) << CardsimPath().toStdString();
+    ASSERT_TRUE(WaitFor([&] { return form->Link().SlotConnected(1); })) << CardLog();
+  }
+  std::string CardLog() const { return ReadAll(folder / "card.log"); }
+
+  void ConfirmedSend() {
+    dialogs.confirm = true;
+    form->Button14->click();
+  }
+
+  // The staged pictures 001.bmp onwards are the pages and the advertisement in list order.
+  void ExpectStagedInListOrder() {
+    const char* const sources[] = {"1.bmp", "2.bmp", "3.bmp", "4.bmp", "g.bmp", "advert.bmp"};
+    for (int k = 1; k <= 6; ++k) {
+      EXPECT_EQ(ReadAll(folder / "share" / Staged(k)), ReadAll(folder / "file" / sources[k - 1])) << k;
+    }
+    EXPECT_FALSE(std::filesystem::exists(folder / "share" / Staged(7)));
+  }
+  // The card's screen shows exactly the staged pictures, in order, pixel for pixel.
+  void ExpectScreens(const char* prefix) {
+    for (int k = 1; k <= 6; ++k) {
+      const QImage shown = Rgb(QString::fromStdString((folder / "card-screen").string()) +
+                               QString("/%1%2.png").arg(prefix).arg(k, 3, 10, QChar('0')));
+      const QImage staged = Rgb(QString::fromStdString((folder / "share" / Staged(k)).string()));
+      ASSERT_FALSE(staged.isNull()) << k;
+      ASSERT_EQ(shown.size(), QSize(128, 64)) << prefix << k << CardLog();
+      EXPECT_TRUE(shown == staged) << prefix << k;
+    }
+    const QStringList screens = QDir(QString::fromStdString((folder / "card-screen").string()))
+                                    .entryList({QString(prefix) + "*.png"}, QDir::Files);
+    EXPECT_EQ(screens.size(), 6);
+  }
+  static std::string Staged(int k) {
+    char name[16];
+    std::snprintf(name, sizeof name, "%03d.bmp", k);
+    return name;
+  }
+
+  quint16 sharePort = 0;
+  std::unique_ptr<TForm1> form;
+  QProcess card;
+};
+
+TEST_F(EndToEnd, AConfirmedProgramSendIsDownloadedFromTheShareServerAndPlayed) {
+  StartWindow("1");
+  StartCard({});
+  ConfirmedSend();
+  ASSERT_TRUE(WaitFor([&] { return Lines(*form).back() == "标签: SIM1, 名称: north, 发送成功."; }, 20000))
+      << ::testing::PrintToString(Lines(*form)) << CardLog();
+  // Nothing follows the success line.
+  WaitFor([] { return false; }, 300);
+  EXPECT_EQ(Lines(*form).back(), "标签: SIM1, 名称: north, 发送成功.");
+
+  const auto lines = Lines(*form);
+  EXPECT_LT(IndexOf(lines, "向 [标签: SIM1, 名称: north] 发送数据..."),
+            IndexOf(lines, R"(发送:{"name":"clearuselessmaterial"})"));
+  EXPECT_EQ(Count(lines, "文件:"), 0u);
+  for (int i = 0; i < form->log->LineCount(); ++i)
+    EXPECT_NE(form->log->LineColour(i), QColor(255, 0, 0)) << lines[static_cast<size_t>(i)];
+  ExpectStagedInListOrder();
+
+  // Every file of the program went through the share server into the card's storage.
+  const std::string id = "20240305080509";
+  for (const std::string name :
+       {"ll.xml", "pp.xml", "001.bmp", "002.bmp", "003.bmp", "004.bmp", "005.bmp", "006.bmp"}) {
+    EXPECT_EQ(ReadAll(folder / "card-storage" / "share" / (id + "_" + name)),
+              ReadAll(folder / "share" / name))
+        << name;
+  }
+  ExpectScreens("program_");
+}
+
+TEST_F(EndToEnd, ADynamicAreaSendShowsTheStagedPictures) {
+  StartWindow("2");
+  StartCard({});
+  ConfirmedSend();
+  ASSERT_TRUE(WaitFor(
+      [&] {
+        return Lines(*form).back() ==
+               R"(收到:{"name":"UpdateDynamic","output":{"pictures":"6","result":"ok"}})";
+      },
+      20000))
+      << ::testing::PrintToString(Lines(*form)) << CardLog();
+  WaitFor([] { return false; }, 300);
+  EXPECT_EQ(Lines(*form).back(), R"(收到:{"name":"UpdateDynamic","output":{"pictures":"6","result":"ok"}})")
+      << "the answer is only logged";
+  EXPECT_LT(IndexOf(Lines(*form), "向 [标签: SIM1, 名称: north] 发送动态区数据..."), Lines(*form).size());
+  EXPECT_FALSE(std::filesystem::exists(folder / "share" / "ll.xml"));
+  EXPECT_FALSE(std::filesystem::exists(folder / "share" / "pp.xml"));
+  ExpectStagedInListOrder();
+  ExpectScreens("dynamic_");
+}
+
+TEST_F(EndToEnd, AFailingStationPageSendsNothingToTheCard) {
+  stationsite::StationSetup failing;
+  failing.mode = stationsite::StationSetup::Mode::kStatus;
+  failing.status = 404;
+  failing.reason = "Not Found";
+  ServeStation(2, failing);
+  StartWindow("1");
+  StartCard({});
+  const size_t before = Lines(*form).size();
+  ConfirmedSend();
+  // Give a stray command the time to show up; none may.
+  WaitFor([] { return false; }, 500);
+  const auto lines = Lines(*form);
+  const std::vector<std::string> sent(lines.begin() + static_cast<long>(before), lines.end());
+  EXPECT_EQ(Count(sent, "获取 ["), 1u) << ::testing::PrintToString(sent);
+  EXPECT_EQ(Count(sent, "发送:"), 0u) << ::testing::PrintToString(sent);
+  EXPECT_EQ(Count(sent, "向 ["), 0u);
+  EXPECT_EQ(Count(sent, "收到:"), 0u);
+  EXPECT_FALSE(std::filesystem::exists(folder / "share" / "001.bmp"));
+  EXPECT_FALSE(std::filesystem::exists(folder / "card-screen" / "program_001.png"));
+}
+
+}  // namespace
