@@ -132,13 +132,27 @@ TEST_F(Send, APageFileThatCannotBeWrittenGoesToTheErrorReportAndTheSendStops) {
   EXPECT_EQ(Count(Lines(*form), "添加 "), 4u);
 }
 
+TEST_F(Send, ATextPageThatCannotBeWrittenEndsTheListAndGoesToTheErrorReport) {
+  std::filesystem::create_directories(folder / "file" / "g.bmp");
+  auto form = StartSized();
+  form->ggcheck->setChecked(true);
+  dialogs.confirm = true;
+  form->Button14->click();
+  ASSERT_EQ(dialogs.messages.size(), 2u);
+  EXPECT_NE(U(dialogs.messages[1]).find("g.bmp"), std::string::npos) << U(dialogs.messages[1]);
+  EXPECT_EQ(form->pictureList,
+            Pic("1.bmp") + ";" + Pic("2.bmp") + ";" + Pic("3.bmp") + ";" + Pic("4.bmp") + ";")
+      << "the station entries appended before the failure";
+  EXPECT_EQ(Count(Lines(*form), "添加 文本"), 0u);
+}
+
 TEST_F(Send, WhileAFetchWaitsControllerFramesAreHandledAndASecondSendIsRefused) {
   // Station 1's page trickles in, so the fetch waits in its event loop for a while.
   stationsite::StationSetup slow;
   ServeStation(1, slow);
   stationsite::Answer trickle;
   trickle.body = stationsite::StationPageHtml("", SiteValues(1), stationsite::LineEnds::kCrLf);
-  trickle.chunkBytes = 400;
+  trickle.chunkBytes = 200;
   trickle.chunkDelayMs = 150;
   site.SetAnswer("/zjqxkqfb/site/9efe4be1d20c476e8f1438f06e56d870", trickle);
   auto form = StartSized();
