@@ -32,6 +32,7 @@
 #include "render/station_pages.h"
 #include "render/text_page.h"
 #include "text/datetime.h"
+#include "sample_pages.h"
 #include "text/gbk.h"
 
 namespace {
@@ -56,50 +57,16 @@ class DiscardLog : public LogSink {
   int errors = 0;
 };
 
-std::string Gbk(const char* utf8) { return Utf8ToGbk(utf8); }
+using samples::Gbk;
 
-FontSlot Slot(int points, int color, int style) {
-  FontSlot s;  // 宋体
-  s.size = points;
-  s.color = color;
-  s.style = style;
-  return s;
-}
-
+// The benchmark's pages: no dash anywhere, so all four stations take part in the list.
 StationPageInput SampleStations() {
-  StationPageInput in;
-  in.W = kWidth;
-  in.H = kHeight;
-  in.c1 = 160;
-  in.c2 = 410;
-  in.titles = {Gbk("祯埠镇"), Gbk("石门洞"), Gbk("小舟山"), Gbk("千峡湖")};
-  in.bigTitle = Gbk("清新空气");
-  // No dash anywhere: all four stations take part in the list.
-  in.readings[1] = {"35", "88", "1200", Gbk("一级")};
-  in.readings[2] = {"12", "105", "3500", Gbk("一级")};
-  in.readings[3] = {"8", "76", "2100", Gbk("二级")};
-  in.readings[4] = {"21", "64", "980", Gbk("三级")};
-  in.zd = Slot(28, 0x00FFFF, 1);
-  in.bt = Slot(28, 0x00FF00, 1);
-  in.dw = Slot(26, 0x00FFFF, 1);
-  in.dt = Slot(48, 0x0000FF, 1);
-  in.bz2 = Slot(24, 0xFFFFFF, 0);
-  in.wgcolor = 0x0000FF;
+  StationPageInput in = samples::SampleStations();
+  in.readings[4].pm25 = "21";
   return in;
 }
 
-TextPageInput SampleText() {
-  TextPageInput in;
-  in.W = kWidth;
-  in.H = kHeight;
-  in.text =
-      Gbk("欢迎来到千峡湖景区\r\n今日空气质量优，负氧离子浓度高，适宜户外活动。"
-          "Air quality today: excellent, PM2.5 12 ug/m3.\r\n请爱护环境，文明游览。");
-  in.layout = kFlowingLayout;
-  in.L = 6;
-  in.font = Slot(20, 0x00A5FF, 0);
-  return in;
-}
+TextPageInput SampleText() { return samples::SampleText(kFlowingLayout); }
 
 // A full-size advertisement picture, different for each k.
 QImage Advertisement(int k) {
