@@ -9,19 +9,13 @@
 #include <utility>
 #include <vector>
 
+#include "text/strings.h"
+
 namespace aqled {
 namespace {
 
 constexpr const char* kUserAgent = "Mozilla/4.0";
 constexpr const char* kAbandonedText = "Request abandoned";
-
-std::string LowerAscii(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return out;
-}
 
 std::string_view TrimBlanks(std::string_view text) {
   while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
