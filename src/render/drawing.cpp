@@ -49,6 +49,12 @@ int TextHeight(const QFont& font) {
   return QFontMetrics(font).height();
 }
 
+std::string CannotDrawText(int width, int height) {
+  // 无法绘制图片 (cannot draw the picture)
+  return "\xCE\xDE\xB7\xA8\xBB\xE6\xD6\xC6\xCD\xBC\xC6\xAC " + std::to_string(width) + "x" +
+         std::to_string(height);
+}
+
 long long Div(long long a, long long b) { return b == 0 ? 0 : a / b; }
 
 int ClampCoordinate(long long value) {

@@ -86,6 +86,10 @@ void PaintLine(QImage& image, const LineItem& line);
 // positive (or the image cannot be allocated).
 QImage PaintDrawing(const PageDrawing& drawing);
 
+// The error text (GBK) for a page of width x height that could not be allocated, for the
+// window's error report.
+std::string CannotDrawText(int width, int height);
+
 // Clamps a layout coordinate computed in 64 bits into a range QImage painting handles; any
 // value this moves lies far outside every page.
 int ClampCoordinate(long long value);

@@ -99,9 +99,7 @@ StationPagesResult RenderStationPages(const StationPageInput& input,
   for (int n = 1; n <= 4; ++n) {
     QImage page = empty ? QImage() : DrawStationPage(input, n);
     if (!empty && page.isNull()) {
-      // "\xCE\xDE\xB7\xA8\xBB\xE6\xD6\xC6\xCD\xBC\xC6\xAC" is 无法绘制图片 (cannot draw the picture).
-      result.error = "\xCE\xDE\xB7\xA8\xBB\xE6\xD6\xC6\xCD\xBC\xC6\xAC " + std::to_string(input.W) + "x" +
-                     std::to_string(input.H);
+      result.error = CannotDrawText(input.W, input.H);
       return result;
     }
     const WriteStatus status =

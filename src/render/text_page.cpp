@@ -106,9 +106,7 @@ TextPageResult RenderTextPage(const TextPageInput& input, const std::filesystem:
   const bool empty = input.W <= 0 || input.H <= 0;
   QImage page = empty ? QImage() : DrawTextPage(input);
   if (!empty && page.isNull()) {
-    // "\xCE\xDE\xB7\xA8\xBB\xE6\xD6\xC6\xCD\xBC\xC6\xAC" is 无法绘制图片 (cannot draw the picture).
-    result.error = "\xCE\xDE\xB7\xA8\xBB\xE6\xD6\xC6\xCD\xBC\xC6\xAC " + std::to_string(input.W) + "x" +
-                   std::to_string(input.H);
+    result.error = CannotDrawText(input.W, input.H);
     return result;
   }
   const WriteStatus status = WriteWholeFile(pictureFolder / "g.bmp", EncodeBmp4(page));
