@@ -55,7 +55,11 @@ std::int32_t JsonInt(const nlohmann::json& object, std::string_view key) {
     const std::string& s = v.get_ref<const std::string&>();
     const char* first = s.data();
     const char* last = s.data() + s.size();
-    if (first != last && *first == '+') ++first;
+    // One optional sign: "+" is skipped here, "-" is taken by from_chars, never both.
+    if (first != last && *first == '+') {
+      ++first;
+      if (first != last && *first == '-') return 0;
+    }
     std::int32_t out = 0;
     const auto [end, ec] = std::from_chars(first, last, out);
     return ec == std::errc() && end == last && first != last ? out : 0;

@@ -139,7 +139,8 @@ INSTANTIATE_TEST_SUITE_P(Session, LoginWidth,
                          ::testing::Values(IntCase{"\"128\"", 128}, IntCase{"128", 128}, IntCase{"\"abc\"", 0},
                                            IntCase{"127.6", 128}, IntCase{"\"-5\"", -5}, IntCase{"\"12x\"", 0},
                                            IntCase{"\"\"", 0}, IntCase{"true", 0}, IntCase{"null", 0},
-                                           IntCase{"4294967296", 0}, IntCase{"\"+7\"", 7}));
+                                           IntCase{"4294967296", 0}, IntCase{"\"+7\"", 7},
+                                           IntCase{"\"+-5\"", 0}, IntCase{"\"-+5\"", 0}, IntCase{"\"+\"", 0}));
 
 class LoginMissingField : public ExchangeTest, public ::testing::WithParamInterface<const char*> {};
 
