@@ -68,9 +68,20 @@ std::string Format(std::string_view pattern, std::initializer_list<FormatArg> ar
 }
 
 namespace {
+// Position after the last "\", "/" or ":" that stands as a character of its own: the second
+// byte of a GBK character (誠 is D5 5C) is never taken for a backslash.
 size_t AfterLastSeparator(std::string_view path) {
-  const size_t p = path.find_last_of("\\/:");
-  return p == std::string_view::npos ? 0 : p + 1;
+  size_t after = 0;
+  for (size_t i = 0; i < path.size(); ++i) {
+    const unsigned char b = static_cast<unsigned char>(path[i]);
+    const unsigned char next = i + 1 < path.size() ? static_cast<unsigned char>(path[i + 1]) : 0;
+    if (b >= 0x81 && b <= 0xFE && next >= 0x40 && next <= 0xFE && next != 0x7F) {
+      ++i;
+    } else if (b == '\\' || b == '/' || b == ':') {
+      after = i + 1;
+    }
+  }
+  return after;
 }
 }  // namespace
 

@@ -29,7 +29,7 @@ using FormatArg = std::variant<std::string_view, long long>;
 std::string Format(std::string_view pattern, std::initializer_list<FormatArg> args);
 
 // The file name of a path: the text after the last "\", "/" or ":"; the whole path when it
-// has none.
+// has none. The second byte of a double-byte GBK character is never a separator.
 std::string FileNameOf(std::string_view path);
 
 // The extension of a path, lower-cased (ASCII): from the last "." that stands after the last

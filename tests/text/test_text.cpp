@@ -65,6 +65,11 @@ TEST(Strings, FileNameAndExtensionUseEverySeparator) {
   EXPECT_EQ(ExtensionOf("D:\\ads\\PROMO.JPG"), ".jpg");
   EXPECT_EQ(ExtensionOf("D:\\a.dir\\noext"), "");
   EXPECT_EQ(ExtensionOf("clip.MP4"), ".mp4");
+  // 誠 is D5 5C in GBK: its second byte is no backslash.
+  EXPECT_EQ(FileNameOf("D:\\ads\\\xD5\x5C" "a.jpg"), "\xD5\x5C" "a.jpg");
+  EXPECT_EQ(FileNameOf("/p/\xD5\x5C" "b.bmp"), "\xD5\x5C" "b.bmp");
+  EXPECT_EQ(ExtensionOf("D:\\x.\xD5\x5C"), ".\xD5\x5C");
+  EXPECT_EQ(FileNameOf(G("D:\\广告\\图.jpg")), G("图.jpg"));
 }
 
 TEST(Strings, SplitLinesAcceptsEveryLineEnd) {
