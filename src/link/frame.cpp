@@ -49,7 +49,6 @@ bool StartsWithMagic(std::string_view bytes) { return bytes.substr(0, 4) == kFra
 FrameHeader ReadFrameHeader(std::string_view bytes) {
   FrameHeader h;
   h.totalLength = GetLe32(bytes, 4);
-  h.payloadLength = GetLe32(bytes, 12);
   h.frameKind = static_cast<std::uint8_t>(bytes[28]);
   return h;
 }

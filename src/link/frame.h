@@ -32,17 +32,17 @@ std::string BuildFrameUtf8(int kind, std::string_view utf8Payload);
 // The frame for a GBK JSON text (the payload is its UTF-8 form); empty when too long.
 std::string BuildFrame(int kind, std::string_view gbkText);
 
-// The header fields the readers look at.
+// The header fields a reader looks at; payloadLength and the checksums of a received frame
+// are never examined, totalLength alone decides where the frame ends.
 struct FrameHeader {
   std::uint32_t totalLength = 0;
-  std::uint32_t payloadLength = 0;
   std::uint8_t frameKind = 0;
 };
 
 // True when the bytes start with the magic "BXCP" (false for fewer than four bytes).
 bool StartsWithMagic(std::string_view bytes);
 
-// Reads the length fields and kind of a header; `bytes` must hold at least 32 bytes.
+// Reads totalLength and frameKind of a header; `bytes` must hold at least 32 bytes.
 FrameHeader ReadFrameHeader(std::string_view bytes);
 
 }  // namespace aqled
