@@ -340,8 +340,7 @@ DisplayTexts TForm1::CollectDisplayTexts() const {
   DisplayTexts t;
   t.fly = MemoText(fly);
   t.txt = MemoText(Memo2);
-  t.gg.clear();
-  for (int i = 0; i < ListBox1->count(); ++i) t.gg.push_back(FromQString(ListBox1->item(i)->text()));
+  t.gg = AdvertisementEntries();
   return t;
 }
 
@@ -518,7 +517,11 @@ void TForm1::Button11Click() {
   if (std::filesystem::is_regular_file(PathFromGbk(page), ec)) viewer_->Open(page);
 }
 
-std::vector<std::string> TForm1::AdvertisementEntries() const { return CollectDisplayTexts().gg; }
+std::vector<std::string> TForm1::AdvertisementEntries() const {
+  std::vector<std::string> entries;
+  for (int i = 0; i < ListBox1->count(); ++i) entries.push_back(FromQString(ListBox1->item(i)->text()));
+  return entries;
+}
 
 int TForm1::SelectedAdvertisement() const {
   const QList<QListWidgetItem*> selected = ListBox1->selectedItems();
@@ -527,18 +530,17 @@ int TForm1::SelectedAdvertisement() const {
 
 void TForm1::BitBtn2Click() {
   std::vector<std::string> entries = AdvertisementEntries();
+  const size_t before = entries.size();
+  AddOutcome outcome = AddOutcome::kCancelled;
   try {
-    const AddOutcome outcome = AddAdvertisement(entries, PictureFolder(), [this](const std::string&) {
+    outcome = AddAdvertisement(entries, PictureFolder(), [this](const std::string&) {
       return dialogs_->OpenFile(AdvertisementDialogFilter());
     });
-    if (outcome == AddOutcome::kRefused) {
-      dialogs_->Message(kAdvertisementLimitMessage);
-    } else if (outcome == AddOutcome::kAdded) {
-      ListBox1->addItem(ToQString(entries.back()));
-    }
   } catch (const std::exception&) {
-    // An add that fails ends silently; what was listed stays.
+    // An add that fails ends silently; an entry appended before the failure stays listed.
   }
+  if (outcome == AddOutcome::kRefused) dialogs_->Message(kAdvertisementLimitMessage);
+  if (entries.size() > before) ListBox1->addItem(ToQString(entries.back()));
 }
 
 void TForm1::BitBtn3Click() {
