@@ -431,7 +431,13 @@ void TForm1::ReportError(const std::string& text) { dialogs_->Message(text); }
 void TForm1::DrawStationPages() {
   const StationPagesResult result =
       RenderStationPages(CollectStationPageInput(), PathFromGbk(PictureFolder()));
-  if (!result.ok()) throw ReportedError(result.error);
+  if (!result.ok()) {
+    // The stations written before the failing one show their new page, without strips.
+    for (int station = 1; station <= result.written; ++station) {
+      StationPreview(station)->SetPicture(PagePreview(result.pages[static_cast<size_t>(station - 1)]));
+    }
+    throw ReportedError(result.error);
+  }
   SubtitleStrip subtitle;
   subtitle.zmcheck = zmcheck->isChecked();
   subtitle.zmx = zmx->Value();

@@ -126,6 +126,19 @@ TEST_F(Send, APageFileThatCannotBeWrittenGoesToTheErrorReportAndTheSendStops) {
   EXPECT_EQ(Count(lines, "获取 "), 4u);
   EXPECT_EQ(Count(lines, "添加 "), 0u);
   EXPECT_FALSE(form->Sending());
+  // Station 1 was written and its preview shows it; station 2 and later keep the black of start-up.
+  const QImage first(QString::fromStdString(Pic("1.bmp")));
+  ASSERT_EQ(first.size(), QSize(96, 48));
+  EXPECT_EQ(form->StationPreview(1)->Picture().copy(0, 0, 96, 48).convertToFormat(QImage::Format_RGB32),
+            first.convertToFormat(QImage::Format_RGB32));
+  for (int n = 2; n <= 4; ++n) {
+    const QImage shown = form->StationPreview(n)->Picture();
+    ASSERT_GE(shown.width(), 96) << n;
+    int lit = 0;
+    for (int y = 0; y < 48; ++y)
+      for (int x = 0; x < 96; ++x) lit += shown.pixelColor(x, y) != QColor(Qt::black);
+    EXPECT_EQ(lit, 0) << n;
+  }
   // The window carries on: the next send is not refused.
   std::filesystem::remove(folder / "file" / "2.bmp");
   form->Button14->click();
