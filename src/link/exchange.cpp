@@ -8,6 +8,11 @@
 #include <sstream>
 
 namespace aqled {
+namespace {
+// 错误,处理数据包时出错: %s
+constexpr const char* kPacketErrorPattern =
+    "\xB4\xED\xCE\xF3,\xB4\xA6\xC0\xED\xCA\xFD\xBE\xDD\xB0\xFC\xCA\xB1\xB3\xF6\xB4\xED: %s";
+}  // namespace
 
 void CommandExchange::ArmCardReset() {
   state_.pendingDiskQuery = true;
@@ -47,14 +52,9 @@ void CommandExchange::HandleControllerPacket(std::string_view gbkText,
     const std::string name = UpperAscii(JsonText(root, "name"));
     Dispatch(name, root, connection);
   } catch (const PacketError& e) {
-    // 错误,处理数据包时出错: %s
-    log_.AppendLog(kLogError, Format("\xB4\xED\xCE\xF3,\xB4\xA6\xC0\xED\xCA\xFD\xBE\xDD\xB0\xFC\xCA\xB1\xB3\xF6"
-                                     "\xB4\xED: %s",
-                                     {e.what()}));
+    log_.AppendLog(kLogError, Format(kPacketErrorPattern, {e.what()}));  // already GBK
   } catch (const std::exception& e) {
-    log_.AppendLog(kLogError, Format("\xB4\xED\xCE\xF3,\xB4\xA6\xC0\xED\xCA\xFD\xBE\xDD\xB0\xFC\xCA\xB1\xB3\xF6"
-                                     "\xB4\xED: %s",
-                                     {Utf8ToGbkLenient(e.what())}));
+    log_.AppendLog(kLogError, Format(kPacketErrorPattern, {Utf8ToGbkLenient(e.what())}));
   }
 }
 
