@@ -93,11 +93,7 @@ TEST_F(Send, WithoutACardThePagesAreFetchedDrawnAndListedAndNothingIsSent) {
 }
 
 TEST_F(Send, AStationPageFailingStopsTheSendBeforeTheList) {
-  stationsite::StationSetup failing;
-  failing.mode = stationsite::StationSetup::Mode::kStatus;
-  failing.status = 503;
-  failing.reason = "Service Unavailable";
-  ServeStation(3, failing);
+  ServeStation(3, stationsite::FailingSetup(503, "Service Unavailable"));
   auto form = StartSized();
   dialogs.confirm = true;
   form->Button14->click();

@@ -176,11 +176,7 @@ TEST_F(EndToEnd, ADynamicAreaSendShowsTheStagedPictures) {
 }
 
 TEST_F(EndToEnd, AFailingStationPageSendsNothingToTheCard) {
-  stationsite::StationSetup failing;
-  failing.mode = stationsite::StationSetup::Mode::kStatus;
-  failing.status = 404;
-  failing.reason = "Not Found";
-  ServeStation(2, failing);
+  ServeStation(2, stationsite::FailingSetup(404, "Not Found"));
   StartWindow("1");
   StartCard({});
   const size_t before = Lines(*form).size();

@@ -21,6 +21,7 @@ namespace aqled {
 namespace {
 
 using stationsite::Answer;
+using stationsite::FailingSetup;
 using stationsite::StationPageHtml;
 using stationsite::StationSetup;
 using stationsite::StationSite;
@@ -154,11 +155,7 @@ TEST_F(StationFetchTest, AllFourFetchedLogFourLinesThenDraw) {
 }
 
 TEST_F(StationFetchTest, FailedStationKeepsItsReadingsAndNothingIsDrawn) {
-  StationSetup failing;
-  failing.mode = StationSetup::Mode::kStatus;
-  failing.status = 404;
-  failing.reason = "Page Gone Fishing";
-  Serve(2, failing);
+  Serve(2, FailingSetup(404, "Page Gone Fishing"));
   EXPECT_FALSE(Run());
   ExpectLines(
       {{3, G(kFetchedLine[1])},

@@ -218,6 +218,14 @@ void StationSite::Send(QSslSocket* socket, const Answer& answer) {
   timer->start();
 }
 
+StationSetup FailingSetup(int status, std::string reason) {
+  StationSetup setup;
+  setup.mode = StationSetup::Mode::kStatus;
+  setup.status = status;
+  setup.reason = std::move(reason);
+  return setup;
+}
+
 StationSetup DefaultSetup(int station) {
   static const PageValues kValues[] = {
       {"清新", "1250", "18", "96", "2024-03-05 08:00"},

@@ -122,6 +122,9 @@ struct StationSetup {
 // Built-in readings for station 1 to 4, so the site serves sensible pages without a config.
 StationSetup DefaultSetup(int station);
 
+// A station answered with `status` and the reason phrase `reason` instead of its page.
+StationSetup FailingSetup(int status, std::string reason);
+
 // `base` overlaid with the keys of group "station<n>" of `settings`: level, negativeIons,
 // pm25, ozone, publishTime, answer (page|status|unauthorized|redirects|badutf8|silent),
 // status, reason, redirects, lineends (crlf|lf|cr). False with `error` on a bad value.
