@@ -2,14 +2,13 @@
 // The sample station pages and text page that the benchmarks draw: 576 x 336, Chinese titles,
 // readings with a dash at station 4, an orange text font.
 
+#include <QFont>
+#include <QString>
+#include <string>
+
 #include "render/station_pages.h"
 #include "render/text_page.h"
 #include "text/gbk.h"
-
-#include <QFont>
-#include <QString>
-
-#include <string>
 
 namespace aqled::samples {
 

@@ -1,12 +1,12 @@
 #include "link/controller_link.h"
 
-#include "link/frame.h"
-#include "text/gbk.h"
-#include "text/strings.h"
-
 #include <QPointer>
 #include <QTcpServer>
 #include <QTcpSocket>
+
+#include "link/frame.h"
+#include "text/gbk.h"
+#include "text/strings.h"
 
 namespace aqled {
 namespace {
@@ -33,7 +33,8 @@ class SocketConnection : public CardConnection {
   }
   bool Write(std::string_view bytes) override {
     if (!IsOpen()) return false;
-    return socket_->write(bytes.data(), static_cast<qint64>(bytes.size())) == static_cast<qint64>(bytes.size());
+    return socket_->write(bytes.data(), static_cast<qint64>(bytes.size())) ==
+           static_cast<qint64>(bytes.size());
   }
   void Abort() override {
     if (socket_) socket_->abort();
@@ -87,7 +88,11 @@ void ReceiveOnConnection(FrameReader& reader, std::string_view bytes,
 }
 
 ControllerLink::ControllerLink(LogSink& log, Clock& clock, QObject* parent)
-    : QObject(parent), log_(log), sessions_(log, clock), exchange_(sessions_, log), server_(new QTcpServer(this)) {
+    : QObject(parent),
+      log_(log),
+      sessions_(log, clock),
+      exchange_(sessions_, log),
+      server_(new QTcpServer(this)) {
   server_->setObjectName("ServerSvr1");
   connect(server_, &QTcpServer::newConnection, this, &ControllerLink::AcceptPending);
 }
@@ -139,7 +144,8 @@ void ControllerLink::Drain(const std::shared_ptr<Peer>& peer) {
   while (peer->socket && peer->socket->bytesAvailable() > 0) {
     const QByteArray bytes = peer->socket->read(kReadChunk);
     if (bytes.isEmpty()) break;
-    ReceiveOnConnection(peer->reader, std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())),
+    ReceiveOnConnection(peer->reader,
+                        std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())),
                         peer->connection, exchange_, log_);
   }
 }

@@ -3,20 +3,19 @@
 // exchange, all on the Qt event loop of the window's thread. The window owns one
 // ControllerLink; delivery uses it without a window.
 
-#include "link/exchange.h"
-#include "link/frame_reader.h"
-#include "link/session.h"
-#include "logging/operation_log.h"
-#include "text/datetime.h"
-
 #include <QHostAddress>
 #include <QObject>
-
 #include <cstddef>
 #include <map>
 #include <memory>
 #include <string>
 #include <string_view>
+
+#include "link/exchange.h"
+#include "link/frame_reader.h"
+#include "link/session.h"
+#include "logging/operation_log.h"
+#include "text/datetime.h"
 
 class QTcpServer;
 class QTcpSocket;
@@ -76,7 +75,9 @@ class ControllerLink : public QObject {
   void StoreProgramCommands(std::string downloadCommand, std::string playCommand) {
     exchange_.StoreProgramCommands(std::move(downloadCommand), std::move(playCommand));
   }
-  void StoreDynamicCommand(std::string dynamicCommand) { exchange_.StoreDynamicCommand(std::move(dynamicCommand)); }
+  void StoreDynamicCommand(std::string dynamicCommand) {
+    exchange_.StoreDynamicCommand(std::move(dynamicCommand));
+  }
   void SetSlotPictureList(int k, std::string gbkList) { sessions_.SetPictureList(k, std::move(gbkList)); }
 
   SessionTable& Sessions() { return sessions_; }

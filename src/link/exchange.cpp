@@ -1,11 +1,10 @@
 #include "link/exchange.h"
 
+#include <nlohmann/json.hpp>
+#include <sstream>
+
 #include "text/gbk.h"
 #include "text/strings.h"
-
-#include <nlohmann/json.hpp>
-
-#include <sstream>
 
 namespace aqled {
 namespace {
@@ -75,33 +74,39 @@ void CommandExchange::Dispatch(const std::string& name, const nlohmann::json& ro
     const nlohmann::json& output = JsonObject(root, "output");
     state_.downloadId = output.contains("id") ? JsonText(output, "id") : std::string();
     // 标签: %s, 名称: %s, 下载ID: %s, 正在发送...
-    LogProgress("\xB1\xEA\xC7\xA9: %s, \xC3\xFB\xB3\xC6: %s, \xCF\xC2\xD4\xD8ID: %s, "
-                "\xD5\xFD\xD4\xDA\xB7\xA2\xCB\xCD...",
-                state_.downloadId);
+    LogProgress(
+        "\xB1\xEA\xC7\xA9: %s, \xC3\xFB\xB3\xC6: %s, \xCF\xC2\xD4\xD8ID: %s, "
+        "\xD5\xFD\xD4\xDA\xB7\xA2\xCB\xCD...",
+        state_.downloadId);
     Send(Format(kProgressQueryPattern, {state_.downloadId}));
   } else if (name == "QUERYDOWNLOADPROGRESS") {
     const nlohmann::json& output = JsonObject(root, "output");
-    state_.downloadStatus = UpperAscii(output.contains("status") ? JsonText(output, "status") : std::string());
+    state_.downloadStatus =
+        UpperAscii(output.contains("status") ? JsonText(output, "status") : std::string());
     if (state_.downloadStatus == "COMPLETE") {
       // 标签: %s, 名称: %s, 下载完毕, 正在发送播放指令...
-      LogProgress("\xB1\xEA\xC7\xA9: %s, \xC3\xFB\xB3\xC6: %s, \xCF\xC2\xD4\xD8\xCD\xEA\xB1\xCF, "
-                  "\xD5\xFD\xD4\xDA\xB7\xA2\xCB\xCD\xB2\xA5\xB7\xC5\xD6\xB8\xC1\xEE...");
+      LogProgress(
+          "\xB1\xEA\xC7\xA9: %s, \xC3\xFB\xB3\xC6: %s, \xCF\xC2\xD4\xD8\xCD\xEA\xB1\xCF, "
+          "\xD5\xFD\xD4\xDA\xB7\xA2\xCB\xCD\xB2\xA5\xB7\xC5\xD6\xB8\xC1\xEE...");
       Send(state_.playCommand);
     } else if (state_.downloadStatus == "WAITING" || state_.downloadStatus == "DOWNLOADING") {
       // 标签: %s, 名称: %s, 下载状态: %s, 正在发送...
-      LogProgress("\xB1\xEA\xC7\xA9: %s, \xC3\xFB\xB3\xC6: %s, \xCF\xC2\xD4\xD8\xD7\xB4\xCC\xAC: %s, "
-                  "\xD5\xFD\xD4\xDA\xB7\xA2\xCB\xCD...",
-                  state_.downloadStatus);
+      LogProgress(
+          "\xB1\xEA\xC7\xA9: %s, \xC3\xFB\xB3\xC6: %s, \xCF\xC2\xD4\xD8\xD7\xB4\xCC\xAC: %s, "
+          "\xD5\xFD\xD4\xDA\xB7\xA2\xCB\xCD...",
+          state_.downloadStatus);
       Send(Format(kProgressQueryPattern, {state_.downloadId}));
     }
     // Any other status ends the chain.
   } else if (name == "STOPPLAY") {
     // 标签: %s, 名称: %s, 提交删除节目...
-    LogProgress("\xB1\xEA\xC7\xA9: %s, \xC3\xFB\xB3\xC6: %s, \xCC\xE1\xBD\xBB\xC9\xBE\xB3\xFD\xBD\xDA\xC4\xBF...");
+    LogProgress(
+        "\xB1\xEA\xC7\xA9: %s, \xC3\xFB\xB3\xC6: %s, \xCC\xE1\xBD\xBB\xC9\xBE\xB3\xFD\xBD\xDA\xC4\xBF...");
     Send(kClearAllProgramCommand);
   } else if (name == "CLEARALLPROGRAM") {
     // 标签: %s, 名称: %s, 提交清除素材...
-    LogProgress("\xB1\xEA\xC7\xA9: %s, \xC3\xFB\xB3\xC6: %s, \xCC\xE1\xBD\xBB\xC7\xE5\xB3\xFD\xCB\xD8\xB2\xC4...");
+    LogProgress(
+        "\xB1\xEA\xC7\xA9: %s, \xC3\xFB\xB3\xC6: %s, \xCC\xE1\xBD\xBB\xC7\xE5\xB3\xFD\xCB\xD8\xB2\xC4...");
     Send(kClearUselessMaterialCommand);
   } else if (name == "CLEARUSELESSMATERIAL") {
     Send(kDiskQueryCommand);
@@ -115,8 +120,9 @@ void CommandExchange::Dispatch(const std::string& name, const nlohmann::json& ro
     if (state_.downloadPending && slotConnection && slotConnection == connection) {
       state_.downloadPending = false;
       // 标签: %s, 名称: %s, 正在发送下载指令...
-      LogProgress("\xB1\xEA\xC7\xA9: %s, \xC3\xFB\xB3\xC6: %s, "
-                  "\xD5\xFD\xD4\xDA\xB7\xA2\xCB\xCD\xCF\xC2\xD4\xD8\xD6\xB8\xC1\xEE...");
+      LogProgress(
+          "\xB1\xEA\xC7\xA9: %s, \xC3\xFB\xB3\xC6: %s, "
+          "\xD5\xFD\xD4\xDA\xB7\xA2\xCB\xCD\xCF\xC2\xD4\xD8\xD6\xB8\xC1\xEE...");
       Send(state_.downloadCommand);
     }
   }

@@ -3,18 +3,19 @@
 // dispatched by its "name"; each answer of the card makes the exchange send the next command
 // to the delivery slot.
 
-#include "link/frame.h"
-#include "link/session.h"
-#include "logging/operation_log.h"
-
 #include <memory>
 #include <string>
 #include <string_view>
 
+#include "link/frame.h"
+#include "link/session.h"
+#include "logging/operation_log.h"
+
 namespace aqled {
 
 // Commands the exchange sends, byte for byte as the card expects them.
-inline constexpr std::string_view kDiskQueryCommand = R"({"name":"queryDisk","input":{"storagemedia":"emmc"}})";
+inline constexpr std::string_view kDiskQueryCommand =
+    R"({"name":"queryDisk","input":{"storagemedia":"emmc"}})";
 // The trailing blank belongs to the command (47 bytes).
 inline constexpr std::string_view kStopPlayCommand = R"({"name":"stopPlay","input":{"type":"program"}} )";
 inline constexpr std::string_view kClearAllProgramCommand =
@@ -71,7 +72,9 @@ class CommandExchange {
   // Format of a kind-2 progress line whose first two arguments are the delivery slot's tag and
   // name.
   void LogProgress(std::string_view pattern, std::string_view third = {});
-  void Send(std::string_view gbkText) { sessions_.SendToSlot(state_.deliverySlot, gbkText, kFrameKindCommand); }
+  void Send(std::string_view gbkText) {
+    sessions_.SendToSlot(state_.deliverySlot, gbkText, kFrameKindCommand);
+  }
 
   SessionTable& sessions_;
   LogSink& log_;

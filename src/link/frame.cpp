@@ -42,7 +42,9 @@ std::string BuildFrameUtf8(int kind, std::string_view utf8Payload) {
   return frame;
 }
 
-std::string BuildFrame(int kind, std::string_view gbkText) { return BuildFrameUtf8(kind, GbkToUtf8(gbkText)); }
+std::string BuildFrame(int kind, std::string_view gbkText) {
+  return BuildFrameUtf8(kind, GbkToUtf8(gbkText));
+}
 
 bool StartsWithMagic(std::string_view bytes) { return bytes.substr(0, 4) == kFrameMagic; }
 

@@ -1,14 +1,13 @@
 #include "link/session.h"
 
-#include "link/frame.h"
-#include "text/gbk.h"
-#include "text/strings.h"
-
-#include <nlohmann/json.hpp>
-
 #include <charconv>
 #include <cmath>
 #include <limits>
+#include <nlohmann/json.hpp>
+
+#include "link/frame.h"
+#include "text/gbk.h"
+#include "text/strings.h"
 
 namespace aqled {
 namespace {
@@ -96,7 +95,8 @@ void SessionTable::FillFromLogin(Client_record& slot, const nlohmann::json& inpu
   slot.remoteAddress = connection->PeerAddress();
 }
 
-void SessionTable::HandleLogin(const nlohmann::json& input, const std::shared_ptr<CardConnection>& connection) {
+void SessionTable::HandleLogin(const nlohmann::json& input,
+                               const std::shared_ptr<CardConnection>& connection) {
   const std::string barcode = JsonText(input, "barcode");
   int matched = 0;
   for (int k = 1; k <= kSlotCapacity; ++k) {
@@ -151,7 +151,8 @@ int SessionTable::HandleClose(const CardConnection& connection) {
     if (slot.socketHandle == 0) return 0;
     slot.socketHandle = 0;
     // 客户端:  断开连接
-    log_.AppendLog(kLogError, "\xBF\xCD\xBB\xA7\xB6\xCB:" + slot.barcode + " \xB6\xCF\xBF\xAA\xC1\xAC\xBD\xD3");
+    log_.AppendLog(kLogError,
+                   "\xBF\xCD\xBB\xA7\xB6\xCB:" + slot.barcode + " \xB6\xCF\xBF\xAA\xC1\xAC\xBD\xD3");
     return k;
   }
   return 0;

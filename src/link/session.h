@@ -2,16 +2,15 @@
 // The session table: which controller card sits on which connection, the card's login with
 // its Login answer, closing connections, and SendToSlot, the one way a command reaches a card.
 
-#include "logging/operation_log.h"
-#include "text/datetime.h"
-
-#include <nlohmann/json_fwd.hpp>
-
 #include <cstdint>
 #include <memory>
+#include <nlohmann/json_fwd.hpp>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+
+#include "logging/operation_log.h"
+#include "text/datetime.h"
 
 namespace aqled {
 
@@ -39,7 +38,8 @@ class CardConnection {
 };
 
 // The Login answer, sent with frameKind 1.
-inline constexpr std::string_view kLoginAnswer = R"({"name":"Login","output":{"action":"auth","delay":"30"}})";
+inline constexpr std::string_view kLoginAnswer =
+    R"({"name":"Login","output":{"action":"auth","delay":"30"}})";
 
 // One connected or once-connected controller card.
 struct Client_record {

@@ -7,10 +7,14 @@ namespace aqled {
 
 Rgb ColourOfKind(int kind) {
   switch (kind) {
-    case kLogError: return {255, 0, 0};
-    case kLogSent: return {0, 255, 0};
-    case kLogInfo: return {255, 255, 0};
-    default: return {255, 255, 255};
+    case kLogError:
+      return {255, 0, 0};
+    case kLogSent:
+      return {0, 255, 0};
+    case kLogInfo:
+      return {255, 255, 0};
+    default:
+      return {255, 255, 255};
   }
 }
 

@@ -2,12 +2,11 @@
 // The operation log: every subsystem reports through LogSink::AppendLog. OperationLog puts
 // each line on the screen (through LogScreen) and appends it to the daily file in LogFolder.
 
-#include "text/datetime.h"
-
 #include <QDate>
-
 #include <filesystem>
 #include <string>
+
+#include "text/datetime.h"
 
 namespace aqled {
 

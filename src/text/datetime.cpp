@@ -1,7 +1,6 @@
 #include "text/datetime.h"
 
 #include <QThread>
-
 #include <array>
 
 namespace aqled {
@@ -23,10 +22,10 @@ std::string Padded(int value, size_t width) {
 }
 
 // 星期一 … 星期日 in GBK, Monday first (Qt's dayOfWeek: 1 = Monday).
-const std::array<const char*, 7> kWeekdays = {
-    "\xD0\xC7\xC6\xDA\xD2\xBB", "\xD0\xC7\xC6\xDA\xB6\xFE", "\xD0\xC7\xC6\xDA\xC8\xFD",
-    "\xD0\xC7\xC6\xDA\xCB\xC4", "\xD0\xC7\xC6\xDA\xCE\xE5", "\xD0\xC7\xC6\xDA\xC1\xF9",
-    "\xD0\xC7\xC6\xDA\xC8\xD5"};
+const std::array<const char*, 7> kWeekdays = {"\xD0\xC7\xC6\xDA\xD2\xBB", "\xD0\xC7\xC6\xDA\xB6\xFE",
+                                              "\xD0\xC7\xC6\xDA\xC8\xFD", "\xD0\xC7\xC6\xDA\xCB\xC4",
+                                              "\xD0\xC7\xC6\xDA\xCE\xE5", "\xD0\xC7\xC6\xDA\xC1\xF9",
+                                              "\xD0\xC7\xC6\xDA\xC8\xD5"};
 
 }  // namespace
 
@@ -41,7 +40,9 @@ std::string FormatDateTime(std::string_view pattern, const QDateTime& when) {
     while (i + run < pattern.size() && Lower(pattern[i + run]) == c) ++run;
     switch (c) {
       case 'y':
-        out += run >= 3 ? Padded(d.year(), 4) : run == 2 ? Padded(d.year() % 100, 2) : std::to_string(d.year() % 100);
+        out += run >= 3   ? Padded(d.year(), 4)
+               : run == 2 ? Padded(d.year() % 100, 2)
+                          : std::to_string(d.year() % 100);
         break;
       case 'm':
         if (afterHour) {
@@ -73,8 +74,10 @@ std::string FormatDateTime(std::string_view pattern, const QDateTime& when) {
         out.append(pattern.substr(i, run));
         break;
     }
-    if (c == 'h') afterHour = true;
-    else if (c != ':' && c != 'm' && c != ' ') afterHour = false;
+    if (c == 'h')
+      afterHour = true;
+    else if (c != ':' && c != 'm' && c != ' ')
+      afterHour = false;
     i += run;
   }
   return out;

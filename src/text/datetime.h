@@ -2,7 +2,6 @@
 // The clock seam and the date/time patterns of the system.
 
 #include <QDateTime>
-
 #include <string>
 #include <string_view>
 

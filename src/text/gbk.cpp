@@ -1,9 +1,9 @@
 #include "text/gbk.h"
 
-#include <QString>
-
-#include <cerrno>
 #include <iconv.h>
+
+#include <QString>
+#include <cerrno>
 
 namespace aqled {
 namespace {

@@ -16,7 +16,6 @@ namespace {
 using testing::G;
 using testing::RecordingLog;
 
-
 StationReadings GoodReadings() {
   StationReadings r;
   for (int k = 1; k <= 4; ++k) r[k] = {"12", "80", "1500", G("一级")};

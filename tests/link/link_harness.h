@@ -2,18 +2,17 @@
 // Test seams of the controller link: a connection that records what is written to it, a log
 // that stamps each line with the fake clock, and a frame helper written from the byte layout.
 
-#include "link/session.h"
-#include "test_support.h"
-
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QTimer>
-
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
+
+#include "link/session.h"
+#include "test_support.h"
 
 namespace aqled::testing {
 
@@ -71,8 +70,8 @@ class StampedLog : public LogSink {
 inline std::string HandFrame(const std::string& payload, int kind = 2, std::int64_t totalOverride = -1) {
   std::string h(32, '\0');
   h[0] = 'B', h[1] = 'X', h[2] = 'C', h[3] = 'P';
-  const std::uint32_t total =
-      totalOverride >= 0 ? static_cast<std::uint32_t>(totalOverride) : static_cast<std::uint32_t>(payload.size() + 32);
+  const std::uint32_t total = totalOverride >= 0 ? static_cast<std::uint32_t>(totalOverride)
+                                                 : static_cast<std::uint32_t>(payload.size() + 32);
   const std::uint32_t n = static_cast<std::uint32_t>(payload.size());
   for (int i = 0; i < 4; ++i) {
     h[4 + i] = static_cast<char>((total >> (8 * i)) & 0xFF);

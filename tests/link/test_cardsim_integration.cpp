@@ -1,8 +1,7 @@
 // End to end on loopback: aqled-cardsim (a separate process) logs in to the real controller
 // server and is driven through a program delivery's chain and a dynamic-area command, with
 // the program files served over HTTP by a small responder in this test.
-#include "link/controller_link.h"
-#include "link_harness.h"
+#include <gtest/gtest.h>
 
 #include <QDir>
 #include <QFile>
@@ -12,9 +11,10 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTimer>
-#include <gtest/gtest.h>
-
 #include <algorithm>
+
+#include "link/controller_link.h"
+#include "link_harness.h"
 
 namespace aqled {
 namespace {
@@ -109,20 +109,24 @@ class CardsimIntegration : public ::testing::Test {
   void StageProgram() {
     ASSERT_TRUE(Solid(Qt::red, 128, 64).save(share + "/001.bmp", "BMP"));
     ASSERT_TRUE(Solid(Qt::blue, 64, 32).save(share + "/002.bmp", "BMP"));
-    WriteText(share + "/ll.xml",
-              std::string(R"(<?xml version="1.0" encoding="utf-8"?>  <list deviceType="33030" screenWidth="128" )"
-                          R"(screenHeight="64">    <program order="0" playMode="1" playTime="1" priority="1" loop="0" )"
-                          R"(dates="" times="" weekFlg="127" programFile="/share/)") +
-                  kId + "_pp.xml\" />   </list>\r\n");
+    WriteText(
+        share + "/ll.xml",
+        std::string(
+            R"(<?xml version="1.0" encoding="utf-8"?>  <list deviceType="33030" screenWidth="128" )"
+            R"(screenHeight="64">    <program order="0" playMode="1" playTime="1" priority="1" loop="0" )"
+            R"(dates="" times="" weekFlg="127" programFile="/share/)") +
+            kId + "_pp.xml\" />   </list>\r\n");
     std::string units;
     for (int k = 1; k <= 2; ++k)
       units += std::string("<picUnit file=\"/share/") + kId + "_00" + std::to_string(k) +
                ".bmp\" fileType=\"bmp\" stuntType=\"0\" stuntSpeed=\"16\" stayTime=\"10\"  order=\"" +
                std::to_string(k) + "\"/>";
-    WriteText(share + "/pp.xml",
-              std::string(R"(<?xml version="1.0" encoding="utf-8"?>  <program name="program_0" bgColor="0x00000000">)"
-                          R"(    <picturepanel x="0" y="0" w="128" h="64" zOrder="0"  transparency="100" pictureType="0">)") +
-                  units + "    </picturepanel>  </program>\r\n");
+    WriteText(
+        share + "/pp.xml",
+        std::string(
+            R"(<?xml version="1.0" encoding="utf-8"?>  <program name="program_0" bgColor="0x00000000">)"
+            R"(    <picturepanel x="0" y="0" w="128" h="64" zOrder="0"  transparency="100" pictureType="0">)") +
+            units + "    </picturepanel>  </program>\r\n");
   }
   static void WriteText(const QString& path, const std::string& text) {
     QFile f(path);
@@ -132,8 +136,8 @@ class CardsimIntegration : public ::testing::Test {
   std::string DownloadCommand(qint64 overrideSize2 = -2) const {
     const std::string base = http->Base().toStdString();
     auto item = [&](const std::string& file, const std::string& dst, qint64 size) {
-      return R"({"srcurl":")" + base + file + R"(","dstpath": "share","dstfilename":")" + dst + R"(","size": ")" +
-             std::to_string(size) + "\"}";
+      return R"({"srcurl":")" + base + file + R"(","dstpath": "share","dstfilename":")" + dst +
+             R"(","size": ")" + std::to_string(size) + "\"}";
     };
     const std::string id = kId;
     return R"({"name":"downloadfilefromurl","input":{"failonwaitingtimeout":"10","downloadmode":"queue",)"
@@ -141,17 +145,38 @@ class CardsimIntegration : public ::testing::Test {
            item("ll.xml", id + "_ll.xml", SizeOf(share + "/ll.xml")) + "," +
            item("pp.xml", id + "_pp.xml", SizeOf(share + "/pp.xml")) + "," +
            item("001.bmp", id + "_001.bmp", SizeOf(share + "/001.bmp")) + "," +
-           item("002.bmp", id + "_002.bmp", overrideSize2 != -2 ? overrideSize2 : SizeOf(share + "/002.bmp")) + "]}}";
+           item("002.bmp", id + "_002.bmp",
+                overrideSize2 != -2 ? overrideSize2 : SizeOf(share + "/002.bmp")) +
+           "]}}";
   }
   std::string PlayCommand() const {
-    return std::string(R"({"name":"play","input":{"type":"program","playlist":"share/)") + kId + R"(_ll.xml"}})";
+    return std::string(R"({"name":"play","input":{"type":"program","playlist":"share/)") + kId +
+           R"(_ll.xml"}})";
   }
 
   void StartCard(QStringList extra) {
-    QStringList args = {"--port", QString::number(link.ServerPort()), "--barcode", "SIM1", "--name", "north",
-                        "--width", "128", "--height", "64", "--heartbeat-ms", "300", "--storage",
-                        tmp.filePath("storage"), "--output", tmp.filePath("screen"), "--log", tmp.filePath("card.log"),
-                        "--exit-after-seconds", "20", "--split-pause-ms", "1"};
+    QStringList args = {"--port",
+                        QString::number(link.ServerPort()),
+                        "--barcode",
+                        "SIM1",
+                        "--name",
+                        "north",
+                        "--width",
+                        "128",
+                        "--height",
+                        "64",
+                        "--heartbeat-ms",
+                        "300",
+                        "--storage",
+                        tmp.filePath("storage"),
+                        "--output",
+                        tmp.filePath("screen"),
+                        "--log",
+                        tmp.filePath("card.log"),
+                        "--exit-after-seconds",
+                        "20",
+                        "--split-pause-ms",
+                        "1"};
     args += extra;
     card.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     card.start(CardsimPath(), args);
@@ -222,7 +247,8 @@ TEST_P(ProgramDelivery, RunsFromCleanUpToPlayAndShowsThePictures) {
   EXPECT_LT(id, done);
   EXPECT_LT(done, play);
   EXPECT_LT(play, success);
-  EXPECT_TRUE(Logged("标签: SIM1, 名称: north, 下载状态: DOWNLOADING, 正在发送...")) << "the slow file is polled";
+  EXPECT_TRUE(Logged("标签: SIM1, 名称: north, 下载状态: DOWNLOADING, 正在发送..."))
+      << "the slow file is polled";
   for (const auto& line : log.lines) EXPECT_EQ(line.kind == 1, false) << testing::U(line.text);
   // What the card stored and what its screen shows.
   QFile stored(tmp.filePath(QString("storage/share/") + kId + "_001.bmp"));
@@ -251,18 +277,20 @@ TEST_P(ProgramDelivery, RunsFromCleanUpToPlayAndShowsThePictures) {
   link.SendToSlot(1, dynamic, 2);
   ASSERT_TRUE(WaitFor([&] { return card.state() == QProcess::NotRunning; }, 15000)) << CardLog();
   EXPECT_EQ(card.exitCode(), 0) << CardLog();
-  EXPECT_TRUE(Logged(R"(收到:{"name":"UpdateDynamic","output":{"pictures":"2","result":"ok"}})")) << CardLog();
+  EXPECT_TRUE(Logged(R"(收到:{"name":"UpdateDynamic","output":{"pictures":"2","result":"ok"}})"))
+      << CardLog();
   ExpectScreen("dynamic_001.png", Qt::blue, Qt::black);
   ExpectScreen("dynamic_002.png", Qt::red, Qt::red);
   EXPECT_TRUE(WaitFor([&] { return !link.SlotConnected(1); }, 3000));
 }
 
-INSTANTIATE_TEST_SUITE_P(CardsimIntegration, ProgramDelivery,
-                         ::testing::Values(Mode{"plain", {"--exit-after-dynamic"}},
-                                           Mode{"splitFrames", {"--exit-after-dynamic", "--split-bytes", "7"}},
-                                           Mode{"twoFramesPerWrite", {"--exit-after-dynamic", "--coalesce"}},
-                                           Mode{"slowAnswers", {"--exit-after-dynamic", "--answer-delay-ms", "30"}}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    CardsimIntegration, ProgramDelivery,
+    ::testing::Values(Mode{"plain", {"--exit-after-dynamic"}},
+                      Mode{"splitFrames", {"--exit-after-dynamic", "--split-bytes", "7"}},
+                      Mode{"twoFramesPerWrite", {"--exit-after-dynamic", "--coalesce"}},
+                      Mode{"slowAnswers", {"--exit-after-dynamic", "--answer-delay-ms", "30"}}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(CardsimIntegration, SizeMismatchEndsTheChainWithoutPlay) {
   StageProgram();

@@ -1,8 +1,8 @@
-#include "card_logic.h"
-
 #include <gtest/gtest.h>
 
 #include <optional>
+
+#include "card_logic.h"
 
 namespace aqled::cardsim {
 namespace {
@@ -25,12 +25,14 @@ TEST_P(MimeBase64, DecodesAnyLineForm) {
 
 INSTANTIATE_TEST_SUITE_P(
     CardLogic, MimeBase64,
-    ::testing::Values(B64Case{"plain", "aHR0cDovLzEyNy4wLjAuMS9zaGFyZS8wMDEuYm1w", "http://127.0.0.1/share/001.bmp"},
-                      B64Case{"crlf", "aHR0cDov\r\nLzEyNy4w\r\nLjAuMS9zaGFyZS8wMDEuYm1w\r\n", "http://127.0.0.1/share/001.bmp"},
-                      B64Case{"fill", "YWI=", "ab"}, B64Case{"twoFill", "YQ==", "a"}, B64Case{"noFill", "YQ", "a"},
-                      B64Case{"empty", "", ""}, B64Case{"badChar", "YW*=", std::nullopt},
-                      B64Case{"afterFill", "YQ==YQ", std::nullopt}, B64Case{"oneLeft", "YWJjZ", std::nullopt},
-                      B64Case{"threeFill", "Y===", std::nullopt}),
+    ::testing::Values(B64Case{"plain", "aHR0cDovLzEyNy4wLjAuMS9zaGFyZS8wMDEuYm1w",
+                              "http://127.0.0.1/share/001.bmp"},
+                      B64Case{"crlf", "aHR0cDov\r\nLzEyNy4w\r\nLjAuMS9zaGFyZS8wMDEuYm1w\r\n",
+                              "http://127.0.0.1/share/001.bmp"},
+                      B64Case{"fill", "YWI=", "ab"}, B64Case{"twoFill", "YQ==", "a"},
+                      B64Case{"noFill", "YQ", "a"}, B64Case{"empty", "", ""},
+                      B64Case{"badChar", "YW*=", std::nullopt}, B64Case{"afterFill", "YQ==YQ", std::nullopt},
+                      B64Case{"oneLeft", "YWJjZ", std::nullopt}, B64Case{"threeFill", "Y===", std::nullopt}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct PathCase {
@@ -47,10 +49,11 @@ TEST_P(StoragePaths, StayInsideTheStorage) {
 INSTANTIATE_TEST_SUITE_P(CardLogic, StoragePaths,
                          ::testing::Values(PathCase{"share/1_ll.xml", "share/1_ll.xml"},
                                            PathCase{"/share/1_001.bmp", "share/1_001.bmp"},
-                                           PathCase{"../etc/passwd", std::nullopt}, PathCase{"share/../../x", std::nullopt},
-                                           PathCase{"//x", std::nullopt}, PathCase{"share\\..\\x", std::nullopt},
-                                           PathCase{"", std::nullopt}, PathCase{"share/", std::nullopt},
-                                           PathCase{"./x", std::nullopt}));
+                                           PathCase{"../etc/passwd", std::nullopt},
+                                           PathCase{"share/../../x", std::nullopt},
+                                           PathCase{"//x", std::nullopt},
+                                           PathCase{"share\\..\\x", std::nullopt}, PathCase{"", std::nullopt},
+                                           PathCase{"share/", std::nullopt}, PathCase{"./x", std::nullopt}));
 
 TEST(CardLogic, CommandWithRawLineBreaksInsideAStringStillParses) {
   const auto j = ParseCommand("{\"name\":\"UpdateDynamic\",\"c\":\"YW\r\nI=\"}tail");
@@ -69,9 +72,10 @@ TEST(CardLogic, DownloadItemsAreReadAndUnsafeTargetsRefused) {
   EXPECT_EQ(items[0].size, 97);
   EXPECT_EQ(items[1].size, -1);
   EXPECT_EQ(items[1].url, "http://127.0.0.1:1/share/001.bmp");
-  for (const char* bad : {R"({"items":[{"srcurl":"http://127.0.0.1/a","dstpath":"share","dstfilename":"../../a"}]})",
-                          R"({"items":[{"srcurl":"http://127.0.0.1/a","dstpath":"..","dstfilename":"a"}]})",
-                          R"({"items":[{"dstpath":"share","dstfilename":"a"}]})", R"({"noitems":1})"})
+  for (const char* bad :
+       {R"({"items":[{"srcurl":"http://127.0.0.1/a","dstpath":"share","dstfilename":"../../a"}]})",
+        R"({"items":[{"srcurl":"http://127.0.0.1/a","dstpath":"..","dstfilename":"a"}]})",
+        R"({"items":[{"dstpath":"share","dstfilename":"a"}]})", R"({"noitems":1})"})
     EXPECT_THROW(ParseDownloadItems(nlohmann::json::parse(bad)), CardError) << bad;
 }
 

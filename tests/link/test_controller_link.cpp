@@ -1,14 +1,13 @@
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+
+#include <QTcpSocket>
+#include <algorithm>
+#include <memory>
+
 #include "link/controller_link.h"
 #include "link/frame_reader.h"
 #include "link_harness.h"
-
-#include <QTcpSocket>
-#include <gtest/gtest.h>
-
-#include <sys/socket.h>
-
-#include <algorithm>
-#include <memory>
 
 namespace aqled {
 namespace {
@@ -203,7 +202,8 @@ TEST_F(ControllerLinkTest, MemoryHeldStaysBoundedUnderAFlood) {
   std::string flood = HandFrame("", 2, kMaxFrameLength).substr(0, 32);
   std::string noise(3 * kMaxFrameLength, '\x5A');
   size_t peak = 0;
-  QObject::connect(&link, &ControllerLink::BytesHandled, [&] { peak = std::max(peak, link.BufferedBytes()); });
+  QObject::connect(&link, &ControllerLink::BytesHandled,
+                   [&] { peak = std::max(peak, link.BufferedBytes()); });
   card.Write(flood);
   for (size_t at = 0; at < noise.size(); at += 256 * 1024) card.Write(noise.substr(at, 256 * 1024));
   ASSERT_TRUE(WaitFor([&] { return CountPrefix("收到:") >= 1 && card.socket.bytesToWrite() == 0; }, 10000));

@@ -1,10 +1,10 @@
-#include "link/exchange.h"
-#include "link/session.h"
-#include "link_harness.h"
-
 #include <gtest/gtest.h>
 
 #include <memory>
+
+#include "link/exchange.h"
+#include "link/session.h"
+#include "link_harness.h"
 
 namespace aqled {
 namespace {
@@ -54,8 +54,9 @@ class ExchangeTest : public ::testing::Test {
 
 TEST_F(ExchangeTest, FirstLoginRecordsSlotWaitsAndAnswers) {
   Feed(Login("X", "屏一"), c1);
-  EXPECT_EQ(log.Texts(), (std::vector<std::string>{"[标签:X] [新建链接] [序列:1]", "标签: X, 名称: 屏一, 回复登录...",
-                                                   std::string("发送:") + kLoginAnswerText}));
+  EXPECT_EQ(log.Texts(),
+            (std::vector<std::string>{"[标签:X] [新建链接] [序列:1]", "标签: X, 名称: 屏一, 回复登录...",
+                                      std::string("发送:") + kLoginAnswerText}));
   for (const auto& l : log.lines) EXPECT_EQ(l.kind, 2);
   EXPECT_EQ(log.stamps, (std::vector<qint64>{0, 800, 800}));
   ASSERT_EQ(c1->writes.size(), 1u);
@@ -136,11 +137,12 @@ TEST_P(LoginWidth, IsReadAsAnInteger) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Session, LoginWidth,
-                         ::testing::Values(IntCase{"\"128\"", 128}, IntCase{"128", 128}, IntCase{"\"abc\"", 0},
-                                           IntCase{"127.6", 128}, IntCase{"\"-5\"", -5}, IntCase{"\"12x\"", 0},
-                                           IntCase{"\"\"", 0}, IntCase{"true", 0}, IntCase{"null", 0},
-                                           IntCase{"4294967296", 0}, IntCase{"\"+7\"", 7},
-                                           IntCase{"\"+-5\"", 0}, IntCase{"\"-+5\"", 0}, IntCase{"\"+\"", 0}));
+                         ::testing::Values(IntCase{"\"128\"", 128}, IntCase{"128", 128},
+                                           IntCase{"\"abc\"", 0}, IntCase{"127.6", 128},
+                                           IntCase{"\"-5\"", -5}, IntCase{"\"12x\"", 0}, IntCase{"\"\"", 0},
+                                           IntCase{"true", 0}, IntCase{"null", 0}, IntCase{"4294967296", 0},
+                                           IntCase{"\"+7\"", 7}, IntCase{"\"+-5\"", 0}, IntCase{"\"-+5\"", 0},
+                                           IntCase{"\"+\"", 0}));
 
 class LoginMissingField : public ExchangeTest, public ::testing::WithParamInterface<const char*> {};
 
@@ -185,7 +187,8 @@ TEST_F(ExchangeTest, RefusedWriteLogsTheSendAndClosesTheSlot) {
   c1->refuse = true;
   const size_t mark = log.lines.size();
   sessions.SendToSlot(1, kDiskQuery, 2);
-  EXPECT_EQ(LinesSince(mark), (std::vector<std::string>{std::string("发送:") + kDiskQuery, "客户端:X 断开连接"}));
+  EXPECT_EQ(LinesSince(mark),
+            (std::vector<std::string>{std::string("发送:") + kDiskQuery, "客户端:X 断开连接"}));
   EXPECT_FALSE(c1->open);
   EXPECT_FALSE(sessions.SlotConnected(1));
 }
@@ -241,7 +244,8 @@ INSTANTIATE_TEST_SUITE_P(
     Exchange, ResetChain,
     ::testing::Values(
         Transition{R"({"name":"stopPlay","output":{}})",
-                   {"标签: X, 名称: 屏一, 提交删除节目...", R"(发送:{"name":"clearAllProgram","input":{"keepmaterial":"no"}})"},
+                   {"标签: X, 名称: 屏一, 提交删除节目...",
+                    R"(发送:{"name":"clearAllProgram","input":{"keepmaterial":"no"}})"},
                    {R"({"name":"clearAllProgram","input":{"keepmaterial":"no"}})"}},
         Transition{R"({"name":"clearAllProgram"})",
                    {"标签: X, 名称: 屏一, 提交清除素材...", R"(发送:{"name": "clearuselessmaterial"})"},
@@ -268,14 +272,16 @@ TEST_F(ExchangeTest, StopPlayCommandKeepsItsTrailingBlank) {
   exchange.ArmCardReset();
   Feed(R"({"name":"heartbeat"})", c1);
   Feed(R"({"name":"heartbeat"})", c1);
-  EXPECT_EQ(c1->Payloads(), (std::vector<std::string>{kDiskQuery, R"({"name":"stopPlay","input":{"type":"program"}} )"}));
+  EXPECT_EQ(c1->Payloads(),
+            (std::vector<std::string>{kDiskQuery, R"({"name":"stopPlay","input":{"type":"program"}} )"}));
   EXPECT_EQ(c1->writes[1].size(), 32u + 47u);
 }
 
 // --- the download loop -------------------------------------------------------------------
 
 constexpr const char* kDownload = R"({"name":"downloadfilefromurl","input":{"items":[]}})";
-constexpr const char* kPlay = R"({"name":"play","input":{"type":"program","playlist":"share/20240305080509_ll.xml"}})";
+constexpr const char* kPlay =
+    R"({"name":"play","input":{"type":"program","playlist":"share/20240305080509_ll.xml"}})";
 
 std::string Progress(const std::string& id) {
   return R"({"name":"querydownloadprogress","input":{"delay":"5","id":")" + id + R"("}})";
@@ -334,18 +340,21 @@ TEST_F(ExchangeTest, ProgressLoopRunsToPlay) {
   Feed(R"({"name":"querydownloadprogress","output":{"status":"downloading"}})", c1);
   Feed(R"({"name":"querydownloadprogress","output":{"status":"CompLete"}})", c1);
   Feed(R"({"name":"Play","output":{}})", c1);
-  EXPECT_EQ(c1->Payloads(), (std::vector<std::string>{Progress("7"), Progress("7"), Progress("7"), Progress("7"), kPlay}));
-  EXPECT_EQ(log.Texts(), (std::vector<std::string>{
-                             "标签: X, 名称: 屏一, 下载ID: 7, 正在发送...", "发送:" + Progress("7"),
-                             "标签: X, 名称: 屏一, 下载状态: WAITING, 正在发送...", "发送:" + Progress("7"),
-                             "标签: X, 名称: 屏一, 下载状态: DOWNLOADING, 正在发送...", "发送:" + Progress("7"),
-                             "标签: X, 名称: 屏一, 下载状态: DOWNLOADING, 正在发送...", "发送:" + Progress("7"),
-                             "标签: X, 名称: 屏一, 下载完毕, 正在发送播放指令...", std::string("发送:") + kPlay,
-                             "标签: X, 名称: 屏一, 发送成功."}));
+  EXPECT_EQ(c1->Payloads(),
+            (std::vector<std::string>{Progress("7"), Progress("7"), Progress("7"), Progress("7"), kPlay}));
+  EXPECT_EQ(log.Texts(),
+            (std::vector<std::string>{
+                "标签: X, 名称: 屏一, 下载ID: 7, 正在发送...", "发送:" + Progress("7"),
+                "标签: X, 名称: 屏一, 下载状态: WAITING, 正在发送...", "发送:" + Progress("7"),
+                "标签: X, 名称: 屏一, 下载状态: DOWNLOADING, 正在发送...", "发送:" + Progress("7"),
+                "标签: X, 名称: 屏一, 下载状态: DOWNLOADING, 正在发送...", "发送:" + Progress("7"),
+                "标签: X, 名称: 屏一, 下载完毕, 正在发送播放指令...", std::string("发送:") + kPlay,
+                "标签: X, 名称: 屏一, 发送成功."}));
   EXPECT_EQ(exchange.State().downloadStatus, "COMPLETE");
 }
 
-class EndingStatus : public ExchangeTest, public ::testing::WithParamInterface<std::pair<const char*, const char*>> {};
+class EndingStatus : public ExchangeTest,
+                     public ::testing::WithParamInterface<std::pair<const char*, const char*>> {};
 
 TEST_P(EndingStatus, EndsTheChainSilently) {
   LoggedInAndDelivering();
@@ -362,7 +371,8 @@ TEST_P(EndingStatus, EndsTheChainSilently) {
 INSTANTIATE_TEST_SUITE_P(
     Exchange, EndingStatus,
     ::testing::Values(std::pair{R"({"name":"querydownloadprogress","output":{"status":"failed"}})", "FAILED"},
-                      std::pair{R"({"name":"querydownloadprogress","output":{"status":"sizeMismatch"}})", "SIZEMISMATCH"},
+                      std::pair{R"({"name":"querydownloadprogress","output":{"status":"sizeMismatch"}})",
+                                "SIZEMISMATCH"},
                       std::pair{R"({"name":"querydownloadprogress","output":{}})", ""},
                       std::pair{R"({"name":"querydownloadprogress","output":{"status":""}})", ""}));
 
@@ -408,7 +418,8 @@ TEST_F(ExchangeTest, OnlyTheFirstJsonValueIsActedOn) {
   Feed(R"({"name":"clearuselessmaterial"}garbage)", c1);
   Feed(R"(  {"name":"play"} {"name":"stopplay"})", c1);
   EXPECT_EQ(c1->Payloads(), std::vector<std::string>{kDiskQuery});
-  EXPECT_EQ(log.Texts(), (std::vector<std::string>{std::string("发送:") + kDiskQuery, "标签: X, 名称: 屏一, 发送成功."}));
+  EXPECT_EQ(log.Texts(),
+            (std::vector<std::string>{std::string("发送:") + kDiskQuery, "标签: X, 名称: 屏一, 发送成功."}));
 }
 
 TEST_F(ExchangeTest, ChineseValuesComeBackAsGbk) {

@@ -1,10 +1,10 @@
-#include "link/frame.h"
-#include "link/frame_reader.h"
-#include "link_harness.h"
-
 #include <gtest/gtest.h>
 
 #include <vector>
+
+#include "link/frame.h"
+#include "link/frame_reader.h"
+#include "link_harness.h"
 
 namespace aqled {
 namespace {
@@ -17,9 +17,9 @@ std::vector<unsigned char> Bytes(const std::string& s) { return {s.begin(), s.en
 TEST(Frame, DiskQueryCommandHeaderBytes) {
   const std::string frame = BuildFrame(2, R"({"name":"queryDisk","input":{"storagemedia":"emmc"}})");
   ASSERT_EQ(frame.size(), 84u);
-  const std::vector<unsigned char> expected = {0x42, 0x58, 0x43, 0x50, 0x54, 0x00, 0x00, 0x00, 0x07, 0x03, 0x96,
-                                               0x00, 0x34, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
-                                               0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x02, 0x00, 0x23, 0xDA};
+  const std::vector<unsigned char> expected = {
+      0x42, 0x58, 0x43, 0x50, 0x54, 0x00, 0x00, 0x00, 0x07, 0x03, 0x96, 0x00, 0x34, 0x00, 0x00, 0x00,
+      0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x02, 0x00, 0x23, 0xDA};
   EXPECT_EQ(Bytes(frame.substr(0, 32)), expected);
   EXPECT_EQ(frame.substr(32), R"({"name":"queryDisk","input":{"storagemedia":"emmc"}})");
 }
@@ -28,8 +28,10 @@ TEST(Frame, LoginAnswerHeaderBytes) {
   const std::string frame = BuildFrame(1, R"({"name":"Login","output":{"action":"auth","delay":"30"}})");
   ASSERT_EQ(frame.size(), 88u);
   const auto b = Bytes(frame);
-  EXPECT_EQ(std::vector<unsigned char>(b.begin() + 4, b.begin() + 8), (std::vector<unsigned char>{0x58, 0, 0, 0}));
-  EXPECT_EQ(std::vector<unsigned char>(b.begin() + 12, b.begin() + 16), (std::vector<unsigned char>{0x38, 0, 0, 0}));
+  EXPECT_EQ(std::vector<unsigned char>(b.begin() + 4, b.begin() + 8),
+            (std::vector<unsigned char>{0x58, 0, 0, 0}));
+  EXPECT_EQ(std::vector<unsigned char>(b.begin() + 12, b.begin() + 16),
+            (std::vector<unsigned char>{0x38, 0, 0, 0}));
   EXPECT_EQ(b[28], 0x01);
   EXPECT_EQ(b[30], 0x3B);
   EXPECT_EQ(b[31], 0xC1);
@@ -75,8 +77,9 @@ TEST_P(XorChecksumTest, XorsTheGivenBytes) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Frame, XorChecksumTest,
-                         ::testing::Values(XorCase{{}, 0x00}, XorCase{{0x42}, 0x42}, XorCase{{0x01, 0x02, 0x04}, 0x07},
-                                           XorCase{{0xFF, 0xFF}, 0x00}, XorCase{{0x80, 0x0F, 0xF0, 0x01}, 0x7E}));
+                         ::testing::Values(XorCase{{}, 0x00}, XorCase{{0x42}, 0x42},
+                                           XorCase{{0x01, 0x02, 0x04}, 0x07}, XorCase{{0xFF, 0xFF}, 0x00},
+                                           XorCase{{0x80, 0x0F, 0xF0, 0x01}, 0x7E}));
 
 TEST(Frame, ChecksumCountIsHonoured) {
   const unsigned char b[] = {0x11, 0x22, 0x44};
@@ -155,9 +158,9 @@ TEST_P(FrameLengthLimits, LengthsOutsideTheLimitsAreFramingErrors) {
 }
 
 INSTANTIATE_TEST_SUITE_P(FrameReader, FrameLengthLimits,
-                         ::testing::Values(BadLength{0, true}, BadLength{31, true}, BadLength{1024 * 1024 + 1, true},
-                                           BadLength{0xFFFFFFFFll, true}, BadLength{1024 * 1024, false},
-                                           BadLength{35, false}));
+                         ::testing::Values(BadLength{0, true}, BadLength{31, true},
+                                           BadLength{1024 * 1024 + 1, true}, BadLength{0xFFFFFFFFll, true},
+                                           BadLength{1024 * 1024, false}, BadLength{35, false}));
 
 TEST(FrameReader, ShortTotalLengthCutsThePayload) {
   // The header's totalLength decides, not payloadLength: 32 + 4 takes four payload bytes.

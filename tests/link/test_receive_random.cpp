@@ -1,15 +1,15 @@
 // Seeded random streams through the stateful receive path (bytes in, handlers out): nothing
 // throws or crashes, the held bytes stay bounded, and how the bytes are cut into reads never
 // changes what is handled.
+#include <gtest/gtest.h>
+
+#include <random>
+
 #include "link/controller_link.h"
 #include "link/exchange.h"
 #include "link/frame.h"
 #include "link/frame_reader.h"
 #include "link_harness.h"
-
-#include <gtest/gtest.h>
-
-#include <random>
 
 namespace aqled {
 namespace {
@@ -19,9 +19,19 @@ using testing::FakeConnection;
 using testing::HandFrame;
 using testing::RecordingLog;
 
-const char* const kNames[] = {"LOGIN", "login", "heartbeat", "HeartBeat", "downloadfilefromurl",
-                              "querydownloadprogress", "stopplay", "clearallprogram", "clearuselessmaterial",
-                              "play", "queryDisk", "UpdateDynamic", "unknown"};
+const char* const kNames[] = {"LOGIN",
+                              "login",
+                              "heartbeat",
+                              "HeartBeat",
+                              "downloadfilefromurl",
+                              "querydownloadprogress",
+                              "stopplay",
+                              "clearallprogram",
+                              "clearuselessmaterial",
+                              "play",
+                              "queryDisk",
+                              "UpdateDynamic",
+                              "unknown"};
 const char* const kStatus[] = {"waiting", "DOWNLOADING", "complete", "failed", ""};
 
 std::string RandomPacket(std::mt19937& rng) {
@@ -29,8 +39,9 @@ std::string RandomPacket(std::mt19937& rng) {
   const std::string name = kNames[pick(13)];
   switch (pick(6)) {
     case 0:
-      return R"({"name":")" + name + R"(","input":{"barcode":")" + std::string(1, static_cast<char>('A' + pick(3))) +
-             R"(","controllername":"n","width":)" + std::to_string(pick(1000)) + R"(,"height":"32"}})";
+      return R"({"name":")" + name + R"(","input":{"barcode":")" +
+             std::string(1, static_cast<char>('A' + pick(3))) + R"(","controllername":"n","width":)" +
+             std::to_string(pick(1000)) + R"(,"height":"32"}})";
     case 1:
       return R"({"name":")" + name + R"(","output":{"id":")" + std::to_string(pick(9)) + R"(","status":")" +
              kStatus[pick(5)] + R"("}})";
@@ -76,7 +87,8 @@ struct Outcome {
 
 // Feeds the stream in reads of 1 to `maxRead` bytes chosen by `cutter` (all at once without
 // one); with `deliveries`, the cutter also starts a delivery now and then between reads.
-Outcome Feed(const std::string& stream, std::mt19937* cutter, unsigned maxRead = 300, bool deliveries = true) {
+Outcome Feed(const std::string& stream, std::mt19937* cutter, unsigned maxRead = 300,
+             bool deliveries = true) {
   FakeClock clock;
   RecordingLog log;
   SessionTable sessions(log, clock);

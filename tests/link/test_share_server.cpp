@@ -18,7 +18,6 @@ using testing::G;
 using testing::RecordingLog;
 namespace fs = std::filesystem;
 
-
 struct Response {
   std::string statusLine;
   long long contentLength = -1;

@@ -1,11 +1,11 @@
-#include "logging/operation_log.h"
-#include "test_support.h"
-
-#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <QTemporaryDir>
 #include <fstream>
 #include <sstream>
+
+#include "logging/operation_log.h"
+#include "test_support.h"
 
 using namespace aqled;
 using aqled::testing::FakeClock;
@@ -58,7 +58,8 @@ TEST_F(LogFixture, KindsHaveTheirColours) {
 TEST_F(LogFixture, ScreenLineHasTwoBlanksAndFileLineOne) {
   log.AppendLog(3, G("程序开始运行"));
   EXPECT_EQ(screen.lines.at(0).text, "08:05:09:042  " + G("程序开始运行"));
-  EXPECT_EQ(aqled::testing::ReadBytes(folder / "Log20240305.txt"), "08:05:09:042 " + G("程序开始运行") + "\r\n");
+  EXPECT_EQ(aqled::testing::ReadBytes(folder / "Log20240305.txt"),
+            "08:05:09:042 " + G("程序开始运行") + "\r\n");
 }
 
 TEST_F(LogFixture, TheControlIsEmptiedAfterItHoldsMoreThan200Lines) {

@@ -1,7 +1,8 @@
 // One main for every test program: a QApplication (the offscreen platform under CTest) so
 // that tests of sockets, drawing and the window all have their event loop and fonts.
-#include <QApplication>
 #include <gtest/gtest.h>
+
+#include <QApplication>
 
 int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");

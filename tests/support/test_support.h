@@ -2,17 +2,16 @@
 // Shared seams for the tests: a log that records, a clock that only moves when told, GBK
 // literals written as UTF-8 in the source.
 
-#include "logging/operation_log.h"
-#include "text/datetime.h"
-#include "text/gbk.h"
-
 #include <QDateTime>
-
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "logging/operation_log.h"
+#include "text/datetime.h"
+#include "text/gbk.h"
 
 namespace aqled::testing {
 
@@ -33,7 +32,9 @@ inline void WriteBytes(const std::filesystem::path& p, const std::string& bytes)
 }
 // The same for paths held as GBK text, as the system holds them.
 inline std::string ReadFile(const std::string& gbkPath) { return ReadBytes(PathFromGbk(gbkPath)); }
-inline void WriteFile(const std::string& gbkPath, const std::string& bytes) { WriteBytes(PathFromGbk(gbkPath), bytes); }
+inline void WriteFile(const std::string& gbkPath, const std::string& bytes) {
+  WriteBytes(PathFromGbk(gbkPath), bytes);
+}
 inline bool Exists(const std::string& gbkPath) { return std::filesystem::exists(PathFromGbk(gbkPath)); }
 
 struct LogLine {
@@ -56,8 +57,7 @@ class RecordingLog : public LogSink {
 // Time stands still until a test moves it; Sleep moves it by the requested time.
 class FakeClock : public Clock {
  public:
-  explicit FakeClock(QDateTime start = QDateTime(QDate(2024, 3, 5), QTime(8, 5, 9, 42)))
-      : now_(start) {}
+  explicit FakeClock(QDateTime start = QDateTime(QDate(2024, 3, 5), QTime(8, 5, 9, 42))) : now_(start) {}
   QDateTime Now() const override { return now_; }
   void Sleep(int ms) override {
     slept_ms += ms;

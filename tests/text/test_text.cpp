@@ -1,10 +1,11 @@
+#include <gtest/gtest.h>
+
+#include <QString>
+
 #include "test_support.h"
 #include "text/datetime.h"
 #include "text/gbk.h"
 #include "text/strings.h"
-
-#include <QString>
-#include <gtest/gtest.h>
 
 using namespace aqled;
 using aqled::testing::G;
@@ -18,21 +19,26 @@ TEST(Gbk, ChineseTextRoundTripsThroughUtf8) {
 }
 
 TEST(Gbk, CharactersGbkLacksBecomeQuestionMarks) {
-  EXPECT_EQ(Utf8ToGbk("a\xC3\xA9" "b"), "a\xA8\xA6" "b");  // é exists in GBK
-  EXPECT_EQ(Utf8ToGbk("x\xE0\xB8\x81y"), "x?y");            // Thai ก does not
+  EXPECT_EQ(Utf8ToGbk("a\xC3\xA9"
+                      "b"),
+            "a\xA8\xA6"
+            "b");                                 // é exists in GBK
+  EXPECT_EQ(Utf8ToGbk("x\xE0\xB8\x81y"), "x?y");  // Thai ก does not
   EXPECT_EQ(FromQString(QString::fromUtf8("a\xF0\x9F\x98\x80z")), "a?z");
 }
 
 TEST(Gbk, StrictDecodeEmptiesMalformedText) {
-  EXPECT_EQ(Utf8ToGbk("abc\xE5\xAE"), "");          // cut short
-  EXPECT_EQ(Utf8ToGbk("abc\xE5\x41\xAE"), "");      // continuation outside 80..BF
+  EXPECT_EQ(Utf8ToGbk("abc\xE5\xAE"), "");               // cut short
+  EXPECT_EQ(Utf8ToGbk("abc\xE5\x41\xAE"), "");           // continuation outside 80..BF
   EXPECT_EQ(Utf8ToGbk(std::string("\x96\x00", 2)), "");  // a frame header byte pair
   EXPECT_EQ(Utf8ToGbk(std::string("a\0b", 3)), std::string("a\0b", 3));
   EXPECT_EQ(Utf8ToGbk(""), "");
 }
 
 TEST(Gbk, UndecodableGbkBytesBecomeQuestionMarks) {
-  EXPECT_EQ(GbkToUtf8("a\xFF" "b"), "a?b");
+  EXPECT_EQ(GbkToUtf8("a\xFF"
+                      "b"),
+            "a?b");
 }
 
 TEST(Strings, TrimRemovesControlBytesAndBlanksAtTheEndsOnly) {
@@ -66,8 +72,14 @@ TEST(Strings, FileNameAndExtensionUseEverySeparator) {
   EXPECT_EQ(ExtensionOf("D:\\a.dir\\noext"), "");
   EXPECT_EQ(ExtensionOf("clip.MP4"), ".mp4");
   // 誠 is D5 5C in GBK: its second byte is no backslash.
-  EXPECT_EQ(FileNameOf("D:\\ads\\\xD5\x5C" "a.jpg"), "\xD5\x5C" "a.jpg");
-  EXPECT_EQ(FileNameOf("/p/\xD5\x5C" "b.bmp"), "\xD5\x5C" "b.bmp");
+  EXPECT_EQ(FileNameOf("D:\\ads\\\xD5\x5C"
+                       "a.jpg"),
+            "\xD5\x5C"
+            "a.jpg");
+  EXPECT_EQ(FileNameOf("/p/\xD5\x5C"
+                       "b.bmp"),
+            "\xD5\x5C"
+            "b.bmp");
   EXPECT_EQ(ExtensionOf("D:\\x.\xD5\x5C"), ".\xD5\x5C");
   EXPECT_EQ(FileNameOf(G("D:\\广告\\图.jpg")), G("图.jpg"));
 }

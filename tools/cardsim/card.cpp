@@ -1,6 +1,6 @@
 #include "card.h"
 
-#include "link/frame.h"
+#include <sys/socket.h>
 
 #include <QDateTime>
 #include <QDirIterator>
@@ -8,11 +8,10 @@
 #include <QNetworkRequest>
 #include <QStorageInfo>
 #include <QTextStream>
-
-#include <sys/socket.h>
-
 #include <cstdio>
 #include <set>
+
+#include "link/frame.h"
 
 namespace aqled::cardsim {
 namespace {
@@ -33,7 +32,8 @@ std::string Lower(std::string s) {
 
 }  // namespace
 
-CardSimulator::CardSimulator(CardOptions options, QObject* parent) : QObject(parent), options_(std::move(options)) {
+CardSimulator::CardSimulator(CardOptions options, QObject* parent)
+    : QObject(parent), options_(std::move(options)) {
   connect(&socket_, &QTcpSocket::connected, this, &CardSimulator::OnConnected);
   connect(&socket_, &QTcpSocket::readyRead, this, &CardSimulator::OnReadyRead);
   connect(&socket_, &QTcpSocket::disconnected, this, &CardSimulator::OnGone);
@@ -108,7 +108,9 @@ void CardSimulator::OnReadyRead() {
 }
 
 void CardSimulator::Handle(const std::string& payload, int frameKind) {
-  Log(QString("RECV kind=%1 %2").arg(frameKind).arg(QString::fromUtf8(payload.data(), static_cast<qsizetype>(payload.size()))));
+  Log(QString("RECV kind=%1 %2")
+          .arg(frameKind)
+          .arg(QString::fromUtf8(payload.data(), static_cast<qsizetype>(payload.size()))));
   nlohmann::json command;
   try {
     command = ParseCommand(payload);
@@ -118,7 +120,8 @@ void CardSimulator::Handle(const std::string& payload, int frameKind) {
   }
   const std::string name = TextOf(command, "name");
   const std::string key = Lower(name);
-  const nlohmann::json input = command.is_object() && command.contains("input") ? command["input"] : nlohmann::json();
+  const nlohmann::json input =
+      command.is_object() && command.contains("input") ? command["input"] : nlohmann::json();
   if (key == "login") {
     if (!loggedIn_) {
       loggedIn_ = true;
@@ -141,7 +144,8 @@ void CardSimulator::Handle(const std::string& payload, int frameKind) {
   } else if (key == "querydownloadprogress") {
     const std::string id = TextOf(input, "id");
     const int delaySeconds = std::atoi(TextOf(input, "delay", "0").c_str());
-    const int wait = options_.progressWaitMs >= 0 ? options_.progressWaitMs : std::max(0, delaySeconds) * 1000;
+    const int wait =
+        options_.progressWaitMs >= 0 ? options_.progressWaitMs : std::max(0, delaySeconds) * 1000;
     AnswerProgress(id, wait, ++progressSeq_);
   } else if (key == "play") {
     Play(input);
@@ -167,7 +171,8 @@ void CardSimulator::SendNow(const std::string& json) {
   }
   QByteArray bytes;
   if (options_.coalesce && loggedIn_) {
-    const std::string beat = R"({"name":"heartbeat","input":{"barcode":")" + options_.barcode.toStdString() + "\"}}";
+    const std::string beat =
+        R"({"name":"heartbeat","input":{"barcode":")" + options_.barcode.toStdString() + "\"}}";
     Log(QString("SEND kind=2 %1").arg(QString::fromStdString(beat)));
     const std::string f = BuildFrameUtf8(kFrameKindCommand, beat);
     bytes.append(f.data(), static_cast<qsizetype>(f.size()));
@@ -283,11 +288,13 @@ int CardSimulator::ClearUseless() {
     keep.insert(QFileInfo(StoragePath(currentPlaylist_)).absoluteFilePath());
     try {
       bool ok = false;
-      const auto programFile = SafeStoragePath(PlaylistProgramFile(ReadWhole(StoragePath(currentPlaylist_), &ok)));
+      const auto programFile =
+          SafeStoragePath(PlaylistProgramFile(ReadWhole(StoragePath(currentPlaylist_), &ok)));
       if (programFile) {
         keep.insert(QFileInfo(StoragePath(*programFile)).absoluteFilePath());
         for (const auto& p : ParseProgramFile(ReadWhole(StoragePath(*programFile), &ok)).pictures)
-          if (auto path = SafeStoragePath(p.file)) keep.insert(QFileInfo(StoragePath(*path)).absoluteFilePath());
+          if (auto path = SafeStoragePath(p.file))
+            keep.insert(QFileInfo(StoragePath(*path)).absoluteFilePath());
       }
     } catch (const CardError&) {
     }
@@ -323,7 +330,8 @@ void CardSimulator::StartJob(const nlohmann::json& input) {
 }
 
 void CardSimulator::RunQueue() {
-  while (!queue_.empty() && (queue_.front()->failed || queue_.front()->done == queue_.front()->items.size()) &&
+  while (!queue_.empty() &&
+         (queue_.front()->failed || queue_.front()->done == queue_.front()->items.size()) &&
          queue_.front()->started)
     queue_.pop_front();
   if (queue_.empty() || queue_.front()->started) return;
@@ -337,7 +345,8 @@ void CardSimulator::FetchNext(Job& job, int attempt) {
   auto fail = [this, &job](const std::string& reason) {
     job.failed = true;
     job.reason = reason;
-    Log(QString("download %1 failed: %2").arg(QString::fromStdString(job.id), QString::fromStdString(reason)));
+    Log(QString("download %1 failed: %2")
+            .arg(QString::fromStdString(job.id), QString::fromStdString(reason)));
     QTimer::singleShot(0, this, &CardSimulator::RunQueue);
   };
   if (job.done == job.items.size()) {
@@ -367,8 +376,8 @@ void CardSimulator::FetchNext(Job& job, int attempt) {
     }
     const QByteArray body = reply->readAll();
     if (body.size() != item.size) {
-      fail(item.storagePath + ": size " + std::to_string(body.size()) + " where " + std::to_string(item.size) +
-           " was announced");
+      fail(item.storagePath + ": size " + std::to_string(body.size()) + " where " +
+           std::to_string(item.size) + " was announced");
       return;
     }
     const QString path = StoragePath(item.storagePath);
@@ -429,7 +438,8 @@ void CardSimulator::Play(const nlohmann::json& input) {
       const QByteArray bytes = ReadWhole(StoragePath(*path), &ok);
       if (!ok) throw CardError("picture not found: " + *path);
       if (!image.loadFromData(bytes)) throw CardError("picture cannot be decoded: " + *path);
-      screens.push_back(ComposeScreen(image, options_.width, options_.height, layout.x, layout.y, layout.w, layout.h));
+      screens.push_back(
+          ComposeScreen(image, options_.width, options_.height, layout.x, layout.y, layout.w, layout.h));
     }
     currentPlaylist_ = *playlist;
   } catch (const CardError& e) {
@@ -475,7 +485,8 @@ void CardSimulator::FetchDynamic(std::shared_ptr<std::vector<QByteArray>> got, s
         fail("picture cannot be decoded: " + addresses[i].toStdString());
         return;
       }
-      screens.push_back(ComposeScreen(image, options_.width, options_.height, area.x, area.y, area.w, area.h));
+      screens.push_back(
+          ComposeScreen(image, options_.width, options_.height, area.x, area.y, area.w, area.h));
     }
     WriteScreens("dynamic_", screens);
     Log(QString("dynamic area shows %1 pictures").arg(screens.size()));

@@ -3,9 +3,6 @@
 // server that logs in, heartbeats and answers every command as a card would, fetching the
 // program over HTTP and writing what its screen shows as PNG files.
 
-#include "card_logic.h"
-#include "link/frame_reader.h"
-
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -14,11 +11,13 @@
 #include <QObject>
 #include <QTcpSocket>
 #include <QTimer>
-
 #include <deque>
 #include <map>
 #include <memory>
 #include <string>
+
+#include "card_logic.h"
+#include "link/frame_reader.h"
 
 namespace aqled::cardsim {
 
@@ -32,17 +31,17 @@ struct CardOptions {
   int heartbeatMs = 10000;
   QString storageDir = "cardsim-storage";
   QString outputDir = "cardsim-screen";
-  QString logFile;          // empty: no log file
-  bool verbose = false;     // every log line also on stdout
-  int reconnectMs = 3000;   // after the connection is lost; 0: exit instead
-  bool allowRemote = false; // downloads from hosts other than loopback
+  QString logFile;           // empty: no log file
+  bool verbose = false;      // every log line also on stdout
+  int reconnectMs = 3000;    // after the connection is lost; 0: exit instead
+  bool allowRemote = false;  // downloads from hosts other than loopback
   // Misbehaviour for tests.
-  int splitBytes = 0;       // > 0: every frame goes out in pieces of this many bytes
-  int splitPauseMs = 20;    // between the pieces
-  bool coalesce = false;    // every answer goes out in one write together with a heartbeat
-  int resetAfterFrames = 0; // > 0: reset the connection after sending this many frames (once)
-  int answerDelayMs = 0;    // every answer waits this long
-  int progressWaitMs = -1;  // how long a progress answer is held while downloading; -1: "delay"
+  int splitBytes = 0;        // > 0: every frame goes out in pieces of this many bytes
+  int splitPauseMs = 20;     // between the pieces
+  bool coalesce = false;     // every answer goes out in one write together with a heartbeat
+  int resetAfterFrames = 0;  // > 0: reset the connection after sending this many frames (once)
+  int answerDelayMs = 0;     // every answer waits this long
+  int progressWaitMs = -1;   // how long a progress answer is held while downloading; -1: "delay"
   // Ending, so tests finish.
   bool exitAfterPlay = false;
   bool exitAfterDynamic = false;

@@ -4,7 +4,6 @@
 #include <QPainter>
 #include <QUrl>
 #include <QXmlStreamReader>
-
 #include <algorithm>
 #include <charconv>
 #include <sstream>
@@ -39,8 +38,8 @@ std::optional<QByteArray> DecodeMimeBase64(std::string_view text) {
   int fill = 0;
   for (char c : text) {
     if (c == '\r' || c == '\n' || c == ' ' || c == '\t') continue;
-    const bool alpha = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' ||
-                       c == '/';
+    const bool alpha =
+        (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' || c == '/';
     if (c == '=') {
       ++fill;
       continue;
@@ -85,7 +84,8 @@ std::vector<DownloadItem> ParseDownloadItems(const nlohmann::json& input) {
     if (url.empty() || name.empty()) throw CardError("download item without \"srcurl\" or \"dstfilename\"");
     const std::string dir = TextOf(item, "dstpath");
     const auto path = SafeStoragePath(dir.empty() ? name : dir + "/" + name);
-    if (!path || name.find('/') != std::string::npos) throw CardError("unsafe download target: " + dir + "/" + name);
+    if (!path || name.find('/') != std::string::npos)
+      throw CardError("unsafe download target: " + dir + "/" + name);
     DownloadItem d;
     d.url = QString::fromStdString(url);
     d.storagePath = *path;
@@ -109,7 +109,8 @@ bool IsLoopbackUrl(const QString& url) {
 namespace {
 
 [[noreturn]] void XmlFail(const QXmlStreamReader& xml, const char* what) {
-  throw CardError(std::string(what) + (xml.hasError() ? ": " + xml.errorString().toStdString() : std::string()));
+  throw CardError(std::string(what) +
+                  (xml.hasError() ? ": " + xml.errorString().toStdString() : std::string()));
 }
 
 }  // namespace
@@ -174,7 +175,8 @@ DynamicArea ParseDynamicArea(const nlohmann::json& input) {
     if (!bytes || bytes->isEmpty()) throw CardError("dynamic unit whose content is not Base64");
     units.emplace_back(std::atoi(TextOf(unit, "order", "0").c_str()), QString::fromUtf8(*bytes));
   }
-  std::stable_sort(units.begin(), units.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+  std::stable_sort(units.begin(), units.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
   for (auto& u : units) out.addresses.push_back(u.second);
   return out;
 }

@@ -6,10 +6,8 @@
 #include <QByteArray>
 #include <QImage>
 #include <QString>
-
-#include <nlohmann/json.hpp>
-
 #include <cstdint>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -62,7 +60,7 @@ struct ProgramPicture {
   int order = 0;
 };
 struct ProgramLayout {
-  int x = 0, y = 0, w = 0, h = 0;  // the picturepanel
+  int x = 0, y = 0, w = 0, h = 0;        // the picturepanel
   std::vector<ProgramPicture> pictures;  // sorted by order, ties in file order
 };
 

@@ -4,17 +4,16 @@
 //   aqled-linkbench [--frames N] [--batch B] [--replies]
 // --replies sends "clearuselessmaterial" answers, each of which makes the server send a disk
 // query back; otherwise "queryDisk" answers, which the server only logs.
-#include "link/controller_link.h"
-#include "link/frame.h"
-
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QTcpSocket>
 #include <QTimer>
-
 #include <cstdio>
 #include <functional>
+
+#include "link/controller_link.h"
+#include "link/frame.h"
 
 namespace {
 
@@ -61,15 +60,18 @@ int main(int argc, char** argv) {
   if (!card.waitForConnected(3000)) return 1;
 
   const std::string login = aqled::BuildFrame(
-      2, R"({"name":"LOGIN","input":{"barcode":"BENCH","controllername":"bench","width":"128","height":"64"}})");
+      2,
+      R"({"name":"LOGIN","input":{"barcode":"BENCH","controllername":"bench","width":"128","height":"64"}})");
   card.write(login.data(), static_cast<qint64>(login.size()));
   while (!link.SlotConnected(1)) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
   link.BeginDelivery();
   const long long before = log.received;
 
   const std::string one = aqled::BuildFrame(
-      2, replies ? R"({"name":"clearuselessmaterial","output":{"result":"ok"}})"
-                 : R"({"name":"queryDisk","output":{"storagemedia":"emmc","total":"7818182656","free":"7000000000"}})");
+      2,
+      replies
+          ? R"({"name":"clearuselessmaterial","output":{"result":"ok"}})"
+          : R"({"name":"queryDisk","output":{"storagemedia":"emmc","total":"7818182656","free":"7000000000"}})");
   QByteArray chunk;
   for (int i = 0; i < batch; ++i) chunk.append(one.data(), static_cast<qsizetype>(one.size()));
 
@@ -88,8 +90,10 @@ int main(int argc, char** argv) {
   pump();
   while (log.received - before < frames) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
   const double seconds = timer.nsecsElapsed() / 1e9;
-  std::printf("frames %lld, bytes per frame %zu, batch %d, %s: %.3f s, %.0f frames/s, %lld reply bytes, %lld errors\n",
-              frames, one.size(), batch, replies ? "with replies" : "no replies", seconds, frames / seconds,
-              repliedBytes, log.errors);
+  std::printf(
+      "frames %lld, bytes per frame %zu, batch %d, %s: %.3f s, %.0f frames/s, %lld reply bytes, %lld "
+      "errors\n",
+      frames, one.size(), batch, replies ? "with replies" : "no replies", seconds, frames / seconds,
+      repliedBytes, log.errors);
   return 0;
 }

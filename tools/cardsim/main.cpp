@@ -1,17 +1,17 @@
 // aqled-cardsim: plays the LED controller card against the application's controller server.
-#include "card.h"
-
 #include <QCommandLineParser>
 #include <QCoreApplication>
-
 #include <cstdio>
+
+#include "card.h"
 
 int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
   QCoreApplication::setApplicationName("aqled-cardsim");
   QCommandLineParser parser;
-  parser.setApplicationDescription("A stand-in for the LED controller card: logs in to the controller server, "
-                                   "heartbeats and answers its commands.");
+  parser.setApplicationDescription(
+      "A stand-in for the LED controller card: logs in to the controller server, "
+      "heartbeats and answers its commands.");
   parser.addHelpOption();
   aqled::cardsim::CardOptions o;
   auto value = [&](const char* name, const char* help, const QString& def) {
@@ -39,12 +39,13 @@ int main(int argc, char** argv) {
                                QString::number(o.reconnectMs));
   const auto allowRemote = flag("allow-remote-downloads", "Fetch from hosts other than loopback.");
   const auto split = value("split-bytes", "Send every frame in pieces of this many bytes.", "0");
-  const auto splitPause = value("split-pause-ms", "Pause between the pieces.", QString::number(o.splitPauseMs));
+  const auto splitPause =
+      value("split-pause-ms", "Pause between the pieces.", QString::number(o.splitPauseMs));
   const auto coalesce = flag("coalesce", "Send every answer in one write together with a heartbeat.");
   const auto resetAfter = value("reset-after", "Reset the connection after sending this many frames.", "0");
   const auto answerDelay = value("answer-delay-ms", "Delay every answer.", "0");
-  const auto progressWait =
-      value("progress-wait-ms", "Hold a progress answer this long while downloading (default: its delay).", "-1");
+  const auto progressWait = value(
+      "progress-wait-ms", "Hold a progress answer this long while downloading (default: its delay).", "-1");
   const auto exitPlay = flag("exit-after-play", "Exit once a play command has been answered.");
   const auto exitDynamic = flag("exit-after-dynamic", "Exit once a dynamic-area command has been answered.");
   const auto exitSeconds = value("exit-after-seconds", "Give up after this many seconds (exit code 3).", "0");

@@ -31,8 +31,8 @@
 #include "render/bmp.h"
 #include "render/station_pages.h"
 #include "render/text_page.h"
-#include "text/datetime.h"
 #include "sample_pages.h"
+#include "text/datetime.h"
 #include "text/gbk.h"
 
 namespace {

@@ -1,14 +1,14 @@
 // libFuzzer target of the stateful receive path: the fuzzer's bytes are cut into reads and
 // fed to one connection's reader, exchange and session table, as the server does.
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+
 #include "link/controller_link.h"
 #include "link/exchange.h"
 #include "link/frame.h"
 #include "link/frame_reader.h"
 #include "link/session.h"
-
-#include <cstdint>
-#include <cstdlib>
-#include <memory>
 
 namespace {
 
