@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Configures and builds aqled, its tools and its tests into build/.
+# Configures and builds aqled, its tools and its tests into build/. Extra arguments go to cmake's
+# configure step (scripts/test.sh passes -DAQLED_WERROR=ON).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo > build.log 2>&1 || { cat build.log; exit 1; }
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" > build.log 2>&1 || { cat build.log; exit 1; }
 cmake --build build -j"$(nproc)"

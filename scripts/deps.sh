@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages that building, running and testing aqled need, when missing.
+# Installs the Debian 12 packages that building and running aqled need, when missing; with the
+# argument "test" also those that only the checks of scripts/test.sh need.
 set -euo pipefail
 packages=(
   cmake g++ make pkg-config
@@ -8,6 +9,9 @@ packages=(
   fonts-arphic-uming
   openssl xvfb xauth
 )
+if [ "${1:-}" = test ]; then
+  packages+=(git clang-format clang libclang-rt-14-dev)
+fi
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
