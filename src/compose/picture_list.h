@@ -12,12 +12,8 @@
 
 namespace aqled {
 
-// The separator that ends AppFolder and PictureFolder on this platform.
-#ifdef _WIN32
-inline constexpr char kPathSeparator = '\\';
-#else
+// The separator that ends AppFolder and PictureFolder.
 inline constexpr char kPathSeparator = '/';
-#endif
 
 // AppFolder + "file" + separator. `appFolder` must end with the separator.
 std::string PictureFolderOf(const std::string& appFolder);

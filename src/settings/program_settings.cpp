@@ -3,12 +3,8 @@
 namespace aqled {
 namespace {
 
-// The separator that ends a folder name on this platform.
-#ifdef _WIN32
-constexpr char kFolderSeparator = '\\';
-#else
+// The separator that ends a folder name.
 constexpr char kFolderSeparator = '/';
-#endif
 
 std::string TextOrDefault(const IniFile& ini, const char* section, const char* key,
                           const std::string& fallback) {
@@ -21,12 +17,7 @@ std::string TextOrDefault(const IniFile& ini, const char* section, const char* k
 ProgramDefaults MakeProgramDefaults(const std::string& appFolder, const std::string& localIpv4,
                                     const std::string& stationSite) {
   ProgramDefaults d;
-#ifdef _WIN32
-  (void)appFolder;
-  d.FileBaseDir = "D:\\temp\\";
-#else
   d.FileBaseDir = appFolder + "share" + kFolderSeparator;
-#endif
   d.HttpBaseDir = "http://" + (localIpv4.empty() ? std::string("127.0.0.1") : localIpv4) + ":8116/";
   d.StationSite = stationSite;
   return d;
