@@ -103,7 +103,7 @@ StationPagesResult RenderStationPages(const StationPageInput& input,
       return result;
     }
     const WriteStatus status =
-        WriteWholeFile(pictureFolder / (std::to_string(n) + ".bmp"), EncodeBmp32(page));
+        WritePicture(pictureFolder / (std::to_string(n) + ".bmp"), EncodeBmp32(page));
     if (!status.ok()) {
       result.error = status.error;
       return result;

@@ -234,13 +234,15 @@ TEST(ShareServerStart, LogsPortOnSuccessAndFailure) {
   EXPECT_TRUE(StartShareServer(free, "http://127.0.0.1:" + port + "/", log));
   EXPECT_EQ(free.Port(), busy);
   EXPECT_FALSE(StartShareServer(free, "http://127.0.0.1:99999/", log));
-  ASSERT_EQ(log.lines.size(), 3u);
+  ASSERT_EQ(log.lines.size(), 4u);
   EXPECT_EQ(log.lines[0].kind, 1);
   EXPECT_EQ(log.lines[0].text, G("共享服务启动失败: ") + port);
   EXPECT_EQ(log.lines[1].kind, 2);
   EXPECT_EQ(log.lines[1].text, G("共享服务启动成功: ") + port);
-  EXPECT_EQ(log.lines[2].kind, 1);
-  EXPECT_EQ(log.lines[2].text, G("共享服务地址无效: ") + "http://127.0.0.1:99999/");
+  EXPECT_EQ(log.lines[2].kind, 3);
+  EXPECT_EQ(log.lines[2].text, G("共享服务地址: 127.0.0.1:") + port);
+  EXPECT_EQ(log.lines[3].kind, 1);
+  EXPECT_EQ(log.lines[3].text, G("共享服务地址无效: ") + "http://127.0.0.1:99999/");
 }
 
 }  // namespace
