@@ -92,7 +92,7 @@ std::optional<uint64_t> Decimal(std::string_view digits) {
     if (c < '0' || c > '9') return std::nullopt;
     const uint64_t d = static_cast<uint64_t>(c - '0');
     value = value > (std::numeric_limits<uint64_t>::max() - d) / 10 ? std::numeric_limits<uint64_t>::max()
-                                                                      : value * 10 + d;
+                                                                    : value * 10 + d;
   }
   return value;
 }
@@ -127,8 +127,9 @@ unsigned ReserveDescriptors(unsigned connections) {
     if (setrlimit(RLIMIT_NOFILE, &raised) == 0) limit = raised;
   }
   if (limit.rlim_cur == RLIM_INFINITY || limit.rlim_cur >= wanted) return connections;
-  return limit.rlim_cur > 2 * kShareDescriptorReserve ? static_cast<unsigned>(limit.rlim_cur - kShareDescriptorReserve)
-                                                       : kShareDescriptorReserve;
+  return limit.rlim_cur > 2 * kShareDescriptorReserve
+             ? static_cast<unsigned>(limit.rlim_cur - kShareDescriptorReserve)
+             : kShareDescriptorReserve;
 }
 
 }  // namespace
@@ -180,16 +181,17 @@ ByteRange ParseByteRange(std::string_view value, uint64_t size) {
   if (value.find(',') != std::string_view::npos) return {};  // several ranges: the whole file
   const size_t dash = value.find('-');
   if (dash == std::string_view::npos) return {};
-  const std::optional<uint64_t> first = Decimal(Trim(value.substr(0, dash)));
+  const std::string_view firstText = Trim(value.substr(0, dash));
+  const std::optional<uint64_t> first = Decimal(firstText);
   const std::string_view lastText = Trim(value.substr(dash + 1));
   const std::optional<uint64_t> last = Decimal(lastText);
-  if (!first) {  // "-n": the last n bytes
+  if (firstText.empty()) {  // "-n": the last n bytes
     if (!last) return {};
     if (*last == 0 || size == 0) return {ByteRange::kUnsatisfiable};
     const uint64_t length = std::min(*last, size);
     return {ByteRange::kPart, size - length, length};
   }
-  if (!lastText.empty() && (!last || *last < *first)) return {};  // malformed: ignored
+  if (!first || (!lastText.empty() && (!last || *last < *first))) return {};  // malformed: ignored
   if (*first >= size) return {ByteRange::kUnsatisfiable};
   const uint64_t end = last ? std::min(*last, size - 1) : size - 1;
   return {ByteRange::kPart, *first, end - *first + 1};
@@ -278,8 +280,10 @@ class ShareServer::Daemon {
   MHD_Daemon* StartMhd(unsigned flags, quint16 port, const sockaddr* bindTo, unsigned limit) {
     MHD_OptionItem options[] = {
         {MHD_OPTION_EXTERNAL_LOGGER, reinterpret_cast<intptr_t>(&Daemon::OnMessage), this},
-        {MHD_OPTION_CONNECTION_LIMIT, static_cast<intptr_t>(std::min(limit, options_.maxConnections)), nullptr},
-        {MHD_OPTION_PER_IP_CONNECTION_LIMIT, static_cast<intptr_t>(options_.maxConnectionsPerAddress), nullptr},
+        {MHD_OPTION_CONNECTION_LIMIT, static_cast<intptr_t>(std::min(limit, options_.maxConnections)),
+         nullptr},
+        {MHD_OPTION_PER_IP_CONNECTION_LIMIT, static_cast<intptr_t>(options_.maxConnectionsPerAddress),
+         nullptr},
         {MHD_OPTION_CONNECTION_MEMORY_LIMIT, static_cast<intptr_t>(kShareConnectionMemory), nullptr},
         {MHD_OPTION_CONNECTION_TIMEOUT, static_cast<intptr_t>(options_.idleTimeoutSeconds), nullptr},
         {MHD_OPTION_NOTIFY_CONNECTION, reinterpret_cast<intptr_t>(&Daemon::OnConnection), this},
@@ -289,14 +293,18 @@ class ShareServer::Daemon {
         {MHD_OPTION_SIGPIPE_HANDLED_BY_APP, 1, nullptr},
         {bindTo ? MHD_OPTION_SOCK_ADDR : MHD_OPTION_END, 0, const_cast<sockaddr*>(bindTo)},
         {MHD_OPTION_END, 0, nullptr}};
-    return MHD_start_daemon(flags, port, nullptr, nullptr, &Daemon::OnRequest, this, MHD_OPTION_ARRAY, options,
-                            MHD_OPTION_END);
+    return MHD_start_daemon(flags, port, nullptr, nullptr, &Daemon::OnRequest, this, MHD_OPTION_ARRAY,
+                            options, MHD_OPTION_END);
   }
 
   // Lets the library do what its descriptors and time-outs call for, then waits for the next.
   void Run() {
     if (!mhd_) return;
+    closedInRun_ = false;
     MHD_run(mhd_);
+    // A connection closed in this run freed a slot; the library takes the listening socket back
+    // into its watch only at the start of a run, so that run follows at once.
+    if (closedInRun_) MHD_run(mhd_);
     Rearm();
   }
 
@@ -360,6 +368,7 @@ class ShareServer::Daemon {
       self->connections_.insert(c);
       if (!self->sweepTimer_.isActive()) self->sweepTimer_.start();
     } else if (auto* c = static_cast<Connection*>(*socketContext)) {
+      self->closedInRun_ = true;
       self->connections_.erase(c);
       delete c;
       *socketContext = nullptr;
@@ -381,16 +390,23 @@ class ShareServer::Daemon {
   }
 
   static void OnMessage(void* cls, const char* format, va_list args) {
-    char text[256];
+    char text[1024];
     std::vsnprintf(text, sizeof text, format, args);
     std::string line = text;
-    while (!line.empty() && (line.back() == '\n' || line.back() == '\r' || line.back() == ' ')) line.pop_back();
+    // Some messages quote the whole HTML page of the error answer: the status says enough.
+    const size_t html = line.find(" ('<html>");
+    const size_t htmlEnd = line.find("</html>')");
+    if (html != std::string::npos && htmlEnd != std::string::npos && htmlEnd > html)
+      line.erase(html, htmlEnd + 9 - html);
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r' || line.back() == ' '))
+      line.pop_back();
     static_cast<Daemon*>(cls)->Refused(1, line);
   }
 
   // Whether the request announces a body.
   static bool AnnouncesBody(MHD_Connection* connection) {
-    const char* length = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_CONTENT_LENGTH);
+    const char* length =
+        MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_CONTENT_LENGTH);
     return MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_TRANSFER_ENCODING) ||
            (length && std::string_view(length) != "0");
   }
@@ -399,8 +415,8 @@ class ShareServer::Daemon {
   // once, which makes the library close the connection after the answer without reading the
   // body; one without is answered on the second call, which keeps the connection open for the
   // next request.
-  static MHD_Result OnRequest(void* cls, MHD_Connection* connection, const char*, const char* method, const char*,
-                              const char*, size_t* uploadSize, void** request) {
+  static MHD_Result OnRequest(void* cls, MHD_Connection* connection, const char*, const char* method,
+                              const char*, const char*, size_t* uploadSize, void** request) {
     auto* self = static_cast<Daemon*>(cls);
     Connection* c = ConnectionOf(connection);
     if (!c) return MHD_NO;
@@ -418,7 +434,8 @@ class ShareServer::Daemon {
     if (!served) return MHD_queue_response(connection, MHD_HTTP_NOT_FOUND, self->notFound_);
 
     const std::string_view path = TargetPath(c->target);
-    const QString decoded = QUrl::fromPercentEncoding(QByteArray(path.data(), static_cast<qsizetype>(path.size())));
+    const QString decoded =
+        QUrl::fromPercentEncoding(QByteArray(path.data(), static_cast<qsizetype>(path.size())));
     const int fd = self->owner_.OpenPublished(decoded);
     struct stat st {};
     if (fd < 0 || ::fstat(fd, &st) != 0) {
@@ -447,8 +464,8 @@ class ShareServer::Daemon {
         first = range.first;
         length = range.length;
         status = MHD_HTTP_PARTIAL_CONTENT;
-        contentRange =
-            "bytes " + std::to_string(first) + "-" + std::to_string(first + length - 1) + "/" + std::to_string(size);
+        contentRange = "bytes " + std::to_string(first) + "-" + std::to_string(first + length - 1) + "/" +
+                       std::to_string(size);
       }
       // The library reads the file as it sends (sendfile) and closes it with the response.
       response = MHD_create_response_from_fd_at_offset64(length, fd, first);
@@ -459,7 +476,8 @@ class ShareServer::Daemon {
       }
     }
     if (!response) return MHD_NO;
-    if (!contentRange.empty()) MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_RANGE, contentRange.c_str());
+    if (!contentRange.empty())
+      MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_RANGE, contentRange.c_str());
     const MHD_Result queued = MHD_queue_response(connection, status, response);
     MHD_destroy_response(response);
     return queued;
@@ -476,6 +494,7 @@ class ShareServer::Daemon {
   std::unordered_set<Connection*> connections_;
   LogSink* log_ = nullptr;
   QTimer reportTimer_;
+  bool closedInRun_ = false;
   int refused_ = 0;
   std::string lastReason_;
 };
@@ -516,7 +535,8 @@ int ShareServer::OpenPublished(const QString& decodedPath) const {
   const int folder = ::open(PathFromGbk(shareFolder_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (folder < 0) return -1;
   // No link is followed, and opening never waits (a FIFO would otherwise block the loop).
-  const int fd = ::openat(folder, name.toStdString().c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  const int fd =
+      ::openat(folder, name.toStdString().c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   ::close(folder);
   if (fd < 0) return -1;
   struct stat st {};
@@ -552,7 +572,7 @@ bool StartShareServer(ShareServer& server, const std::string& httpBaseDir, LogSi
   }
   server.SetLog(&log);
   log.AppendLog(kLogSent, StartedText() + std::to_string(port));
-  const std::string where = address == QHostAddress::Any                           ? AllAddressesText()
+  const std::string where = address == QHostAddress::Any                          ? AllAddressesText()
                             : address.protocol() == QAbstractSocket::IPv6Protocol ? "[" + host + "]"
                                                                                   : host;
   log.AppendLog(kLogInfo, AddressText() + where + ":" + std::to_string(port));

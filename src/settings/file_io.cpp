@@ -123,7 +123,8 @@ std::optional<std::string> ReadFileWhole(const std::filesystem::path& file) {
 }
 
 FileWriteResult WriteFileWhole(const std::filesystem::path& file, std::string_view bytes) {
-  return WriteThrough(file, [bytes](int fd, std::string&) { return WriteAll(fd, bytes.data(), bytes.size()); });
+  return WriteThrough(file,
+                      [bytes](int fd, std::string&) { return WriteAll(fd, bytes.data(), bytes.size()); });
 }
 
 FileWriteResult CopyFileWhole(const std::filesystem::path& source, const std::filesystem::path& file) {

@@ -70,7 +70,8 @@ bool ParseHead(const std::string& raw, Answer& answer, size_t& bodyStart) {
   while (lineEnd != std::string::npos) {
     const size_t start = lineEnd + 2;
     lineEnd = head.find("\r\n", start);
-    const std::string line = head.substr(start, lineEnd == std::string::npos ? std::string::npos : lineEnd - start);
+    const std::string line =
+        head.substr(start, lineEnd == std::string::npos ? std::string::npos : lineEnd - start);
     const size_t colon = line.find(':');
     if (colon == std::string::npos) continue;
     std::string name = line.substr(0, colon);
@@ -106,6 +107,7 @@ Push PushAt(quint16 port, const QByteArray& head, const QByteArray& filler, qint
   QObject::connect(&socket, &QTcpSocket::connected, feed);
   QObject::connect(&socket, &QTcpSocket::bytesWritten, feed);
   QObject::connect(&socket, &QTcpSocket::readyRead, [&] {
+    if (!socket.isOpen()) return;
     const QByteArray bytes = socket.readAll();
     if (answer.size() < kKeptAnswer) answer.append(bytes.constData(), static_cast<size_t>(bytes.size()));
   });
@@ -160,15 +162,30 @@ void ServerProcess::Stop() {
   }
 }
 
+namespace {
+
+// The server's summary lines, on standard error as UTF-8.
+class ErrorOutput : public LogSink {
+ public:
+  void AppendLog(int, const std::string& text) override {
+    std::fprintf(stderr, "aqled-shareflood serve: %s\n", GbkToUtf8(text).c_str());
+  }
+};
+
+}  // namespace
+
 int Serve(const ServeOptions& options) {
   ShareServerOptions server;
   if (options.idleTimeoutSeconds) server.idleTimeoutSeconds = options.idleTimeoutSeconds;
   if (options.requestTimeoutSeconds) server.requestTimeoutSeconds = options.requestTimeoutSeconds;
-  ShareServer share(GbkFromPath(options.folder.toStdString()) + "/", FromQString(options.httpBaseDir), server);
+  ShareServer share(GbkFromPath(options.folder.toStdString()) + "/", FromQString(options.httpBaseDir),
+                    server);
   if (!share.Listen(0, QHostAddress::LocalHost)) {
     std::fprintf(stderr, "aqled-shareflood: cannot listen on 127.0.0.1\n");
     return 1;
   }
+  ErrorOutput log;
+  share.SetLog(&log);
   std::printf("port %u\n", static_cast<unsigned>(share.Port()));
   std::fflush(stdout);
   QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
@@ -189,6 +206,7 @@ Answer Exchange(quint16 port, const QByteArray& request, bool head, bool untilCl
   bool headDone = false, complete = false, closed = false;
   QObject::connect(&socket, &QTcpSocket::connected, [&] { socket.write(request); });
   auto take = [&] {
+    if (!socket.isOpen()) return;
     const QByteArray bytes = socket.readAll();
     raw.append(bytes.constData(), static_cast<size_t>(bytes.size()));
     if (!headDone) headDone = ParseHead(raw, answer, bodyStart);
@@ -224,8 +242,9 @@ Push EndlessHead(quint16 port, qint64 limit, int timeoutMs) {
 }
 
 Push HugeBody(quint16 port, qint64 bodyBytes, int timeoutMs) {
-  const QByteArray head = "POST /share/001.bmp HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: " +
-                          QByteArray::number(bodyBytes) + "\r\n\r\n";
+  const QByteArray head =
+      "POST /share/001.bmp HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: " + QByteArray::number(bodyBytes) +
+      "\r\n\r\n";
   return PushAt(port, head, QByteArray(64 * 1024, 'b'), head.size() + bodyBytes, timeoutMs);
 }
 
@@ -285,6 +304,7 @@ Downloads ParallelDownloads(quint16 port, const QByteArray& target, const QByteA
     Download* p = d.get();
     QObject::connect(&p->socket, &QTcpSocket::connected, [p, &request] { p->socket.write(request); });
     QObject::connect(&p->socket, &QTcpSocket::readyRead, [p, &expected, &finish] {
+      if (p->done) return;
       QByteArray bytes = p->socket.readAll();
       if (!p->headDone) {
         p->head.append(bytes.constData(), static_cast<size_t>(bytes.size()));
@@ -296,7 +316,8 @@ Downloads ParallelDownloads(quint16 port, const QByteArray& target, const QByteA
         bytes = QByteArray::fromStdString(p->head.substr(bodyStart));
       }
       if (p->matched + bytes.size() > expected.size() ||
-          std::memcmp(bytes.constData(), expected.constData() + p->matched, static_cast<size_t>(bytes.size())) != 0)
+          std::memcmp(bytes.constData(), expected.constData() + p->matched,
+                      static_cast<size_t>(bytes.size())) != 0)
         return finish(*p, true);
       p->matched += bytes.size();
       if (p->matched == expected.size()) finish(*p, false);

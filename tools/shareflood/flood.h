@@ -24,7 +24,7 @@ long PeakResidentKiB(qint64 pid);
 
 // Settings of a served folder; 0 keeps the server's default.
 struct ServeOptions {
-  QString folder;                                 // the folder published
+  QString folder;                                   // the folder published
   QString httpBaseDir = "http://127.0.0.1/share/";  // the path it is published under
   unsigned idleTimeoutSeconds = 0;
   unsigned requestTimeoutSeconds = 0;
@@ -53,7 +53,7 @@ int Serve(const ServeOptions& options);
 
 // One answer as read from the socket.
 struct Answer {
-  std::string statusLine;                     // empty when none arrived
+  std::string statusLine;                      // empty when none arrived
   std::map<std::string, std::string> headers;  // names in lower case
   std::string body;
   bool closedByServer = false;  // the server closed the connection before the deadline

@@ -4,9 +4,9 @@
 //     starts the share server in a child process (this program with "serve") on a free loopback
 //     port, publishing a temporary folder with one 2 MiB picture, and in turn: opens N idle
 //     connections (default 500) and times a GET of the picture while they are open; sends a
-//     request head that never ends (up to 64 MiB); sends a POST announcing 512 MiB; downloads
-//     the picture N times in parallel (default 300) and compares every byte; waits for the
-//     server to cut the idle connections (idle time-out S seconds, default 5). After each step it
+//     request head that never ends (up to 64 MiB); sends a POST announcing 512 MiB; waits for
+//     the server to cut the idle connections (idle time-out S seconds, default 5); downloads the
+//     picture N times in parallel (default 300) and compares every byte. After each step it
 //     prints the server's resident memory (VmRSS) and its peak (VmHWM).
 //   aqled-shareflood serve --folder DIR [--base URL] [--idle-timeout S] [--request-timeout S]
 //     runs the share server alone on 127.0.0.1 (free port, printed as "port <n>") until its
@@ -68,8 +68,8 @@ int Flood(int idle, int downloads, unsigned idleTimeout) {
               server.Port(), idleTimeout);
   Memory("started", pid);
 
-  const Answer first = Exchange(server.Port(), "GET /share/001.bmp HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n", false,
-                                false, kStepTimeoutMs);
+  const Answer first = Exchange(server.Port(), "GET /share/001.bmp HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n",
+                                false, false, kStepTimeoutMs);
   std::printf("GET of the picture, no load: %s in %lld ms\n", first.statusLine.c_str(),
               static_cast<long long>(first.ms));
 
@@ -78,8 +78,8 @@ int Flood(int idle, int downloads, unsigned idleTimeout) {
   idlers.WaitConnected(kStepTimeoutMs);
   std::printf("%d idle connections open, %d closed by the server\n", idlers.Connected(), idlers.Closed());
   Memory("with the idle connections", pid);
-  const Answer during = Exchange(server.Port(), "GET /share/001.bmp HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n", false,
-                                 false, kStepTimeoutMs);
+  const Answer during = Exchange(server.Port(), "GET /share/001.bmp HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n",
+                                 false, false, kStepTimeoutMs);
   std::printf("GET of the picture during them: %s, %zu bytes%s in %lld ms\n", during.statusLine.c_str(),
               during.body.size(), during.body == picture.toStdString() ? " (exact)" : " (WRONG)",
               static_cast<long long>(during.ms));
@@ -89,17 +89,18 @@ int Flood(int idle, int downloads, unsigned idleTimeout) {
   PrintPush("POST announcing 512 MiB", HugeBody(server.Port(), kHugeBody, kStepTimeoutMs));
   Memory("after the POST", pid);
 
+  const bool cut = idlers.WaitAllClosed(static_cast<int>(idleTimeout) * 1000 + kStepTimeoutMs);
+  std::printf(
+      "idle connections cut by the server: %d of %d, %s, the first after %lld ms, the last after %lld ms\n",
+      idlers.Closed(), idle, cut ? "all" : "NOT all", static_cast<long long>(idlers.FirstCloseMs()),
+      static_cast<long long>(idlers.LastCloseMs()));
+  Memory("after the idle time-out", pid);
+
   const Downloads parallel =
       ParallelDownloads(server.Port(), "/share/001.bmp", picture, downloads, kStepTimeoutMs * 3);
   std::printf("%d parallel downloads of 2 MiB: %d exact, %d failed, %lld ms (%.0f MiB/s)\n", downloads,
               parallel.exact, parallel.failed, static_cast<long long>(parallel.ms),
               parallel.exact * 2.0 / std::max<qint64>(parallel.ms, 1) * 1000);
-  Memory("after the downloads", pid);
-
-  const bool cut = idlers.WaitAllClosed(static_cast<int>(idleTimeout) * 1000 + kStepTimeoutMs);
-  std::printf("idle connections cut by the server: %d of %d, %s, the first after %lld ms, the last after %lld ms\n",
-              idlers.Closed(), idle, cut ? "all" : "NOT all", static_cast<long long>(idlers.FirstCloseMs()),
-              static_cast<long long>(idlers.LastCloseMs()));
   Memory("at the end", pid);
   server.Stop();
   return 0;
@@ -116,10 +117,10 @@ int main(int argc, char** argv) {
   parser.addPositionalArgument("mode", "\"serve\" runs the share server alone; nothing runs the flood.");
   const QCommandLineOption idle("idle", "Idle connections (at most 2000).", "n", "500");
   const QCommandLineOption downloads("downloads", "Parallel downloads (at most 1000).", "n", "300");
-  const QCommandLineOption idleTimeout("idle-timeout", "The server's idle time-out in seconds (1 to 30).", "s",
-                                       "5");
-  const QCommandLineOption requestTimeout("request-timeout", "serve: the whole-request time-out in seconds.", "s",
-                                          "0");
+  const QCommandLineOption idleTimeout("idle-timeout", "The server's idle time-out in seconds (1 to 30).",
+                                       "s", "5");
+  const QCommandLineOption requestTimeout("request-timeout", "serve: the whole-request time-out in seconds.",
+                                          "s", "0");
   const QCommandLineOption folder("folder", "serve: the folder published.", "dir");
   const QCommandLineOption base("base", "serve: the address it is published under.", "url",
                                 "http://127.0.0.1/share/");
