@@ -95,17 +95,12 @@ FileWriteResult WriteThrough(const fs::path& file, const std::function<int(int f
   int error = fill(fd, why);
   if (error == 0 && ::fsync(fd) != 0) error = errno;
   if (const int closed = out.Close(); error == 0) error = closed;
+  // The content is on the disk before the name moves to it. The folder is not synced: after a
+  // power cut the name may still hold the old file, but whichever it holds is whole.
   if (error == 0 && ::rename(temporary.c_str(), file.c_str()) != 0) error = errno;
   if (error != 0) {
     ::unlink(temporary.c_str());
     return {why.empty() ? ErrorText(error) : why};
-  }
-  // The rename itself reaches the disk with the folder; the file is already in place, so a
-  // folder that cannot be synced costs only durability across a power cut.
-  const fs::path folder = file.parent_path().empty() ? fs::path(".") : file.parent_path();
-  if (const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dir >= 0) {
-    ::fsync(dir);
-    ::close(dir);
   }
   return {};
 }
