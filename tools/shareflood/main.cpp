@@ -41,9 +41,9 @@ void Memory(const char* step, qint64 pid) {
 }
 
 void PrintPush(const char* what, const Push& push) {
-  std::printf("%s: %.1f MiB accepted in %lld ms, %s, answer \"%s\"\n", what, push.sent / 1048576.0,
-              static_cast<long long>(push.ms), push.closedByServer ? "closed by the server" : "NOT closed",
-              push.statusLine.c_str());
+  std::printf("%s: %s after %lld ms, %.1f MiB sent until then, answer \"%s\"\n", what,
+              push.closedByServer ? "closed by the server" : "NOT closed", static_cast<long long>(push.ms),
+              push.sent / 1048576.0, push.statusLine.c_str());
 }
 
 int Flood(int idle, int downloads, unsigned idleTimeout) {
@@ -80,9 +80,14 @@ int Flood(int idle, int downloads, unsigned idleTimeout) {
   Memory("with the idle connections", pid);
   const Answer during = Exchange(server.Port(), "GET /share/001.bmp HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n",
                                  false, false, kStepTimeoutMs);
-  std::printf("GET of the picture during them: %s, %zu bytes%s in %lld ms\n", during.statusLine.c_str(),
-              during.body.size(), during.body == picture.toStdString() ? " (exact)" : " (WRONG)",
-              static_cast<long long>(during.ms));
+  if (during.statusLine.empty()) {
+    std::printf("GET of the picture during them: refused, the connection closed (%lld ms)\n",
+                static_cast<long long>(during.ms));
+  } else {
+    std::printf("GET of the picture during them: %s, %zu bytes%s in %lld ms\n", during.statusLine.c_str(),
+                during.body.size(), during.body == picture.toStdString() ? " (exact)" : " (WRONG)",
+                static_cast<long long>(during.ms));
+  }
 
   PrintPush("endless request head", EndlessHead(server.Port(), kEndlessHeadLimit, kStepTimeoutMs));
   Memory("after the endless head", pid);
