@@ -15,12 +15,12 @@
 // Every count and wait is bounded; the whole run takes well under a minute.
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QFile>
 #include <QTemporaryDir>
 #include <algorithm>
 #include <cstdio>
 
 #include "flood.h"
+#include "settings/file_io.h"
 
 namespace {
 
@@ -51,10 +51,9 @@ int Flood(int idle, int downloads, unsigned idleTimeout) {
   if (!dir.isValid()) return 1;
   QByteArray picture(kPictureBytes, '\0');
   for (int i = 0; i < picture.size(); ++i) picture[i] = static_cast<char>((i * 131 + i / 4099) & 0xFF);
-  {
-    QFile f(dir.path() + "/001.bmp");
-    if (!f.open(QIODevice::WriteOnly) || f.write(picture) != picture.size()) return 1;
-  }
+  if (!aqled::WriteFileWhole((dir.path() + "/001.bmp").toStdString(),
+                             std::string_view(picture.constData(), static_cast<size_t>(picture.size()))))
+    return 1;
   ServerProcess server;
   ServeOptions options;
   options.folder = dir.path();
