@@ -4,7 +4,7 @@
 set -euo pipefail
 packages=(
   cmake g++ make pkg-config
-  qt6-base-dev qt6-httpserver-dev qt6-websockets-dev libgl-dev
+  qt6-base-dev libgl-dev libmicrohttpd-dev
   nlohmann-json3-dev libgtest-dev
   fonts-arphic-uming
   openssl xvfb xauth

@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-30}
-targets=(fuzz_link_receive fuzz_settings_ini fuzz_stations_extract)
+targets=(fuzz_link_receive fuzz_settings_ini fuzz_stations_extract fuzz_share_request)
 cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
   -DAQLED_BUILD_FUZZERS=ON -DAQLED_BUILD_TESTS=OFF \
   -DCMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link,address -fno-omit-frame-pointer" > build-fuzz.log 2>&1 ||

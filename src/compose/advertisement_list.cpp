@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "compose/picture_list.h"
+#include "settings/file_io.h"
 #include "text/gbk.h"
 #include "text/strings.h"
 
@@ -55,7 +56,7 @@ bool CopyAdvertisement(const std::string& source, const std::string& pictureFold
   if (!std::filesystem::is_regular_file(from, ec)) return false;
   // A file chosen from PictureFolder itself is already its own copy.
   if (std::filesystem::equivalent(from, to, ec)) return true;
-  return std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing, ec) && !ec;
+  return static_cast<bool>(CopyFileWhole(from, to));
 }
 
 bool DeleteAdvertisement(std::vector<std::string>& entries, int index) {

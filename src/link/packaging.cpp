@@ -4,6 +4,7 @@
 #include <fstream>
 #include <system_error>
 
+#include "settings/file_io.h"
 #include "text/gbk.h"
 #include "text/strings.h"
 
@@ -89,29 +90,10 @@ long long SizeOrMinusOne(const std::string& gbkPath) {
   return size < 0 ? -1 : static_cast<long long>(size);
 }
 
-// Writes `bytes` to a temporary file beside `gbkPath` and renames it over the old file.
+// Writes `bytes` as the whole file `gbkPath` (a temporary file renamed over the old one).
 void WriteWhole(const std::string& gbkPath, const std::string& bytes) {
-  const fs::path target = PathFromGbk(gbkPath);
-  fs::path temp = target;
-  temp += ".tmp";
-  bool ok = false;
-  {
-    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-    if (out.is_open()) {
-      out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-      out.close();
-      ok = !out.fail();
-    }
-  }
-  std::error_code ec;
-  if (ok) {
-    fs::rename(temp, target, ec);
-    ok = !ec;
-  }
-  if (!ok) {
-    fs::remove(temp, ec);
-    throw PackagingError(kCannotWrite + gbkPath);
-  }
+  const FileWriteResult written = WriteFileWhole(PathFromGbk(gbkPath), bytes);
+  if (!written) throw PackagingError(kCannotWrite + gbkPath + ": " + written.error);
 }
 
 }  // namespace
@@ -144,11 +126,12 @@ int StagePictures(std::string_view pictureList, const std::string& shareFolder, 
     }
     ++k;
     const fs::path target = PathFromGbk(folder + StagedPictureName(k));
-    // A picture that already is the staged file must not be deleted before it is copied.
+    // A picture that already is the staged file is in place.
     if (fs::equivalent(source, target, ec)) continue;
-    fs::remove(target, ec);
-    if (!fs::copy_file(source, target, fs::copy_options::overwrite_existing, ec) || ec)
-      throw PackagingError(kCannotCopy + item);
+    // The card may be downloading the old picture: the new one appears under the name only
+    // when whole, and a failed copy leaves the old one.
+    if (const FileWriteResult copied = CopyFileWhole(source, target); !copied)
+      throw PackagingError(kCannotCopy + item + ": " + copied.error);
   }
   return k;
 }

@@ -31,8 +31,11 @@ std::string StagedPictureName(int k);
 // Copies every existing picture of `pictureList` (entries each ended by ";"; text after the last
 // ";" is ignored) into ShareFolder as 001.bmp onwards without gaps, replacing earlier files, and
 // returns their count. A missing picture logs kind 1 "文件:" + path + "不存在,将忽略" and takes no
-// number. Creates ShareFolder (one level) when missing. Throws PackagingError when the folder
-// cannot be created or a picture cannot be copied. Older numbered files above the count stay.
+// number. Creates ShareFolder (one level) when missing. Each copy appears under its name only
+// when whole (a temporary file renamed over the old one). Throws PackagingError when the folder
+// cannot be created or a picture cannot be copied ("无法复制文件: " + path + ": " + the cause,
+// e.g. "No space left on device"); the name being copied keeps its old file. Older numbered
+// files above the count stay.
 int StagePictures(std::string_view pictureList, const std::string& shareFolder, LogSink& log);
 
 // The playlist and the program as the card reads them: one line each, ended by CR LF.
@@ -40,7 +43,8 @@ std::string PlaylistXml(int width, int height, const std::string& programId);
 std::string ProgramXml(int width, int height, const std::string& programId, int n);
 
 // Writes ll.xml and pp.xml into ShareFolder, each whole (a temporary file renamed over the old
-// one, so a reader never sees half a file). Throws PackagingError naming the file on failure.
+// one, so a reader never sees half a file). Throws PackagingError naming the file and the cause
+// on failure ("无法写入文件: " + path + ": " + the cause).
 void WriteProgramFiles(const std::string& shareFolder, int width, int height, const std::string& programId,
                        int n);
 

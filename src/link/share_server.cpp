@@ -1,13 +1,26 @@
 #include "link/share_server.h"
 
-#include <QAbstractHttpServer>
-#include <QFile>
-#include <QHttpServerRequest>
-#include <QHttpServerResponder>
-#include <QTcpSocket>
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <microhttpd.h>
+#include <netinet/in.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QElapsedTimer>
+#include <QNetworkInterface>
+#include <QSocketNotifier>
+#include <QTimer>
 #include <QUrl>
-#include <cctype>
-#include <system_error>
+#include <algorithm>
+#include <csignal>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <unordered_set>
 
 #include "text/gbk.h"
 
@@ -17,12 +30,31 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr const char* kStarted =
-    "\xb9\xb2\xcf\xed\xb7\xfe\xce\xf1\xc6\xf4\xb6\xaf\xb3\xc9\xb9\xa6: ";  // "共享服务启动成功: "
-constexpr const char* kFailed =
-    "\xb9\xb2\xcf\xed\xb7\xfe\xce\xf1\xc6\xf4\xb6\xaf\xca\xa7\xb0\xdc: ";  // "共享服务启动失败: "
-constexpr const char* kBadAddress =
-    "\xb9\xb2\xcf\xed\xb7\xfe\xce\xf1\xb5\xd8\xd6\xb7\xce\xde\xd0\xa7: ";  // "共享服务地址无效: "
+const std::string& StartedText() {
+  static const std::string text = Utf8ToGbk("共享服务启动成功: ");
+  return text;
+}
+const std::string& FailedText() {
+  static const std::string text = Utf8ToGbk("共享服务启动失败: ");
+  return text;
+}
+const std::string& BadAddressText() {
+  static const std::string text = Utf8ToGbk("共享服务地址无效: ");
+  return text;
+}
+const std::string& AddressText() {
+  static const std::string text = Utf8ToGbk("共享服务地址: ");
+  return text;
+}
+const std::string& AllAddressesText() {
+  static const std::string text = Utf8ToGbk("全部地址");
+  return text;
+}
+
+// The body of every refusal.
+constexpr std::string_view kNotFoundBody = "Not Found";
+// How often the whole-request time-outs are checked while connections are open.
+constexpr int kSweepIntervalMs = 500;
 
 // Splits an address into the authority and what follows it (path, query, fragment).
 void SplitAddress(std::string_view address, std::string_view& authority, std::string_view& rest) {
@@ -33,8 +65,18 @@ void SplitAddress(std::string_view address, std::string_view& authority, std::st
   rest = end == std::string_view::npos ? std::string_view() : s.substr(end);
 }
 
-QByteArray ContentTypeOf(const fs::path& file) {
-  std::string ext = file.extension().string();
+// The authority without user information.
+std::string_view HostAndPort(std::string_view httpBaseDir) {
+  std::string_view authority, rest;
+  SplitAddress(httpBaseDir, authority, rest);
+  const size_t at = authority.rfind('@');
+  if (at != std::string_view::npos) authority.remove_prefix(at + 1);
+  return authority;
+}
+
+const char* ContentTypeOf(std::string_view name) {
+  const size_t dot = name.rfind('.');
+  std::string ext(dot == std::string_view::npos ? std::string_view() : name.substr(dot));
   for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   if (ext == ".bmp") return "image/bmp";
   if (ext == ".jpg" || ext == ".jpeg") return "image/jpeg";
@@ -42,13 +84,58 @@ QByteArray ContentTypeOf(const fs::path& file) {
   return "application/octet-stream";
 }
 
+// A decimal number that saturates instead of overflowing; nullopt for no digits or others.
+std::optional<uint64_t> Decimal(std::string_view digits) {
+  if (digits.empty()) return std::nullopt;
+  uint64_t value = 0;
+  for (char c : digits) {
+    if (c < '0' || c > '9') return std::nullopt;
+    const uint64_t d = static_cast<uint64_t>(c - '0');
+    value = value > (std::numeric_limits<uint64_t>::max() - d) / 10 ? std::numeric_limits<uint64_t>::max()
+                                                                    : value * 10 + d;
+  }
+  return value;
+}
+
+std::string_view Trim(std::string_view s) {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+  return s;
+}
+
+// The path of a request target as sent: the query and fragment cut off, and an absolute form
+// ("http://host/share/x") taken to its path.
+std::string_view TargetPath(std::string_view target) {
+  const size_t scheme = target.find("://");
+  if (scheme != std::string_view::npos && target.find('/') > scheme) {
+    target.remove_prefix(scheme + 3);
+    const size_t slash = target.find('/');
+    target = slash == std::string_view::npos ? std::string_view("/") : target.substr(slash);
+  }
+  return target.substr(0, target.find_first_of("?#"));
+}
+
+// Raises the soft limit of open descriptors towards what `connections` need, within the hard
+// limit; returns how many connections the resulting limit leaves room for.
+unsigned ReserveDescriptors(unsigned connections) {
+  rlimit limit{};
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return connections;
+  const rlim_t wanted = static_cast<rlim_t>(connections) + kShareDescriptorReserve;
+  if (limit.rlim_cur != RLIM_INFINITY && limit.rlim_cur < wanted) {
+    rlimit raised = limit;
+    raised.rlim_cur = limit.rlim_max == RLIM_INFINITY ? wanted : std::min(wanted, limit.rlim_max);
+    if (setrlimit(RLIMIT_NOFILE, &raised) == 0) limit = raised;
+  }
+  if (limit.rlim_cur == RLIM_INFINITY || limit.rlim_cur >= wanted) return connections;
+  return limit.rlim_cur > 2 * kShareDescriptorReserve
+             ? static_cast<unsigned>(limit.rlim_cur - kShareDescriptorReserve)
+             : kShareDescriptorReserve;
+}
+
 }  // namespace
 
 int SharePortOf(std::string_view httpBaseDir) {
-  std::string_view authority, rest;
-  SplitAddress(httpBaseDir, authority, rest);
-  const size_t at = authority.rfind('@');
-  if (at != std::string_view::npos) authority.remove_prefix(at + 1);
+  const std::string_view authority = HostAndPort(httpBaseDir);
   size_t hostEnd = 0;
   if (!authority.empty() && authority.front() == '[') {  // [IPv6]
     hostEnd = authority.find(']');
@@ -75,94 +162,420 @@ std::string SharePathOf(std::string_view httpBaseDir) {
   return path;
 }
 
-// Qt's HTTP server with our own request handling: Qt's routes neither guard file names nor
-// answer HEAD without a body, so every request comes here.
-class ShareServer::Http : public QAbstractHttpServer {
+std::string ShareHostOf(std::string_view httpBaseDir) {
+  std::string_view authority = HostAndPort(httpBaseDir);
+  if (!authority.empty() && authority.front() == '[') {
+    const size_t close = authority.find(']');
+    return std::string(close == std::string_view::npos ? std::string_view() : authority.substr(1, close - 1));
+  }
+  return std::string(authority.substr(0, authority.find(':')));
+}
+
+ByteRange ParseByteRange(std::string_view value, uint64_t size) {
+  value = Trim(value);
+  constexpr std::string_view kUnit = "bytes=";
+  if (value.size() < kUnit.size()) return {};
+  for (size_t i = 0; i < kUnit.size(); ++i)
+    if (std::tolower(static_cast<unsigned char>(value[i])) != kUnit[i]) return {};
+  value = Trim(value.substr(kUnit.size()));
+  if (value.find(',') != std::string_view::npos) return {};  // several ranges: the whole file
+  const size_t dash = value.find('-');
+  if (dash == std::string_view::npos) return {};
+  const std::string_view firstText = Trim(value.substr(0, dash));
+  const std::optional<uint64_t> first = Decimal(firstText);
+  const std::string_view lastText = Trim(value.substr(dash + 1));
+  const std::optional<uint64_t> last = Decimal(lastText);
+  if (firstText.empty()) {  // "-n": the last n bytes
+    if (!last) return {};
+    if (*last == 0 || size == 0) return {ByteRange::kUnsatisfiable};
+    const uint64_t length = std::min(*last, size);
+    return {ByteRange::kPart, size - length, length};
+  }
+  if (!first || (!lastText.empty() && (!last || *last < *first))) return {};  // malformed: ignored
+  if (*first >= size) return {ByteRange::kUnsatisfiable};
+  const uint64_t end = last ? std::min(*last, size - 1) : size - 1;
+  return {ByteRange::kPart, *first, end - *first + 1};
+}
+
+// libmicrohttpd without threads of its own: its epoll descriptor is watched by the Qt event
+// loop, a timer runs it when its time-outs fall due, and a second timer ends requests that
+// outlast the whole-request time-out.
+class ShareServer::Daemon {
  public:
-  explicit Http(const ShareServer& owner) : owner_(owner) {}
-
- protected:
-  bool handleRequest(const QHttpServerRequest& request, QTcpSocket* socket) override {
-    const auto method = request.method();
-    const bool head = method == QHttpServerRequest::Method::Head;
-    std::optional<fs::path> file;
-    if (head || method == QHttpServerRequest::Method::Get)
-      file = owner_.Resolve(request.url().path(QUrl::FullyDecoded));
-    QFile f;
-    if (file) {
-      f.setFileName(QString::fromStdString(file->string()));
-      if (!f.open(QIODevice::ReadOnly)) file.reset();
-    }
-    QHttpServerResponder responder = makeResponder(request, socket);
-    if (!file) {
-      NotFound(responder, head);
-      return true;
-    }
-    const QByteArray body = head ? QByteArray() : f.readAll();
-    responder.writeStatusLine(QHttpServerResponder::StatusCode::Ok);
-    responder.writeHeader("Content-Type", ContentTypeOf(*file));
-    responder.writeHeader("Content-Length", QByteArray::number(head ? f.size() : body.size()));
-    responder.writeBody(body.constData(), body.size());  // an empty body ends the header only
-    return true;
+  Daemon(const ShareServer& owner, const ShareServerOptions& options) : owner_(owner), options_(options) {
+    clock_.start();
+    notFound_ = MHD_create_response_from_buffer(kNotFoundBody.size(), const_cast<char*>(kNotFoundBody.data()),
+                                                MHD_RESPMEM_PERSISTENT);
+    MHD_add_response_header(notFound_, MHD_HTTP_HEADER_CONTENT_TYPE, "text/plain");
+    runTimer_.setSingleShot(true);
+    QObject::connect(&runTimer_, &QTimer::timeout, [this] { Run(); });
+    reportTimer_.setSingleShot(true);
+    QObject::connect(&reportTimer_, &QTimer::timeout, [this] { Report(); });
+    sweepTimer_.setInterval(kSweepIntervalMs);
+    QObject::connect(&sweepTimer_, &QTimer::timeout, [this] { Sweep(); });
   }
 
-  void missingHandler(const QHttpServerRequest& request, QTcpSocket* socket) override {
-    QHttpServerResponder responder = makeResponder(request, socket);
-    NotFound(responder, request.method() == QHttpServerRequest::Method::Head);
+  ~Daemon() {
+    notifier_.reset();
+    if (mhd_) MHD_stop_daemon(mhd_);  // reports every open connection closed
+    MHD_destroy_response(notFound_);
   }
+
+  Daemon(const Daemon&) = delete;
+  Daemon& operator=(const Daemon&) = delete;
+
+  // Starts listening; returns the port or 0.
+  quint16 Start(quint16 port, const QHostAddress& address) {
+    const unsigned limit = ReserveDescriptors(options_.maxConnections);
+    unsigned flags = MHD_USE_EPOLL | MHD_USE_ERROR_LOG;
+    sockaddr_in v4{};
+    sockaddr_in6 v6{};
+    const sockaddr* bindTo = nullptr;
+    const bool any = address == QHostAddress::Any;
+    if (any) {
+      flags |= MHD_USE_DUAL_STACK;
+    } else if (address.protocol() == QAbstractSocket::IPv6Protocol) {
+      flags |= MHD_USE_IPv6;
+      v6.sin6_family = AF_INET6;
+      v6.sin6_port = htons(port);
+      const Q_IPV6ADDR bytes = address.toIPv6Address();
+      std::memcpy(&v6.sin6_addr, &bytes, sizeof v6.sin6_addr);
+      bindTo = reinterpret_cast<const sockaddr*>(&v6);
+    } else if (address != QHostAddress::AnyIPv4) {
+      v4.sin_family = AF_INET;
+      v4.sin_port = htons(port);
+      v4.sin_addr.s_addr = htonl(address.toIPv4Address());
+      bindTo = reinterpret_cast<const sockaddr*>(&v4);
+    }
+    mhd_ = StartMhd(flags, port, bindTo, limit);
+    // A machine without IPv6 cannot open the dual socket; every IPv4 address is then "all".
+    if (!mhd_ && any) mhd_ = StartMhd(MHD_USE_EPOLL | MHD_USE_ERROR_LOG, port, nullptr, limit);
+    if (!mhd_) return 0;
+    const MHD_DaemonInfo* bound = MHD_get_daemon_info(mhd_, MHD_DAEMON_INFO_BIND_PORT);
+    const MHD_DaemonInfo* epoll = MHD_get_daemon_info(mhd_, MHD_DAEMON_INFO_EPOLL_FD);
+    if (!bound || !epoll || bound->port == 0) {
+      MHD_stop_daemon(mhd_);
+      mhd_ = nullptr;
+      return 0;
+    }
+    notifier_ = std::make_unique<QSocketNotifier>(epoll->epoll_fd, QSocketNotifier::Read);
+    QObject::connect(notifier_.get(), &QSocketNotifier::activated, [this] { Run(); });
+    Rearm();
+    return bound->port;
+  }
+
+  unsigned ConnectionCount() const { return static_cast<unsigned>(connections_.size()); }
+  void SetLog(LogSink* log) { log_ = log; }
 
  private:
-  // A HEAD answer carries the header of the GET answer and no body.
-  static void NotFound(QHttpServerResponder& responder, bool head) {
-    static const QByteArray kBody = "Not Found";
-    responder.writeStatusLine(QHttpServerResponder::StatusCode::NotFound);
-    responder.writeHeader("Content-Type", "text/plain");
-    responder.writeHeader("Content-Length", QByteArray::number(kBody.size()));
-    responder.writeBody(head ? QByteArray() : kBody);
+  // What the server keeps of one TCP connection.
+  struct Connection {
+    int fd = -1;
+    qint64 requestStartMs = 0;  // when the current request began (or the connection)
+    std::string target;         // the request target of the current request, as sent
+    bool answered = false;      // a response is queued for the current request
+    bool cut = false;           // ended by the whole-request time-out
+  };
+
+  MHD_Daemon* StartMhd(unsigned flags, quint16 port, const sockaddr* bindTo, unsigned limit) {
+    MHD_OptionItem options[] = {
+        {MHD_OPTION_EXTERNAL_LOGGER, reinterpret_cast<intptr_t>(&Daemon::OnMessage), this},
+        {MHD_OPTION_CONNECTION_LIMIT, static_cast<intptr_t>(std::min(limit, options_.maxConnections)),
+         nullptr},
+        {MHD_OPTION_PER_IP_CONNECTION_LIMIT, static_cast<intptr_t>(options_.maxConnectionsPerAddress),
+         nullptr},
+        {MHD_OPTION_CONNECTION_MEMORY_LIMIT, static_cast<intptr_t>(kShareConnectionMemory), nullptr},
+        {MHD_OPTION_CONNECTION_TIMEOUT, static_cast<intptr_t>(options_.idleTimeoutSeconds), nullptr},
+        {MHD_OPTION_NOTIFY_CONNECTION, reinterpret_cast<intptr_t>(&Daemon::OnConnection), this},
+        {MHD_OPTION_NOTIFY_COMPLETED, reinterpret_cast<intptr_t>(&Daemon::OnCompleted), this},
+        {MHD_OPTION_URI_LOG_CALLBACK, reinterpret_cast<intptr_t>(&Daemon::OnTarget), this},
+        // SIGPIPE is ignored (Listen), so answers may be sent with sendfile().
+        {MHD_OPTION_SIGPIPE_HANDLED_BY_APP, 1, nullptr},
+        {bindTo ? MHD_OPTION_SOCK_ADDR : MHD_OPTION_END, 0, const_cast<sockaddr*>(bindTo)},
+        {MHD_OPTION_END, 0, nullptr}};
+    return MHD_start_daemon(flags, port, nullptr, nullptr, &Daemon::OnRequest, this, MHD_OPTION_ARRAY,
+                            options, MHD_OPTION_END);
+  }
+
+  // Lets the library do what its descriptors and time-outs call for, then waits for the next.
+  void Run() {
+    if (!mhd_) return;
+    closedInRun_ = false;
+    MHD_run(mhd_);
+    // A connection closed in this run freed a slot; the library takes the listening socket back
+    // into its watch only at the start of a run, so that run follows at once.
+    if (closedInRun_) MHD_run(mhd_);
+    Rearm();
+  }
+
+  void Rearm() {
+    MHD_UNSIGNED_LONG_LONG ms = 0;
+    if (MHD_get_timeout(mhd_, &ms) == MHD_YES)
+      runTimer_.start(static_cast<int>(std::min<MHD_UNSIGNED_LONG_LONG>(ms, 60000)));
+    else
+      runTimer_.stop();
+  }
+
+  // Ends every request older than the whole-request time-out: shutting its socket down makes
+  // the library see the end of the stream and close the connection in its next run.
+  void Sweep() {
+    const qint64 now = clock_.elapsed();
+    const qint64 limit = static_cast<qint64>(options_.requestTimeoutSeconds) * 1000;
+    int cut = 0;
+    for (Connection* c : connections_) {
+      if (c->cut || options_.requestTimeoutSeconds == 0 || now - c->requestStartMs < limit) continue;
+      c->cut = true;
+      ::shutdown(c->fd, SHUT_RDWR);
+      ++cut;
+    }
+    if (cut > 0) {
+      Refused(cut, "request time-out");
+      Run();
+    }
+    if (connections_.empty()) sweepTimer_.stop();
+  }
+
+  // Counts peers refused or cut off by a limit and reports them in one summary line at most
+  // every kShareLimitReportSeconds: the first at once, the rest when the interval is over.
+  void Refused(int count, const std::string& why) {
+    refused_ += count;
+    lastReason_ = why;
+    if (!reportTimer_.isActive()) Report();
+  }
+
+  void Report() {
+    if (refused_ == 0 || !log_) return;
+    static const std::string prefix = Utf8ToGbk("共享服务拒绝或断开连接: ");
+    log_->AppendLog(kLogError, prefix + std::to_string(refused_) + " (" + lastReason_ + ")");
+    refused_ = 0;
+    reportTimer_.start(kShareLimitReportSeconds * 1000);
+  }
+
+  static Connection* ConnectionOf(MHD_Connection* connection) {
+    const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
+    return info ? static_cast<Connection*>(info->socket_context) : nullptr;
+  }
+
+  static void OnConnection(void* cls, MHD_Connection* connection, void** socketContext,
+                           MHD_ConnectionNotificationCode code) {
+    auto* self = static_cast<Daemon*>(cls);
+    if (code == MHD_CONNECTION_NOTIFY_STARTED) {
+      auto* c = new Connection;
+      const MHD_ConnectionInfo* fd = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
+      c->fd = fd ? fd->connect_fd : -1;
+      c->requestStartMs = self->clock_.elapsed();
+      *socketContext = c;
+      self->connections_.insert(c);
+      if (!self->sweepTimer_.isActive()) self->sweepTimer_.start();
+    } else if (auto* c = static_cast<Connection*>(*socketContext)) {
+      self->closedInRun_ = true;
+      self->connections_.erase(c);
+      delete c;
+      *socketContext = nullptr;
+    }
+  }
+
+  // Called with the request target as sent, before anything is decoded.
+  static void* OnTarget(void*, const char* uri, MHD_Connection* connection) {
+    if (Connection* c = ConnectionOf(connection)) {
+      c->target = uri ? uri : "";
+      c->answered = false;
+    }
+    return nullptr;
+  }
+
+  static void OnCompleted(void* cls, MHD_Connection* connection, void**, MHD_RequestTerminationCode) {
+    auto* self = static_cast<Daemon*>(cls);
+    if (Connection* c = ConnectionOf(connection)) c->requestStartMs = self->clock_.elapsed();
+  }
+
+  static void OnMessage(void* cls, const char* format, va_list args) {
+    char text[1024];
+    std::vsnprintf(text, sizeof text, format, args);
+    std::string line = text;
+    // Some messages quote the whole HTML page of the error answer: the status says enough.
+    const size_t html = line.find(" ('<html>");
+    const size_t htmlEnd = line.find("</html>')");
+    if (html != std::string::npos && htmlEnd != std::string::npos && htmlEnd > html)
+      line.erase(html, htmlEnd + 9 - html);
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r' || line.back() == ' '))
+      line.pop_back();
+    static_cast<Daemon*>(cls)->Refused(1, line);
+  }
+
+  // Whether the request announces a body.
+  static bool AnnouncesBody(MHD_Connection* connection) {
+    const char* length =
+        MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_CONTENT_LENGTH);
+    return MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_TRANSFER_ENCODING) ||
+           (length && std::string_view(length) != "0");
+  }
+
+  // Called once the head is in, then again after the body. A request with a body is answered at
+  // once, which makes the library close the connection after the answer without reading the
+  // body; one without is answered on the second call, which keeps the connection open for the
+  // next request.
+  static MHD_Result OnRequest(void* cls, MHD_Connection* connection, const char*, const char* method,
+                              const char*, const char*, size_t* uploadSize, void** request) {
+    auto* self = static_cast<Daemon*>(cls);
+    Connection* c = ConnectionOf(connection);
+    if (!c) return MHD_NO;
+    const bool head = std::strcmp(method, MHD_HTTP_METHOD_HEAD) == 0;
+    const bool served = head || std::strcmp(method, MHD_HTTP_METHOD_GET) == 0;
+    if (!*request) {
+      *request = c;
+      if (served && !AnnouncesBody(connection)) return MHD_YES;
+    }
+    if (c->answered || *uploadSize != 0) {  // a body arriving after all is dropped, never kept
+      *uploadSize = 0;
+      return MHD_YES;
+    }
+    c->answered = true;
+    if (!served) return MHD_queue_response(connection, MHD_HTTP_NOT_FOUND, self->notFound_);
+
+    const std::string_view path = TargetPath(c->target);
+    const QString decoded =
+        QUrl::fromPercentEncoding(QByteArray(path.data(), static_cast<qsizetype>(path.size())));
+    const int fd = self->owner_.OpenPublished(decoded);
+    struct stat st {};
+    if (fd < 0 || ::fstat(fd, &st) != 0) {
+      if (fd >= 0) ::close(fd);
+      return MHD_queue_response(connection, MHD_HTTP_NOT_FOUND, self->notFound_);
+    }
+    const uint64_t size = static_cast<uint64_t>(st.st_size);
+    ByteRange range;
+    // Range applies to GET only; without validators an If-Range can never be confirmed.
+    if (!head && !MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_IF_RANGE)) {
+      const char* value = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_RANGE);
+      if (value) range = ParseByteRange(value, size);
+    }
+
+    MHD_Response* response = nullptr;
+    unsigned status = MHD_HTTP_OK;
+    std::string contentRange;
+    if (range.kind == ByteRange::kUnsatisfiable) {
+      ::close(fd);
+      status = MHD_HTTP_RANGE_NOT_SATISFIABLE;
+      contentRange = "bytes */" + std::to_string(size);
+      response = MHD_create_response_from_buffer(0, nullptr, MHD_RESPMEM_PERSISTENT);
+    } else {
+      uint64_t first = 0, length = size;
+      if (range.kind == ByteRange::kPart) {
+        first = range.first;
+        length = range.length;
+        status = MHD_HTTP_PARTIAL_CONTENT;
+        contentRange = "bytes " + std::to_string(first) + "-" + std::to_string(first + length - 1) + "/" +
+                       std::to_string(size);
+      }
+      // The library reads the file as it sends (sendfile) and closes it with the response.
+      response = MHD_create_response_from_fd_at_offset64(length, fd, first);
+      if (!response) ::close(fd);
+      if (response) {
+        MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, ContentTypeOf(path));
+        MHD_add_response_header(response, MHD_HTTP_HEADER_ACCEPT_RANGES, "bytes");
+      }
+    }
+    if (!response) return MHD_NO;
+    if (!contentRange.empty())
+      MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_RANGE, contentRange.c_str());
+    const MHD_Result queued = MHD_queue_response(connection, status, response);
+    MHD_destroy_response(response);
+    return queued;
   }
 
   const ShareServer& owner_;
+  const ShareServerOptions options_;
+  MHD_Daemon* mhd_ = nullptr;
+  MHD_Response* notFound_ = nullptr;
+  std::unique_ptr<QSocketNotifier> notifier_;
+  QTimer runTimer_;
+  QTimer sweepTimer_;
+  QElapsedTimer clock_;
+  std::unordered_set<Connection*> connections_;
+  LogSink* log_ = nullptr;
+  QTimer reportTimer_;
+  bool closedInRun_ = false;
+  int refused_ = 0;
+  std::string lastReason_;
 };
 
-ShareServer::ShareServer(std::string shareFolder, std::string httpBaseDir)
+ShareServer::ShareServer(std::string shareFolder, std::string httpBaseDir, ShareServerOptions options)
     : shareFolder_(std::move(shareFolder)),
       urlPath_(QUrl::fromPercentEncoding(QByteArray::fromStdString(GbkToUtf8(SharePathOf(httpBaseDir))))),
-      http_(std::make_unique<Http>(*this)) {}
+      options_(options) {}
 
 ShareServer::~ShareServer() = default;
 
 bool ShareServer::Listen(quint16 port, const QHostAddress& address) {
-  const quint16 bound = http_->listen(address, port);
+  if (daemon_) return false;
+  // A peer that leaves in the middle of an answer must cost that connection, not the process.
+  std::signal(SIGPIPE, SIG_IGN);
+  auto daemon = std::make_unique<Daemon>(*this, options_);
+  const quint16 bound = daemon->Start(port, address);
   if (bound == 0) return false;
+  daemon_ = std::move(daemon);
+  daemon_->SetLog(log_);
   port_ = bound;
   return true;
 }
 
-std::optional<fs::path> ShareServer::Resolve(const QString& decodedPath) const {
-  if (!decodedPath.startsWith(urlPath_)) return std::nullopt;
+unsigned ShareServer::ConnectionCount() const { return daemon_ ? daemon_->ConnectionCount() : 0; }
+
+void ShareServer::SetLog(LogSink* log) {
+  log_ = log;
+  if (daemon_) daemon_->SetLog(log);
+}
+
+int ShareServer::OpenPublished(const QString& decodedPath) const {
+  if (!decodedPath.startsWith(urlPath_)) return -1;
   const QString name = decodedPath.mid(urlPath_.size());
-  if (name.isEmpty() || name == "." || name == ".." || name.contains('/') || name.contains('\\') ||
+  if (name.isEmpty() || name.startsWith('.') || name.contains('/') || name.contains('\\') ||
       name.contains(QChar(0)))
-    return std::nullopt;
-  std::error_code ec;
-  const fs::path folder = fs::canonical(PathFromGbk(shareFolder_), ec);
-  if (ec) return std::nullopt;
-  const fs::path file = fs::canonical(folder / fs::path(name.toStdString()), ec);
-  if (ec || file.parent_path() != folder || !fs::is_regular_file(file, ec)) return std::nullopt;
-  return file;
+    return -1;
+  const int folder = ::open(PathFromGbk(shareFolder_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (folder < 0) return -1;
+  // No link is followed, and opening never waits (a FIFO would otherwise block the loop).
+  const int fd =
+      ::openat(folder, name.toStdString().c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  ::close(folder);
+  if (fd < 0) return -1;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+std::optional<fs::path> ShareServer::Resolve(const QString& decodedPath) const {
+  const int fd = OpenPublished(decodedPath);
+  if (fd < 0) return std::nullopt;
+  ::close(fd);
+  return PathFromGbk(shareFolder_) / fs::path(decodedPath.mid(urlPath_.size()).toStdString());
 }
 
 bool StartShareServer(ShareServer& server, const std::string& httpBaseDir, LogSink& log) {
   const int port = SharePortOf(httpBaseDir);
   if (port < 0) {
-    log.AppendLog(kLogError, kBadAddress + httpBaseDir);
+    log.AppendLog(kLogError, BadAddressText() + httpBaseDir);
     return false;
   }
-  if (!server.Listen(static_cast<quint16>(port))) {
-    log.AppendLog(kLogError, kFailed + std::to_string(port));
+  // The address of HttpBaseDir when it is one of this machine's; a name or a foreign address
+  // (the card reaches this machine through a forwarding) gets every address.
+  const std::string host = ShareHostOf(httpBaseDir);
+  QHostAddress address = QHostAddress::Any;
+  const QHostAddress named(QString::fromStdString(host));
+  if (!named.isNull() && QNetworkInterface::allAddresses().contains(named)) address = named;
+  if (!server.Listen(static_cast<quint16>(port), address)) {
+    log.AppendLog(kLogError, FailedText() + std::to_string(port));
     return false;
   }
-  log.AppendLog(kLogSent, kStarted + std::to_string(port));
+  server.SetLog(&log);
+  log.AppendLog(kLogSent, StartedText() + std::to_string(port));
+  const std::string where = address == QHostAddress::Any                          ? AllAddressesText()
+                            : address.protocol() == QAbstractSocket::IPv6Protocol ? "[" + host + "]"
+                                                                                  : host;
+  log.AppendLog(kLogInfo, AddressText() + where + ":" + std::to_string(port));
   return true;
 }
 

@@ -1,17 +1,22 @@
 #pragma once
 // The share server: publishes the files of ShareFolder over HTTP so that a controller card can
-// download a program from the application itself. It runs on the window's thread (Qt's event
-// loop) and serves GET and HEAD for files directly inside ShareFolder under the path of
-// HttpBaseDir; every other request is answered 404, and folders are never listed.
+// download a program from the application itself. It is libmicrohttpd run on the window's
+// thread: the library's epoll descriptor is watched by the Qt event loop, which also fires its
+// time-outs, so the server has no thread of its own. It serves GET and HEAD for plain files
+// directly inside ShareFolder under the path of HttpBaseDir, streamed from the disk, with single
+// byte ranges; every other request is answered 404, and folders are never listed. The limits
+// are in link/share_limits.h.
 
 #include <QHostAddress>
 #include <QString>
+#include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 
+#include "link/share_limits.h"
 #include "logging/operation_log.h"
 
 namespace aqled {
@@ -24,38 +29,82 @@ int SharePortOf(std::string_view httpBaseDir);
 // "/" when the address has none; GBK as given, percent escapes not decoded.
 std::string SharePathOf(std::string_view httpBaseDir);
 
+// The host of HttpBaseDir as written, without brackets ("http://[::1]:81/" -> "::1",
+// "http://user@h/" -> "h"); empty when the address names none.
+std::string ShareHostOf(std::string_view httpBaseDir);
+
+// What a Range header asks of a file of `size` bytes.
+struct ByteRange {
+  enum Kind { kWhole, kPart, kUnsatisfiable };
+  Kind kind = kWhole;
+  uint64_t first = 0;   // kPart: the first byte served
+  uint64_t length = 0;  // kPart: the count of bytes served
+};
+
+// The answer to the value of a Range header ("bytes=0-99", "bytes=100-", "bytes=-100"): kPart
+// for one satisfiable range, kUnsatisfiable when it starts at or beyond the end (or asks for the
+// last 0 bytes), and kWhole, the whole file, for anything else: a missing or malformed value,
+// another unit, several ranges.
+ByteRange ParseByteRange(std::string_view value, uint64_t size);
+
+// Settings of one server; the defaults are the limits of link/share_limits.h. Tests shorten
+// the time-outs.
+struct ShareServerOptions {
+  unsigned maxConnections = kShareMaxConnections;
+  unsigned maxConnectionsPerAddress = kShareMaxConnectionsPerAddress;
+  unsigned idleTimeoutSeconds = kShareIdleTimeoutSeconds;
+  unsigned requestTimeoutSeconds = kShareRequestTimeoutSeconds;
+};
+
 class ShareServer {
  public:
-  // `shareFolder` (GBK) is resolved anew for every request, so it may be created later;
+  // `shareFolder` (GBK) is opened anew for every request, so it may be created later;
   // `httpBaseDir` (GBK) gives the path under which its files are published.
-  ShareServer(std::string shareFolder, std::string httpBaseDir);
+  ShareServer(std::string shareFolder, std::string httpBaseDir, ShareServerOptions options = {});
   ~ShareServer();
   ShareServer(const ShareServer&) = delete;
   ShareServer& operator=(const ShareServer&) = delete;
 
-  // Starts listening; port 0 takes a free one. Returns false when the port cannot be opened.
+  // Starts listening on `address` (QHostAddress::Any: every IPv6 and IPv4 address, or every
+  // IPv4 address where the machine has no IPv6); port 0 takes a free one. Returns false when
+  // the port cannot be opened or the server already listens. Raises the process's limit of
+  // open descriptors towards what the connection limit needs and ignores SIGPIPE (a peer gone
+  // in the middle of an answer is then an error of that connection only).
   bool Listen(quint16 port, const QHostAddress& address = QHostAddress::Any);
   // The port listened on, 0 before a successful Listen.
   quint16 Port() const { return port_; }
+  // The connections open at this moment.
+  unsigned ConnectionCount() const;
 
-  // The file a request path (percent escapes decoded once, as Qt delivers it) may serve: a
-  // regular file whose canonical path lies directly inside the canonical ShareFolder, named by
-  // the one segment after the published path. Nothing for "..", separators, NUL, subfolders,
-  // links leading outside, missing files.
+  // Where summary lines about peers refused or cut off by a limit go (kind 1, at most one
+  // line per kShareLimitReportSeconds); null (the default) drops them. Borrowed.
+  void SetLog(LogSink* log);
+
+  // The file a request path (percent escapes decoded once) would serve: the plain file named by
+  // the one segment after the published path, lying directly inside ShareFolder. Nothing for
+  // "..", separators, NUL, hidden names (a leading "."), subfolders, symbolic links, anything
+  // but a regular file, missing files.
   std::optional<std::filesystem::path> Resolve(const QString& decodedPath) const;
 
  private:
-  class Http;
+  class Daemon;
+  // The open file for `decodedPath` as Resolve decides it; -1 when there is none.
+  int OpenPublished(const QString& decodedPath) const;
+
   std::string shareFolder_;
   QString urlPath_;  // decoded, ending in "/"
-  std::unique_ptr<Http> http_;
+  ShareServerOptions options_;
+  std::unique_ptr<Daemon> daemon_;
+  LogSink* log_ = nullptr;
   quint16 port_ = 0;
 };
 
-// Listens on all local addresses on the port of HttpBaseDir and logs the outcome: kind 2
-// "共享服务启动成功: " + port, or kind 1 "共享服务启动失败: " + port when the port cannot be
-// opened, or kind 1 "共享服务地址无效: " + HttpBaseDir when it names no usable port. The
-// application carries on either way.
+// Listens on the port of HttpBaseDir, on the address of HttpBaseDir when it is one of this
+// machine's own and on all addresses otherwise, and logs the outcome: kind 2
+// "共享服务启动成功: " + port followed by kind 3 "共享服务地址: " + address + ":" + port (the
+// address as written, or "全部地址"), or kind 1 "共享服务启动失败: " + port when the port
+// cannot be opened, or kind 1 "共享服务地址无效: " + HttpBaseDir when it names no usable port.
+// The server reports to `log` from then on. The application carries on either way.
 bool StartShareServer(ShareServer& server, const std::string& httpBaseDir, LogSink& log);
 
 }  // namespace aqled

@@ -1,10 +1,9 @@
 #include "render/bmp.h"
 
-#include <QFile>
-#include <QSaveFile>
 #include <cstdint>
 #include <limits>
 
+#include "settings/file_io.h"
 #include "text/gbk.h"
 
 namespace aqled {
@@ -200,22 +199,12 @@ BmpReadResult DecodeBmp(const QByteArray& b) {
   return r;
 }
 
-WriteStatus WriteWholeFile(const std::filesystem::path& path, const QByteArray& bytes) {
-  const QString name = QString::fromStdString(path.string());
-  QSaveFile file(name);
-  // "\xCE\xDE\xB7\xA8\xD0\xB4\xC8\xEB\xCE\xC4\xBC\xFE" is 无法写入文件 (cannot write file).
-  auto failure = [&]() {
-    return WriteStatus{"\xCE\xDE\xB7\xA8\xD0\xB4\xC8\xEB\xCE\xC4\xBC\xFE " + GbkFromPath(path) + ": " +
-                       FromQString(file.errorString())};
-  };
-  if (!file.open(QIODevice::WriteOnly)) return failure();
-  if (!bytes.isEmpty() && file.write(bytes) != bytes.size()) {
-    WriteStatus status = failure();
-    file.cancelWriting();
-    return status;
-  }
-  if (!file.commit()) return failure();
-  return {};
+WriteStatus WritePicture(const std::filesystem::path& path, const QByteArray& bytes) {
+  const FileWriteResult written =
+      WriteFileWhole(path, std::string_view(bytes.constData(), static_cast<size_t>(bytes.size())));
+  if (written) return {};
+  static const std::string kCannotWrite = Utf8ToGbk("无法写入文件 ");
+  return WriteStatus{kCannotWrite + GbkFromPath(path) + ": " + written.error};
 }
 
 }  // namespace aqled

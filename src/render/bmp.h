@@ -48,16 +48,17 @@ struct BmpReadResult {
 // top-down). Anything else, or a file too short for what its headers announce, gives an error.
 BmpReadResult DecodeBmp(const QByteArray& bytes);
 
-// The outcome of writing a file: `error` empty when written, otherwise GBK text for the
+// The outcome of writing a picture: `error` empty when written, otherwise GBK text for the
 // window's error report.
 struct WriteStatus {
   std::string error;
   bool ok() const { return error.empty(); }
 };
 
-// Writes the bytes as the whole file, replacing any earlier one. The new content is written
-// beside it first and then put in its place, so a failed write leaves the earlier file as it
-// was. An empty array writes a 0-byte file.
-WriteStatus WriteWholeFile(const std::filesystem::path& path, const QByteArray& bytes);
+// Writes the encoded picture as the whole file through the one whole-file writer
+// (settings/file_io.h), replacing any earlier one; a failed write leaves the earlier file as it
+// was. The error names the file and the cause: "无法写入文件 <path>: No space left on device".
+// An empty array writes a 0-byte file.
+WriteStatus WritePicture(const std::filesystem::path& path, const QByteArray& bytes);
 
 }  // namespace aqled

@@ -102,8 +102,7 @@ StationPagesResult RenderStationPages(const StationPageInput& input,
       result.error = CannotDrawText(input.W, input.H);
       return result;
     }
-    const WriteStatus status =
-        WriteWholeFile(pictureFolder / (std::to_string(n) + ".bmp"), EncodeBmp32(page));
+    const WriteStatus status = WritePicture(pictureFolder / (std::to_string(n) + ".bmp"), EncodeBmp32(page));
     if (!status.ok()) {
       result.error = status.error;
       return result;

@@ -109,7 +109,7 @@ TextPageResult RenderTextPage(const TextPageInput& input, const std::filesystem:
     result.error = CannotDrawText(input.W, input.H);
     return result;
   }
-  const WriteStatus status = WriteWholeFile(pictureFolder / "g.bmp", EncodeBmp4(page));
+  const WriteStatus status = WritePicture(pictureFolder / "g.bmp", EncodeBmp4(page));
   if (!status.ok()) {
     result.error = status.error;
     return result;

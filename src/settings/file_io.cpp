@@ -1,12 +1,111 @@
 #include "settings/file_io.h"
 
-#include <QSaveFile>
-#include <QString>
+#include <fcntl.h>
+#include <locale.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QRandomGenerator>
+#include <cerrno>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <system_error>
 
 namespace aqled {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Names tried for the temporary file before giving up: a clash needs another writer choosing
+// the same random name in the same folder at the same moment.
+constexpr int kTemporaryNameAttempts = 16;
+// Bytes moved per read when copying: small enough to keep memory flat, large enough for speed.
+constexpr size_t kCopyChunk = 64 * 1024;
+
+// The system's English text for an error number, whatever the process locale.
+std::string ErrorText(int error) {
+  static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
+  return cLocale ? strerror_l(error, cLocale) : "error " + std::to_string(error);
+}
+
+// Writes all of `data` to `fd`; 0 or the error number.
+int WriteAll(int fd, const char* data, size_t size) {
+  while (size > 0) {
+    const ssize_t n = ::write(fd, data, size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    if (n == 0) return EIO;
+    data += n;
+    size -= static_cast<size_t>(n);
+  }
+  return 0;
+}
+
+// A descriptor closed when it goes out of scope.
+class Descriptor {
+ public:
+  explicit Descriptor(int fd) : fd_(fd) {}
+  ~Descriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  int get() const { return fd_; }
+  // Closes now; 0 or the error number of close.
+  int Close() {
+    const int fd = fd_;
+    fd_ = -1;
+    return ::close(fd) == 0 ? 0 : errno;
+  }
+
+ private:
+  int fd_;
+};
+
+// ".<name>.<six random letters>.tmp" beside `file`: hidden, so that a folder listing or the
+// share server never offers it.
+fs::path TemporaryNameFor(const fs::path& file) {
+  static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  std::string suffix;
+  for (int i = 0; i < 6; ++i) suffix += kLetters[QRandomGenerator::global()->bounded(62)];
+  return file.parent_path() / ("." + file.filename().string() + "." + suffix + ".tmp");
+}
+
+// Creates the temporary file, lets `fill` write it, syncs, closes and renames it over `file`.
+// `fill` returns 0 or an error number and its own error text.
+FileWriteResult WriteThrough(const fs::path& file, const std::function<int(int fd, std::string& why)>& fill) {
+  fs::path temporary;
+  int fd = -1;
+  for (int attempt = 0; attempt < kTemporaryNameAttempts && fd < 0; ++attempt) {
+    temporary = TemporaryNameFor(file);
+    fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0 && errno != EEXIST) return {ErrorText(errno)};
+  }
+  if (fd < 0) return {ErrorText(EEXIST)};
+  Descriptor out(fd);
+  struct stat old {};
+  if (::lstat(file.c_str(), &old) == 0 && S_ISREG(old.st_mode)) ::fchmod(fd, old.st_mode & 07777);
+
+  std::string why;
+  int error = fill(fd, why);
+  if (error == 0 && ::fsync(fd) != 0) error = errno;
+  if (const int closed = out.Close(); error == 0) error = closed;
+  // The content is on the disk before the name moves to it. The folder is not synced: after a
+  // power cut the name may still hold the old file, but whichever it holds is whole.
+  if (error == 0 && ::rename(temporary.c_str(), file.c_str()) != 0) error = errno;
+  if (error != 0) {
+    ::unlink(temporary.c_str());
+    return {why.empty() ? ErrorText(error) : why};
+  }
+  return {};
+}
+
+}  // namespace
 
 std::optional<std::string> ReadFileWhole(const std::filesystem::path& file) {
   std::error_code ec;
@@ -18,21 +117,31 @@ std::optional<std::string> ReadFileWhole(const std::filesystem::path& file) {
   return bytes;
 }
 
-bool WriteFileWhole(const std::filesystem::path& file, std::string_view bytes) {
-  const std::u8string u8 = file.u8string();
-  QSaveFile out(
-      QString::fromUtf8(reinterpret_cast<const char*>(u8.data()), static_cast<qsizetype>(u8.size())));
-  if (!out.open(QIODevice::WriteOnly)) return false;
-  const qint64 size = static_cast<qint64>(bytes.size());
-  // QSaveFile notices only the errors of write() itself; bytes still in its buffer could fail
-  // unnoticed at commit, so the buffer is flushed and checked first.
-  const bool written = (size == 0 || out.write(bytes.data(), size) == size) && out.flush();
-  if (!written) {
-    out.cancelWriting();
-    out.commit();  // removes the temporary file; the old file stays
-    return false;
-  }
-  return out.commit();
+FileWriteResult WriteFileWhole(const std::filesystem::path& file, std::string_view bytes) {
+  return WriteThrough(file,
+                      [bytes](int fd, std::string&) { return WriteAll(fd, bytes.data(), bytes.size()); });
+}
+
+FileWriteResult CopyFileWhole(const std::filesystem::path& source, const std::filesystem::path& file) {
+  Descriptor in(::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+  if (in.get() < 0) return {ErrorText(errno)};
+  struct stat st {};
+  if (::fstat(in.get(), &st) != 0) return {ErrorText(errno)};
+  if (!S_ISREG(st.st_mode)) return {ErrorText(S_ISDIR(st.st_mode) ? EISDIR : EINVAL)};
+  return WriteThrough(file, [&in](int fd, std::string& why) {
+    std::string chunk(kCopyChunk, '\0');
+    for (;;) {
+      const ssize_t n = ::read(in.get(), chunk.data(), chunk.size());
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) {
+        const int error = errno;
+        why = "reading the source: " + ErrorText(error);
+        return error;
+      }
+      if (n == 0) return 0;
+      if (const int error = WriteAll(fd, chunk.data(), static_cast<size_t>(n)); error != 0) return error;
+    }
+  });
 }
 
 }  // namespace aqled

@@ -1,5 +1,7 @@
 #pragma once
-// Whole-file reads and writes of the settings and text files.
+// Whole-file reads and the one whole-file writer of the system: settings and text files,
+// pictures, and the files staged in ShareFolder are all replaced through WriteFileWhole or
+// CopyFileWhole, so that no reader ever sees half a file under its final name.
 
 #include <filesystem>
 #include <optional>
@@ -12,9 +14,22 @@ namespace aqled {
 // read to its end.
 std::optional<std::string> ReadFileWhole(const std::filesystem::path& file);
 
-// Replaces `file` with `bytes` through a temporary file in the same folder and a rename, so the
-// old content stays whole until the new one is complete. Returns false (and leaves no temporary
-// file and the old content as it was) when anything fails.
-bool WriteFileWhole(const std::filesystem::path& file, std::string_view bytes);
+// The outcome of a whole-file write. True when the new file stands under its name; otherwise
+// `error` names the cause in English as the system reports it ("No space left on device").
+struct FileWriteResult {
+  std::string error;
+  explicit operator bool() const { return error.empty(); }
+};
+
+// Replaces `file` with `bytes`: they go into a new hidden file with a unique name in the same
+// folder, which is flushed to the disk and then renamed over `file`. Until the rename the old
+// file stays as it was; on any failure the temporary file is removed and the old file is kept.
+// A new file gets the permissions 0666 less the umask, a replaced one keeps its permissions. A
+// symbolic link under the name is replaced, not followed.
+FileWriteResult WriteFileWhole(const std::filesystem::path& file, std::string_view bytes);
+
+// The same with the content of the regular file `source`, streamed in small pieces (never read
+// whole into memory). A source that cannot be read fails like a write.
+FileWriteResult CopyFileWhole(const std::filesystem::path& source, const std::filesystem::path& file);
 
 }  // namespace aqled

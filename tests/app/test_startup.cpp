@@ -118,9 +118,13 @@ TEST_F(Startup, AnEmptyOrUnreadableSettingsFileGivesDefaults) {
   probe.close();
   auto form = Start();
   ASSERT_FALSE(form->QuitRequested());
-  ASSERT_EQ(form->log->LineCount(), 3);
+  ASSERT_EQ(form->log->LineCount(), shareFree ? 4 : 3);
   EXPECT_EQ(form->log->LineText(2), QString::fromUtf8(shareFree ? "08:05:09:042  共享服务启动成功: 8116"
                                                                 : "08:05:09:042  共享服务启动失败: 8116"));
+  if (shareFree) {  // the default address is this machine's own
+    EXPECT_TRUE(form->log->LineText(3).startsWith(QString::fromUtf8("08:05:09:042  共享服务地址: ")));
+    EXPECT_TRUE(form->log->LineText(3).endsWith(":8116"));
+  }
   EXPECT_EQ(form->programSettings.ShareServer, 1);
   EXPECT_EQ(form->programSettings.sendkind, 1);
   EXPECT_EQ(form->programSettings.stuntSpeed, 16);
@@ -207,12 +211,15 @@ TEST_F(Startup, TheShareServerAddsItsLineAfterTheTwoStartLinesAndServesShareFold
   std::filesystem::create_directory(folder / "share");
   WriteAll(folder / "share" / "001.bmp", "picture bytes");
   auto form = Start();
-  ASSERT_EQ(form->log->LineCount(), 3);
+  ASSERT_EQ(form->log->LineCount(), 4);
   EXPECT_EQ(form->log->LineText(1),
             QString::fromUtf8("08:05:09:042  启动端口成功: ") + QString::number(port));
   EXPECT_EQ(form->log->LineText(2),
             QString::fromUtf8("08:05:09:042  共享服务启动成功: ") + QString::number(sharePort));
   EXPECT_EQ(form->log->LineColour(2), kGreen);
+  EXPECT_EQ(form->log->LineText(3),
+            QString::fromUtf8("08:05:09:042  共享服务地址: 127.0.0.1:") + QString::number(sharePort));
+  EXPECT_EQ(form->log->LineColour(3), kYellow);
   ASSERT_NE(form->Share(), nullptr);
 
   QTcpSocket client;

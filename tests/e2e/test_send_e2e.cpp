@@ -45,7 +45,10 @@ struct EndToEnd : SendFixture {
               "sendkind=" + sendkind + "\r\nShareServer=1\r\n");
     form = StartSized(128, 64);
     ASSERT_NE(form->Share(), nullptr);
-    ASSERT_EQ(Lines(*form).back(), "共享服务启动成功: " + std::to_string(sharePort));
+    const std::vector<std::string> lines = Lines(*form);
+    ASSERT_GE(lines.size(), 2u);
+    ASSERT_EQ(lines[lines.size() - 2], "共享服务启动成功: " + std::to_string(sharePort));
+    ASSERT_EQ(lines.back(), "共享服务地址: 127.0.0.1:" + std::to_string(sharePort));
     form->ggcheck->setChecked(true);
     form->gg2check->setChecked(true);
     QImage advert(128, 64, QImage::Format_RGB32);

@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
+#include "file_size_limit.h"
 #include "link/delivery.h"
 #include "link_harness.h"
 
@@ -197,6 +198,24 @@ TEST_P(DeliveryFailure, AShareFolderThatCannotBeMadeGivesTheRouteErrorLineAndSen
   const std::string line = U(log.lines[0].text);
   EXPECT_EQ(line.rfind(GetParam().errorPrefix, 0), 0u) << line;
   EXPECT_GT(line.size(), std::string(GetParam().errorPrefix).size()) << "the failure is described";
+  EXPECT_TRUE(card->writes.empty());
+  EXPECT_FALSE(link.Exchange().downloadPending);
+}
+
+TEST_P(DeliveryFailure, AFullDiskPublishesNoPartialPictureAndLogsTheCause) {
+  settings.sendkind = GetParam().sendkind;
+  LogIn();
+  const std::string list = Picture("1.bmp", std::string(200 * 1024, 'p'));
+  {
+    testing::FileSizeLimit full(64 * 1024);
+    ASSERT_TRUE(full.ok());
+    Deliver(list);
+  }
+  ASSERT_EQ(log.lines.size(), 1u) << ::testing::PrintToString(log.Texts());
+  EXPECT_EQ(log.lines[0].kind, 1);
+  EXPECT_EQ(U(log.lines[0].text), GetParam().errorPrefix + std::string("无法复制文件: ") +
+                                      (root / "file" / "1.bmp").string() + ": File too large");
+  EXPECT_TRUE(fs::is_empty(root / "share")) << "neither 001.bmp nor a temporary file";
   EXPECT_TRUE(card->writes.empty());
   EXPECT_FALSE(link.Exchange().downloadPending);
 }

@@ -1,12 +1,20 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <QByteArray>
 #include <QTemporaryDir>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <nlohmann/json.hpp>
 #include <sstream>
+#include <vector>
 
+#include "file_size_limit.h"
 #include "link/packaging.h"
 #include "test_support.h"
 #include "text/gbk.h"
@@ -94,7 +102,7 @@ TEST_F(PackagingTest, UnwritableProgramFileIsAnError) {
     WriteProgramFiles(share_, 576, 336, kId, 0);
     FAIL() << "no error";
   } catch (const PackagingError& e) {
-    EXPECT_EQ(std::string(e.what()), G("无法写入文件: ") + share_ + "pp.xml");
+    EXPECT_EQ(std::string(e.what()), G("无法写入文件: ") + share_ + "pp.xml: Is a directory");
   }
   EXPECT_FALSE(Exists(share_ + "pp.xml.tmp"));
   EXPECT_THROW(WriteProgramFiles(root_ + "missing/", 576, 336, kId, 0), PackagingError);
@@ -164,6 +172,101 @@ TEST_F(PackagingTest, PictureAlreadyStagedIsNotLost) {
   WriteFile(share_ + "001.bmp", "in place");
   EXPECT_EQ(StagePictures(share_ + "001.bmp;", share_, log_), 1);
   EXPECT_EQ(ReadFile(share_ + "001.bmp"), "in place");
+}
+
+// ---- a full disk ----------------------------------------------------------------------------
+
+// The names in a folder, hidden ones too.
+std::vector<std::string> Names(const std::string& gbkFolder) {
+  std::vector<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(PathFromGbk(gbkFolder)))
+    names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+TEST_F(PackagingTest, AFullDiskKeepsThePublishedFilesAndNamesTheCause) {
+  WriteFile(pics_ + "big.bmp", std::string(200 * 1024, 'p'));
+  std::filesystem::create_directory(PathFromGbk(share_));
+  WriteFile(share_ + "001.bmp", "published earlier");
+  WriteFile(share_ + "pp.xml", "old program");
+  std::string staging, programFiles;
+  {
+    testing::FileSizeLimit full(64 * 1024);
+    ASSERT_TRUE(full.ok());
+    try {
+      StagePictures(pics_ + "big.bmp;", share_, log_);
+    } catch (const PackagingError& e) {
+      staging = e.what();
+    }
+    try {
+      WriteProgramFiles(share_, 576, 336, kId, 2000);  // a pp.xml of about 300 KB
+    } catch (const PackagingError& e) {
+      programFiles = e.what();
+    }
+  }
+  EXPECT_EQ(staging, G("无法复制文件: ") + pics_ + "big.bmp: File too large");
+  EXPECT_EQ(programFiles, G("无法写入文件: ") + share_ + "pp.xml: File too large");
+  EXPECT_EQ(ReadFile(share_ + "001.bmp"), "published earlier");
+  EXPECT_EQ(ReadFile(share_ + "pp.xml"), "old program");
+  EXPECT_EQ(Names(share_), (std::vector<std::string>{"001.bmp", "ll.xml", "pp.xml"}));
+}
+
+// Runs `body` in a child process in which a tmpfs of `bytes` is mounted on `folder`, in a mount
+// namespace of its own that nothing outside the child sees. Returns the child's exit code, or
+// 77 when the system lets this user make no such namespace.
+int WithSmallDisk(const std::filesystem::path& folder, size_t bytes, const std::function<int()>& body) {
+  const uid_t uid = ::getuid();
+  const gid_t gid = ::getgid();
+  const pid_t pid = ::fork();
+  if (pid < 0) return 77;
+  if (pid == 0) {
+    auto write = [](const char* file, const std::string& text) {
+      const int fd = ::open(file, O_WRONLY | O_CLOEXEC);
+      const bool ok = fd >= 0 && ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+      if (fd >= 0) ::close(fd);
+      return ok;
+    };
+    if (::unshare(CLONE_NEWUSER | CLONE_NEWNS) == 0) {
+      if (!write("/proc/self/setgroups", "deny") ||
+          !write("/proc/self/uid_map", "0 " + std::to_string(uid) + " 1") ||
+          !write("/proc/self/gid_map", "0 " + std::to_string(gid) + " 1"))
+        ::_exit(77);
+    } else if (::unshare(CLONE_NEWNS) != 0) {
+      ::_exit(77);
+    }
+    const std::string size = "size=" + std::to_string(bytes);
+    if (::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        ::mount("tmpfs", folder.c_str(), "tmpfs", 0, size.c_str()) != 0)
+      ::_exit(77);
+    ::_exit(body());
+  }
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+TEST_F(PackagingTest, AFullFileSystemKeepsThePublishedPictureAndSaysNoSpaceIsLeft) {
+  WriteFile(pics_ + "big.bmp", std::string(512 * 1024, 'p'));
+  std::filesystem::create_directory(PathFromGbk(share_));
+  // Checked in the child; its findings come back on standard error and as the exit code.
+  const int outcome = WithSmallDisk(PathFromGbk(share_), 64 * 1024, [&] {
+    WriteFile(share_ + "001.bmp", "published earlier");
+    std::string error;
+    try {
+      StagePictures(pics_ + "big.bmp;", share_, log_);
+    } catch (const PackagingError& e) {
+      error = e.what();
+    }
+    const std::string expected = G("无法复制文件: ") + pics_ + "big.bmp: No space left on device";
+    const bool ok = error == expected && ReadFile(share_ + "001.bmp") == "published earlier" &&
+                    Names(share_) == std::vector<std::string>{"001.bmp"};
+    if (!ok) std::fprintf(stderr, "staging on a full tmpfs: error \"%s\"\n", testing::U(error).c_str());
+    return ok ? 0 : 1;
+  });
+  if (outcome == 77) GTEST_SKIP() << "no mount namespace for a small tmpfs here";
+  EXPECT_EQ(outcome, 0);
 }
 
 // ---- commands -------------------------------------------------------------------------------

@@ -1,12 +1,16 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <QElapsedTimer>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <filesystem>
 #include <fstream>
 
+#include "flood.h"
 #include "link/share_server.h"
 #include "test_support.h"
 #include "text/gbk.h"
@@ -191,6 +195,211 @@ TEST_F(ShareServerTest, FolderCreatedLaterIsServed) {
   EXPECT_TRUE(later.Resolve("/a.bmp"));
 }
 
+TEST_F(ShareServerTest, TheWritersTemporaryFilesAreNeverServed) {
+  testing::WriteBytes(share_ / ".001.bmp.Ab3dE9.tmp", "half a picture");
+  EXPECT_EQ(Get(port_, "/share/.001.bmp.Ab3dE9.tmp").statusLine, "HTTP/1.1 404 Not Found");
+  EXPECT_FALSE(server_->Resolve("/share/.001.bmp.Ab3dE9.tmp"));
+  EXPECT_TRUE(server_->Resolve("/share/001.bmp"));
+}
+
+TEST_F(ShareServerTest, AFifoIsRefusedWithoutWaitingForAWriter) {
+  ASSERT_EQ(::mkfifo((share_ / "002.bmp").c_str(), 0600), 0);
+  EXPECT_EQ(Get(port_, "/share/002.bmp").statusLine, "HTTP/1.1 404 Not Found");
+}
+
+struct RangeCase {
+  const char* name;
+  const char* headers;  // extra request header lines
+  const char* statusLine;
+  const char* contentRange;  // "" when the answer has none
+  size_t first, length;      // the bytes of the 70000-byte picture in the body
+};
+
+class ShareServerRange : public ShareServerTest, public ::testing::WithParamInterface<RangeCase> {};
+
+TEST_P(ShareServerRange, AnswersTheBytesAsked) {
+  const RangeCase& c = GetParam();
+  const shareflood::Answer a = shareflood::Exchange(
+      port_, QByteArray("GET /share/001.bmp HTTP/1.1\r\nHost: 127.0.0.1\r\n") + c.headers + "\r\n", false,
+      false, 10000);
+  EXPECT_EQ(a.statusLine, c.statusLine);
+  const auto range = a.headers.find("content-range");
+  EXPECT_EQ(range == a.headers.end() ? "" : range->second, c.contentRange);
+  EXPECT_TRUE(a.body == picture_.substr(c.first, c.length)) << a.body.size() << " bytes";
+  EXPECT_EQ(a.headers.at("content-length"), std::to_string(c.length));
+}
+
+const char* const kOk = "HTTP/1.1 200 OK";
+const char* const kPartial = "HTTP/1.1 206 Partial Content";
+const char* const kUnsatisfiable = "HTTP/1.1 416 Range Not Satisfiable";
+
+INSTANTIATE_TEST_SUITE_P(
+    Ranges, ShareServerRange,
+    ::testing::Values(
+        RangeCase{"first100", "Range: bytes=0-99\r\n", kPartial, "bytes 0-99/70000", 0, 100},
+        RangeCase{"from100", "Range: bytes=100-\r\n", kPartial, "bytes 100-69999/70000", 100, 69900},
+        RangeCase{"last100", "Range: bytes=-100\r\n", kPartial, "bytes 69900-69999/70000", 69900, 100},
+        RangeCase{"pastTheEnd", "Range: bytes=69990-80000\r\n", kPartial, "bytes 69990-69999/70000", 69990,
+                  10},
+        RangeCase{"lastMoreThanAll", "Range: bytes=-90000\r\n", kPartial, "bytes 0-69999/70000", 0, 70000},
+        RangeCase{"startAtTheEnd", "Range: bytes=70000-\r\n", kUnsatisfiable, "bytes */70000", 0, 0},
+        RangeCase{"lastNone", "Range: bytes=-0\r\n", kUnsatisfiable, "bytes */70000", 0, 0},
+        RangeCase{"backwards", "Range: bytes=5-2\r\n", kOk, "", 0, 70000},
+        RangeCase{"several", "Range: bytes=0-1,5-6\r\n", kOk, "", 0, 70000},
+        RangeCase{"otherUnit", "Range: items=0-9\r\n", kOk, "", 0, 70000},
+        RangeCase{"noNumber", "Range: bytes=a-9\r\n", kOk, "", 0, 70000},
+        RangeCase{"ifRange", "Range: bytes=0-99\r\nIf-Range: \"x\"\r\n", kOk, "", 0, 70000}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(ShareRange, ParsesOneRangeOfTheValue) {
+  struct Case {
+    const char* value;
+    uint64_t size;
+    ByteRange::Kind kind;
+    uint64_t first, length;
+  };
+  const Case cases[] = {{"bytes=0-0", 10, ByteRange::kPart, 0, 1},
+                        {"Bytes= 2-4 ", 10, ByteRange::kPart, 2, 3},
+                        {"bytes=0-99999999999999999999999", 10, ByteRange::kPart, 0, 10},
+                        {"bytes=99999999999999999999999-", 10, ByteRange::kUnsatisfiable, 0, 0},
+                        {"bytes=-99999999999999999999999", 10, ByteRange::kPart, 0, 10},
+                        {"bytes=0-", 0, ByteRange::kUnsatisfiable, 0, 0},
+                        {"bytes=-5", 0, ByteRange::kUnsatisfiable, 0, 0},
+                        {"bytes=", 10, ByteRange::kWhole, 0, 0},
+                        {"bytes=-", 10, ByteRange::kWhole, 0, 0},
+                        {"bytes=3", 10, ByteRange::kWhole, 0, 0},
+                        {"bytes=1-2x", 10, ByteRange::kWhole, 0, 0},
+                        {"bytes=x-2", 10, ByteRange::kWhole, 0, 0},
+                        {"", 10, ByteRange::kWhole, 0, 0}};
+  for (const Case& c : cases) {
+    const ByteRange r = ParseByteRange(c.value, c.size);
+    EXPECT_EQ(r.kind, c.kind) << c.value;
+    if (c.kind == ByteRange::kPart) {
+      EXPECT_EQ(r.first, c.first) << c.value;
+      EXPECT_EQ(r.length, c.length) << c.value;
+    }
+  }
+}
+
+struct CloseCase {
+  const char* name;
+  const char* request;
+};
+
+class ShareServerClose : public ShareServerTest, public ::testing::WithParamInterface<CloseCase> {};
+
+TEST_P(ShareServerClose, ClosesTheConnectionAfterTheAnswer) {
+  const shareflood::Answer a = shareflood::Exchange(port_, GetParam().request, false, true, 10000);
+  EXPECT_EQ(a.statusLine, "HTTP/1.1 200 OK");
+  EXPECT_EQ(a.body, "<list/>\r\n");
+  EXPECT_TRUE(a.closedByServer);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Requests, ShareServerClose,
+    ::testing::Values(CloseCase{"connectionClose",
+                                "GET /share/ll.xml HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n"},
+                      CloseCase{"http10", "GET /share/ll.xml HTTP/1.0\r\n\r\n"},
+                      CloseCase{"http10CloseToo", "GET /share/ll.xml HTTP/1.0\r\nConnection: close\r\n\r\n"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(ShareServerTest, ABodyIsRefusedUnreadAndTheConnectionClosed) {
+  // A GET announcing a body is answered at once, and the body is never read.
+  const shareflood::Answer a = shareflood::Exchange(
+      port_, "GET /share/ll.xml HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 100000\r\n\r\nabc", false,
+      true, 10000);
+  EXPECT_EQ(a.statusLine, "HTTP/1.1 200 OK");
+  EXPECT_EQ(a.body, "<list/>\r\n");
+  EXPECT_TRUE(a.closedByServer);
+  const shareflood::Answer put = shareflood::Exchange(
+      port_, "PUT /share/x.bmp HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 5\r\n\r\n", false, true, 10000);
+  EXPECT_EQ(put.statusLine, "HTTP/1.1 404 Not Found");
+  EXPECT_TRUE(put.closedByServer);
+  EXPECT_FALSE(fs::exists(share_ / "x.bmp"));
+}
+
+// A server of this test with its own limits.
+struct LimitedServer {
+  LimitedServer(const fs::path& folder, ShareServerOptions options)
+      : server(GbkFromPath(folder) + "/", "http://127.0.0.1/share/", options) {
+    server.SetLog(&log);
+    listening = server.Listen(0, QHostAddress::LocalHost);
+  }
+  RecordingLog log;
+  ShareServer server;
+  bool listening = false;
+};
+
+TEST_F(ShareServerTest, ConnectionsBeyondTheLimitWaitUntilASlotIsFree) {
+  ShareServerOptions options;
+  options.maxConnections = 3;
+  LimitedServer limited(share_, options);
+  ASSERT_TRUE(limited.listening);
+  // Six peers each ask for ll.xml and keep their connection open.
+  std::vector<std::unique_ptr<QTcpSocket>> peers;
+  std::vector<int> answered;
+  for (int i = 0; i < 6; ++i) {
+    peers.push_back(std::make_unique<QTcpSocket>());
+    QTcpSocket* peer = peers.back().get();
+    QObject::connect(peer, &QTcpSocket::connected,
+                     [peer] { peer->write("GET /share/ll.xml HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"); });
+    QObject::connect(peer, &QTcpSocket::readyRead, [peer, i, &answered] {
+      if (peer->readAll().contains("<list/>")) answered.push_back(i);
+    });
+    peer->connectToHost(QHostAddress::LocalHost, limited.server.Port());
+  }
+  ASSERT_TRUE(QTest::qWaitFor([&] { return answered.size() >= 3; }, 10000));
+  EXPECT_EQ(answered.size(), 3u);
+  EXPECT_EQ(limited.server.ConnectionCount(), 3u) << "the others wait to be accepted";
+  // The three served peers leave; the three waiting ones are served in their place.
+  for (int i : std::vector<int>(answered)) peers[static_cast<size_t>(i)]->abort();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return answered.size() == 6; }, 10000)) << answered.size() << " answered";
+  EXPECT_LE(limited.server.ConnectionCount(), 3u);
+}
+
+TEST_F(ShareServerTest, ConnectionsFromOneAddressBeyondItsLimitAreClosedAndSummedUpInOneLine) {
+  ShareServerOptions options;
+  options.maxConnectionsPerAddress = 2;
+  LimitedServer limited(share_, options);
+  ASSERT_TRUE(limited.listening);
+  shareflood::IdleConnections idle;
+  idle.Open(limited.server.Port(), 5);
+  ASSERT_TRUE(
+      QTest::qWaitFor([&] { return idle.Closed() == 3 && limited.server.ConnectionCount() == 2; }, 10000))
+      << idle.Closed() << " closed, " << limited.server.ConnectionCount() << " held";
+  EXPECT_EQ(idle.Connected(), 2);
+  // The first refusal is reported at once; the next ones wait for the summary of the minute.
+  ASSERT_EQ(limited.log.lines.size(), 1u) << ::testing::PrintToString(limited.log.Texts());
+  EXPECT_EQ(limited.log.lines[0].kind, 1);
+  EXPECT_EQ(limited.log.lines[0].text.rfind(G("共享服务拒绝或断开连接: 1 (")), 0u)
+      << testing::U(limited.log.lines[0].text);
+}
+
+TEST_F(ShareServerTest, ARequestTrickledByteByByteIsCutAtTheWholeRequestTimeOut) {
+  ShareServerOptions options;
+  options.requestTimeoutSeconds = 1;
+  LimitedServer limited(share_, options);
+  ASSERT_TRUE(limited.listening);
+  QTcpSocket peer;
+  QElapsedTimer clock;
+  int sent = 0;
+  QTimer trickle;  // one byte of a never-ending head every 50 ms: never idle
+  QObject::connect(&trickle, &QTimer::timeout, [&] {
+    if (peer.state() != QAbstractSocket::ConnectedState) return;
+    peer.write(sent == 0 ? "GET /share/001.bmp HTTP/1.1\r\nX: " : "x");
+    ++sent;
+  });
+  peer.connectToHost(QHostAddress::LocalHost, limited.server.Port());
+  clock.start();
+  trickle.start(50);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return peer.state() == QAbstractSocket::UnconnectedState; }, 10000));
+  trickle.stop();
+  EXPECT_GE(clock.elapsed(), 900) << "cut before the time-out";
+  EXPECT_GT(sent, 10) << "the peer kept sending";
+  ASSERT_EQ(limited.log.lines.size(), 1u) << ::testing::PrintToString(limited.log.Texts());
+  EXPECT_EQ(limited.log.lines[0].text, G("共享服务拒绝或断开连接: 1 (request time-out)"));
+}
+
 TEST(SharePort, FromTheAddress) {
   const std::pair<const char*, int> cases[] = {{"http://192.168.1.5:8080/share/", 8080},
                                                {"http://host/share/", 80},
@@ -219,6 +428,36 @@ TEST(SharePath, FromTheAddress) {
   for (const auto& [address, path] : cases) EXPECT_EQ(SharePathOf(address), path) << address;
 }
 
+TEST(ShareHost, FromTheAddress) {
+  const std::pair<const char*, const char*> cases[] = {{"http://192.168.1.5:8080/share/", "192.168.1.5"},
+                                                       {"http://[::1]:82/", "::1"},
+                                                       {"http://user:pw@host:83/", "host"},
+                                                       {"host/share/", "host"},
+                                                       {"http:///share/", ""}};
+  for (const auto& [address, host] : cases) EXPECT_EQ(ShareHostOf(address), host) << address;
+}
+
+TEST(ShareServerStart, ListensOnAllAddressesWhenHttpBaseDirNamesNoneOfThisMachine) {
+  // 192.0.2.1 is kept for documentation and never one of this machine's addresses.
+  for (const std::string host : {"192.0.2.1", "led-pc"}) {
+    QTcpServer probe;
+    ASSERT_TRUE(probe.listen(QHostAddress::Any, 0));
+    const std::string port = std::to_string(probe.serverPort());
+    probe.close();
+    const std::string base = "http://" + host + ":" + port + "/share/";
+    QTemporaryDir dir;
+    RecordingLog log;
+    ShareServer server(GbkFromPath(fs::path(dir.path().toStdString())) + "/", base);
+    ASSERT_TRUE(StartShareServer(server, base, log)) << base;
+    ASSERT_EQ(log.lines.size(), 2u) << base;
+    EXPECT_EQ(log.lines[0].text, G("共享服务启动成功: ") + port);
+    EXPECT_EQ(log.lines[1].kind, 3);
+    EXPECT_EQ(log.lines[1].text, G("共享服务地址: 全部地址:") + port);
+    EXPECT_EQ(Get(server.Port(), "/share/missing.bmp").statusLine, "HTTP/1.1 404 Not Found")
+        << "reached on 127.0.0.1";
+  }
+}
+
 TEST(ShareServerStart, LogsPortOnSuccessAndFailure) {
   QTcpServer probe;
   ASSERT_TRUE(probe.listen(QHostAddress::Any, 0));
@@ -234,13 +473,15 @@ TEST(ShareServerStart, LogsPortOnSuccessAndFailure) {
   EXPECT_TRUE(StartShareServer(free, "http://127.0.0.1:" + port + "/", log));
   EXPECT_EQ(free.Port(), busy);
   EXPECT_FALSE(StartShareServer(free, "http://127.0.0.1:99999/", log));
-  ASSERT_EQ(log.lines.size(), 3u);
+  ASSERT_EQ(log.lines.size(), 4u);
   EXPECT_EQ(log.lines[0].kind, 1);
   EXPECT_EQ(log.lines[0].text, G("共享服务启动失败: ") + port);
   EXPECT_EQ(log.lines[1].kind, 2);
   EXPECT_EQ(log.lines[1].text, G("共享服务启动成功: ") + port);
-  EXPECT_EQ(log.lines[2].kind, 1);
-  EXPECT_EQ(log.lines[2].text, G("共享服务地址无效: ") + "http://127.0.0.1:99999/");
+  EXPECT_EQ(log.lines[2].kind, 3);
+  EXPECT_EQ(log.lines[2].text, G("共享服务地址: 127.0.0.1:") + port);
+  EXPECT_EQ(log.lines[3].kind, 1);
+  EXPECT_EQ(log.lines[3].text, G("共享服务地址无效: ") + "http://127.0.0.1:99999/");
 }
 
 }  // namespace

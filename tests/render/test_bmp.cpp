@@ -100,8 +100,8 @@ TEST(DecodeBmp, ReadsBackWrittenFiles) {
   QImage image(7, 3, QImage::Format_RGB32);
   for (int y = 0; y < 3; ++y)
     for (int x = 0; x < 7; ++x) image.setPixel(x, y, TableColors()[(x + 5 * y) % 16]);
-  ASSERT_TRUE(WriteWholeFile(PathOf(dir) / "a.bmp", EncodeBmp32(image)).ok());
-  ASSERT_TRUE(WriteWholeFile(PathOf(dir) / "b.bmp", EncodeBmp4(image)).ok());
+  ASSERT_TRUE(WritePicture(PathOf(dir) / "a.bmp", EncodeBmp32(image)).ok());
+  ASSERT_TRUE(WritePicture(PathOf(dir) / "b.bmp", EncodeBmp4(image)).ok());
   for (const char* name : {"a.bmp", "b.bmp"}) {
     const BmpReadResult read = DecodeBmp(ReadAll(PathOf(dir) / name));
     ASSERT_TRUE(read.error.empty()) << name << ": " << read.error;
@@ -143,21 +143,21 @@ TEST(DecodeBmp, RefusesWhatItCannotRead) {
   }
 }
 
-TEST(WriteWholeFile, ReplacesTheFileAndWritesEmptyFiles) {
+TEST(WritePicture, ReplacesTheFileAndWritesEmptyFiles) {
   QTemporaryDir dir;
   const auto path = PathOf(dir) / "1.bmp";
-  ASSERT_TRUE(WriteWholeFile(path, QByteArray(500, 'x')).ok());
-  ASSERT_TRUE(WriteWholeFile(path, QByteArray("abc")).ok());
+  ASSERT_TRUE(WritePicture(path, QByteArray(500, 'x')).ok());
+  ASSERT_TRUE(WritePicture(path, QByteArray("abc")).ok());
   EXPECT_EQ(ReadAll(path), QByteArray("abc"));
-  ASSERT_TRUE(WriteWholeFile(path, QByteArray()).ok());
+  ASSERT_TRUE(WritePicture(path, QByteArray()).ok());
   EXPECT_TRUE(std::filesystem::exists(path));
   EXPECT_EQ(std::filesystem::file_size(path), 0u);
 }
 
-TEST(WriteWholeFile, MissingFolderIsAnErrorNamingTheFile) {
+TEST(WritePicture, MissingFolderIsAnErrorNamingTheFile) {
   QTemporaryDir dir;
   const auto path = PathOf(dir) / "file" / "1.bmp";
-  const WriteStatus status = WriteWholeFile(path, QByteArray("abc"));
+  const WriteStatus status = WritePicture(path, QByteArray("abc"));
   ASSERT_FALSE(status.ok());
   EXPECT_NE(status.error.find(testing::G("无法写入文件")), std::string::npos) << testing::U(status.error);
   EXPECT_NE(status.error.find(path.string()), std::string::npos) << testing::U(status.error);

@@ -12,6 +12,7 @@
 #include <set>
 
 #include "link/frame.h"
+#include "settings/file_io.h"
 
 namespace aqled::cardsim {
 namespace {
@@ -382,12 +383,12 @@ void CardSimulator::FetchNext(Job& job, int attempt) {
     }
     const QString path = StoragePath(item.storagePath);
     QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(body) != body.size()) {
-      fail("cannot write " + path.toStdString());
+    const FileWriteResult written = WriteFileWhole(
+        path.toStdString(), std::string_view(body.constData(), static_cast<size_t>(body.size())));
+    if (!written) {
+      fail("cannot write " + path.toStdString() + ": " + written.error);
       return;
     }
-    f.close();
     Log(QString("stored %1 (%2 bytes)").arg(QString::fromStdString(item.storagePath)).arg(body.size()));
     ++j.done;
     FetchNext(j, 1);

@@ -89,7 +89,7 @@ void Check(bool ok, const std::string& what) {
 }
 
 void Write(const fs::path& path, const QByteArray& bytes) {
-  const WriteStatus status = WriteWholeFile(path, bytes);
+  const WriteStatus status = WritePicture(path, bytes);
   Check(status.ok(), GbkToUtf8(status.error));
 }
 

@@ -1,0 +1,39 @@
+#pragma once
+// The limits of the share server. Each bounds what one peer, or all peers together, can make
+// the application hold; a peer beyond a limit is refused or cut off, and the server goes on.
+
+#include <cstddef>
+
+namespace aqled {
+
+// Connections held at once: a card downloads over one or two connections, so a LAN of dozens
+// of cards stays far below, while the descriptors of the process stay bounded.
+inline constexpr unsigned kShareMaxConnections = 1000;
+
+// Connections from one address at once: a single host, however busy, leaves 400 slots to the
+// cards.
+inline constexpr unsigned kShareMaxConnectionsPerAddress = 600;
+
+// Memory of one connection, which holds its request head and the head of its answer: four
+// times the head of a card's or a browser's request. A longer head is answered with an error
+// status and the connection closed, so 1000 connections hold at most 16 MiB.
+inline constexpr size_t kShareConnectionMemory = 16 * 1024;
+
+// Seconds a connection may stay silent both ways before it is closed: a card asks for its next
+// file at once, so only a stalled or hostile peer waits this long.
+inline constexpr unsigned kShareIdleTimeoutSeconds = 30;
+
+// Seconds one request may take, from the connection's start or the end of the previous answer
+// to the last byte of its own answer: a picture crosses a LAN in well under a second, and a
+// peer that trickles its head or reads its answer a byte at a time holds a slot no longer.
+inline constexpr unsigned kShareRequestTimeoutSeconds = 60;
+
+// Descriptors kept free beside the connections for everything else the application opens (the
+// controller link, the files being served and written, the log).
+inline constexpr unsigned kShareDescriptorReserve = 64;
+
+// Seconds between two summary lines in the log about peers refused or cut off by a limit, so a
+// flood costs one line a minute.
+inline constexpr int kShareLimitReportSeconds = 60;
+
+}  // namespace aqled
