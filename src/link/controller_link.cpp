@@ -157,6 +157,7 @@ void ControllerLink::AcceptPending() {
                                        exchange_, log_, badData_, now);
     socket->setReadBufferSize(kSocketBufferLimit);
     peer->answerTimer.setSingleShot(true);
+    peer->answerTimer.setTimerType(Qt::PreciseTimer);
     peer->answerTimer.setInterval(kLoginAnswerWaitMs);
     peers_[socket] = peer;
     connect(&peer->answerTimer, &QTimer::timeout, this, [this, socket] { AnswerDue(socket); });
@@ -258,6 +259,8 @@ void ControllerLink::Close(QTcpSocket* socket) {
   if (it == peers_.end() || it->second->closed) return;
   const std::shared_ptr<Peer> peer = it->second;
   peer->closing = true;
+  // Nothing more is written to it, even while its socket still reports itself connected.
+  peer->connection->MarkClosed();
   // What the card sent before it went is still handled; Service then finishes the close.
   Service(peer);
 }
@@ -286,6 +289,7 @@ void ControllerLink::FinishClose(const std::shared_ptr<Peer>& peer) {
 
 void ControllerLink::Drop(const std::shared_ptr<Peer>& peer) {
   peer->closing = true;
+  peer->connection->MarkClosed();
   if (peer->socket) {
     peer->socket->disconnect(this);
     peer->socket->abort();
