@@ -175,8 +175,12 @@ void ControllerLink::AcceptFailed() {
   if (acceptFailures_.Take()) {
     log_.AppendLog(kLogError, Format(Utf8ToGbk("接受新连接失败: %s"), {FromQString(server_->errorString())}));
   }
-  DisplaceOne();
-  acceptRetry_->start();
+  if (DisplaceOne()) {
+    // A descriptor is free again: the next connection can be taken at once.
+    server_->resumeAccepting();
+  } else {
+    acceptRetry_->start();
+  }
 }
 
 bool ControllerLink::DisplaceOne() {

@@ -54,7 +54,8 @@ constexpr int kSettleMs = 30000;
 class ServeLog : public aqled::LogSink {
  public:
   ServeLog(bool print, const QString& folder, aqled::Clock& clock) : print_(print) {
-    if (!folder.isEmpty()) file_ = std::make_unique<aqled::OperationLog>(folder.toStdString(), clock, nullptr);
+    if (!folder.isEmpty())
+      file_ = std::make_unique<aqled::OperationLog>(folder.toStdString(), clock, nullptr);
   }
   void AppendLog(int kind, const std::string& text) override {
     if (print_) {
@@ -71,6 +72,9 @@ class ServeLog : public aqled::LogSink {
 
 int Serve(const QCommandLineParser& args, QCoreApplication& app, bool limitSet) {
   if (!limitSet) aqled::RaiseOpenFileLimit();
+  // The text codec loads its tables on first use; as in the application, that happens before
+  // any connection can use up the descriptors.
+  aqled::GbkToUtf8(aqled::Utf8ToGbk("收到"));
   // Descriptors held as if something else of the application used them.
   const int hold = std::clamp(args.value("hold").toInt(), 0, 100000);
   for (int i = 0; i < hold; ++i) {
@@ -96,7 +100,8 @@ int Serve(const QCommandLineParser& args, QCoreApplication& app, bool limitSet) 
       return;
     }
     for (ssize_t i = 0; i < n; ++i) {
-      if (buffer[i] == '\n') std::printf("open %zu buffered %zu\n", link.OpenConnections(), link.BufferedBytes());
+      if (buffer[i] == '\n')
+        std::printf("open %zu buffered %zu\n", link.OpenConnections(), link.BufferedBytes());
     }
     std::fflush(stdout);
   });
@@ -113,7 +118,9 @@ void WaitUntil(const std::function<bool()>& done, int ms) {
   while (!done() && t.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
 }
 
-void Pause(int ms) { WaitUntil([] { return false; }, ms); }
+void Pause(int ms) {
+  WaitUntil([] { return false; }, ms);
+}
 
 QByteArray Frame(const std::string& json) {
   const std::string f = aqled::BuildFrameUtf8(aqled::kFrameKindCommand, json);
@@ -219,9 +226,10 @@ double Percentile(std::vector<double> v, double p) {
 }
 
 void Print(const Row& r, const ServerFigures& before) {
-  std::printf("| %s | %lld KiB | %lld KiB | %.2f / %.2f / %.2f ms | %.2f s | %lld bytes | %s |\n", r.phase.c_str(),
-              r.server.rssKiB, r.server.peakKiB, Percentile(r.rtt, 0.5), Percentile(r.rtt, 0.99),
-              Percentile(r.rtt, 1.0), r.server.cpuSeconds - before.cpuSeconds, r.logBytes, r.note.c_str());
+  std::printf("| %s | %lld KiB | %lld KiB | %.2f / %.2f / %.2f ms | %.2f s | %lld bytes | %s |\n",
+              r.phase.c_str(), r.server.rssKiB, r.server.peakKiB, Percentile(r.rtt, 0.5),
+              Percentile(r.rtt, 0.99), Percentile(r.rtt, 1.0), r.server.cpuSeconds - before.cpuSeconds,
+              r.logBytes, r.note.c_str());
   std::fflush(stdout);
 }
 
@@ -236,7 +244,8 @@ std::vector<std::unique_ptr<QTcpSocket>> Open(quint16 port, int n) {
   WaitUntil(
       [&] {
         for (const auto& s : sockets) {
-          if (s->state() == QAbstractSocket::ConnectingState || s->state() == QAbstractSocket::HostLookupState)
+          if (s->state() == QAbstractSocket::ConnectingState ||
+              s->state() == QAbstractSocket::HostLookupState)
             return false;
         }
         return true;
@@ -280,7 +289,9 @@ int Flood(const QCommandLineParser& args) {
     return 1;
   }
   std::printf("probe login answered after %.1f ms (the answer waits 800 ms)\n\n", probe.LoginMs());
-  std::printf("| Phase | Server RSS | Server peak RSS | Probe round trip p50 / p99 / max | Server CPU | Log grew | |\n");
+  std::printf(
+      "| Phase | Server RSS | Server peak RSS | Probe round trip p50 / p99 / max | Server CPU | Log grew | "
+      "|\n");
   std::printf("|---|---|---|---|---|---|---|\n");
 
   // The connections the server holds, as it reports them.
@@ -373,7 +384,8 @@ int Flood(const QCommandLineParser& args) {
       auto s = std::make_unique<QTcpSocket>();
       QTcpSocket* raw = s.get();
       QByteArray frames;
-      for (int j = 0; j < logins; ++j) frames += Login("STORM-" + std::to_string(i) + "-" + std::to_string(j));
+      for (int j = 0; j < logins; ++j)
+        frames += Login("STORM-" + std::to_string(i) + "-" + std::to_string(j));
       QObject::connect(raw, &QTcpSocket::connected, [raw, frames, &written] {
         raw->write(frames);
         ++written;
@@ -419,7 +431,10 @@ int Flood(const QCommandLineParser& args) {
       Pause(20);
     }
     Row row{std::to_string(storm) + " connections x " + std::to_string(logins) + " LOGIN taking slot 1 over",
-            {}, rtt, 0, ""};
+            {},
+            rtt,
+            0,
+            ""};
     row.note = "round trip of the server's status request; the server holds " + std::to_string(held()) +
                " connections";
     finish(row, before);
@@ -439,7 +454,8 @@ int main(int argc, char** argv) {
     if (std::string(argv[i]) == "--nofile") {
       rlimit limit{};
       getrlimit(RLIMIT_NOFILE, &limit);
-      limit.rlim_cur = std::min<rlim_t>(static_cast<rlim_t>(std::max(16, std::atoi(argv[i + 1]))), limit.rlim_max);
+      limit.rlim_cur =
+          std::min<rlim_t>(static_cast<rlim_t>(std::max(16, std::atoi(argv[i + 1]))), limit.rlim_max);
       limitSet = setrlimit(RLIMIT_NOFILE, &limit) == 0;
     }
   }
