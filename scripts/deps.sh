@@ -7,6 +7,7 @@ packages=(
   nlohmann-json3-dev libgtest-dev
   fonts-arphic-uming
   openssl xvfb xauth
+  clang libclang-rt-14-dev
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -37,6 +37,7 @@
 #include "link/controller_link.h"
 #include "link/frame.h"
 #include "link/frame_reader.h"
+#include "link/limits.h"
 #include "link/open_files.h"
 #include "text/gbk.h"
 
@@ -370,6 +371,31 @@ int Flood(const QCommandLineParser& args) {
     Row row{std::to_string(rate) + " heartbeats/s for " + std::to_string(seconds) + " s", {}, rtt, 0, ""};
     row.note = std::to_string(sent) + " heartbeats on " + std::to_string(Connected(sockets)) + " connections";
     Pause(500);
+    finish(row, before);
+    sockets.clear();
+    settle();
+  }
+  // Connections that each sent one frame near the length limit, then fell idle.
+  {
+    const ServerFigures before = Measure(pid);
+    const int senders = 60;
+    auto sockets = Open(port, senders);
+    const QByteArray large = Frame(R"({"name":")" + std::string(aqled::kMaxFrameLength - 64, 'n') + "\"}");
+    for (auto& s : sockets) s->write(large);
+    WaitUntil(
+        [&] {
+          return std::all_of(sockets.begin(), sockets.end(),
+                             [](const auto& s) { return s->bytesToWrite() == 0; });
+        },
+        kSettleMs);
+    Pause(1000);
+    Row row{std::to_string(senders) + " connections idle after a " + std::to_string(large.size() / 1024) +
+                " KiB frame each",
+            {},
+            probe.Sample(100, 5),
+            0,
+            ""};
+    row.note = "the server holds " + std::to_string(held()) + " connections";
     finish(row, before);
     sockets.clear();
     settle();
