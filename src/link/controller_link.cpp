@@ -1,6 +1,7 @@
 #include "link/controller_link.h"
 
 #include <QPointer>
+#include <QSocketNotifier>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
@@ -104,13 +105,13 @@ ControllerLink::ControllerLink(LogSink& log, Clock& clock, QObject* parent)
       timeOuts_(new QTimer(this)),
       acceptRetry_(new QTimer(this)) {
   server_->setObjectName("ServerSvr1");
-  connect(server_, &QTcpServer::newConnection, this, &ControllerLink::AcceptPending);
-  connect(server_, &QTcpServer::acceptError, this, &ControllerLink::AcceptFailed);
   timeOuts_->setInterval(kIdleCheckMs);
   connect(timeOuts_, &QTimer::timeout, this, &ControllerLink::CheckTimeOuts);
   acceptRetry_->setSingleShot(true);
   acceptRetry_->setInterval(kAcceptRetryMs);
-  connect(acceptRetry_, &QTimer::timeout, server_, &QTcpServer::resumeAccepting);
+  connect(acceptRetry_, &QTimer::timeout, this, [this] {
+    if (waiting_) waiting_->setEnabled(true);
+  });
 }
 
 ControllerLink::~ControllerLink() {
@@ -119,14 +120,23 @@ ControllerLink::~ControllerLink() {
     peer->answerTimer.stop();
     peer->connection->MarkClosed();
   }
+  delete waiting_;
   server_->close();
 }
 
 bool ControllerLink::Listen(quint16 port, const QHostAddress& address) {
+  delete waiting_;
+  waiting_ = nullptr;
+  acceptRetry_->stop();
   if (server_->isListening()) server_->close();
-  const bool ok = server_->listen(address, port);
-  if (ok) timeOuts_->start();
-  return ok;
+  if (!server_->listen(address, port)) return false;
+  // The link takes the connections off the socket itself (AcceptWaiting), so that a process
+  // without descriptors left waits instead of retrying at full CPU.
+  server_->pauseAccepting();
+  waiting_ = new QSocketNotifier(server_->socketDescriptor(), QSocketNotifier::Read, this);
+  connect(waiting_, &QSocketNotifier::activated, this, &ControllerLink::AcceptPending);
+  timeOuts_->start();
+  return true;
 }
 
 quint16 ControllerLink::ServerPort() const { return server_->isListening() ? server_->serverPort() : 0; }
@@ -144,43 +154,56 @@ std::size_t ControllerLink::BufferedBytes() const {
 }
 
 void ControllerLink::AcceptPending() {
-  while (QTcpSocket* socket = server_->nextPendingConnection()) {
+  // A batch per event: a storm of connects cannot hold the loop, the rest comes next round.
+  for (int n = 0; n < kAcceptBatch && waiting_; ++n) {
+    const Accepted accepted = AcceptWaiting(server_->socketDescriptor());
+    if (accepted.outcome == Accepted::Outcome::kNoneWaiting) return;
+    if (accepted.outcome == Accepted::Outcome::kFailed) continue;
+    if (accepted.outcome == Accepted::Outcome::kCannotAccept) {
+      CannotAccept(accepted.error);
+      return;
+    }
     if (OpenConnections() >= capacity_ && !DisplaceOne()) {
       // Closed at once: counted, and summarised when the window ends.
       refused_.Take();
-      socket->abort();
-      socket->deleteLater();
+      CloseDescriptor(accepted.descriptor);
       continue;
     }
-    const QDateTime now = clock_.Now();
-    auto peer = std::make_shared<Peer>(socket, std::make_shared<SocketConnection>(socket), sessions_,
-                                       exchange_, log_, badData_, now);
-    socket->setReadBufferSize(kSocketBufferLimit);
-    peer->answerTimer.setSingleShot(true);
-    peer->answerTimer.setTimerType(Qt::PreciseTimer);
-    peer->answerTimer.setInterval(kLoginAnswerWaitMs);
-    peers_[socket] = peer;
-    connect(&peer->answerTimer, &QTimer::timeout, this, [this, socket] { AnswerDue(socket); });
-    connect(socket, &QTcpSocket::readyRead, this, [this, socket] { ServerSvr1ClientRead(socket); });
-    connect(socket, &QTcpSocket::disconnected, this, [this, socket] { ServerSvr1ClientDisconnect(socket); });
-    connect(socket, &QTcpSocket::errorOccurred, this, [this, socket] { ServerSvr1ClientError(socket); });
-    // Bytes may already wait (a card that logs in at once).
-    if (socket->bytesAvailable() > 0) ServerSvr1ClientRead(socket);
+    Admit(accepted.descriptor);
   }
 }
 
-void ControllerLink::AcceptFailed() {
-  // Qt has stopped accepting (no descriptor left, say). Making room and trying again after a
-  // pause keeps the card able to come back without spinning on the waiting connection.
+void ControllerLink::Admit(qintptr descriptor) {
+  auto* socket = new QTcpSocket(this);
+  if (!socket->setSocketDescriptor(descriptor)) {
+    CloseDescriptor(descriptor);
+    delete socket;
+    return;
+  }
+  auto peer = std::make_shared<Peer>(socket, std::make_shared<SocketConnection>(socket), sessions_, exchange_,
+                                     log_, badData_, clock_.Now());
+  socket->setReadBufferSize(kSocketBufferLimit);
+  peer->answerTimer.setSingleShot(true);
+  peer->answerTimer.setTimerType(Qt::PreciseTimer);
+  peer->answerTimer.setInterval(kLoginAnswerWaitMs);
+  peers_[socket] = peer;
+  connect(&peer->answerTimer, &QTimer::timeout, this, [this, socket] { AnswerDue(socket); });
+  connect(socket, &QTcpSocket::readyRead, this, [this, socket] { ServerSvr1ClientRead(socket); });
+  connect(socket, &QTcpSocket::disconnected, this, [this, socket] { ServerSvr1ClientDisconnect(socket); });
+  connect(socket, &QTcpSocket::errorOccurred, this, [this, socket] { ServerSvr1ClientError(socket); });
+  // Bytes may already wait (a card that logs in at once).
+  if (socket->bytesAvailable() > 0) ServerSvr1ClientRead(socket);
+}
+
+void ControllerLink::CannotAccept(int error) {
+  // No descriptor left (something else holds them) or the socket failed: the connection
+  // stays queued. Making room takes it at once; otherwise the socket rests for a pause.
   if (acceptFailures_.Take()) {
-    log_.AppendLog(kLogError, Format(Utf8ToGbk("接受新连接失败: %s"), {FromQString(server_->errorString())}));
+    log_.AppendLog(kLogError, Format(Utf8ToGbk("接受新连接失败: %s"), {FromQString(qt_error_string(error))}));
   }
-  if (DisplaceOne()) {
-    // A descriptor is free again: the next connection can be taken at once.
-    server_->resumeAccepting();
-  } else {
-    acceptRetry_->start();
-  }
+  if (DisplaceOne()) return;  // the socket stays readable: the next round takes the connection
+  waiting_->setEnabled(false);
+  acceptRetry_->start();
 }
 
 bool ControllerLink::DisplaceOne() {

@@ -20,6 +20,7 @@
 #include "text/datetime.h"
 
 class QTcpServer;
+class QSocketNotifier;
 class QTcpSocket;
 class QTimer;
 
@@ -99,8 +100,11 @@ class ControllerLink : public QObject {
 
  private:
   struct Peer;
+  // Takes the waiting connections off the listening socket: each is admitted, displaces the
+  // oldest connection that has not logged in, or is closed at once.
   void AcceptPending();
-  void AcceptFailed();
+  void Admit(qintptr descriptor);
+  void CannotAccept(int error);
   // Reads and handles what the connection has sent, as far as its wait for a Login answer
   // allows; completes a close that is under way.
   void Service(const std::shared_ptr<Peer>& peer);
@@ -127,6 +131,7 @@ class ControllerLink : public QObject {
   std::size_t capacity_;
   QTcpServer* server_;
   QTimer* timeOuts_;
+  QSocketNotifier* waiting_ = nullptr;  // connections waiting on the listening socket
   QTimer* acceptRetry_;
   std::map<QTcpSocket*, std::shared_ptr<Peer>> peers_;
 };

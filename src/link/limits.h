@@ -42,6 +42,9 @@ inline constexpr int kIdleCheckMs = 1000;
 // After the system refused an accept (no descriptor left) the server tries again after this
 // pause instead of spinning on the waiting connection.
 inline constexpr int kAcceptRetryMs = 250;
+// Connections taken off the listening socket per event, so that a storm of connects cannot
+// hold the loop; the rest is taken in the next rounds.
+inline constexpr int kAcceptBatch = 64;
 
 // --- the log -------------------------------------------------------------------------------
 
