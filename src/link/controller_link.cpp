@@ -174,7 +174,8 @@ void ControllerLink::AcceptPending() {
 }
 
 void ControllerLink::Admit(qintptr descriptor) {
-  auto* socket = new QTcpSocket(this);
+  // The connections belong to the server object, as those QTcpServer makes itself do.
+  auto* socket = new QTcpSocket(server_);
   if (!socket->setSocketDescriptor(descriptor)) {
     CloseDescriptor(descriptor);
     delete socket;
