@@ -34,7 +34,6 @@ using testing::WaitFor;
 
 constexpr const char* kLoginAnswerText = R"({"name":"Login","output":{"action":"auth","delay":"30"}})";
 constexpr const char* kDiskQuery = R"({"name":"queryDisk","input":{"storagemedia":"emmc"}})";
-constexpr const char* kPacketError = "错误,处理数据包时出错: ";
 
 std::string Login(const std::string& barcode, const std::string& name = "N") {
   return R"({"name":"LOGIN","input":{"barcode":")" + barcode + R"(","controllername":")" + name +
