@@ -10,6 +10,7 @@
 
 #include "app/main_window.h"
 #include "app/platform.h"
+#include "link/open_files.h"
 
 namespace {
 
@@ -27,6 +28,7 @@ int SaveScreenshots(aqled::TForm1& window, const QString& folder) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  aqled::RaiseOpenFileLimit();
   QApplication app(argc, argv);
   QApplication::setApplicationName(aqled::ApplicationTitle());
   aqled::RegisterFontSubstitutions();

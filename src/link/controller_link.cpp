@@ -1,21 +1,21 @@
 #include "link/controller_link.h"
 
 #include <QPointer>
+#include <QSocketNotifier>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
+#include <algorithm>
+#include <vector>
 
 #include "link/frame.h"
+#include "link/limits.h"
+#include "link/open_files.h"
 #include "text/gbk.h"
 #include "text/strings.h"
 
 namespace aqled {
 namespace {
-
-// One read takes at most this much off the socket before the frames in it are handled, so a
-// connection never holds more than one frame plus one chunk.
-constexpr qint64 kReadChunk = 64 * 1024;
-// Qt stops taking bytes off the network when its own buffer holds this much.
-constexpr qint64 kSocketBufferLimit = 256 * 1024;
 
 class SocketConnection : public CardConnection {
  public:
@@ -48,66 +48,95 @@ class SocketConnection : public CardConnection {
   bool closed_ = false;
 };
 
-// Shared by both error-line forms of the receive path: "错误:" + description.
-void LogReceiveError(LogSink& log, std::string_view description) {
-  log.AppendLog(kLogError, "\xB4\xED\xCE\xF3:" + std::string(description));
+// The connection cap under an open-file limit: room for kDescriptorReserve other descriptors.
+std::size_t CapacityUnder(long long openFileLimit) {
+  if (openFileLimit < 0) return kMaxConnections;
+  const long long room = std::max(1LL, openFileLimit - kDescriptorReserve);
+  return std::min(kMaxConnections, static_cast<std::size_t>(room));
 }
 
 }  // namespace
 
 struct ControllerLink::Peer {
+  Peer(QTcpSocket* s, std::shared_ptr<SocketConnection> c, SessionTable& sessions, CommandExchange& exchange,
+       LogSink& log, LineBudget& badData, const QDateTime& now)
+      : socket(s),
+        connection(c),
+        receiver(std::move(c), sessions, exchange, log, badData),
+        opened(now),
+        lastHeard(now) {}
+
   QPointer<QTcpSocket> socket;
   std::shared_ptr<SocketConnection> connection;
-  FrameReader reader;
+  ConnectionReceiver receiver;
+  QTimer answerTimer;  // the wait for this connection's Login answer
+  QDateTime opened;
+  QDateTime lastHeard;     // the last bytes read
+  bool servicing = false;  // Service is on the stack for this connection
+  bool closing = false;    // the socket has closed; what it sent is still being handled
   bool closed = false;
 };
-
-void ReceiveOnConnection(FrameReader& reader, std::string_view bytes,
-                         const std::shared_ptr<CardConnection>& connection, CommandExchange& exchange,
-                         LogSink& log) {
-  reader.Append(bytes);
-  for (;;) {
-    std::optional<ReceivedChunk> chunk;
-    try {
-      chunk = reader.Next();
-      if (!chunk) return;
-      if (chunk->kind == ReceivedChunk::Kind::kBadLength) {
-        // 帧长度 %d 超出范围
-        LogReceiveError(log, Format("\xD6\xA1\xB3\xA4\xB6\xC8 %d \xB3\xAC\xB3\xF6\xB7\xB6\xCE\xA7",
-                                    {static_cast<long long>(chunk->totalLength)}));
-        continue;
-      }
-      const std::string text = Trim(Utf8ToGbk(chunk->bytes));
-      // 收到:
-      log.AppendLog(kLogInfo, "\xCA\xD5\xB5\xBD:" + text);
-      if (chunk->kind == ReceivedChunk::Kind::kFrame) exchange.HandleControllerPacket(text, connection);
-    } catch (const std::exception& e) {
-      LogReceiveError(log, Utf8ToGbkLenient(e.what()));
-    }
-  }
-}
 
 ControllerLink::ControllerLink(LogSink& log, Clock& clock, QObject* parent)
     : QObject(parent),
       log_(log),
-      sessions_(log, clock),
+      clock_(clock),
+      sessions_(log),
       exchange_(sessions_, log),
-      server_(new QTcpServer(this)) {
+      badData_(log, clock, kBadDataLinesPerWindow,
+               [](long long n) { return Format(Utf8ToGbk("另有 %d 段异常数据未逐条记录"), {n}); }),
+      refused_(log, clock, 0,
+               [this](long long n) {
+                 return Format(Utf8ToGbk("连接数已达上限 %d, 已拒绝 %d 个新连接"),
+                               {static_cast<long long>(capacity_), n});
+               }),
+      displaced_(
+          log, clock, 0,
+          [](long long n) { return Format(Utf8ToGbk("为接受新连接, 已关闭 %d 个未登录的连接"), {n}); }),
+      timedOut_(log, clock, 0,
+                [](long long n) {
+                  return Format(Utf8ToGbk("已关闭 %d 个 %d 秒内未登录的连接"),
+                                {n, static_cast<long long>(kLoginTimeoutMs / 1000)});
+                }),
+      acceptFailures_(log, clock, 1,
+                      [](long long n) { return Format(Utf8ToGbk("接受新连接又失败 %d 次"), {n}); }),
+      capacity_(CapacityUnder(OpenFileLimit())),
+      server_(new QTcpServer(this)),
+      timeOuts_(new QTimer(this)),
+      acceptRetry_(new QTimer(this)) {
   server_->setObjectName("ServerSvr1");
-  connect(server_, &QTcpServer::newConnection, this, &ControllerLink::AcceptPending);
+  timeOuts_->setInterval(kIdleCheckMs);
+  connect(timeOuts_, &QTimer::timeout, this, &ControllerLink::CheckTimeOuts);
+  acceptRetry_->setSingleShot(true);
+  acceptRetry_->setInterval(kAcceptRetryMs);
+  connect(acceptRetry_, &QTimer::timeout, this, [this] {
+    if (waiting_) waiting_->setEnabled(true);
+  });
 }
 
 ControllerLink::~ControllerLink() {
   for (auto& [socket, peer] : peers_) {
-    socket->disconnect(this);
+    if (peer->socket) peer->socket->disconnect(this);
+    peer->answerTimer.stop();
     peer->connection->MarkClosed();
   }
+  delete waiting_;
   server_->close();
 }
 
 bool ControllerLink::Listen(quint16 port, const QHostAddress& address) {
+  delete waiting_;
+  waiting_ = nullptr;
+  acceptRetry_->stop();
   if (server_->isListening()) server_->close();
-  return server_->listen(address, port);
+  if (!server_->listen(address, port)) return false;
+  // The link takes the connections off the socket itself (AcceptWaiting), so that a process
+  // without descriptors left waits instead of retrying at full CPU.
+  server_->pauseAccepting();
+  waiting_ = new QSocketNotifier(server_->socketDescriptor(), QSocketNotifier::Read, this);
+  connect(waiting_, &QSocketNotifier::activated, this, &ControllerLink::AcceptPending);
+  timeOuts_->start();
+  return true;
 }
 
 quint16 ControllerLink::ServerPort() const { return server_->isListening() ? server_->serverPort() : 0; }
@@ -120,41 +149,124 @@ std::size_t ControllerLink::OpenConnections() const {
 
 std::size_t ControllerLink::BufferedBytes() const {
   std::size_t n = 0;
-  for (const auto& [socket, peer] : peers_) n += peer->reader.Buffered();
+  for (const auto& [socket, peer] : peers_) n += peer->receiver.Buffered();
   return n;
 }
 
 void ControllerLink::AcceptPending() {
-  while (QTcpSocket* socket = server_->nextPendingConnection()) {
-    auto peer = std::make_shared<Peer>();
-    peer->socket = socket;
-    peer->connection = std::make_shared<SocketConnection>(socket);
-    socket->setReadBufferSize(kSocketBufferLimit);
-    peers_[socket] = peer;
-    connect(socket, &QTcpSocket::readyRead, this, [this, socket] { ServerSvr1ClientRead(socket); });
-    connect(socket, &QTcpSocket::disconnected, this, [this, socket] { ServerSvr1ClientDisconnect(socket); });
-    connect(socket, &QTcpSocket::errorOccurred, this, [this, socket] { ServerSvr1ClientError(socket); });
-    // Bytes may already wait (a card that logs in at once).
-    if (socket->bytesAvailable() > 0) ServerSvr1ClientRead(socket);
+  // A batch per event: a storm of connects cannot hold the loop, the rest comes next round.
+  for (int n = 0; n < kAcceptBatch && waiting_; ++n) {
+    const Accepted accepted = AcceptWaiting(server_->socketDescriptor());
+    if (accepted.outcome == Accepted::Outcome::kNoneWaiting) return;
+    if (accepted.outcome == Accepted::Outcome::kFailed) continue;
+    if (accepted.outcome == Accepted::Outcome::kCannotAccept) {
+      CannotAccept(accepted.error);
+      return;
+    }
+    if (OpenConnections() >= capacity_ && !DisplaceOne()) {
+      // Closed at once: counted, and summarised when the window ends.
+      refused_.Take();
+      CloseDescriptor(accepted.descriptor);
+      continue;
+    }
+    Admit(accepted.descriptor);
   }
 }
 
-void ControllerLink::Drain(const std::shared_ptr<Peer>& peer) {
-  // The peer stays alive through the loop even when a packet closes its connection.
-  while (peer->socket && peer->socket->bytesAvailable() > 0) {
+void ControllerLink::Admit(qintptr descriptor) {
+  // The connections belong to the server object, as those QTcpServer makes itself do.
+  auto* socket = new QTcpSocket(server_);
+  if (!socket->setSocketDescriptor(descriptor)) {
+    CloseDescriptor(descriptor);
+    delete socket;
+    return;
+  }
+  auto peer = std::make_shared<Peer>(socket, std::make_shared<SocketConnection>(socket), sessions_, exchange_,
+                                     log_, badData_, clock_.Now());
+  socket->setReadBufferSize(kSocketBufferLimit);
+  peer->answerTimer.setSingleShot(true);
+  peer->answerTimer.setTimerType(Qt::PreciseTimer);
+  peer->answerTimer.setInterval(kLoginAnswerWaitMs);
+  peers_[socket] = peer;
+  connect(&peer->answerTimer, &QTimer::timeout, this, [this, socket] { AnswerDue(socket); });
+  connect(socket, &QTcpSocket::readyRead, this, [this, socket] { ServerSvr1ClientRead(socket); });
+  connect(socket, &QTcpSocket::disconnected, this, [this, socket] { ServerSvr1ClientDisconnect(socket); });
+  connect(socket, &QTcpSocket::errorOccurred, this, [this, socket] { ServerSvr1ClientError(socket); });
+  // Bytes may already wait (a card that logs in at once).
+  if (socket->bytesAvailable() > 0) ServerSvr1ClientRead(socket);
+}
+
+void ControllerLink::CannotAccept(int error) {
+  // No descriptor left (something else holds them) or the socket failed: the connection
+  // stays queued. Making room takes it at once; otherwise the socket rests for a pause.
+  if (acceptFailures_.Take()) {
+    log_.AppendLog(kLogError, Format(Utf8ToGbk("接受新连接失败: %s"), {FromQString(qt_error_string(error))}));
+  }
+  if (DisplaceOne()) return;  // the socket stays readable: the next round takes the connection
+  waiting_->setEnabled(false);
+  acceptRetry_->start();
+}
+
+bool ControllerLink::DisplaceOne() {
+  const QDateTime now = clock_.Now();
+  std::shared_ptr<Peer> oldest;
+  for (const auto& [socket, peer] : peers_) {
+    if (peer->closed || peer->closing || sessions_.SlotOf(*peer->connection) > 0) continue;
+    if (peer->opened.msecsTo(now) < kLoginGraceMs) continue;
+    if (!oldest || peer->opened < oldest->opened) oldest = peer;
+  }
+  if (!oldest) return false;
+  displaced_.Take();
+  Drop(oldest);
+  return true;
+}
+
+void ControllerLink::Service(const std::shared_ptr<Peer>& peer) {
+  // The call further up the stack carries on with this connection.
+  if (peer->servicing) return;
+  peer->servicing = true;
+  for (;;) {
+    if (peer->receiver.Waiting()) {
+      if (!peer->closing) break;
+      // A closed connection does not wait: its answer goes nowhere, and what it sent before
+      // it closed is still handled.
+      peer->answerTimer.stop();
+      peer->receiver.EndWait();
+      continue;
+    }
+    if (!peer->socket || peer->socket->bytesAvailable() <= 0) break;
     const QByteArray bytes = peer->socket->read(kReadChunk);
     if (bytes.isEmpty()) break;
-    ReceiveOnConnection(peer->reader,
-                        std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())),
-                        peer->connection, exchange_, log_);
+    peer->receiver.Receive(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
+  }
+  peer->servicing = false;
+  if (peer->closing) {
+    FinishClose(peer);
+  } else if (peer->receiver.Waiting() && !peer->answerTimer.isActive()) {
+    peer->answerTimer.start();
   }
 }
 
 void ControllerLink::ServerSvr1ClientRead(QTcpSocket* socket) {
   const auto it = peers_.find(socket);
   if (it == peers_.end() || it->second->closed) return;
+  // The peer stays alive through the handling even when a packet closes its connection.
   const std::shared_ptr<Peer> peer = it->second;
-  Drain(peer);
+  peer->lastHeard = clock_.Now();
+  Service(peer);
+  emit BytesHandled();
+}
+
+void ControllerLink::AnswerDue(QTcpSocket* socket) {
+  const auto it = peers_.find(socket);
+  if (it == peers_.end() || it->second->closed) return;
+  const std::shared_ptr<Peer> peer = it->second;
+  if (peer->servicing) return;
+  peer->servicing = true;
+  peer->receiver.EndWait();
+  peer->servicing = false;
+  // The frames queued behind the answer, then whatever waits on the socket.
+  Service(peer);
   emit BytesHandled();
 }
 
@@ -174,18 +286,68 @@ void ControllerLink::Close(QTcpSocket* socket) {
   const auto it = peers_.find(socket);
   if (it == peers_.end() || it->second->closed) return;
   const std::shared_ptr<Peer> peer = it->second;
-  // What the card sent before it went is still handled.
-  Drain(peer);
-  peer->closed = true;
+  peer->closing = true;
+  // Nothing more is written to it, even while its socket still reports itself connected.
   peer->connection->MarkClosed();
-  peer->reader.Clear();
+  // What the card sent before it went is still handled; Service then finishes the close.
+  Service(peer);
+}
+
+void ControllerLink::FinishClose(const std::shared_ptr<Peer>& peer) {
+  if (peer->closed) return;
+  peer->closed = true;
+  peer->answerTimer.stop();
+  peer->connection->MarkClosed();
   sessions_.HandleClose(*peer->connection);
-  socket->disconnect(this);
+  QTcpSocket* socket = peer->socket;
   // A read loop further up the stack keeps its own reference to the peer; the socket may be
   // inside its own signal and goes once control is back in the event loop.
-  peers_.erase(socket);
-  socket->deleteLater();
+  for (auto it = peers_.begin(); it != peers_.end(); ++it) {
+    if (it->second == peer) {
+      peers_.erase(it);
+      break;
+    }
+  }
+  if (socket) {
+    socket->disconnect(this);
+    socket->deleteLater();
+  }
   emit ConnectionClosed();
+}
+
+void ControllerLink::Drop(const std::shared_ptr<Peer>& peer) {
+  peer->closing = true;
+  peer->connection->MarkClosed();
+  if (peer->socket) {
+    peer->socket->disconnect(this);
+    peer->socket->abort();
+  }
+  // Nothing it sent is handled any more.
+  if (!peer->servicing) FinishClose(peer);
+}
+
+void ControllerLink::CheckTimeOuts() {
+  const QDateTime now = clock_.Now();
+  std::vector<std::shared_ptr<Peer>> expired;
+  for (const auto& [socket, peer] : peers_) {
+    if (peer->closed || peer->closing) continue;
+    const int slot = sessions_.SlotOf(*peer->connection);
+    if (slot == 0 && peer->opened.msecsTo(now) >= kLoginTimeoutMs) {
+      timedOut_.Take();
+      expired.push_back(peer);
+    } else if (slot > 0 && peer->lastHeard.msecsTo(now) >= kCardIdleTimeoutMs) {
+      log_.AppendLog(kLogError, Format(Utf8ToGbk("[标签:%s] %d 秒未收到数据, 关闭连接"),
+                                       {sessions_.Slot(slot).barcode,
+                                        static_cast<long long>(kCardIdleTimeoutMs / 1000)}));
+      expired.push_back(peer);
+    }
+  }
+  for (const auto& peer : expired) Drop(peer);
+  badData_.Flush();
+  refused_.Flush();
+  displaced_.Flush();
+  timedOut_.Flush();
+  acceptFailures_.Flush();
 }
 
 }  // namespace aqled

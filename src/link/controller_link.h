@@ -3,6 +3,7 @@
 // exchange, all on the Qt event loop of the window's thread. The window owns one
 // ControllerLink; delivery uses it without a window.
 
+#include <QDateTime>
 #include <QHostAddress>
 #include <QObject>
 #include <cstddef>
@@ -12,31 +13,25 @@
 #include <string_view>
 
 #include "link/exchange.h"
-#include "link/frame_reader.h"
+#include "link/log_limit.h"
+#include "link/receiver.h"
 #include "link/session.h"
 #include "logging/operation_log.h"
 #include "text/datetime.h"
 
 class QTcpServer;
+class QSocketNotifier;
 class QTcpSocket;
+class QTimer;
 
 namespace aqled {
-
-// The receive path of one connection without its socket: appends `bytes` to the reader and
-// handles every whole frame in arrival order — its payload (UTF-8 turned into GBK with the
-// strict rule, trimmed) is logged as kind 3 "收到:" + text and handed to the exchange.
-// Foreign bytes (32 or more without the magic) are logged the same way and dropped; a frame
-// length outside 32..kMaxFrameLength gives a kind-1 "错误:" line and drops the buffered bytes.
-// Never throws.
-void ReceiveOnConnection(FrameReader& reader, std::string_view bytes,
-                         const std::shared_ptr<CardConnection>& connection, CommandExchange& exchange,
-                         LogSink& log);
 
 class ControllerLink : public QObject {
   Q_OBJECT
 
  public:
-  // The log and the clock are borrowed and must outlive the link.
+  // The log and the clock are borrowed and must outlive the link. The clock times the
+  // connections (login and idle time-outs) and the windows of the log's summaries.
   ControllerLink(LogSink& log, Clock& clock, QObject* parent = nullptr);
   // Closes the server and every connection; nothing is sent or logged.
   ~ControllerLink() override;
@@ -51,9 +46,14 @@ class ControllerLink : public QObject {
   // Socket handlers. The link connects every accepted connection's readyRead, disconnected
   // and errorOccurred to them itself; they are public so that a window can forward its own
   // handlers of these names. A socket the link does not know is ignored.
+  // A read: the connection's bytes go through its ConnectionReceiver. A login that was given
+  // a slot makes the connection wait kLoginAnswerWaitMs on a timer of its own: nothing more
+  // is read from it meanwhile, every other connection and the window go on, and when the
+  // timer fires the Login answer goes out and the queued frames are handled in order.
   void ServerSvr1ClientRead(QTcpSocket* socket);
-  // An orderly close: bytes still waiting are handled first, then the connection's slot (if
-  // it is that slot's connection) is marked disconnected. Handled once per connection.
+  // An orderly close: bytes still waiting are handled first (a pending Login answer is due
+  // at once, and goes nowhere), then the connection's slot (if it is that slot's
+  // connection) is marked disconnected. Handled once per connection.
   void ServerSvr1ClientDisconnect(QTcpSocket* socket);
   // An error: one that ends the connection (a reset) is handled exactly like an orderly close;
   // any other is silenced.
@@ -81,11 +81,16 @@ class ControllerLink : public QObject {
   void SetSlotPictureList(int k, std::string gbkList) { sessions_.SetPictureList(k, std::move(gbkList)); }
 
   SessionTable& Sessions() { return sessions_; }
-  CommandExchange& Commands() { return exchange_; }
 
-  // Connections open now, and the bytes their readers hold waiting for the rest of a frame.
+  // Connections open now, and the bytes their readers hold waiting for the rest of a frame
+  // or behind a Login answer.
   std::size_t OpenConnections() const;
   std::size_t BufferedBytes() const;
+  // The most connections held at once: kMaxConnections, less when the open-file limit
+  // minus kDescriptorReserve is lower (at least 1). A new connection beyond it displaces the
+  // oldest connection that has not logged in within kLoginGraceMs, or is closed at once;
+  // either is counted into one summary line per window, not a line per connection.
+  std::size_t ConnectionCapacity() const { return capacity_; }
 
  signals:
   // After the bytes of one read event have been handled; lets tests and tools wait.
@@ -95,14 +100,39 @@ class ControllerLink : public QObject {
 
  private:
   struct Peer;
+  // Takes the waiting connections off the listening socket: each is admitted, displaces the
+  // oldest connection that has not logged in, or is closed at once.
   void AcceptPending();
-  void Drain(const std::shared_ptr<Peer>& peer);
+  void Admit(qintptr descriptor);
+  void CannotAccept(int error);
+  // Reads and handles what the connection has sent, as far as its wait for a Login answer
+  // allows; completes a close that is under way.
+  void Service(const std::shared_ptr<Peer>& peer);
+  void AnswerDue(QTcpSocket* socket);
   void Close(QTcpSocket* socket);
+  void FinishClose(const std::shared_ptr<Peer>& peer);
+  // Closes a connection the link gives up on; nothing of it is handled any more.
+  void Drop(const std::shared_ptr<Peer>& peer);
+  // Closes the oldest connection that has not logged in within kLoginGraceMs; false when
+  // there is none.
+  bool DisplaceOne();
+  // The login and idle time-outs, and the summaries of windows that have ended.
+  void CheckTimeOuts();
 
   LogSink& log_;
+  Clock& clock_;
   SessionTable sessions_;
   CommandExchange exchange_;
+  LineBudget badData_;
+  LineBudget refused_;
+  LineBudget displaced_;
+  LineBudget timedOut_;
+  LineBudget acceptFailures_;
+  std::size_t capacity_;
   QTcpServer* server_;
+  QTimer* timeOuts_;
+  QSocketNotifier* waiting_ = nullptr;  // connections waiting on the listening socket
+  QTimer* acceptRetry_;
   std::map<QTcpSocket*, std::shared_ptr<Peer>> peers_;
 };
 

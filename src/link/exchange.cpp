@@ -1,8 +1,8 @@
 #include "link/exchange.h"
 
 #include <nlohmann/json.hpp>
-#include <sstream>
 
+#include "link/log_limit.h"
 #include "text/gbk.h"
 #include "text/strings.h"
 
@@ -40,28 +40,39 @@ void CommandExchange::LogProgress(std::string_view pattern, std::string_view thi
   log_.AppendLog(kLogSent, Format(pattern, {slot.barcode, slot.controllerName, third}));
 }
 
-void CommandExchange::HandleControllerPacket(std::string_view gbkText,
+bool CommandExchange::HandleControllerPacket(std::string_view gbkText,
                                              const std::shared_ptr<CardConnection>& connection) {
   try {
     // The JSON library reads UTF-8; the values read are turned back into GBK.
-    std::istringstream in(GbkToUtf8(gbkText));
-    nlohmann::json root;
-    // A stream read takes the first complete value and leaves whatever follows it.
-    in >> root;
+    const nlohmann::json root = ParsePacket(GbkToUtf8(gbkText));
     const std::string name = UpperAscii(JsonText(root, "name"));
+    if (name == "LOGIN") return sessions_.HandleLogin(JsonObject(root, "input"), connection);
     Dispatch(name, root, connection);
   } catch (const PacketError& e) {
-    log_.AppendLog(kLogError, Format(kPacketErrorPattern, {e.what()}));  // already GBK
+    log_.AppendLog(kLogError, Format(kPacketErrorPattern, {CutForLog(e.what())}));  // already GBK
   } catch (const std::exception& e) {
-    log_.AppendLog(kLogError, Format(kPacketErrorPattern, {Utf8ToGbkLenient(e.what())}));
+    // The library's description may quote a long piece of the text.
+    log_.AppendLog(kLogError, Format(kPacketErrorPattern, {CutForLog(Utf8ToGbkLenient(e.what()))}));
   }
+  return false;
+}
+
+bool CommandExchange::FromDeliveryCard(const std::shared_ptr<CardConnection>& connection) const {
+  // Before the first delivery no answer drives anything: every send goes to slot 0.
+  if (state_.deliverySlot == 0) return true;
+  const auto slotConnection = sessions_.Slot(state_.deliverySlot).connection.lock();
+  return slotConnection && slotConnection == connection;
 }
 
 void CommandExchange::Dispatch(const std::string& name, const nlohmann::json& root,
                                const std::shared_ptr<CardConnection>& connection) {
-  if (name == "LOGIN") {
-    sessions_.HandleLogin(JsonObject(root, "input"), connection);
-  } else if (name == "HEARTBEAT") {
+  if (name != "HEARTBEAT" && !FromDeliveryCard(connection)) {
+    // Only the card the exchange talks to drives it; another device's answer is not its.
+    log_.AppendLog(kLogError, Format(Utf8ToGbk("应答并非来自当前控制卡的连接 (%s), 已忽略"),
+                                     {connection ? connection->PeerAddress() : std::string()}));
+    return;
+  }
+  if (name == "HEARTBEAT") {
     // Each flag is used up by its heartbeat whether or not a card gets the command.
     if (state_.pendingDiskQuery) {
       state_.pendingDiskQuery = false;

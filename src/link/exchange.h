@@ -49,10 +49,15 @@ class CommandExchange {
   const ExchangeState& State() const { return state_; }
 
   // Handles the GBK text of one frame that came on `connection`. Never throws: a failure
-  // (not JSON, no "name", a missing "input"/"output" or login field) is logged as kind 1
-  // "错误,处理数据包时出错: " + description and nothing is sent for the packet. Only the
-  // first JSON value of the text is looked at; whatever follows it is ignored.
-  void HandleControllerPacket(std::string_view gbkText, const std::shared_ptr<CardConnection>& connection);
+  // (not JSON, nesting deeper than kMaxJsonDepth, no "name", a missing "input"/"output" or
+  // login field) is logged as kind 1 "错误,处理数据包时出错: " + description (cut like a
+  // received text) and nothing is sent for the packet. Only the first JSON value of the text
+  // is looked at; whatever follows it is ignored. Once a delivery has named a slot, an answer
+  // (anything but a login or a heartbeat) from another connection than that slot's is logged
+  // as ignored and drives nothing.
+  // Returns true for a login that was given or matched a slot: its Login answer is due on
+  // `connection` after kLoginAnswerWaitMs (SessionTable::SendLoginAnswer).
+  bool HandleControllerPacket(std::string_view gbkText, const std::shared_ptr<CardConnection>& connection);
 
   // Start-up arms the one-time card reset: the next heartbeat sends the disk query, the one
   // after it stop-play.
@@ -69,6 +74,8 @@ class CommandExchange {
  private:
   void Dispatch(const std::string& name, const nlohmann::json& root,
                 const std::shared_ptr<CardConnection>& connection);
+  // True when answers from `connection` may drive the exchange.
+  bool FromDeliveryCard(const std::shared_ptr<CardConnection>& connection) const;
   // Format of a kind-2 progress line whose first two arguments are the delivery slot's tag and
   // name.
   void LogProgress(std::string_view pattern, std::string_view third = {});

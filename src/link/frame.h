@@ -8,13 +8,13 @@
 #include <string>
 #include <string_view>
 
+#include "link/limits.h"
+
 namespace aqled {
 
 // Header layout (little-endian, unsigned): 0 magic "BXCP", 4 totalLength, 8 protocolBytes
 // 07 03 96 00, 12 payloadLength, 16..27 zero, 28 frameKind, 29 zero, 30 payloadXor, 31 headerXor.
 inline constexpr std::size_t kFrameHeaderSize = 32;
-// The largest frame either side accepts, header included.
-inline constexpr std::size_t kMaxFrameLength = 1024 * 1024;
 inline constexpr std::string_view kFrameMagic = "BXCP";
 
 // frameKind 1 marks the Login answer (the one message whose JSON carries "output"); every

@@ -26,7 +26,9 @@ struct ReceivedChunk {
 
 class FrameReader {
  public:
-  // Appends bytes as read; nothing is examined until Next().
+  // Appends bytes as read; nothing is examined until Next(), except after a foreign or
+  // bad-length chunk: then every byte before the next magic is dropped here, unseen, so that
+  // a run of bad data is reported once and the stream picks up again at the next frame.
   void Append(std::string_view bytes);
 
   // The next chunk off the front, or nothing while fewer than 32 bytes, or fewer than a whole
@@ -36,11 +38,20 @@ class FrameReader {
 
   // Bytes held, waiting for the rest of a frame.
   std::size_t Buffered() const { return buffer_.size() - start_; }
+  // Memory the buffer holds, for the bound of an idle connection.
+  std::size_t Capacity() const { return buffer_.capacity(); }
+  // Forgets everything buffered and any run of bad data.
   void Clear();
 
  private:
+  // Drops the bytes before the next magic; keeps a tail that may be the magic's beginning.
+  void Resynchronise();
+  // Empties the buffer, giving back memory a large frame left behind.
+  void Release();
+
   std::string buffer_;
-  std::size_t start_ = 0;  // bytes before it are consumed; compacted lazily
+  std::size_t start_ = 0;         // bytes before it are consumed; compacted lazily
+  bool resynchronising_ = false;  // after bad data: waiting for the next magic
 };
 
 }  // namespace aqled

@@ -6,13 +6,12 @@
 #include <nlohmann/json.hpp>
 
 #include "link/frame.h"
+#include "link/limits.h"
 #include "text/gbk.h"
 #include "text/strings.h"
 
 namespace aqled {
 namespace {
-
-constexpr int kLoginAnswerWaitMs = 800;
 
 std::string KeyText(std::string_view key) { return Utf8ToGbkLenient(key); }
 
@@ -25,13 +24,79 @@ const nlohmann::json& Member(const nlohmann::json& object, std::string_view key)
   throw PacketError(Format("\xC8\xB1\xC9\xD9\xD7\xD6\xB6\xCE \"%s\"", {KeyText(key)}));
 }
 
+// The JSON library's document builder, with a count of open arrays and objects: one level too
+// deep ends the parse before the value is built, so nothing later recurses through it.
+class DepthLimitedBuilder {
+ public:
+  using Json = nlohmann::json;
+  explicit DepthLimitedBuilder(Json& root) : dom_(root, true) {}
+
+  bool null() { return dom_.null(); }
+  bool boolean(bool v) { return dom_.boolean(v); }
+  bool number_integer(Json::number_integer_t v) { return dom_.number_integer(v); }
+  bool number_unsigned(Json::number_unsigned_t v) { return dom_.number_unsigned(v); }
+  bool number_float(Json::number_float_t v, const Json::string_t& s) { return dom_.number_float(v, s); }
+  bool string(Json::string_t& v) { return dom_.string(v); }
+  bool binary(Json::binary_t& v) { return dom_.binary(v); }
+  bool start_object(std::size_t n) {
+    Deeper();
+    return dom_.start_object(n);
+  }
+  bool key(Json::string_t& v) { return dom_.key(v); }
+  bool end_object() {
+    --depth_;
+    return dom_.end_object();
+  }
+  bool start_array(std::size_t n) {
+    Deeper();
+    return dom_.start_array(n);
+  }
+  bool end_array() {
+    --depth_;
+    return dom_.end_array();
+  }
+  template <class Exception>
+  bool parse_error(std::size_t position, const std::string& token, const Exception& e) {
+    return dom_.parse_error(position, token, e);
+  }
+
+ private:
+  void Deeper() {
+    if (++depth_ > kMaxJsonDepth)
+      throw PacketError(Format(Utf8ToGbk("JSON 嵌套超过 %d 层"), {kMaxJsonDepth}));
+  }
+
+  nlohmann::detail::json_sax_dom_parser<Json> dom_;
+  int depth_ = 0;
+};
+
+// A text field of a login: a text of at most kMaxIdentityLength bytes.
+std::string IdentityText(const nlohmann::json& input, std::string_view key) {
+  std::string text = JsonText(input, key);
+  if (text.size() > kMaxIdentityLength) {
+    throw PacketError(
+        Format(Utf8ToGbk("字段 \"%s\" 过长: %d 字节"), {KeyText(key), static_cast<long long>(text.size())}));
+  }
+  return text;
+}
+
 }  // namespace
+
+nlohmann::json ParsePacket(std::string_view utf8) {
+  nlohmann::json root;
+  DepthLimitedBuilder builder(root);
+  // Not strict: the first complete value is taken and whatever follows it is left.
+  nlohmann::json::sax_parse(utf8.begin(), utf8.end(), &builder, nlohmann::json::input_format_t::json, false);
+  return root;
+}
 
 std::string JsonText(const nlohmann::json& object, std::string_view key) {
   const nlohmann::json& v = Member(object, key);
   if (v.is_string()) return Utf8ToGbkLenient(v.get_ref<const std::string&>());
   if (v.is_null()) return {};
-  return Utf8ToGbkLenient(v.dump());
+  // A number's JSON text is short; anything else is not taken as text.
+  if (v.is_number()) return v.dump();
+  throw PacketError(Format(Utf8ToGbk("字段 \"%s\" 不是文本或数字"), {KeyText(key)}));
 }
 
 std::int32_t JsonInt(const nlohmann::json& object, std::string_view key) {
@@ -84,62 +149,102 @@ void SessionTable::SetPictureList(int k, std::string gbkList) {
   if (k >= 1 && k <= kSlotCapacity) slots_[k - 1].pictureList = std::move(gbkList);
 }
 
-void SessionTable::FillFromLogin(Client_record& slot, const nlohmann::json& input,
-                                 const std::shared_ptr<CardConnection>& connection) {
-  // Field by field, so that a login lacking a later field keeps the earlier ones.
-  slot.controllerName = JsonText(input, "controllername");
-  slot.width = JsonInt(input, "width");
-  slot.height = JsonInt(input, "height");
+int SessionTable::SlotOf(const CardConnection& connection) const {
+  for (int k = 1; k <= kSlotCapacity; ++k) {
+    if (slots_[k - 1].connection.lock().get() == &connection) return k;
+  }
+  return 0;
+}
+
+int SessionTable::DueOn(const CardConnection& connection) const {
+  for (int k = 1; k <= kSlotCapacity; ++k) {
+    const DueAnswer& due = due_[k - 1];
+    if (due.pending && due.connection.lock().get() == &connection) return k;
+  }
+  return 0;
+}
+
+void SessionTable::FillFromLogin(Client_record& slot, const std::string& controllerName, std::int32_t width,
+                                 std::int32_t height, const std::shared_ptr<CardConnection>& connection) {
+  slot.controllerName = controllerName;
+  slot.width = width;
+  slot.height = height;
   slot.socketHandle = connection->Handle();
   slot.connection = connection;
   slot.remoteAddress = connection->PeerAddress();
 }
 
-void SessionTable::HandleLogin(const nlohmann::json& input,
+bool SessionTable::HandleLogin(const nlohmann::json& input,
                                const std::shared_ptr<CardConnection>& connection) {
-  const std::string barcode = JsonText(input, "barcode");
-  int matched = 0;
-  for (int k = 1; k <= kSlotCapacity; ++k) {
-    if (slots_[k - 1].barcode == barcode) {
-      matched = k;
+  // Every field is read before anything changes: a malformed login takes no slot.
+  const std::string barcode = IdentityText(input, "barcode");
+  const std::string controllerName = IdentityText(input, "controllername");
+  const std::int32_t width = JsonInt(input, "width");
+  const std::int32_t height = JsonInt(input, "height");
+  int k = 0;
+  for (int i = 1; i <= kSlotCapacity; ++i) {
+    if (slots_[i - 1].barcode == barcode) {
+      k = i;
       break;
     }
   }
-  if (matched > 0) {
-    FillFromLogin(slots_[matched - 1], input, connection);
+  if (k > 0) {
+    FillFromLogin(slots_[k - 1], controllerName, width, height, connection);
     // [标签:  ] [匹配链接] [序列:
-    log_.AppendLog(kLogSent, "[\xB1\xEA\xC7\xA9:" + barcode +
-                                 "] [\xC6\xA5\xC5\xE4\xC1\xB4\xBD\xD3] [\xD0\xF2\xC1\xD0:" +
-                                 std::to_string(matched) + "]");
-    slotCount_ = matched;
-  } else if (slotCount_ < kSlotCapacity) {
-    ++slotCount_;
-    Client_record& slot = slots_[slotCount_ - 1];
-    FillFromLogin(slot, input, connection);
+    log_.AppendLog(kLogSent,
+                   "[\xB1\xEA\xC7\xA9:" + barcode +
+                       "] [\xC6\xA5\xC5\xE4\xC1\xB4\xBD\xD3] [\xD0\xF2\xC1\xD0:" + std::to_string(k) + "]");
+    slotCount_ = k;
+  } else {
+    if (slotCount_ < kSlotCapacity) {
+      k = ++slotCount_;
+    } else {
+      // A slot that a login with an empty barcode matched belongs to no card: the first card
+      // with a barcode takes it, so that such a login cannot lock the real card out.
+      for (int i = 1; i <= slotCount_ && k == 0; ++i) {
+        if (slots_[i - 1].barcode.empty()) k = i;
+      }
+    }
+    if (k == 0) {
+      // Every slot belongs to another card. Answering would send another card's Login answer
+      // to the slot's card, so nothing is sent to anyone.
+      // [标签:%s] [拒绝链接] 会话表已满, 不回复登录
+      log_.AppendLog(kLogError, Format("[\xB1\xEA\xC7\xA9:%s] [\xBE\xDC\xBE\xF8\xC1\xB4\xBD\xD3] "
+                                       "\xBB\xE1\xBB\xB0\xB1\xED\xD2\xD1\xC2\xFA, "
+                                       "\xB2\xBB\xBB\xD8\xB8\xB4\xB5\xC7\xC2\xBC",
+                                       {barcode}));
+      return false;
+    }
+    Client_record& slot = slots_[k - 1];
+    FillFromLogin(slot, controllerName, width, height, connection);
     slot.barcode = barcode;
     slot.pictureList.clear();
     // [标签:  ] [新建链接] [序列:
-    log_.AppendLog(kLogSent, "[\xB1\xEA\xC7\xA9:" + barcode +
-                                 "] [\xD0\xC2\xBD\xA8\xC1\xB4\xBD\xD3] [\xD0\xF2\xC1\xD0:" +
-                                 std::to_string(slotCount_) + "]");
-  } else {
-    // The table is full and the card is not in it. Answering would send another card's
-    // Login answer to the slot's card, so nothing is sent to anyone.
-    // [标签:%s] [拒绝链接] 会话表已满, 不回复登录
-    log_.AppendLog(kLogError, Format("[\xB1\xEA\xC7\xA9:%s] [\xBE\xDC\xBE\xF8\xC1\xB4\xBD\xD3] "
-                                     "\xBB\xE1\xBB\xB0\xB1\xED\xD2\xD1\xC2\xFA, "
-                                     "\xB2\xBB\xBB\xD8\xB8\xB4\xB5\xC7\xC2\xBC",
-                                     {barcode}));
-    return;
+    log_.AppendLog(kLogSent,
+                   "[\xB1\xEA\xC7\xA9:" + barcode +
+                       "] [\xD0\xC2\xBD\xA8\xC1\xB4\xBD\xD3] [\xD0\xF2\xC1\xD0:" + std::to_string(k) + "]");
   }
-  // The card expects its answer only after a pause; the wait holds the window's thread.
-  clock_.Sleep(kLoginAnswerWaitMs);
-  const Client_record& slot = Slot(slotCount_);
+  // The answer is due after the pause; frames held for the slot (by a newer login too) wait
+  // for it.
+  due_[k - 1].pending = true;
+  due_[k - 1].connection = connection;
+  return true;
+}
+
+void SessionTable::SendLoginAnswer(const CardConnection& connection) {
+  const int k = DueOn(connection);
+  if (k == 0) return;
+  DueAnswer& due = due_[k - 1];
+  due.pending = false;
+  const std::vector<std::pair<std::string, int>> held = std::move(due.held);
+  due.held.clear();
+  const Client_record& slot = slots_[k - 1];
   // 标签: %s, 名称: %s, 回复登录...
   log_.AppendLog(kLogSent, Format("\xB1\xEA\xC7\xA9: %s, \xC3\xFB\xB3\xC6: %s, "
                                   "\xBB\xD8\xB8\xB4\xB5\xC7\xC2\xBC...",
                                   {slot.barcode, slot.controllerName}));
-  SendToSlot(slotCount_, kLoginAnswer, kFrameKindLogin);
+  SendToSlot(k, kLoginAnswer, kFrameKindLogin);
+  for (const auto& [text, kind] : held) SendToSlot(k, text, kind);
 }
 
 int SessionTable::HandleClose(const CardConnection& connection) {
@@ -150,6 +255,8 @@ int SessionTable::HandleClose(const CardConnection& connection) {
     // A card that has already logged in again on a newer connection is not this one.
     if (slot.socketHandle == 0) return 0;
     slot.socketHandle = 0;
+    // An answer due on the connection, and what waited for it, can go nowhere now.
+    if (DueOn(connection) == k) due_[k - 1] = DueAnswer();
     // 客户端:  断开连接
     log_.AppendLog(kLogError,
                    "\xBF\xCD\xBB\xA7\xB6\xCB:" + slot.barcode + " \xB6\xCF\xBF\xAA\xC1\xAC\xBD\xD3");
@@ -160,7 +267,14 @@ int SessionTable::HandleClose(const CardConnection& connection) {
 
 void SessionTable::SendToSlot(int k, std::string_view gbkText, int kind) {
   if (k < 1 || k > kSlotCapacity) return;
-  SendFrame(slots_[k - 1].connection.lock(), gbkText, kind);
+  const std::shared_ptr<CardConnection> connection = slots_[k - 1].connection.lock();
+  DueAnswer& due = due_[k - 1];
+  if (connection && due.pending && due.connection.lock() == connection) {
+    // The card gets nothing before its Login answer.
+    due.held.emplace_back(gbkText, kind);
+    return;
+  }
+  SendFrame(connection, gbkText, kind);
 }
 
 void SessionTable::SendFrame(const std::shared_ptr<CardConnection>& connection, std::string_view gbkText,

@@ -8,9 +8,10 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "logging/operation_log.h"
-#include "text/datetime.h"
 
 namespace aqled {
 
@@ -40,6 +41,9 @@ class CardConnection {
 // The Login answer, sent with frameKind 1.
 inline constexpr std::string_view kLoginAnswer =
     R"({"name":"Login","output":{"action":"auth","delay":"30"}})";
+// The card expects its Login answer only after this pause; the pause is a timer, and the
+// frames its connection sends meanwhile wait for the answer.
+inline constexpr int kLoginAnswerWaitMs = 800;
 
 // One connected or once-connected controller card.
 struct Client_record {
@@ -53,9 +57,14 @@ struct Client_record {
   std::string pictureList;                   // the PictureList of the last delivery to the slot
 };
 
+// The first JSON value of a UTF-8 text; whatever follows it is ignored. Throws PacketError
+// when arrays and objects nest deeper than kMaxJsonDepth (found before any of it is built),
+// and the JSON library's error for text that is not JSON.
+nlohmann::json ParsePacket(std::string_view utf8);
+
 // Reading values of a packet (`object` is a JSON object; keys are matched exactly):
-// a text value as GBK text, a number or boolean as its JSON text, null as empty. Throws
-// PacketError naming the key when it is missing.
+// a text value as GBK text, a number as its JSON text, null as empty. Throws PacketError
+// naming the key when it is missing, or when the value is a boolean, an array or an object.
 std::string JsonText(const nlohmann::json& object, std::string_view key);
 // An integer: a JSON number (a fraction goes to the nearest whole number) or a text holding a
 // whole decimal number; anything else, or a value outside 32 bits, is 0. Throws PacketError
@@ -68,8 +77,8 @@ class SessionTable {
  public:
   static constexpr int kSlotCapacity = 1;
 
-  // The log and the clock are borrowed and must outlive the table.
-  SessionTable(LogSink& log, Clock& clock) : log_(log), clock_(clock) {}
+  // The log is borrowed and must outlive the table.
+  explicit SessionTable(LogSink& log) : log_(log) {}
 
   // The number of assigned slots (0 or 1); also the slot that receives the Login answer.
   int slotCount() const { return slotCount_; }
@@ -77,14 +86,24 @@ class SessionTable {
   const Client_record& Slot(int k) const;
   // True when slot k exists and its socketHandle is greater than 0.
   bool SlotConnected(int k) const;
+  // The slot whose current connection this is (the card logged in on it last), or 0.
+  int SlotOf(const CardConnection& connection) const;
   // Replaces the pictureList of slot k; nothing happens for a number that names no slot.
   void SetPictureList(int k, std::string gbkList);
 
-  // A login: matches the barcode (exact, with case) to a slot or assigns a new one, logs the
-  // slot line, waits 800 ms on the clock, logs the answer line and sends the Login answer.
-  // An unknown barcode while the table is full is refused with a kind-1 line and nothing is
-  // sent. Throws PacketError when a field is missing; what was recorded before stays.
-  void HandleLogin(const nlohmann::json& input, const std::shared_ptr<CardConnection>& connection);
+  // A login: every field is read first, and a login lacking one, or with a barcode or name
+  // that is not a text of at most kMaxIdentityLength bytes, throws PacketError and changes
+  // nothing. Then the barcode is matched (exact, with case) to a slot, or a new slot is
+  // assigned, or a slot that no barcode has claimed (an empty one) is taken; the slot line is
+  // logged and true returned: the Login answer is due on this connection after
+  // kLoginAnswerWaitMs (SendLoginAnswer). An unknown barcode while every slot belongs to a
+  // card is refused with a kind-1 line and false: nothing is due.
+  bool HandleLogin(const nlohmann::json& input, const std::shared_ptr<CardConnection>& connection);
+
+  // The wait of the login on `connection` is over: logs the answer line and sends the Login
+  // answer to the slot, then the frames SendToSlot held for the slot meanwhile, in order.
+  // Nothing happens when no answer is due on that connection (a newer login took the slot).
+  void SendLoginAnswer(const CardConnection& connection);
 
   // A connection has closed (in order or with an error): when it is a slot's connection, the
   // slot is marked disconnected with the kind-1 "客户端:" line. Returns that slot, or 0.
@@ -92,18 +111,28 @@ class SessionTable {
 
   // Sends the GBK text as a frame to slot k's connection and logs "发送:" + text (kind 2).
   // Nothing is written or logged when k names no slot or the slot's connection has closed.
+  // While the slot's Login answer is due the frame is held and goes out after the answer.
   void SendToSlot(int k, std::string_view gbkText, int kind);
 
   // Sends the GBK text as a frame on a connection; the same rules as SendToSlot.
   void SendFrame(const std::shared_ptr<CardConnection>& connection, std::string_view gbkText, int kind);
 
  private:
-  void FillFromLogin(Client_record& slot, const nlohmann::json& input,
-                     const std::shared_ptr<CardConnection>& connection);
+  // A slot's Login answer that is due, and the frames held until it has gone.
+  struct DueAnswer {
+    bool pending = false;
+    std::weak_ptr<CardConnection> connection;  // where the answer goes
+    std::vector<std::pair<std::string, int>> held;
+  };
+  // The slot whose Login answer is due on this connection, or 0.
+  int DueOn(const CardConnection& connection) const;
+
+  void FillFromLogin(Client_record& slot, const std::string& controllerName, std::int32_t width,
+                     std::int32_t height, const std::shared_ptr<CardConnection>& connection);
 
   LogSink& log_;
-  Clock& clock_;
   Client_record slots_[kSlotCapacity];
+  DueAnswer due_[kSlotCapacity];
   int slotCount_ = 0;
 };
 

@@ -1,15 +1,10 @@
 #include "text/datetime.h"
 
-#include <QThread>
 #include <array>
 
 namespace aqled {
 
 QDateTime SystemClock::Now() const { return QDateTime::currentDateTime(); }
-
-void SystemClock::Sleep(int ms) {
-  if (ms > 0) QThread::msleep(static_cast<unsigned long>(ms));
-}
 
 namespace {
 

@@ -7,19 +7,16 @@
 
 namespace aqled {
 
-// Local time and the one blocking wait of the system. Tests replace it to move time.
+// Local time. Tests replace it to move time.
 class Clock {
  public:
   virtual ~Clock() = default;
   virtual QDateTime Now() const = 0;
-  // Holds the calling (window) thread for `ms` milliseconds without dispatching events.
-  virtual void Sleep(int ms) = 0;
 };
 
 class SystemClock : public Clock {
  public:
   QDateTime Now() const override;
-  void Sleep(int ms) override;
 };
 
 // Formats a local date/time with the system's patterns; letters are matched without regard

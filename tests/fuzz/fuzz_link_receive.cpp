@@ -1,60 +1,113 @@
-// libFuzzer target of the stateful receive path: the fuzzer's bytes are cut into reads and
-// fed to one connection's reader, exchange and session table, as the server does.
+// libFuzzer target of the whole receive road: the fuzzer's bytes are cut into reads for two
+// connections of one session table and exchange, as the server does, with the Login answer's
+// wait ended, time moved on a fake clock, deliveries started and connections closed and
+// replaced between reads. Bounds that must hold are checked after every step.
+//
+// Input: byte 0 sets up the exchange (bit 0 arms the card reset, bit 1 begins a delivery,
+// bit 2 stores program commands); byte 1 is the largest read; then, repeatedly, one control
+// byte followed by a read of up to that size for the connection it names.
+#include <QDateTime>
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
+#include <string>
 
-#include "link/controller_link.h"
 #include "link/exchange.h"
 #include "link/frame.h"
-#include "link/frame_reader.h"
+#include "link/limits.h"
+#include "link/log_limit.h"
+#include "link/receiver.h"
 #include "link/session.h"
 
 namespace {
 
-class NullLog : public aqled::LogSink {
+class CountingLog : public aqled::LogSink {
  public:
-  void AppendLog(int, const std::string&) override {}
+  void AppendLog(int, const std::string& text) override {
+    // Every line is bounded: a cut text plus its fixed words.
+    if (text.size() > 2 * aqled::kMaxLoggedText + 4 * aqled::kMaxIdentityLength) std::abort();
+  }
 };
 
-class StillClock : public aqled::Clock {
+class SteppedClock : public aqled::Clock {
  public:
-  QDateTime Now() const override { return {}; }
-  void Sleep(int) override {}
+  QDateTime Now() const override { return now; }
+  QDateTime now = QDateTime(QDate(2024, 3, 5), QTime(8, 0));
 };
 
 class SinkConnection : public aqled::CardConnection {
  public:
-  std::int32_t Handle() const override { return 3; }
+  explicit SinkConnection(std::int32_t handle) : handle_(handle) {}
+  std::int32_t Handle() const override { return handle_; }
   std::string PeerAddress() const override { return "127.0.0.1"; }
   bool IsOpen() const override { return open; }
   bool Write(std::string_view bytes) override {
-    written += bytes.size();
-    return true;
+    if (bytes.size() > aqled::kMaxFrameLength) std::abort();
+    return !refuse;
   }
   void Abort() override { open = false; }
   bool open = true;
-  std::size_t written = 0;
+  bool refuse = false;
+
+ private:
+  std::int32_t handle_;
+};
+
+struct Side {
+  std::shared_ptr<SinkConnection> connection;
+  std::unique_ptr<aqled::ConnectionReceiver> receiver;
 };
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 2) return 0;
-  NullLog log;
-  StillClock clock;
-  aqled::SessionTable sessions(log, clock);
+  CountingLog log;
+  SteppedClock clock;
+  aqled::SessionTable sessions(log);
   aqled::CommandExchange exchange(sessions, log);
-  exchange.ArmCardReset();
-  if (data[0] & 1) exchange.BeginDelivery();
-  if (data[0] & 2) exchange.StoreProgramCommands("{\"name\":\"downloadfilefromurl\"}", "{\"name\":\"play\"}");
-  const std::size_t piece = 1 + data[1];
-  auto connection = std::make_shared<SinkConnection>();
-  aqled::FrameReader reader;
-  const std::string_view bytes(reinterpret_cast<const char*>(data + 2), size - 2);
-  for (std::size_t at = 0; at < bytes.size(); at += piece) {
-    aqled::ReceiveOnConnection(reader, bytes.substr(at, piece), connection, exchange, log);
-    if (reader.Buffered() > aqled::kMaxFrameLength + piece) std::abort();
+  aqled::LineBudget badData(log, clock, aqled::kBadDataLinesPerWindow,
+                            [](long long n) { return std::to_string(n); });
+  if (data[0] & 1) exchange.ArmCardReset();
+  if (data[0] & 2) exchange.BeginDelivery();
+  if (data[0] & 4) exchange.StoreProgramCommands(R"({"name":"downloadfilefromurl"})", R"({"name":"play"})");
+  const std::size_t maxRead = 1 + data[1];
+  std::int32_t nextHandle = 3;
+  Side sides[2];
+  auto open = [&](Side& side) {
+    side.connection = std::make_shared<SinkConnection>(nextHandle++);
+    side.receiver =
+        std::make_unique<aqled::ConnectionReceiver>(side.connection, sessions, exchange, log, badData);
+  };
+  open(sides[0]);
+  open(sides[1]);
+
+  std::size_t at = 2;
+  while (at < size) {
+    const std::uint8_t control = data[at++];
+    Side& side = sides[control & 1];
+    if (control & 2) clock.now = clock.now.addMSecs(aqled::kLoginAnswerWaitMs);
+    if ((control & 4) && side.receiver->Waiting()) side.receiver->EndWait();
+    if ((control & 0x38) == 0x38) {
+      // The connection closes: a pending answer is due at once, then the close is handled.
+      side.connection->open = false;
+      while (side.receiver->Waiting()) side.receiver->EndWait();
+      sessions.HandleClose(*side.connection);
+      open(side);
+    }
+    if ((control & 0xC0) == 0xC0) exchange.BeginDelivery();
+    side.connection->refuse = (control & 0xF0) == 0x50;
+    const std::size_t n = std::min(maxRead, size - at);
+    side.receiver->Receive(std::string_view(reinterpret_cast<const char*>(data + at), n));
+    at += n;
+    // A connection holds at most one frame plus one read, or what queued behind its wait.
+    for (const Side& s : sides) {
+      if (!s.receiver->Waiting() && s.receiver->Buffered() > aqled::kMaxFrameLength + maxRead) std::abort();
+    }
+    if (sessions.slotCount() > aqled::SessionTable::kSlotCapacity) std::abort();
+  }
+  for (Side& s : sides) {
+    while (s.receiver->Waiting()) s.receiver->EndWait();
   }
   return 0;
 }

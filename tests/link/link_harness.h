@@ -2,15 +2,20 @@
 // Test seams of the controller link: a connection that records what is written to it, a log
 // that stamps each line with the fake clock, and a frame helper written from the byte layout.
 
+#include <sys/socket.h>
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QHostAddress>
+#include <QTcpSocket>
 #include <QTimer>
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "link/frame_reader.h"
 #include "link/session.h"
 #include "test_support.h"
 
@@ -99,5 +104,39 @@ inline bool WaitFor(const std::function<bool()>& done, int ms = 5000) {
   }
   return done();
 }
+
+// A card on the same event loop, talking to the real server over loopback.
+class Card {
+ public:
+  explicit Card(quint16 port) {
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    connected = socket.waitForConnected(3000);
+    QObject::connect(&socket, &QTcpSocket::readyRead, [this] {
+      const QByteArray b = socket.readAll();
+      reader.Append(std::string_view(b.constData(), static_cast<size_t>(b.size())));
+      while (auto c = reader.Next()) frames.push_back(*c);
+    });
+  }
+  void Write(const std::string& bytes) {
+    socket.write(bytes.data(), static_cast<qint64>(bytes.size()));
+    socket.flush();
+  }
+  // Closes with a reset instead of an orderly close.
+  void Reset() {
+    linger l{1, 0};
+    ::setsockopt(static_cast<int>(socket.socketDescriptor()), SOL_SOCKET, SO_LINGER, &l, sizeof l);
+    socket.abort();
+  }
+  // The payloads received, in order.
+  std::vector<std::string> Payloads() const {
+    std::vector<std::string> out;
+    for (const auto& f : frames) out.push_back(f.bytes);
+    return out;
+  }
+  QTcpSocket socket;
+  bool connected = false;
+  FrameReader reader;
+  std::vector<ReceivedChunk> frames;
+};
 
 }  // namespace aqled::testing

@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
-#include <sys/socket.h>
 
-#include <QTcpSocket>
 #include <algorithm>
 #include <memory>
 
@@ -12,6 +10,7 @@
 namespace aqled {
 namespace {
 
+using testing::Card;
 using testing::FakeClock;
 using testing::HandFrame;
 using testing::RecordingLog;
@@ -19,34 +18,6 @@ using testing::WaitFor;
 
 const std::string kLogin =
     R"({"name":"LOGIN","input":{"barcode":"X","controllername":"N","width":"64","height":"32"}})";
-
-// A card on the same event loop, talking to the real server over loopback.
-class Card {
- public:
-  explicit Card(quint16 port) {
-    socket.connectToHost(QHostAddress::LocalHost, port);
-    connected = socket.waitForConnected(3000);
-    QObject::connect(&socket, &QTcpSocket::readyRead, [this] {
-      const QByteArray b = socket.readAll();
-      reader.Append(std::string_view(b.constData(), static_cast<size_t>(b.size())));
-      while (auto c = reader.Next()) frames.push_back(*c);
-    });
-  }
-  void Write(const std::string& bytes) {
-    socket.write(bytes.data(), static_cast<qint64>(bytes.size()));
-    socket.flush();
-  }
-  // Closes with a reset instead of an orderly close.
-  void Reset() {
-    linger l{1, 0};
-    ::setsockopt(static_cast<int>(socket.socketDescriptor()), SOL_SOCKET, SO_LINGER, &l, sizeof l);
-    socket.abort();
-  }
-  QTcpSocket socket;
-  bool connected = false;
-  FrameReader reader;
-  std::vector<ReceivedChunk> frames;
-};
 
 class ControllerLinkTest : public ::testing::Test {
  protected:

@@ -45,6 +45,8 @@ class DeliveryTest : public ::testing::Test {
     link.Sessions().HandleLogin(nlohmann::json::parse(R"({"barcode":"SIM1","controllername":"north",)"
                                                       R"("width":"128","height":"64"})"),
                                 card);
+    // Its Login answer, once the wait is over.
+    link.Sessions().SendLoginAnswer(*card);
     card->writes.clear();
     log.lines.clear();
   }

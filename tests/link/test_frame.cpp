@@ -159,8 +159,9 @@ TEST_P(FrameLengthLimits, LengthsOutsideTheLimitsAreFramingErrors) {
 
 INSTANTIATE_TEST_SUITE_P(FrameReader, FrameLengthLimits,
                          ::testing::Values(BadLength{0, true}, BadLength{31, true},
-                                           BadLength{1024 * 1024 + 1, true}, BadLength{0xFFFFFFFFll, true},
-                                           BadLength{1024 * 1024, false}, BadLength{35, false}));
+                                           BadLength{kMaxFrameLength + 1, true},
+                                           BadLength{0xFFFFFFFFll, true}, BadLength{kMaxFrameLength, false},
+                                           BadLength{35, false}));
 
 TEST(FrameReader, ShortTotalLengthCutsThePayload) {
   // The header's totalLength decides, not payloadLength: 32 + 4 takes four payload bytes.

@@ -5,10 +5,11 @@
 
 #include <random>
 
-#include "link/controller_link.h"
 #include "link/exchange.h"
 #include "link/frame.h"
-#include "link/frame_reader.h"
+#include "link/limits.h"
+#include "link/log_limit.h"
+#include "link/receiver.h"
 #include "link_harness.h"
 
 namespace aqled {
@@ -91,24 +92,31 @@ Outcome Feed(const std::string& stream, std::mt19937* cutter, unsigned maxRead =
              bool deliveries = true) {
   FakeClock clock;
   RecordingLog log;
-  SessionTable sessions(log, clock);
+  SessionTable sessions(log);
   CommandExchange exchange(sessions, log);
+  LineBudget badData(log, clock, kBadDataLinesPerWindow, [](long long n) { return std::to_string(n); });
   exchange.ArmCardReset();
   auto connection = std::make_shared<FakeConnection>(5, "127.0.0.1");
-  FrameReader reader;
+  ConnectionReceiver receiver(connection, sessions, exchange, log, badData);
   Outcome run;
   size_t at = 0;
   while (at < stream.size()) {
     size_t n = cutter ? 1 + (*cutter)() % maxRead : stream.size();
     if (cutter && deliveries && (*cutter)() % 7 == 0) exchange.BeginDelivery();
     n = std::min(n, stream.size() - at);
-    ReceiveOnConnection(reader, std::string_view(stream).substr(at, n), connection, exchange, log);
-    run.peak = std::max(run.peak, reader.Buffered());
+    receiver.Receive(std::string_view(stream).substr(at, n));
+    // Each Login answer after its wait, as the server's timer gives it.
+    while (receiver.Waiting()) {
+      run.peak = std::max(run.peak, receiver.Buffered());
+      clock.Advance(kLoginAnswerWaitMs);
+      receiver.EndWait();
+    }
+    run.peak = std::max(run.peak, receiver.Buffered());
     at += n;
   }
   run.lines = log.lines;
   run.writes = connection->writes;
-  run.left = reader.Buffered();
+  run.left = receiver.Buffered();
   return run;
 }
 

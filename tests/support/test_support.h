@@ -54,18 +54,13 @@ class RecordingLog : public LogSink {
   std::vector<LogLine> lines;
 };
 
-// Time stands still until a test moves it; Sleep moves it by the requested time.
+// Time stands still until a test moves it.
 class FakeClock : public Clock {
  public:
   explicit FakeClock(QDateTime start = QDateTime(QDate(2024, 3, 5), QTime(8, 5, 9, 42))) : now_(start) {}
   QDateTime Now() const override { return now_; }
-  void Sleep(int ms) override {
-    slept_ms += ms;
-    now_ = now_.addMSecs(ms);
-  }
   void Set(const QDateTime& t) { now_ = t; }
   void Advance(qint64 ms) { now_ = now_.addMSecs(ms); }
-  long long slept_ms = 0;
 
  private:
   QDateTime now_;

@@ -26,11 +26,6 @@ class CountingLog : public aqled::LogSink {
   long long received = 0, errors = 0;
 };
 
-class NoWaitClock : public aqled::SystemClock {
- public:
-  void Sleep(int) override {}
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -47,7 +42,7 @@ int main(int argc, char** argv) {
   const bool replies = parser.isSet(repliesOpt);
 
   CountingLog log;
-  NoWaitClock clock;
+  aqled::SystemClock clock;
   aqled::ControllerLink link(log, clock);
   if (!link.Listen(0, QHostAddress::LocalHost)) {
     std::fprintf(stderr, "cannot listen on 127.0.0.1\n");
@@ -63,9 +58,11 @@ int main(int argc, char** argv) {
       2,
       R"({"name":"LOGIN","input":{"barcode":"BENCH","controllername":"bench","width":"128","height":"64"}})");
   card.write(login.data(), static_cast<qint64>(login.size()));
-  while (!link.SlotConnected(1)) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
+  // The Login answer comes after its pause; the run starts once it has arrived.
+  while (repliedBytes == 0) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
   link.BeginDelivery();
   const long long before = log.received;
+  repliedBytes = 0;
 
   const std::string one = aqled::BuildFrame(
       2,

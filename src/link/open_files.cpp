@@ -1,0 +1,61 @@
+#include "link/open_files.h"
+
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace aqled {
+
+long long OpenFileLimit() {
+  rlimit limit{};
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return -1;
+  return static_cast<long long>(limit.rlim_cur);
+}
+
+long long RaiseOpenFileLimit() {
+  rlimit limit{};
+  if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur != limit.rlim_max) {
+    limit.rlim_cur = limit.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &limit);  // a refusal leaves the limit as it was
+  }
+  return OpenFileLimit();
+}
+
+Accepted AcceptWaiting(qintptr listeningDescriptor) {
+  Accepted result;
+  int fd = -1;
+  do {
+    fd = ::accept4(static_cast<int>(listeningDescriptor), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+  } while (fd < 0 && errno == EINTR);
+  if (fd >= 0) {
+    result.outcome = Accepted::Outcome::kConnection;
+    result.descriptor = fd;
+    return result;
+  }
+  switch (errno) {
+    case EAGAIN:
+#if EWOULDBLOCK != EAGAIN
+    case EWOULDBLOCK:
+#endif
+      result.outcome = Accepted::Outcome::kNoneWaiting;
+      break;
+    case ECONNABORTED:
+    case EPROTO:
+    case EPERM:
+      result.outcome = Accepted::Outcome::kFailed;
+      break;
+    default:  // EMFILE, ENFILE, ENOBUFS, ENOMEM, or a listening socket that failed
+      result.outcome = Accepted::Outcome::kCannotAccept;
+      result.error = errno;
+      break;
+  }
+  return result;
+}
+
+void CloseDescriptor(qintptr descriptor) {
+  if (descriptor >= 0) ::close(static_cast<int>(descriptor));
+}
+
+}  // namespace aqled

@@ -1,0 +1,78 @@
+#include "link/receiver.h"
+
+#include <exception>
+#include <optional>
+
+#include "link/frame.h"
+#include "text/gbk.h"
+#include "text/strings.h"
+
+namespace aqled {
+namespace {
+
+// "错误:" + description, the error line of the receive road.
+void LogReceiveError(LogSink& log, std::string_view description) {
+  log.AppendLog(kLogError, "\xB4\xED\xCE\xF3:" + std::string(description));
+}
+
+}  // namespace
+
+ConnectionReceiver::ConnectionReceiver(std::shared_ptr<CardConnection> connection, SessionTable& sessions,
+                                       CommandExchange& exchange, LogSink& log, LineBudget& badData)
+    : connection_(std::move(connection)),
+      sessions_(sessions),
+      exchange_(exchange),
+      log_(log),
+      badData_(badData) {}
+
+void ConnectionReceiver::Receive(std::string_view bytes) {
+  reader_.Append(bytes);
+  HandleFrames();
+}
+
+void ConnectionReceiver::EndWait() {
+  if (!waiting_) return;
+  waiting_ = false;
+  try {
+    sessions_.SendLoginAnswer(*connection_);
+  } catch (const std::exception& e) {
+    LogReceiveError(log_, Utf8ToGbkLenient(e.what()));
+  }
+  HandleFrames();
+}
+
+void ConnectionReceiver::HandleFrames() {
+  // A frame whose handling closes this connection comes back here; the loop further up
+  // carries on with the frames after it.
+  if (handling_) return;
+  handling_ = true;
+  while (!waiting_) {
+    std::optional<ReceivedChunk> chunk;
+    try {
+      chunk = reader_.Next();
+      if (!chunk) break;
+      if (chunk->kind == ReceivedChunk::Kind::kBadLength) {
+        // 帧长度 %d 超出范围
+        if (badData_.Take()) {
+          LogReceiveError(log_, Format("\xD6\xA1\xB3\xA4\xB6\xC8 %d \xB3\xAC\xB3\xF6\xB7\xB6\xCE\xA7",
+                                       {static_cast<long long>(chunk->totalLength)}));
+        }
+        continue;
+      }
+      const std::string text = Trim(Utf8ToGbk(chunk->bytes));
+      // 收到:
+      const std::string line = "\xCA\xD5\xB5\xBD:" + CutForLog(text);
+      if (chunk->kind == ReceivedChunk::Kind::kForeign) {
+        if (badData_.Take()) log_.AppendLog(kLogInfo, line);
+        continue;
+      }
+      log_.AppendLog(kLogInfo, line);
+      waiting_ = exchange_.HandleControllerPacket(text, connection_);
+    } catch (const std::exception& e) {
+      LogReceiveError(log_, CutForLog(Utf8ToGbkLenient(e.what())));
+    }
+  }
+  handling_ = false;
+}
+
+}  // namespace aqled
