@@ -3,6 +3,7 @@
 #include <QPointer>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
 
 #include "link/frame.h"
 #include "text/gbk.h"
@@ -90,11 +91,30 @@ void ReceiveOnConnection(FrameReader& reader, std::string_view bytes,
 ControllerLink::ControllerLink(LogSink& log, Clock& clock, QObject* parent)
     : QObject(parent),
       log_(log),
+      clock_(clock),
       sessions_(log, clock),
       exchange_(sessions_, log),
-      server_(new QTcpServer(this)) {
+      server_(new QTcpServer(this)),
+      deliveryCheck_(new QTimer(this)) {
   server_->setObjectName("ServerSvr1");
   connect(server_, &QTcpServer::newConnection, this, &ControllerLink::AcceptPending);
+  deliveryCheck_->setInterval(kDeliveryCheckIntervalMs);
+  connect(deliveryCheck_, &QTimer::timeout, this, &ControllerLink::CheckDeliveryDeadline);
+  exchange_.SetDeliveryEndHandler([this](DeliveryOutcome outcome) {
+    deliveryCheck_->stop();
+    emit DeliveryEnded(outcome);
+  });
+}
+
+void ControllerLink::WatchDelivery(DeliveryRoute route) {
+  exchange_.WatchDelivery(route, clock_.Now());
+  deliveryCheck_->start();
+}
+
+void ControllerLink::CheckDeliveryDeadline() {
+  exchange_.CheckDeliveryDeadline(clock_.Now());
+  // A watch dropped by a newer delivery leaves nothing to check.
+  if (!DeliveryInFlight()) deliveryCheck_->stop();
 }
 
 ControllerLink::~ControllerLink() {

@@ -19,8 +19,13 @@
 
 class QTcpServer;
 class QTcpSocket;
+class QTimer;
 
 namespace aqled {
+
+// While a delivery is awaited its limit is checked against the clock this often; a second is
+// far below both limits.
+inline constexpr int kDeliveryCheckIntervalMs = 1000;
 
 // The receive path of one connection without its socket: appends `bytes` to the reader and
 // handles every whole frame in arrival order — its payload (UTF-8 turned into GBK with the
@@ -80,6 +85,15 @@ class ControllerLink : public QObject {
   }
   void SetSlotPictureList(int k, std::string gbkList) { sessions_.SetPictureList(k, std::move(gbkList)); }
 
+  // After a delivery's first command went out: its end is awaited from the clock's now on and
+  // reported once by DeliveryEnded (see CommandExchange::SetDeliveryEndHandler). Its limit is
+  // checked every kDeliveryCheckIntervalMs and by CheckDeliveryDeadline.
+  void WatchDelivery(DeliveryRoute route);
+  // True while a watched delivery has not ended.
+  bool DeliveryInFlight() const { return exchange_.State().deliveryWatched; }
+  // Ends the watched delivery as stalled when its limit has passed on the clock.
+  void CheckDeliveryDeadline();
+
   SessionTable& Sessions() { return sessions_; }
   CommandExchange& Commands() { return exchange_; }
 
@@ -92,6 +106,8 @@ class ControllerLink : public QObject {
   void BytesHandled();
   // After a connection has been handled as closed.
   void ConnectionClosed();
+  // A watched delivery has ended.
+  void DeliveryEnded(aqled::DeliveryOutcome outcome);
 
  private:
   struct Peer;
@@ -100,9 +116,11 @@ class ControllerLink : public QObject {
   void Close(QTcpSocket* socket);
 
   LogSink& log_;
+  Clock& clock_;
   SessionTable sessions_;
   CommandExchange exchange_;
   QTcpServer* server_;
+  QTimer* deliveryCheck_;
   std::map<QTcpSocket*, std::shared_ptr<Peer>> peers_;
 };
 

@@ -84,6 +84,12 @@ void SessionTable::SetPictureList(int k, std::string gbkList) {
   if (k >= 1 && k <= kSlotCapacity) slots_[k - 1].pictureList = std::move(gbkList);
 }
 
+void SessionTable::NoteMessage(const CardConnection& connection) {
+  for (Client_record& slot : slots_) {
+    if (slot.connection.lock().get() == &connection) slot.lastMessage = clock_.Now();
+  }
+}
+
 void SessionTable::FillFromLogin(Client_record& slot, const nlohmann::json& input,
                                  const std::shared_ptr<CardConnection>& connection) {
   // Field by field, so that a login lacking a later field keeps the earlier ones.

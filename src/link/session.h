@@ -51,6 +51,7 @@ struct Client_record {
   std::string barcode;                       // GBK; the log calls it 标签
   std::string controllerName;                // GBK; the log calls it 名称
   std::string pictureList;                   // the PictureList of the last delivery to the slot
+  QDateTime lastMessage;                     // when the slot's card last sent a frame; null before
 };
 
 // Reading values of a packet (`object` is a JSON object; keys are matched exactly):
@@ -79,6 +80,9 @@ class SessionTable {
   bool SlotConnected(int k) const;
   // Replaces the pictureList of slot k; nothing happens for a number that names no slot.
   void SetPictureList(int k, std::string gbkList);
+  // A frame came on `connection`: the slot whose connection it is records the clock's time
+  // as its lastMessage. Frames on other connections change nothing.
+  void NoteMessage(const CardConnection& connection);
 
   // A login: matches the barcode (exact, with case) to a slot or assigns a new one, logs the
   // slot line, waits 800 ms on the clock, logs the answer line and sends the Login answer.
