@@ -230,6 +230,7 @@ void TForm1::FormCreate() {
   const ProgramDefaults defaults =
       MakeProgramDefaults(appFolder_, FirstLocalIpv4(), std::string(kDefaultStationSite));
   programSettings = ReadProgramSettings(IniFile::Load(folder / "config.ini").ini, defaults);
+  RefreshStatus();
   // 4, 5. The controller server and the session table (its slotCount starts at 0).
   CreateControllerServer();
   // 6, 7. The station URL table; setup.ini into the controls and the variables.
