@@ -153,8 +153,8 @@ class TForm1 : public QWidget, public LogSink {
   StationUrlTable stationUrls;
   StationReadings readings;
   StationPublishTimes publishTimes;  // the publish time text that came with each station's readings
-  std::string pictureList;   // the PictureList of the last assembled program
-  std::string lastSendHour;  // "hh" of the last send or failed fetch; emptied by "立即执行"
+  std::string pictureList;           // the PictureList of the last assembled program
+  std::string lastSendHour;          // "hh" of the last send or failed fetch; emptied by "立即执行"
   quint16 controllerPort = 0;
 
   Dialogs& dialogs() { return *dialogs_; }

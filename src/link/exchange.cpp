@@ -142,7 +142,8 @@ void CommandExchange::Dispatch(const std::string& name, const nlohmann::json& ro
           "\xB1\xEA\xC7\xA9: %s, \xC3\xFB\xB3\xC6: %s, \xCF\xC2\xD4\xD8\xCD\xEA\xB1\xCF, "
           "\xD5\xFD\xD4\xDA\xB7\xA2\xCB\xCD\xB2\xA5\xB7\xC5\xD6\xB8\xC1\xEE...");
       Send(state_.playCommand);
-      if (state_.deliveryWatched && state_.watchedRoute == DeliveryRoute::kProgram) state_.watchedPlaySent = true;
+      if (state_.deliveryWatched && state_.watchedRoute == DeliveryRoute::kProgram)
+        state_.watchedPlaySent = true;
     } else if (state_.downloadStatus == "WAITING" || state_.downloadStatus == "DOWNLOADING") {
       // 标签: %s, 名称: %s, 下载状态: %s, 正在发送...
       LogProgress(
@@ -170,7 +171,8 @@ void CommandExchange::Dispatch(const std::string& name, const nlohmann::json& ro
   } else if (name == "PLAY") {
     // 标签: %s, 名称: %s, 发送成功.
     LogProgress("\xB1\xEA\xC7\xA9: %s, \xC3\xFB\xB3\xC6: %s, \xB7\xA2\xCB\xCD\xB3\xC9\xB9\xA6.");
-    if (state_.watchedRoute == DeliveryRoute::kProgram && state_.watchedPlaySent && FromDeliverySlot(connection)) {
+    if (state_.watchedRoute == DeliveryRoute::kProgram && state_.watchedPlaySent &&
+        FromDeliverySlot(connection)) {
       EndDelivery(DeliveryOutcome::kSucceeded);
     }
   } else if (name == "UPDATEDYNAMIC") {

@@ -14,7 +14,9 @@ using namespace aqled::testing;
 
 namespace {
 
-QDateTime At(int hour, int minute, int second = 30) { return QDateTime(QDate(2024, 3, 5), QTime(hour, minute, second)); }
+QDateTime At(int hour, int minute, int second = 30) {
+  return QDateTime(QDate(2024, 3, 5), QTime(hour, minute, second));
+}
 
 struct Unattended : SendFixture {
   void SetUp() override {
@@ -47,7 +49,8 @@ struct Unattended : SendFixture {
   }
   void Settle() {
     ASSERT_TRUE(WaitFor(
-        [&] { return !form->Sending() && (!form->Link().DeliveryInFlight() || card.answersLeft == 0); }, 20000))
+        [&] { return !form->Sending() && (!form->Link().DeliveryInFlight() || card.answersLeft == 0); },
+        20000))
         << ::testing::PrintToString(Lines(*form));
   }
   // Ticks every ten minutes from `from` up to, not including, `to`.
@@ -105,20 +108,20 @@ TEST_P(ADay, EverySlotGetsOneDeliveryAtItsFirstTick) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Unattended, ADay,
-    ::testing::Values(DayCase{"EveryTwoHours",
-                              0,
-                              "",
-                              {"00:00:30", "02:00:30", "04:00:30", "06:00:30", "08:00:30", "10:00:30",
-                               "12:00:30", "14:00:30", "16:00:30", "18:00:30", "20:00:30", "22:00:30"}},
-                      DayCase{"EveryThreeHours",
-                              1,
-                              "",
-                              {"00:00:30", "03:00:30", "06:00:30", "09:00:30", "12:00:30", "15:00:30",
-                               "18:00:30", "21:00:30"}},
-                      DayCase{"SwitchedOff", 0, "AutoSend=0\r\n", {}}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Unattended, ADay,
+                         ::testing::Values(DayCase{"EveryTwoHours",
+                                                   0,
+                                                   "",
+                                                   {"00:00:30", "02:00:30", "04:00:30", "06:00:30",
+                                                    "08:00:30", "10:00:30", "12:00:30", "14:00:30",
+                                                    "16:00:30", "18:00:30", "20:00:30", "22:00:30"}},
+                                           DayCase{"EveryThreeHours",
+                                                   1,
+                                                   "",
+                                                   {"00:00:30", "03:00:30", "06:00:30", "09:00:30",
+                                                    "12:00:30", "15:00:30", "18:00:30", "21:00:30"}},
+                                           DayCase{"SwitchedOff", 0, "AutoSend=0\r\n", {}}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(Unattended, EveryTimedSendStartsWithItsOwnLine) {
   StartWindow();
@@ -161,7 +164,9 @@ TEST_F(Unattended, AStationDownFrom1000To1025IsDeliveredAtThe1030Tick) {
   EXPECT_TRUE(Plays().empty());
   EXPECT_TRUE(card.Times("clearuselessmaterial").empty()) << "nothing went to the card";
   EXPECT_EQ(Count(Since(), "定时发送: 10:00 时段"), 3u);
-  EXPECT_EQ(Count(Since(), "获取 [" + site.Base() + "/zjqxkqfb/site/63f8c09c64024cfaae367e84ff0dce7d] 数据失败"), 3u);
+  EXPECT_EQ(
+      Count(Since(), "获取 [" + site.Base() + "/zjqxkqfb/site/63f8c09c64024cfaae367e84ff0dce7d] 数据失败"),
+      3u);
   EXPECT_EQ(form->LastSend()->state, SendState::kFailed);
   ServeStation(2, stationsite::StationSetup{});
   TickThrough(At(10, 30), At(11, 59));
@@ -325,7 +330,8 @@ TEST_F(Readings, AnEmptyReadingLeavesTheStationOutWithALine) {
   Tick(At(10, 0));
   const auto lines = Since();
   EXPECT_EQ(Count(lines, "不添加 小舟山数据: PM2.5或臭氧数据为空"), 1u);
-  EXPECT_EQ(form->log->LineColour(static_cast<int>(mark + IndexOf(lines, "不添加 小舟山数据"))), QColor(255, 0, 0));
+  EXPECT_EQ(form->log->LineColour(static_cast<int>(mark + IndexOf(lines, "不添加 小舟山数据"))),
+            QColor(255, 0, 0));
   EXPECT_EQ(Count(lines, "添加 小舟山数据"), 0u);
   EXPECT_EQ(form->pictureList.find("file/3.bmp"), std::string::npos);
   EXPECT_EQ(StagedPictures(), 3);
@@ -341,9 +347,11 @@ TEST_F(Readings, APageWithoutAnyReadingIsAFailedStation) {
   Mark();
   Tick(At(10, 0));
   const auto lines = Since();
-  EXPECT_EQ(Count(lines, "获取 [" + site.Base() +
-                             "/zjqxkqfb/site/24e8f36a598a4a8ea1d3a92c42e192fd] 数据失败 错误代码: 页面中没有找到任何数据"),
-            1u);
+  EXPECT_EQ(
+      Count(lines,
+            "获取 [" + site.Base() +
+                "/zjqxkqfb/site/24e8f36a598a4a8ea1d3a92c42e192fd] 数据失败 错误代码: 页面中没有找到任何数据"),
+      1u);
   EXPECT_EQ(Count(lines, "添加 "), 0u);
   EXPECT_TRUE(card.Times("clearuselessmaterial").empty());
   EXPECT_FALSE(std::filesystem::exists(folder / "file" / "3.bmp")) << "no blank picture drawn";

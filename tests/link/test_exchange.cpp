@@ -367,8 +367,8 @@ TEST_P(EndingStatus, EndsTheChainWithALineNamingTheStatus) {
   const size_t mark = log.lines.size();
   Feed(GetParam().first, c1);
   EXPECT_TRUE(c1->writes.empty());
-  EXPECT_EQ(LinesSince(mark),
-            std::vector<std::string>{"标签: X, 名称: 屏一, 下载状态: " + std::string(GetParam().second) + ", 发送失败."});
+  EXPECT_EQ(LinesSince(mark), std::vector<std::string>{"标签: X, 名称: 屏一, 下载状态: " +
+                                                       std::string(GetParam().second) + ", 发送失败."});
   EXPECT_EQ(log.lines.back().kind, 1);
   EXPECT_EQ(exchange.State().downloadStatus, GetParam().second);
   EXPECT_EQ(ended, std::vector<DeliveryOutcome>{DeliveryOutcome::kFailed});

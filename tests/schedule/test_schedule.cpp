@@ -32,19 +32,18 @@ TEST_P(SlotGrid, StartAndNextFollowTheGrid) {
   EXPECT_EQ(NextSlotStart(c.when, c.dtk), c.next);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Schedule, SlotGrid,
-    ::testing::Values(GridCase{At(5, 0, 0), 0, At(5, 0, 0), At(5, 2, 0)},
-                      GridCase{At(5, 1, 59, 59), 0, At(5, 0, 0), At(5, 2, 0)},
-                      GridCase{At(5, 13, 30), 0, At(5, 12, 0), At(5, 14, 0)},
-                      GridCase{At(5, 14, 0), 0, At(5, 14, 0), At(5, 16, 0)},
-                      GridCase{At(5, 23, 59), 0, At(5, 22, 0), At(6, 0, 0)},
-                      GridCase{At(5, 2, 59), 1, At(5, 0, 0), At(5, 3, 0)},
-                      GridCase{At(5, 3, 0), 1, At(5, 3, 0), At(5, 6, 0)},
-                      GridCase{At(5, 20, 10), 1, At(5, 18, 0), At(5, 21, 0)},
-                      GridCase{At(5, 23, 0), 1, At(5, 21, 0), At(6, 0, 0)},
-                      // A combo box without a selection stands for the first choice.
-                      GridCase{At(5, 15, 5), -1, At(5, 14, 0), At(5, 16, 0)}));
+INSTANTIATE_TEST_SUITE_P(Schedule, SlotGrid,
+                         ::testing::Values(GridCase{At(5, 0, 0), 0, At(5, 0, 0), At(5, 2, 0)},
+                                           GridCase{At(5, 1, 59, 59), 0, At(5, 0, 0), At(5, 2, 0)},
+                                           GridCase{At(5, 13, 30), 0, At(5, 12, 0), At(5, 14, 0)},
+                                           GridCase{At(5, 14, 0), 0, At(5, 14, 0), At(5, 16, 0)},
+                                           GridCase{At(5, 23, 59), 0, At(5, 22, 0), At(6, 0, 0)},
+                                           GridCase{At(5, 2, 59), 1, At(5, 0, 0), At(5, 3, 0)},
+                                           GridCase{At(5, 3, 0), 1, At(5, 3, 0), At(5, 6, 0)},
+                                           GridCase{At(5, 20, 10), 1, At(5, 18, 0), At(5, 21, 0)},
+                                           GridCase{At(5, 23, 0), 1, At(5, 21, 0), At(6, 0, 0)},
+                                           // A combo box without a selection stands for the first choice.
+                                           GridCase{At(5, 15, 5), -1, At(5, 14, 0), At(5, 16, 0)}));
 
 // Runs ticks every ten minutes from `from` to before `to`; every attempt succeeds or fails as
 // `succeeds` says, at once. Returns the times of the attempts.
@@ -89,11 +88,12 @@ TEST_P(ADay, AttemptsAtTheFirstTickOfEverySlot) {
   EXPECT_EQ(hours, c.hours);
 }
 
-INSTANTIATE_TEST_SUITE_P(Schedule, ADay,
-                         ::testing::Values(DayCase{"EveryTwoHours", 0, true, {0, 2, 4, 6, 8, 10, 12, 14, 16, 18, 20, 22}},
-                                           DayCase{"EveryThreeHours", 1, true, {0, 3, 6, 9, 12, 15, 18, 21}},
-                                           DayCase{"Off", 0, false, {}}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Schedule, ADay,
+    ::testing::Values(DayCase{"EveryTwoHours", 0, true, {0, 2, 4, 6, 8, 10, 12, 14, 16, 18, 20, 22}},
+                      DayCase{"EveryThreeHours", 1, true, {0, 3, 6, 9, 12, 15, 18, 21}},
+                      DayCase{"Off", 0, false, {}}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Schedule, AFailedSlotIsTriedAtEveryTickUntilItSucceeds) {
   DeliverySchedule schedule;
@@ -109,8 +109,8 @@ TEST(Schedule, AFailingSlotGivesUpWhenTheNextBegins) {
   DeliverySchedule schedule;
   TickFacts facts;
   facts.cardLoggedIn = true;
-  const auto attempts =
-      Ticks(schedule, facts, At(5, 11, 40), At(5, 12, 30), [](const QDateTime& t) { return t >= At(5, 12, 0); });
+  const auto attempts = Ticks(schedule, facts, At(5, 11, 40), At(5, 12, 30),
+                              [](const QDateTime& t) { return t >= At(5, 12, 0); });
   // 11:40 and 11:50 for the 10:00 slot, then the 12:00 slot succeeds at its first tick.
   EXPECT_EQ(attempts, (std::vector<QDateTime>{At(5, 11, 40), At(5, 11, 50), At(5, 12, 0)}));
   EXPECT_TRUE(schedule.SlotDone(At(5, 12, 20), 0));
@@ -181,12 +181,12 @@ TEST_P(WhileBusy, TheTickWaitsOrRefuses) {
 
 INSTANTIATE_TEST_SUITE_P(
     Schedule, WhileBusy,
-    ::testing::Values(BusyCase{"TheSlotsOwnSendFetches", At(5, 14, 1), true, false, TickAction::kNone},
-                      BusyCase{"TheSlotsOwnDeliveryIsAwaited", At(5, 14, 1), false, true, TickAction::kNone},
-                      BusyCase{"ASendOfTheSlotBeforeIsRefused", At(5, 13, 58), true, false, TickAction::kRefuse},
-                      BusyCase{"ADeliveryOfTheSlotBeforeIsWaitedFor", At(5, 13, 58), false, true,
-                               TickAction::kNone},
-                      BusyCase{"NothingRunsAnyMore", At(5, 13, 58), false, false, TickAction::kAttempt}),
+    ::testing::Values(
+        BusyCase{"TheSlotsOwnSendFetches", At(5, 14, 1), true, false, TickAction::kNone},
+        BusyCase{"TheSlotsOwnDeliveryIsAwaited", At(5, 14, 1), false, true, TickAction::kNone},
+        BusyCase{"ASendOfTheSlotBeforeIsRefused", At(5, 13, 58), true, false, TickAction::kRefuse},
+        BusyCase{"ADeliveryOfTheSlotBeforeIsWaitedFor", At(5, 13, 58), false, true, TickAction::kNone},
+        BusyCase{"NothingRunsAnyMore", At(5, 13, 58), false, false, TickAction::kAttempt}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Schedule, AnOlderSuccessReportedLateDoesNotUndoANewerOne) {

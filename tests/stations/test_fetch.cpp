@@ -151,8 +151,8 @@ TEST_F(StationFetchTest, AllFourFetchedLogFourLinesThenDraw) {
       {{3, G(kFetchedLine[1])}, {3, G(kFetchedLine[2])}, {3, G(kFetchedLine[3])}, {3, G(kFetchedLine[4])}});
   EXPECT_EQ(renderedAfter_, std::vector<size_t>{4});
   EXPECT_EQ(updater.LastFetched(), 4);
-  EXPECT_EQ(publishTimes_,
-            (StationPublishTimes{"", "2024-03-05 08:00", "2024-03-05 09:00", "2024-03-05 10:00", "2024-03-05 11:00"}));
+  EXPECT_EQ(publishTimes_, (StationPublishTimes{"", "2024-03-05 08:00", "2024-03-05 09:00",
+                                                "2024-03-05 10:00", "2024-03-05 11:00"}));
   for (int n = 1; n <= kStationCount; ++n) EXPECT_EQ(readings_[n], Expected(n)) << "station " << n;
   ASSERT_EQ(pageTexts.size(), 4u);
   EXPECT_EQ(pageTexts[3], G(StationPageHtml("站点4", Values(4), stationsite::LineEnds::kCrLf).c_str()));
@@ -211,7 +211,8 @@ TEST_P(StationAnswerTest, StationCountsAsFetchedOnlyWithReadings) {
                {3, G(kFetchedLine[2])},
                {3, G(kFetchedLine[3])},
                {3, G(kFetchedLine[4])}});
-  EXPECT_EQ(readings_[1], c.pageReadings ? Expected(1) : (Dtstr{"old pm", "old o3", "old ions", "old level"}));
+  EXPECT_EQ(readings_[1],
+            c.pageReadings ? Expected(1) : (Dtstr{"old pm", "old o3", "old ions", "old level"}));
   EXPECT_EQ(publishTimes_[1], c.pageReadings ? "2024-03-05 08:00" : "old 1");
   EXPECT_EQ(renderedAfter_, c.pageReadings ? std::vector<size_t>{4} : std::vector<size_t>{});
   EXPECT_EQ(site_.Requests().size(), c.requests + 3);
