@@ -390,10 +390,7 @@ void TForm1::BuildLogPage() {
   log->setFont(FaceFont("新宋体", Px(13)));
 }
 
-void TForm1::BuildStatusLine() {
-  StatusBar1 = new StatusLine(this);
-  StatusBar1->setFont(FaceFont("宋体", Px(17)));
-}
+void TForm1::BuildStatusLine() { StatusBar1 = new StatusLine(this); }
 
 void TForm1::ApplyGeometry() {
   for (const Place& p : kPlaces) {

@@ -1,6 +1,7 @@
 #include "app/status_line.h"
 
 #include <QLabel>
+#include <QPainter>
 #include <algorithm>
 
 #include "stations/catalogue.h"
@@ -22,7 +23,7 @@ QString StateText(SendState state) {
     case SendState::kRunning:
       return U("进行中");
     case SendState::kDelivering:
-      return U("等待控制卡");
+      return U("等待应答");
     case SendState::kSucceeded:
       return U("成功");
     case SendState::kFailed:
@@ -33,6 +34,22 @@ QString StateText(SendState state) {
   return {};
 }
 
+// A field that gives way when the line is short of room: its text is cut with "…" (the tool
+// tip keeps it whole) instead of pushing the fields beside it out of the window.
+class ElidedLabel : public QLabel {
+ public:
+  using QLabel::QLabel;
+  QSize minimumSizeHint() const override { return QSize(0, QLabel::minimumSizeHint().height()); }
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    QPainter painter(this);
+    const QRect area = contentsRect();
+    painter.drawText(area, static_cast<int>(alignment()),
+                     fontMetrics().elidedText(text(), Qt::ElideRight, area.width()));
+  }
+};
+
 }  // namespace
 
 std::array<QString, 4> StatusFields(const StatusSnapshot& s) {
@@ -40,30 +57,30 @@ std::array<QString, 4> StatusFields(const StatusSnapshot& s) {
   if (!s.cardKnown) {
     f[0] = U("控制卡: 未登录");
   } else {
-    f[0] = U("控制卡 %1 (%2): %3")
+    f[0] = U("控制卡 %1 (%2) %3")
                .arg(ToQString(s.tag), ToQString(s.name), s.connected ? U("已连接") : U("已断开"));
     if (s.lastMessage.isValid()) {
-      f[0] += U(", %1 秒前").arg(std::max<qint64>(0, s.lastMessage.secsTo(s.now)));
+      f[0] += U(", %1秒前").arg(std::max<qint64>(0, s.lastMessage.secsTo(s.now)));
     }
   }
   if (!s.lastSend) {
     f[1] = U("上次发送: 无");
   } else {
-    f[1] = U("上次发送 %1 %2: %3")
+    f[1] = U("上次发送 %1 %2 %3")
                .arg(Stamp(s.lastSend->started, s.now), s.lastSend->automatic ? U("自动") : U("手动"),
                     StateText(s.lastSend->state));
   }
   if (!s.autoSend) {
-    f[2] = U("定时发送: 关闭");
+    f[2] = U("定时发送关闭");
   } else if (s.slotDue) {
-    f[2] = U("定时发送: %1 时段待发送").arg(Stamp(s.slot, s.now));
+    f[2] = U("%1 时段待发送").arg(Stamp(s.slot, s.now));
   } else {
-    f[2] = U("下次定时发送: %1").arg(Stamp(s.nextSlot, s.now));
+    f[2] = U("下次定时 %1").arg(Stamp(s.nextSlot, s.now));
   }
   if (!s.lastFetch) {
     f[3] = U("上次获取: 无");
   } else {
-    f[3] = U("上次获取 %1: %2/%3 站点成功")
+    f[3] = U("上次获取 %1 成功 %2/%3")
                .arg(Stamp(s.lastFetch->at, s.now))
                .arg(s.lastFetch->fetched)
                .arg(kStationCount);
@@ -76,9 +93,10 @@ StatusLine::StatusLine(QWidget* parent) : QStatusBar(parent) {
   setSizeGripEnabled(false);
   const char* const names[] = {"StatusCard", "StatusSend", "StatusSchedule", "StatusFetch"};
   for (size_t i = 0; i < fields_.size(); ++i) {
-    fields_[i] = new QLabel(this);
+    fields_[i] = new ElidedLabel(this);
     fields_[i]->setObjectName(QString::fromLatin1(names[i]));
-    addWidget(fields_[i], i == 0 ? 3 : 2);
+    // Each takes the room of its text; when the line is short of room the fields give way.
+    addWidget(fields_[i]);
   }
 }
 

@@ -355,7 +355,7 @@ TEST_F(Readings, APageWithoutAnyReadingIsAFailedStation) {
   EXPECT_EQ(Count(lines, "添加 "), 0u);
   EXPECT_TRUE(card.Times("clearuselessmaterial").empty());
   EXPECT_FALSE(std::filesystem::exists(folder / "file" / "3.bmp")) << "no blank picture drawn";
-  EXPECT_EQ(form->StatusBar1->FieldText(3).toStdString(), "上次获取 10:00: 3/4 站点成功");
+  EXPECT_EQ(form->StatusBar1->FieldText(3).toStdString(), "上次获取 10:00 成功 3/4");
 }
 
 TEST_F(Readings, StaleReadingsAreLeftOutWithTheirPublishTime) {
@@ -421,16 +421,16 @@ TEST_F(Unattended, TheStatusLineFollowsWhatHappens) {
   EXPECT_EQ(status->FieldText(1).toStdString(), "上次发送: 无");
   EXPECT_EQ(status->FieldText(3).toStdString(), "上次获取: 无");
   CardLogsIn();
-  EXPECT_EQ(status->FieldText(0).toStdString(), "控制卡 CARD (card): 已连接, 0 秒前");
+  EXPECT_EQ(status->FieldText(0).toStdString(), "控制卡 CARD (card) 已连接, 0秒前");
   Tick(At(10, 0));
-  EXPECT_EQ(status->FieldText(1).toStdString(), "上次发送 10:00 自动: 成功");
-  EXPECT_EQ(status->FieldText(2).toStdString(), "下次定时发送: 12:00");
-  EXPECT_EQ(status->FieldText(3).toStdString(), "上次获取 10:00: 4/4 站点成功");
+  EXPECT_EQ(status->FieldText(1).toStdString(), "上次发送 10:00 自动 成功");
+  EXPECT_EQ(status->FieldText(2).toStdString(), "下次定时 12:00");
+  EXPECT_EQ(status->FieldText(3).toStdString(), "上次获取 10:00 成功 4/4");
   form->dtk->setCurrentIndex(1);
-  EXPECT_EQ(status->FieldText(2).toStdString(), "下次定时发送: 12:00") << "10:00 lies in the 09:00 slot";
+  EXPECT_EQ(status->FieldText(2).toStdString(), "下次定时 12:00") << "10:00 lies in the 09:00 slot";
   clock.Set(At(12, 5));
   form->dtk->setCurrentIndex(0);
-  EXPECT_EQ(status->FieldText(2).toStdString(), "定时发送: 12:00 时段待发送");
+  EXPECT_EQ(status->FieldText(2).toStdString(), "12:00 时段待发送");
 
   form->ShowStatusMessage(G("一条消息"));
   EXPECT_EQ(status->currentMessage().toStdString(), "一条消息");
@@ -439,7 +439,7 @@ TEST_F(Unattended, TheStatusLineFollowsWhatHappens) {
 TEST_F(Unattended, TheStatusLineSaysWhenTheTimedDeliveryIsOff) {
   Configure("AutoSend=0\r\n");
   StartWindow();
-  EXPECT_EQ(form->StatusBar1->FieldText(2).toStdString(), "定时发送: 关闭");
+  EXPECT_EQ(form->StatusBar1->FieldText(2).toStdString(), "定时发送关闭");
 }
 
 }  // namespace
