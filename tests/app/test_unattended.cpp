@@ -302,6 +302,25 @@ TEST_F(Unattended, AManualSendDuringATimedOneIsRefusedAndViceVersa) {
   EXPECT_EQ(Plays().size(), 3u);
 }
 
+TEST_F(Unattended, AConfirmationLeftOpenDoesNotHoldUpTheTimedSend) {
+  StartWindow();
+  CardLogsIn();
+  dialogs.confirm = false;  // the operator cancels in the end
+  dialogs.whileConfirming = [&] { Tick(At(10, 0)); };
+  form->Button14->click();
+  EXPECT_EQ(Plays(), std::vector<std::string>{"10:00:30"});
+  EXPECT_TRUE(form->LastSend()->automatic);
+  EXPECT_EQ(Count(Lines(*form), "上一次发送尚未结束"), 0u);
+
+  // Confirmed after a timed send that ran while the box was open, the manual send runs too.
+  dialogs.confirm = true;
+  dialogs.whileConfirming = [&] { Tick(At(12, 0)); };
+  form->Button14->click();
+  Settle();
+  EXPECT_EQ(Plays(), (std::vector<std::string>{"10:00:30", "12:00:30", "12:00:30"}));
+  EXPECT_FALSE(form->LastSend()->automatic);
+}
+
 // --- only truthful readings on air ----------------------------------------------------------
 
 struct Readings : Unattended {
