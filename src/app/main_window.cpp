@@ -67,6 +67,10 @@ const std::string& SendRunningText() {
   static const std::string text = Utf8ToGbk("上一次发送尚未结束, 本次发送未执行.");
   return text;
 }
+const std::string& TimedSendErrorPattern() {
+  static const std::string text = Utf8ToGbk("定时发送出现错误: %s");
+  return text;
+}
 
 // An error that ends a handler and goes to the window's general error report; what() is GBK.
 class ReportedError : public std::runtime_error {
@@ -150,6 +154,7 @@ TForm1::TForm1(FormOptions options, QWidget* parent)
   // The hidden work box keeps the last decoded station page.
   stationUpdater_->SetPageTextSink([this](const std::string& gbk) { SetMemoText(Memo1, gbk); });
   ConnectHandlers();
+  ConnectStatus();
 }
 
 TForm1::~TForm1() = default;
@@ -225,6 +230,7 @@ void TForm1::FormCreate() {
   const ProgramDefaults defaults =
       MakeProgramDefaults(appFolder_, FirstLocalIpv4(), std::string(kDefaultStationSite));
   programSettings = ReadProgramSettings(IniFile::Load(folder / "config.ini").ini, defaults);
+  RefreshStatus();
   // 4, 5. The controller server and the session table (its slotCount starts at 0).
   CreateControllerServer();
   // 6, 7. The station URL table; setup.ini into the controls and the variables.
@@ -355,6 +361,7 @@ void TForm1::Timer1Timer() {
   Timer1->stop();
   Timer1->setInterval(600000);
   Timer1->start();
+  RunSchedule();
 }
 
 void TForm1::Button7Click() { close(); }
@@ -428,9 +435,11 @@ TextPageInput TForm1::CollectTextPageInput() const {
 
 void TForm1::ReportError(const std::string& text) { dialogs_->Message(text); }
 
-void TForm1::DrawStationPages() {
-  const StationPagesResult result =
-      RenderStationPages(CollectStationPageInput(), PathFromGbk(PictureFolder()));
+void TForm1::DrawStationPages(const QSize& area) {
+  StationPageInput in = CollectStationPageInput();
+  in.W = area.width();
+  in.H = area.height();
+  const StationPagesResult result = RenderStationPages(in, PathFromGbk(PictureFolder()));
   if (!result.ok()) {
     // The stations written before the failing one show their new page, without strips.
     for (int station = 1; station <= result.written; ++station) {
@@ -461,39 +470,83 @@ void TForm1::DrawStationPages() {
   }
 }
 
-void TForm1::DrawTextPage() {
-  const TextPageResult result = RenderTextPage(CollectTextPageInput(), PathFromGbk(PictureFolder()));
+void TForm1::DrawTextPage(const QSize& area) {
+  TextPageInput in = CollectTextPageInput();
+  in.W = area.width();
+  in.H = area.height();
+  const TextPageResult result = RenderTextPage(in, PathFromGbk(PictureFolder()));
   if (!result.ok()) throw ReportedError(result.error);
+}
+
+bool TForm1::SendBusy() const { return sending_ || stationUpdater_->Running(); }
+
+void TForm1::RefuseSend() {
+  AppendLog(kLogError, SendRunningText());
+  ShowStatusMessage(SendRunningText());
 }
 
 void TForm1::Button14Click() {
   // The fetch waits in a nested event loop, so this button can be clicked again meanwhile.
-  if (sending_ || stationUpdater_->Running()) {
-    AppendLog(kLogError, SendRunningText());
+  if (SendBusy()) {
+    RefuseSend();
     return;
   }
-  FlagScope running(sending_);
   if (!dialogs_->Confirm(Format(ConfirmPattern(), {link_->Slot(1).barcode}), ConfirmCaption())) return;
-  try {
-    RunSend();
-  } catch (const ReportedError& e) {
-    ReportError(e.what());
-  } catch (const std::exception& e) {
-    ReportError(Utf8ToGbkLenient(e.what()));
+  // A timed send may have begun while the box was open.
+  if (SendBusy()) {
+    RefuseSend();
+    return;
+  }
+  StartSend(false);
+}
+
+void TForm1::StartSend(bool automatic) {
+  const QDateTime started = clock_->Now();
+  std::optional<std::string> error;
+  bool delivering = false;
+  {
+    FlagScope running(sending_);
+    schedule_.SendStarted(started);
+    lastSend_ = SendRecord{started, automatic, SendState::kRunning};
+    RefreshStatus();
+    try {
+      delivering = RunSend(started);
+    } catch (const ReportedError& e) {
+      error = e.what();
+    } catch (const std::exception& e) {
+      error = Utf8ToGbkLenient(e.what());
+    }
+  }
+  if (!delivering) EndSend(started, SendState::kFailed);
+  // Reported once the send is over, so that an open box does not hold up the timed sends.
+  if (!error) return;
+  if (automatic) {
+    AppendLog(kLogError, Format(TimedSendErrorPattern(), {*error}));
+  } else {
+    ReportError(*error);
   }
 }
 
-void TForm1::RunSend() {
+bool TForm1::RunSend(const QDateTime& started) {
   PageControl1->setCurrentIndex(4);
-  if (stationUpdater_->UpdateStationPages(stationUrls, readings, [this] { DrawStationPages(); })) {
+  bool delivering = false;
+  const bool fetched = stationUpdater_->UpdateStationPages(stationUrls, readings, publishTimes);
+  NoteFetch(stationUpdater_->LastFetched());
+  // The window draws only after a fully successful fetch.
+  const std::optional<QSize> area = fetched ? SendAreaForSend() : std::nullopt;
+  if (area) {
+    DrawStationPages(*area);
     PictureListInputs in;
     in.appFolder = appFolder_;
     in.choice.stationPages = dt1check->isChecked();
     in.choice.textPage = ggcheck->isChecked();
     in.choice.advertisements = gg2check->isChecked();
     in.readings = readings;
+    in.publishTimes = publishTimes;
+    in.now = clock_->Now();
+    in.maxDataAgeHours = programSettings.MaxDataAge;
     in.advertisements = AdvertisementEntries();
-    in.renderTextPage = [this] { DrawTextPage(); };
+    in.renderTextPage = [this, area] { DrawTextPage(*area); };
     AssemblePictureList(in, pictureList, *this);
     DeliverySettings settings;
     settings.FileBaseDir = programSettings.FileBaseDir;
@@ -502,9 +555,10 @@ void TForm1::RunSend() {
     settings.stuntType = programSettings.stuntType;
     settings.stuntSpeed = programSettings.stuntSpeed;
     settings.stayTime = programSettings.stayTime;
-    DeliverProgram(*link_, settings, pictureList, *clock_, *this);
+    delivering = NoteDeliveryStart(started, DeliverProgram(*link_, settings, pictureList, *clock_, *this));
   }
   lastSendHour = FormatDateTime("hh", clock_->Now());
+  return delivering;
 }
 
 void TForm1::BitBtn1Click() {
@@ -513,7 +567,7 @@ void TForm1::BitBtn1Click() {
 
 void TForm1::Button11Click() {
   try {
-    DrawTextPage();
+    DrawTextPage(QSize(dtw->Value(), dth->Value()));
   } catch (const ReportedError& e) {
     ReportError(e.what());
     return;

@@ -2,8 +2,11 @@
 // TForm1, the one window of the application: its pages and controls, the state the whole
 // program shares, the start-up sequence and the handlers of its buttons and sockets.
 
+#include <QDateTime>
+#include <QSize>
 #include <QWidget>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -11,10 +14,12 @@
 #include "app/log_view.h"
 #include "app/picture_box.h"
 #include "app/spin_edit.h"
+#include "app/status_line.h"
 #include "app/viewer.h"
 #include "logging/operation_log.h"
 #include "render/station_pages.h"
 #include "render/text_page.h"
+#include "schedule/schedule.h"
 #include "settings/display_settings.h"
 #include "settings/program_settings.h"
 #include "stations/catalogue.h"
@@ -36,6 +41,8 @@ class QTimer;
 namespace aqled {
 
 class ControllerLink;
+enum class DeliveryOutcome;
+enum class DeliveryStart;
 class HttpsClient;
 class ShareServer;
 class StationUpdater;
@@ -132,6 +139,8 @@ class TForm1 : public QWidget, public LogSink {
   PictureBox *Image3, *Image4, *Image5, *Image6;
   // Page 4 "通讯日志".
   LogView* log;
+  // Below the pages: the card, the last send, the timed delivery and the last fetch.
+  StatusLine* StatusBar1;
   // Components without a place on screen.
   QTimer* Timer1;
   // The controller server; owned by the link, set by start-up step 4 (null before).
@@ -143,8 +152,9 @@ class TForm1 : public QWidget, public LogSink {
   DisplayFonts fonts;        // the nine font slots and the table colour wgcolor
   StationUrlTable stationUrls;
   StationReadings readings;
-  std::string pictureList;   // the PictureList of the last assembled program
-  std::string lastSendHour;  // "hh" of the last send or failed fetch; emptied by "立即执行"
+  StationPublishTimes publishTimes;  // the publish time text that came with each station's readings
+  std::string pictureList;           // the PictureList of the last assembled program
+  std::string lastSendHour;          // "hh" of the last send or failed fetch; emptied by "立即执行"
   quint16 controllerPort = 0;
 
   Dialogs& dialogs() { return *dialogs_; }
@@ -160,12 +170,19 @@ class TForm1 : public QWidget, public LogSink {
   ShareServer* Share() { return shareServer_.get(); }
   // True from the confirmation of a send until its handler returns.
   bool Sending() const { return sending_; }
+  // How the last send (manual or timed) stands; nothing before the first.
+  const std::optional<SendRecord>& LastSend() const { return lastSend_; }
+
+  // Shows a transient message (GBK) in the status line, over its fields.
+  void ShowStatusMessage(const std::string& gbkText);
 
   // What the pages are drawn from, read from the controls and slots at this moment.
   StationPageInput CollectStationPageInput() const;
   TextPageInput CollectTextPageInput() const;
 
  public slots:
+  // Re-arms Timer1 at ten minutes, ends a delivery past its limit, and starts the timed send
+  // when its slot is due (see DeliverySchedule).
   void Timer1Timer();
   void Button7Click();
   void Button4Click();
@@ -181,7 +198,7 @@ class TForm1 : public QWidget, public LogSink {
   void Button8Click();
   void Button2Click();
   // "发送C2": confirm, fetch and draw the station pages, assemble the picture list, deliver.
-  // Refused with a kind-1 line while an earlier send is still running.
+  // Refused with a kind-1 line (also in the status line) while an earlier send is running.
   void Button14Click();
   // Sends the disk query to slot 1 when a card is connected; nothing otherwise.
   void BitBtn1Click();
@@ -219,13 +236,39 @@ class TForm1 : public QWidget, public LogSink {
   void EscapePressed();
   // Pixels at 120 pixels per inch on this screen.
   int Px(int at120) const;
-  // The send after its confirmation; errors that end it pass to Button14Click.
-  void RunSend();
-  // Draws and writes the four station pages and shows them on the previews; throws on a file
-  // that cannot be written.
-  void DrawStationPages();
-  // Draws and writes g.bmp; throws on a file that cannot be written.
-  void DrawTextPage();
+  // The road of every send, manual (after its confirmation) or timed: it counts for the slot
+  // of its start; an error that ends it goes to the general error report (manual) or to a
+  // kind-1 line (timed, nobody may be there to close a box).
+  void StartSend(bool automatic);
+  // Fetch, draw, assemble, deliver; true when a delivery went out and is awaited. Errors that
+  // end it pass to StartSend.
+  bool RunSend(const QDateTime& started);
+  // Draws and writes the four station pages at `area` and shows them on the previews; throws
+  // on a file that cannot be written.
+  void DrawStationPages(const QSize& area);
+  // Draws and writes g.bmp at `area`; throws on a file that cannot be written.
+  void DrawTextPage(const QSize& area);
+  // The status line and the timed delivery: built, wired and fed as things happen.
+  void BuildStatusLine();
+  void ConnectStatus();
+  void RefreshStatus();
+  // The timed delivery's part of a Timer1 tick.
+  void RunSchedule();
+  // True while a send runs (from its confirmation) or a station fetch waits.
+  bool SendBusy() const;
+  // Logs the refusal of a send and shows it in the status line.
+  void RefuseSend();
+  // The fetch of a send has ended with `fetched` of the four stations.
+  void NoteFetch(int fetched);
+  // The area a send draws at: dtw and dth, a 0 taking the card's screen (logged); nothing, with
+  // a kind-1 line, when no card can give it.
+  std::optional<QSize> SendAreaForSend();
+  // What DeliverProgram reported for the send started at `started`; true when it is awaited.
+  bool NoteDeliveryStart(const QDateTime& started, DeliveryStart start);
+  // The link's watched delivery has ended.
+  void OnDeliveryEnded(DeliveryOutcome outcome);
+  // The send started at `started` has ended in `state`.
+  void EndSend(const QDateTime& started, SendState state);
   // The window's general error report: a message box with the text (GBK).
   void ReportError(const std::string& text);
   // The row of the selected entry of ListBox1, -1 for none.
@@ -248,6 +291,11 @@ class TForm1 : public QWidget, public LogSink {
   std::unique_ptr<HttpsClient> SslHttpCli1;
   std::unique_ptr<StationUpdater> stationUpdater_;
   bool sending_ = false;
+  DeliverySchedule schedule_;
+  std::optional<SendRecord> lastSend_;
+  std::optional<QDateTime> deliveryOf_;  // start of the send whose delivery the link watches
+  std::optional<FetchRecord> lastFetch_;
+  QTimer* statusTimer_ = nullptr;
 };
 
 }  // namespace aqled

@@ -248,6 +248,7 @@ void TForm1::BuildPages() {
   BuildTextPage();
   BuildPreviewPage();
   BuildLogPage();
+  BuildStatusLine();
   ApplyGeometry();
 }
 
@@ -389,15 +390,19 @@ void TForm1::BuildLogPage() {
   log->setFont(FaceFont("新宋体", Px(13)));
 }
 
+void TForm1::BuildStatusLine() { StatusBar1 = new StatusLine(this); }
+
 void TForm1::ApplyGeometry() {
   for (const Place& p : kPlaces) {
     auto* w = findChild<QWidget*>(QString::fromLatin1(p.name));
     if (w) w->setGeometry(Px(p.x), Px(p.y), Px(p.w), Px(p.h));
   }
-  const QSize client(Px(763), Px(577));
-  setFixedSize(client);
-  PageControl1->setGeometry(0, 0, client.width(), client.height());
-  new FillParent(PageControl1, true, true);
+  // The pages keep their 763 x 577; the status line adds its height below them.
+  const QSize pages(Px(763), Px(577));
+  setFixedSize(pages.width(), pages.height() + Px(kStatusLineHeight));
+  PageControl1->setGeometry(0, 0, pages.width(), pages.height());
+  StatusBar1->setGeometry(0, pages.height(), pages.width(), Px(kStatusLineHeight));
+  new FillParent(PageControl1, true, false);
   new FillParent(PageControl2, true, true);
   new FillParent(log, true, true);
   new FillParent(Memo2, false, true);

@@ -3,6 +3,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "stations/catalogue.h"
+#include "stations/extract.h"
 #include "text/gbk.h"
 #include "text/strings.h"
 
@@ -20,6 +22,23 @@ constexpr const char* kStationLines[5] = {
 };
 constexpr const char* kTextPageLine = "\xcc\xed\xbc\xd3\x20\xce\xc4\xb1\xbe\x20";       // "添加 文本 "
 constexpr const char* kAdvertisementLine = "\xcc\xed\xbc\xd3\x20\xb9\xe3\xb8\xe6\x20";  // "添加 广告 "
+
+// Lines of a station page left out, GBK.
+const std::string& EmptyReadingPattern() {
+  static const std::string text = Utf8ToGbk("不添加 %s数据: PM2.5或臭氧数据为空");
+  return text;
+}
+const std::string& StaleReadingPattern() {
+  static const std::string text = Utf8ToGbk("不添加 %s数据: 数据已过期 (超过 %d 小时), 发布时间 %s");
+  return text;
+}
+
+// True when the publish time reads as a date more than `hours` hours before `now`.
+bool Stale(const std::string& publishTime, const QDateTime& now, int hours) {
+  if (hours <= 0 || !now.isValid()) return false;
+  const std::optional<QDateTime> published = ParsePublishTime(publishTime);
+  return published && published->secsTo(now) > static_cast<qint64>(hours) * 3600;
+}
 
 bool IsFile(const std::string& gbkPath) {
   std::error_code ec;
@@ -64,6 +83,17 @@ void AssemblePictureList(const PictureListInputs& in, std::string& pictureList, 
       const Dtstr& r = in.readings[k];
       // The data site shows a missing reading as dashes; such a station is left out.
       if (r.pm25.find('-') != std::string::npos || r.ozone.find('-') != std::string::npos) continue;
+      // An empty one was not cut from the page at all: a blank table is no reading either.
+      if (r.pm25.empty() || r.ozone.empty()) {
+        log.AppendLog(kLogError, Format(EmptyReadingPattern(), {StationName(k)}));
+        continue;
+      }
+      const std::string& published = in.publishTimes[static_cast<size_t>(k)];
+      if (Stale(published, in.now, in.maxDataAgeHours)) {
+        log.AppendLog(kLogError,
+                      Format(StaleReadingPattern(), {StationName(k), in.maxDataAgeHours, published}));
+        continue;
+      }
       append(kStationLines[k], pictureFolder + std::to_string(k) + ".bmp");
     }
   }

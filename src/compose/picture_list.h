@@ -3,6 +3,7 @@
 // Each entry is an absolute path followed by ";", the last entry too; the empty text means no
 // pictures. Paths are GBK and use the platform's separator.
 
+#include <QDateTime>
 #include <functional>
 #include <string>
 #include <vector>
@@ -29,6 +30,9 @@ struct PictureListInputs {
   std::string appFolder;  // GBK, ending with kPathSeparator
   PictureChoice choice;
   StationReadings readings;                 // PM2.5 and ozone of stations 1..4 decide their pages
+  StationPublishTimes publishTimes;         // the publish time text of each station's readings
+  QDateTime now;                            // the time the publish times are judged at
+  int maxDataAgeHours = 0;                  // older readings are left out; 0 or less: never
   std::vector<std::string> advertisements;  // entries of the advertisement list, in order
   // Draws g.bmp into PictureFolder; called only when the text page is chosen (an empty function
   // draws nothing). May throw.
@@ -36,10 +40,13 @@ struct PictureListInputs {
 };
 
 // Builds the picture list into `pictureList` (emptied first): station pages 1..4 whose PM2.5
-// and ozone hold no "-", the text page, then the advertisements whose copy exists in
-// PictureFolder with extension .bmp/.jpg/.jpeg (any case) and no ";" in the name. Logs one kind-3 line per
-// entry; nothing when no box is checked. An error of renderTextPage passes through, and the list then holds
-// the station entries appended so far.
+// and ozone hold no "-" and are not empty and whose publish time is not more than
+// maxDataAgeHours before `now` (a publish time that is no date is not judged), the text page,
+// then the advertisements whose copy exists in PictureFolder with extension .bmp/.jpg/.jpeg
+// (any case) and no ";" in the name. Logs one kind-3 line per entry and one kind-1 line per
+// station left out for an empty or stale reading (a dash leaves it out silently); nothing when
+// no box is checked. An error of renderTextPage passes through, and the list then holds the
+// station entries appended so far.
 void AssemblePictureList(const PictureListInputs& in, std::string& pictureList, LogSink& log);
 
 // The same, returning the list.

@@ -81,7 +81,7 @@ ControllerLink::ControllerLink(LogSink& log, Clock& clock, QObject* parent)
     : QObject(parent),
       log_(log),
       clock_(clock),
-      sessions_(log),
+      sessions_(log, &clock),
       exchange_(sessions_, log),
       badData_(log, clock, kBadDataLinesPerWindow,
                [](long long n) { return Format(Utf8ToGbk("另有 %d 段异常数据未逐条记录"), {n}); }),
@@ -103,7 +103,8 @@ ControllerLink::ControllerLink(LogSink& log, Clock& clock, QObject* parent)
       capacity_(CapacityUnder(OpenFileLimit())),
       server_(new QTcpServer(this)),
       timeOuts_(new QTimer(this)),
-      acceptRetry_(new QTimer(this)) {
+      acceptRetry_(new QTimer(this)),
+      deliveryCheck_(new QTimer(this)) {
   server_->setObjectName("ServerSvr1");
   timeOuts_->setInterval(kIdleCheckMs);
   connect(timeOuts_, &QTimer::timeout, this, &ControllerLink::CheckTimeOuts);
@@ -112,6 +113,23 @@ ControllerLink::ControllerLink(LogSink& log, Clock& clock, QObject* parent)
   connect(acceptRetry_, &QTimer::timeout, this, [this] {
     if (waiting_) waiting_->setEnabled(true);
   });
+  deliveryCheck_->setInterval(kDeliveryCheckIntervalMs);
+  connect(deliveryCheck_, &QTimer::timeout, this, &ControllerLink::CheckDeliveryDeadline);
+  exchange_.SetDeliveryEndHandler([this](DeliveryOutcome outcome) {
+    deliveryCheck_->stop();
+    emit DeliveryEnded(outcome);
+  });
+}
+
+void ControllerLink::WatchDelivery(DeliveryRoute route) {
+  exchange_.WatchDelivery(route, clock_.Now());
+  deliveryCheck_->start();
+}
+
+void ControllerLink::CheckDeliveryDeadline() {
+  exchange_.CheckDeliveryDeadline(clock_.Now());
+  // A watch dropped by a newer delivery leaves nothing to check.
+  if (!DeliveryInFlight()) deliveryCheck_->stop();
 }
 
 ControllerLink::~ControllerLink() {

@@ -26,6 +26,10 @@ class QTimer;
 
 namespace aqled {
 
+// While a delivery is awaited its limit is checked against the clock this often; a second is
+// far below both limits.
+inline constexpr int kDeliveryCheckIntervalMs = 1000;
+
 class ControllerLink : public QObject {
   Q_OBJECT
 
@@ -80,6 +84,15 @@ class ControllerLink : public QObject {
   }
   void SetSlotPictureList(int k, std::string gbkList) { sessions_.SetPictureList(k, std::move(gbkList)); }
 
+  // After a delivery's first command went out: its end is awaited from the clock's now on and
+  // reported once by DeliveryEnded (see CommandExchange::SetDeliveryEndHandler). Its limit is
+  // checked every kDeliveryCheckIntervalMs and by CheckDeliveryDeadline.
+  void WatchDelivery(DeliveryRoute route);
+  // True while a watched delivery has not ended.
+  bool DeliveryInFlight() const { return exchange_.State().deliveryWatched; }
+  // Ends the watched delivery as stalled when its limit has passed on the clock.
+  void CheckDeliveryDeadline();
+
   SessionTable& Sessions() { return sessions_; }
 
   // Connections open now, and the bytes their readers hold waiting for the rest of a frame
@@ -97,6 +110,8 @@ class ControllerLink : public QObject {
   void BytesHandled();
   // After a connection has been handled as closed.
   void ConnectionClosed();
+  // A watched delivery has ended.
+  void DeliveryEnded(aqled::DeliveryOutcome outcome);
 
  private:
   struct Peer;
@@ -133,6 +148,7 @@ class ControllerLink : public QObject {
   QTimer* timeOuts_;
   QSocketNotifier* waiting_ = nullptr;  // connections waiting on the listening socket
   QTimer* acceptRetry_;
+  QTimer* deliveryCheck_;
   std::map<QTcpSocket*, std::shared_ptr<Peer>> peers_;
 };
 

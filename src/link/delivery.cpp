@@ -24,13 +24,14 @@ constexpr std::string_view kProgramError =
 constexpr std::string_view kDynamicError =
     "\xB7\xA2\xCB\xCD\xB6\xAF\xCC\xAC\xC7\xF8\xCA\xFD\xBE\xDD\xB3\xF6\xCF\xD6\xB4\xED\xCE\xF3: %s";
 
-// Runs `steps` as one protected block: any failure becomes the route's error line.
+// Runs `steps` as one protected block: any failure becomes the route's error line. True when
+// every step was carried out.
 template <typename Steps>
-void Protected(std::string_view errorPattern, LogSink& log, Steps&& steps) {
+bool Protected(std::string_view errorPattern, LogSink& log, Steps&& steps) {
   std::string description;
   try {
     steps();
-    return;
+    return true;
   } catch (const PackagingError& e) {
     description = e.what();  // already GBK
   } catch (const std::exception& e) {
@@ -39,18 +40,27 @@ void Protected(std::string_view errorPattern, LogSink& log, Steps&& steps) {
     description = "unknown error";
   }
   log.AppendLog(kLogError, Format(errorPattern, {description}));
+  return false;
+}
+
+// After the first command: a card that refused it has been closed (and logged as gone) and
+// cannot carry the delivery; otherwise the link watches it to its end.
+DeliveryStart Watch(ControllerLink& link, DeliveryRoute route) {
+  if (!link.SlotConnected(1)) return DeliveryStart::kFailed;
+  link.WatchDelivery(route);
+  return DeliveryStart::kSent;
 }
 
 }  // namespace
 
-void DeliverProgram(ControllerLink& link, const DeliverySettings& settings, const std::string& pictureList,
-                    const Clock& clock, LogSink& log) {
+DeliveryStart DeliverProgram(ControllerLink& link, const DeliverySettings& settings,
+                             const std::string& pictureList, const Clock& clock, LogSink& log) {
   link.BeginDelivery();
-  if (!link.SlotConnected(1)) return;
+  if (!link.SlotConnected(1)) return DeliveryStart::kNoCard;
   const Client_record& slot = link.Slot(1);
 
   if (settings.sendkind == 1) {
-    Protected(kProgramError, log, [&] {
+    const bool sent = Protected(kProgramError, log, [&] {
       const std::string programId = FormatDateTime("yyyymmddhhnnss", clock.Now());
       link.SetSlotPictureList(1, pictureList);
       const int n = StagePictures(slot.pictureList, settings.FileBaseDir, log);
@@ -61,10 +71,10 @@ void DeliverProgram(ControllerLink& link, const DeliverySettings& settings, cons
       log.AppendLog(kLogSent, Format(kProgramLine, {slot.barcode, slot.controllerName}));
       link.SendToSlot(1, kDeliveryCleanUpCommand, kFrameKindCommand);
     });
-    return;
+    return sent ? Watch(link, DeliveryRoute::kProgram) : DeliveryStart::kFailed;
   }
 
-  Protected(kDynamicError, log, [&] {
+  const bool sent = Protected(kDynamicError, log, [&] {
     link.SetSlotPictureList(1, pictureList);
     const int n = StagePictures(slot.pictureList, settings.FileBaseDir, log);
     std::string dynamic = BuildDynamicCommand(settings.HttpBaseDir, slot.width, slot.height, n,
@@ -73,6 +83,7 @@ void DeliverProgram(ControllerLink& link, const DeliverySettings& settings, cons
     log.AppendLog(kLogSent, Format(kDynamicLine, {slot.barcode, slot.controllerName}));
     link.SendToSlot(1, dynamic, kFrameKindCommand);
   });
+  return sent ? Watch(link, DeliveryRoute::kDynamic) : DeliveryStart::kFailed;
 }
 
 }  // namespace aqled

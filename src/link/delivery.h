@@ -27,14 +27,22 @@ struct DeliverySettings {
   int stayTime = 10;
 };
 
+// How far a delivery got inside DeliverProgram.
+enum class DeliveryStart {
+  kNoCard,  // no card connected in slot 1: nothing staged, sent or logged
+  kFailed,  // a step failed (its error line is logged) or the card went while it was sent
+  kSent,    // the first command went out; the link watches the delivery to its end
+};
+
 // Runs one delivery of `pictureList` (GBK, entries each ended by ";") to slot 1. The delivery
-// slot becomes 1 first (pending card-reset flags are dropped); with no card connected nothing
-// else happens and nothing is logged. A connected card gets the route's kind-2 line
-// "向 [标签: …, 名称: …] 发送数据..." (or "…发送动态区数据...") and its first command. A failing
-// step ends the route with the kind-1 line "发送节目出现错误: …" or "发送动态区数据出现错误: …";
-// the steps after it are not done. The program id is the clock's time as "yyyymmddhhnnss".
-// Never throws.
-void DeliverProgram(ControllerLink& link, const DeliverySettings& settings, const std::string& pictureList,
-                    const Clock& clock, LogSink& log);
+// slot becomes 1 first (pending card-reset flags are dropped, and a delivery still awaited is
+// replaced); with no card connected nothing else happens and nothing is logged. A connected
+// card gets the route's kind-2 line "向 [标签: …, 名称: …] 发送数据..." (or "…发送动态区数据...")
+// and its first command, after which the link watches the delivery (ControllerLink::
+// DeliveryEnded). A failing step ends the route with the kind-1 line "发送节目出现错误: …" or
+// "发送动态区数据出现错误: …"; the steps after it are not done. The program id is the clock's
+// time as "yyyymmddhhnnss". Never throws.
+DeliveryStart DeliverProgram(ControllerLink& link, const DeliverySettings& settings,
+                             const std::string& pictureList, const Clock& clock, LogSink& log);
 
 }  // namespace aqled

@@ -11,6 +11,20 @@ namespace {
 // 错误,处理数据包时出错: %s
 constexpr const char* kPacketErrorPattern =
     "\xB4\xED\xCE\xF3,\xB4\xA6\xC0\xED\xCA\xFD\xBE\xDD\xB0\xFC\xCA\xB1\xB3\xF6\xB4\xED: %s";
+
+// Lines of a delivery that ends badly, GBK, converted once from the UTF-8 source.
+const std::string& FailedStatusPattern() {
+  static const std::string text = Utf8ToGbk("标签: %s, 名称: %s, 下载状态: %s, 发送失败.");
+  return text;
+}
+const std::string& ProgramStalledPattern() {
+  static const std::string text = Utf8ToGbk("标签: %s, 名称: %s, %d 分钟内未完成节目发送, 发送失败.");
+  return text;
+}
+const std::string& DynamicStalledPattern() {
+  static const std::string text = Utf8ToGbk("标签: %s, 名称: %s, %d 分钟内未收到动态区应答, 发送失败.");
+  return text;
+}
 }  // namespace
 
 void CommandExchange::ArmCardReset() {
@@ -23,6 +37,38 @@ void CommandExchange::BeginDelivery() {
   state_.pendingDiskQuery = false;
   state_.pendingStopPlay = false;
   state_.downloadPending = false;
+  // A delivery still awaited is replaced by this one; it ends without an outcome.
+  state_.deliveryWatched = false;
+}
+
+void CommandExchange::WatchDelivery(DeliveryRoute route, const QDateTime& started) {
+  state_.deliveryWatched = true;
+  state_.watchedRoute = route;
+  state_.watchStarted = started;
+  state_.watchedPlaySent = false;
+}
+
+bool CommandExchange::CheckDeliveryDeadline(const QDateTime& now) {
+  if (!state_.deliveryWatched) return false;
+  const bool program = state_.watchedRoute == DeliveryRoute::kProgram;
+  const qint64 limit = program ? kProgramDeliveryLimitMs : kDynamicDeliveryLimitMs;
+  if (state_.watchStarted.msecsTo(now) < limit) return false;
+  const Client_record& slot = sessions_.Slot(state_.deliverySlot);
+  log_.AppendLog(kLogError, Format(program ? ProgramStalledPattern() : DynamicStalledPattern(),
+                                   {slot.barcode, slot.controllerName, limit / 60000}));
+  EndDelivery(DeliveryOutcome::kStalled);
+  return true;
+}
+
+void CommandExchange::EndDelivery(DeliveryOutcome outcome) {
+  if (!state_.deliveryWatched) return;
+  state_.deliveryWatched = false;
+  if (deliveryEnded_) deliveryEnded_(outcome);
+}
+
+bool CommandExchange::FromDeliverySlot(const std::shared_ptr<CardConnection>& connection) const {
+  const auto slotConnection = sessions_.Slot(state_.deliverySlot).connection.lock();
+  return slotConnection && slotConnection == connection;
 }
 
 void CommandExchange::StoreProgramCommands(std::string downloadCommand, std::string playCommand) {
@@ -40,21 +86,32 @@ void CommandExchange::LogProgress(std::string_view pattern, std::string_view thi
   log_.AppendLog(kLogSent, Format(pattern, {slot.barcode, slot.controllerName, third}));
 }
 
+void CommandExchange::LogFailure(std::string_view pattern, std::string_view third) {
+  const Client_record& slot = sessions_.Slot(state_.deliverySlot);
+  log_.AppendLog(kLogError, Format(pattern, {slot.barcode, slot.controllerName, third}));
+}
+
 bool CommandExchange::HandleControllerPacket(std::string_view gbkText,
                                              const std::shared_ptr<CardConnection>& connection) {
+  bool waiting = false;
   try {
     // The JSON library reads UTF-8; the values read are turned back into GBK.
     const nlohmann::json root = ParsePacket(GbkToUtf8(gbkText));
     const std::string name = UpperAscii(JsonText(root, "name"));
-    if (name == "LOGIN") return sessions_.HandleLogin(JsonObject(root, "input"), connection);
-    Dispatch(name, root, connection);
+    if (name == "LOGIN") {
+      waiting = sessions_.HandleLogin(JsonObject(root, "input"), connection);
+    } else {
+      Dispatch(name, root, connection);
+    }
   } catch (const PacketError& e) {
     log_.AppendLog(kLogError, Format(kPacketErrorPattern, {CutForLog(e.what())}));  // already GBK
   } catch (const std::exception& e) {
     // The library's description may quote a long piece of the text.
     log_.AppendLog(kLogError, Format(kPacketErrorPattern, {CutForLog(Utf8ToGbkLenient(e.what()))}));
   }
-  return false;
+  // Whatever the frame held, it shows when the card last spoke.
+  if (connection) sessions_.NoteMessage(*connection);
+  return waiting;
 }
 
 bool CommandExchange::FromDeliveryCard(const std::shared_ptr<CardConnection>& connection) const {
@@ -100,6 +157,8 @@ void CommandExchange::Dispatch(const std::string& name, const nlohmann::json& ro
           "\xB1\xEA\xC7\xA9: %s, \xC3\xFB\xB3\xC6: %s, \xCF\xC2\xD4\xD8\xCD\xEA\xB1\xCF, "
           "\xD5\xFD\xD4\xDA\xB7\xA2\xCB\xCD\xB2\xA5\xB7\xC5\xD6\xB8\xC1\xEE...");
       Send(state_.playCommand);
+      if (state_.deliveryWatched && state_.watchedRoute == DeliveryRoute::kProgram)
+        state_.watchedPlaySent = true;
     } else if (state_.downloadStatus == "WAITING" || state_.downloadStatus == "DOWNLOADING") {
       // 标签: %s, 名称: %s, 下载状态: %s, 正在发送...
       LogProgress(
@@ -107,8 +166,11 @@ void CommandExchange::Dispatch(const std::string& name, const nlohmann::json& ro
           "\xD5\xFD\xD4\xDA\xB7\xA2\xCB\xCD...",
           state_.downloadStatus);
       Send(Format(kProgressQueryPattern, {state_.downloadId}));
+    } else {
+      // Any other status ends the chain, and the delivery with it.
+      LogFailure(FailedStatusPattern(), state_.downloadStatus);
+      if (state_.watchedRoute == DeliveryRoute::kProgram) EndDelivery(DeliveryOutcome::kFailed);
     }
-    // Any other status ends the chain.
   } else if (name == "STOPPLAY") {
     // 标签: %s, 名称: %s, 提交删除节目...
     LogProgress(
@@ -124,6 +186,15 @@ void CommandExchange::Dispatch(const std::string& name, const nlohmann::json& ro
   } else if (name == "PLAY") {
     // 标签: %s, 名称: %s, 发送成功.
     LogProgress("\xB1\xEA\xC7\xA9: %s, \xC3\xFB\xB3\xC6: %s, \xB7\xA2\xCB\xCD\xB3\xC9\xB9\xA6.");
+    if (state_.watchedRoute == DeliveryRoute::kProgram && state_.watchedPlaySent &&
+        FromDeliverySlot(connection)) {
+      EndDelivery(DeliveryOutcome::kSucceeded);
+    }
+  } else if (name == "UPDATEDYNAMIC") {
+    // Only its "收到:" line; the answer completes a dynamic-area delivery.
+    if (state_.watchedRoute == DeliveryRoute::kDynamic && FromDeliverySlot(connection)) {
+      EndDelivery(DeliveryOutcome::kSucceeded);
+    }
   } else if (name == "QUERYDISK") {
     // The disk query that follows a program delivery's clean-up is where its download
     // command goes out, once, and only when the answer comes from the delivery slot's card.

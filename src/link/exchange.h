@@ -3,6 +3,8 @@
 // dispatched by its "name"; each answer of the card makes the exchange send the next command
 // to the delivery slot.
 
+#include <QDateTime>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -26,6 +28,17 @@ inline constexpr std::string_view kClearUselessMaterialCommand = R"({"name": "cl
 inline constexpr std::string_view kProgressQueryPattern =
     R"({"name":"querydownloadprogress","input":{"delay":"5","id":"%s"}})";
 
+// The two routes of a delivery and how a watched delivery ended.
+enum class DeliveryRoute { kProgram, kDynamic };
+enum class DeliveryOutcome { kSucceeded, kFailed, kStalled };
+
+// A program delivery not played this long after its start has stalled: a card downloads a
+// program of ten pictures over a LAN in seconds, so ten minutes leave room for a slow one.
+inline constexpr qint64 kProgramDeliveryLimitMs = 10 * 60 * 1000;
+// A card answers a dynamic area as soon as it shows it; two minutes without the answer means
+// none is coming.
+inline constexpr qint64 kDynamicDeliveryLimitMs = 2 * 60 * 1000;
+
 // What the exchange remembers between packets. Texts are GBK.
 struct ExchangeState {
   int deliverySlot = 0;  // 0 names no slot: the exchange's sends then go nowhere
@@ -39,6 +52,12 @@ struct ExchangeState {
   // answer sends it.
   bool downloadPending = false;
   std::string dynamicCommand;
+  // The delivery whose end is awaited: its route, its start, and whether its play command has
+  // gone out (only an answer to that one completes it).
+  bool deliveryWatched = false;
+  DeliveryRoute watchedRoute = DeliveryRoute::kProgram;
+  QDateTime watchStarted;
+  bool watchedPlaySent = false;
 };
 
 class CommandExchange {
@@ -71,6 +90,21 @@ class CommandExchange {
   // A dynamic-area delivery keeps its command (the delivery sends it; its answer is ignored).
   void StoreDynamicCommand(std::string dynamicCommand);
 
+  // Called once with the outcome of every watched delivery that ends. A delivery ends with
+  // success on the delivery slot's answer "play" to its own play command (program route) or
+  // its "UpdateDynamic" answer (dynamic route); with failure on a progress status other than
+  // waiting, downloading and complete (kind-1 line naming the status); as stalled through
+  // CheckDeliveryDeadline. A newer BeginDelivery drops the watch without an outcome.
+  void SetDeliveryEndHandler(std::function<void(DeliveryOutcome)> handler) {
+    deliveryEnded_ = std::move(handler);
+  }
+  // After a delivery's first command went out: its end is awaited from `started` on.
+  void WatchDelivery(DeliveryRoute route, const QDateTime& started);
+  // Ends the watched delivery as stalled, with a kind-1 line, when at `now` its limit
+  // (kProgramDeliveryLimitMs or kDynamicDeliveryLimitMs from its start) has been reached.
+  // Returns true when it did.
+  bool CheckDeliveryDeadline(const QDateTime& now);
+
  private:
   void Dispatch(const std::string& name, const nlohmann::json& root,
                 const std::shared_ptr<CardConnection>& connection);
@@ -79,6 +113,12 @@ class CommandExchange {
   // Format of a kind-2 progress line whose first two arguments are the delivery slot's tag and
   // name.
   void LogProgress(std::string_view pattern, std::string_view third = {});
+  // The same as a kind-1 line.
+  void LogFailure(std::string_view pattern, std::string_view third = {});
+  // Ends the watched delivery, if any, with `outcome`.
+  void EndDelivery(DeliveryOutcome outcome);
+  // True when `connection` is the delivery slot's current connection.
+  bool FromDeliverySlot(const std::shared_ptr<CardConnection>& connection) const;
   void Send(std::string_view gbkText) {
     sessions_.SendToSlot(state_.deliverySlot, gbkText, kFrameKindCommand);
   }
@@ -86,6 +126,7 @@ class CommandExchange {
   SessionTable& sessions_;
   LogSink& log_;
   ExchangeState state_;
+  std::function<void(DeliveryOutcome)> deliveryEnded_;
 };
 
 }  // namespace aqled

@@ -164,6 +164,13 @@ int SessionTable::DueOn(const CardConnection& connection) const {
   return 0;
 }
 
+void SessionTable::NoteMessage(const CardConnection& connection) {
+  if (clock_ == nullptr) return;
+  for (Client_record& slot : slots_) {
+    if (slot.connection.lock().get() == &connection) slot.lastMessage = clock_->Now();
+  }
+}
+
 void SessionTable::FillFromLogin(Client_record& slot, const std::string& controllerName, std::int32_t width,
                                  std::int32_t height, const std::shared_ptr<CardConnection>& connection) {
   slot.controllerName = controllerName;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "logging/operation_log.h"
+#include "text/datetime.h"
 
 namespace aqled {
 
@@ -55,6 +56,7 @@ struct Client_record {
   std::string barcode;                       // GBK; the log calls it 标签
   std::string controllerName;                // GBK; the log calls it 名称
   std::string pictureList;                   // the PictureList of the last delivery to the slot
+  QDateTime lastMessage;                     // when the slot's card last sent a frame; null before
 };
 
 // The first JSON value of a UTF-8 text; whatever follows it is ignored. Throws PacketError
@@ -78,7 +80,8 @@ class SessionTable {
   static constexpr int kSlotCapacity = 1;
 
   // The log is borrowed and must outlive the table.
-  explicit SessionTable(LogSink& log) : log_(log) {}
+  // The clock, when given, stamps each slot's lastMessage; both are borrowed.
+  explicit SessionTable(LogSink& log, const Clock* clock = nullptr) : log_(log), clock_(clock) {}
 
   // The number of assigned slots (0 or 1); also the slot that receives the Login answer.
   int slotCount() const { return slotCount_; }
@@ -90,6 +93,9 @@ class SessionTable {
   int SlotOf(const CardConnection& connection) const;
   // Replaces the pictureList of slot k; nothing happens for a number that names no slot.
   void SetPictureList(int k, std::string gbkList);
+  // A frame came on `connection`: the slot whose connection it is records the clock's time
+  // as its lastMessage. Frames on other connections change nothing.
+  void NoteMessage(const CardConnection& connection);
 
   // A login: every field is read first, and a login lacking one, or with a barcode or name
   // that is not a text of at most kMaxIdentityLength bytes, throws PacketError and changes
@@ -131,6 +137,7 @@ class SessionTable {
                      std::int32_t height, const std::shared_ptr<CardConnection>& connection);
 
   LogSink& log_;
+  const Clock* clock_;
   Client_record slots_[kSlotCapacity];
   DueAnswer due_[kSlotCapacity];
   int slotCount_ = 0;

@@ -35,6 +35,8 @@ ProgramSettings ReadProgramSettings(const IniFile& ini, const ProgramDefaults& d
   s.sendkind = ini.ReadInteger("Set", "sendkind", 1);
   s.StationSite = TextOrDefault(ini, "Path", "StationSite", defaults.StationSite);
   s.ShareServer = ini.ReadInteger("Set", "ShareServer", 1);
+  s.AutoSend = ini.ReadInteger("Set", "AutoSend", 1);
+  s.MaxDataAge = ini.ReadInteger("Set", "MaxDataAge", 6);
 
   // Every file name is appended directly to these two, so without their final separator the
   // files would land beside the folder instead of in it.

@@ -56,6 +56,15 @@ std::string SkipToCellEnd(std::string_view text) {
   return std::string(text.substr(end));
 }
 
+std::optional<QDateTime> ParsePublishTime(std::string_view text) {
+  const QString trimmed = QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())).trimmed();
+  for (const char* format : {"yyyy-M-d H:mm", "yyyy-M-d H:mm:ss"}) {
+    const QDateTime when = QDateTime::fromString(trimmed, QString::fromLatin1(format));
+    if (when.isValid()) return when;
+  }
+  return std::nullopt;
+}
+
 PageReadings ExtractReadings(std::string_view pageText) {
   PageReadings out;
 

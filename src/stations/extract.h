@@ -3,6 +3,8 @@
 // readings are found by fixed markers and by removing the first tag a fixed number of times,
 // which fits the one layout of the data site's pages. All positions are bytes of GBK text.
 
+#include <QDateTime>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -38,6 +40,10 @@ std::string CellText(std::string_view text);
 
 // The text from its first "</td>" (included) to the end; unchanged when there is no "</td>".
 std::string SkipToCellEnd(std::string_view text);
+
+// A publish time "yyyy-mm-dd hh:nn" (seconds ":ss" allowed; month, day and hour may lack their
+// leading zero), blanks around it ignored, read as local time. Nothing for any other text.
+std::optional<QDateTime> ParsePublishTime(std::string_view text);
 
 // Cuts level, negative ions, PM2.5, ozone and publish time out of a page text (the page's
 // lines trimmed and joined). Never fails and has no side effects; a page of another layout

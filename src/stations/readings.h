@@ -17,4 +17,8 @@ struct Dtstr {
 // Station readings indexed by station number 1 to 4; index 0 is unused.
 using StationReadings = std::array<Dtstr, 5>;
 
+// The publish time texts (GBK, as cut from the page) that came with the station readings,
+// indexed like them.
+using StationPublishTimes = std::array<std::string, 5>;
+
 }  // namespace aqled

@@ -5,11 +5,12 @@
 #include "logging/operation_log.h"
 #include "stations/extract.h"
 #include "stations/page_text.h"
+#include "text/gbk.h"
 
 namespace aqled {
 namespace {
 
-// Clears the running flag however the run ends, a throwing renderer included.
+// Clears the running flag however the run ends.
 class RunningFlag {
  public:
   explicit RunningFlag(bool& flag) : flag_(flag) { flag_ = true; }
@@ -48,11 +49,16 @@ std::string StationFailureLine(const std::string& url, const std::string& messag
   return line;
 }
 
+std::string NoReadingsText() {
+  static const std::string text = Utf8ToGbk("页面中没有找到任何数据");
+  return text;
+}
+
 bool StationUpdater::UpdateStationPages(const StationUrlTable& urls, StationReadings& readings,
-                                        const std::function<void()>& render) {
+                                        StationPublishTimes& publishTimes) {
   if (running_) return false;
   RunningFlag flag(running_);
-  bool allFetched = true;
+  int fetched = 0;
   for (const Station& station : StationCatalogue()) {
     const int n = station.number;
     try {
@@ -61,23 +67,27 @@ bool StationUpdater::UpdateStationPages(const StationUrlTable& urls, StationRead
       HttpResponse response = client_.Get(urls[n]);
       if (!response.ok) {
         log_.AppendLog(kLogError, StationFailureLine(urls[n], response.error));
-        allFetched = false;
         continue;
       }
       const std::string decoded = DecodePageBody(response.body);
       response = HttpResponse();  // the body is not kept past its station
       if (pageTextSink_) pageTextSink_(decoded);
       const PageReadings cut = ExtractReadings(JoinTrimmedLines(decoded));
+      // A page of another shape, or an error page, yields nothing: it is no station's readings.
+      if (cut.pm25.empty() && cut.ozone.empty() && cut.negativeIons.empty() && cut.level.empty()) {
+        log_.AppendLog(kLogError, StationFailureLine(urls[n], NoReadingsText()));
+        continue;
+      }
       readings[n] = cut.ToDtstr();
+      publishTimes[n] = cut.publishTime;
       log_.AppendLog(kLogInfo, StationReadingsLine(station.name, readings[n], cut.publishTime));
+      ++fetched;
     } catch (const std::exception& e) {
       log_.AppendLog(kLogError, StationFailureLine(urls[n], e.what()));
-      allFetched = false;
     }
   }
-  if (!allFetched) return false;
-  if (render) render();
-  return true;
+  lastFetched_ = fetched;
+  return fetched == kStationCount;
 }
 
 }  // namespace aqled

@@ -1,6 +1,6 @@
 #pragma once
 // One run of the station cycle: fetch the four station pages in catalogue order, cut and log
-// their readings, and draw the station pictures only when every page was fetched.
+// their readings, and tell whether every page was fetched (the window then draws the pictures).
 
 #include <functional>
 #include <string>
@@ -29,20 +29,28 @@ class StationUpdater {
   // True from the start of UpdateStationPages until it returns (or throws).
   bool Running() const { return running_; }
 
-  // For stations 1 to 4: GET urls[n], cut the page, store the readings in readings[n] and log
-  // "获取 <name> 等级 …" (kind 3); a failed GET logs "获取 [<url>] 数据失败 错误代码: <message>"
-  // (kind 1) and leaves readings[n] unchanged. When all four succeeded, calls `render` and
-  // returns true; otherwise returns false without calling it. An error thrown by `render`
-  // passes through. A call while a run is in progress does nothing and returns false.
+  // For stations 1 to 4: GET urls[n], cut the page, store the readings in readings[n] and the
+  // publish time text in publishTimes[n], and log "获取 <name> 等级 …" (kind 3). A failed GET
+  // logs "获取 [<url>] 数据失败 错误代码: <message>" (kind 1), and so does a page from which none
+  // of the four readings could be cut (the message kNoReadingsText); either leaves readings[n]
+  // and publishTimes[n] unchanged. Returns true when all four succeeded. A call while a run is
+  // in progress does nothing and returns false.
   bool UpdateStationPages(const StationUrlTable& urls, StationReadings& readings,
-                          const std::function<void()>& render);
+                          StationPublishTimes& publishTimes);
+
+  // The number of stations the last finished run fetched (0 to 4).
+  int LastFetched() const { return lastFetched_; }
 
  private:
   HttpsClient& client_;
   LogSink& log_;
   std::function<void(const std::string&)> pageTextSink_;
   bool running_ = false;
+  int lastFetched_ = 0;
 };
+
+// The failure message of a page that yields no reading at all (GBK).
+std::string NoReadingsText();
 
 // The kind-3 line of a fetched station (all GBK).
 std::string StationReadingsLine(const std::string& name, const Dtstr& values, const std::string& publishTime);

@@ -9,9 +9,11 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/dialogs.h"
@@ -27,6 +29,8 @@ class FakeDialogs : public Dialogs {
   bool Confirm(const std::string& text, const std::string& caption) override {
     messages.push_back(text);
     captions.push_back(caption);
+    // What happens while the box is open, once.
+    if (whileConfirming) std::exchange(whileConfirming, nullptr)();
     return confirm;
   }
   bool ChooseFont(FontChoice& font) override {
@@ -49,6 +53,7 @@ class FakeDialogs : public Dialogs {
   std::vector<std::string> messages;  // GBK
   std::vector<std::string> captions;  // of the confirmations, GBK
   bool confirm = false;
+  std::function<void()> whileConfirming;
   std::optional<FontChoice> fontAnswer;  // nothing: the operator cancels
   std::vector<FontChoice> fontPresets;
   std::optional<int> colourAnswer;

@@ -68,8 +68,10 @@ TEST_F(Send, WithoutACardThePagesAreFetchedDrawnAndListedAndNothingIsSent) {
       "添加 小舟山数据 " + Pic("3.bmp"),
       "添加 千峡湖数据 " + Pic("4.bmp"),
       "添加 文本 " + Pic("g.bmp"),
+      "没有已登录的控制卡, 节目未发送.",
   };
   EXPECT_EQ(lines, expected);
+  EXPECT_EQ(form->log->LineColour(static_cast<int>(lines.size()) - 1), QColor(255, 0, 0));
   EXPECT_EQ(form->pictureList, Pic("1.bmp") + ";" + Pic("2.bmp") + ";" + Pic("3.bmp") + ";" + Pic("4.bmp") +
                                    ";" + Pic("g.bmp") + ";");
   EXPECT_FALSE(std::filesystem::exists(folder / "share")) << "no delivery without a card";

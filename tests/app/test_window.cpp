@@ -156,7 +156,10 @@ TEST_F(Window, CombosAndMemosHoldTheirFormValues) {
 
 TEST_F(Window, TheWindowIsFixedCentredAndCannotBeMaximised) {
   EXPECT_EQ(form->windowTitle(), U8("岚澈LED显示[C2]"));
-  EXPECT_EQ(form->size(), QSize(Px(763), Px(577)));
+  // The pages keep 763 x 577; the status line lies below them.
+  EXPECT_EQ(form->PageControl1->geometry(), QRect(0, 0, Px(763), Px(577)));
+  EXPECT_EQ(form->StatusBar1->geometry(), QRect(0, Px(577), Px(763), Px(kStatusLineHeight)));
+  EXPECT_EQ(form->size(), QSize(Px(763), Px(577) + Px(kStatusLineHeight)));
   EXPECT_EQ(form->minimumSize(), form->maximumSize());
   EXPECT_FALSE(form->windowFlags() & Qt::WindowMaximizeButtonHint);
   EXPECT_TRUE(form->windowFlags() & Qt::WindowMinimizeButtonHint);

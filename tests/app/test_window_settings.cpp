@@ -147,6 +147,8 @@ TEST_F(WindowSettings, TextFilesLoadWithTheirLineBreakRules) {
 }
 
 TEST_F(WindowSettings, ImmediateExecutionSelectsTheLogPageAndRearmsTheTimer) {
+  // Without the timed delivery the tick that "立即执行" runs has nothing to say.
+  WithConfig("[Set]\r\nAutoSend=0\r\n");
   auto form = Start();
   form->PageControl1->setCurrentIndex(1);
   form->lastSendHour = "09";
@@ -156,6 +158,17 @@ TEST_F(WindowSettings, ImmediateExecutionSelectsTheLogPageAndRearmsTheTimer) {
   EXPECT_TRUE(form->Timer1->isActive());
   EXPECT_EQ(form->lastSendHour, "");
   EXPECT_EQ(form->log->LineCount(), 2) << "a good save logs nothing";
+}
+
+TEST_F(WindowSettings, ImmediateExecutionRunsTheTimedDeliverysTick) {
+  auto form = Start();
+  form->Button4->click();
+  ASSERT_EQ(form->log->LineCount(), 3);
+  EXPECT_EQ(form->log->LineText(2),
+            QString::fromUtf8("08:05:09:042  定时发送: 08:00 时段没有已登录的控制卡, 暂不发送"));
+  EXPECT_EQ(form->log->LineColour(2), QColor(255, 0, 0));
+  form->Button4->click();
+  EXPECT_EQ(form->log->LineCount(), 3) << "once per slot";
 }
 
 TEST_F(WindowSettings, AFailedSaveStopsAtTheFailingFileAndSaysWhich) {

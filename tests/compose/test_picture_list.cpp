@@ -72,11 +72,12 @@ struct DashCase {
   const char* pm25;
   const char* ozone;
   std::vector<int> listed;
+  std::string leftOutLine;  // the kind-1 line (UTF-8) of the station left out; none for a dash
 };
 
 class PictureListDashTest : public PictureListTest, public ::testing::WithParamInterface<DashCase> {};
 
-TEST_P(PictureListDashTest, StationWithADashIsLeftOut) {
+TEST_P(PictureListDashTest, StationWithADashOrAnEmptyReadingIsLeftOut) {
   const DashCase& c = GetParam();
   in_.readings[c.station].pm25 = c.pm25;
   in_.readings[c.station].ozone = c.ozone;
@@ -84,16 +85,86 @@ TEST_P(PictureListDashTest, StationWithADashIsLeftOut) {
   std::string expected;
   for (int k : c.listed) expected += app_ + "file/" + std::to_string(k) + ".bmp;";
   EXPECT_EQ(AssemblePictureList(in_, log_), expected);
-  EXPECT_EQ(log_.lines.size(), c.listed.size());
+  EXPECT_EQ(log_.lines.size(), c.listed.size() + (c.leftOutLine.empty() ? 0 : 1));
+  std::vector<std::string> errors;
+  for (const auto& line : log_.lines)
+    if (line.kind == 1) errors.push_back(testing::U(line.text));
+  EXPECT_EQ(errors,
+            c.leftOutLine.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.leftOutLine});
 }
 
-INSTANTIATE_TEST_SUITE_P(Readings, PictureListDashTest,
-                         ::testing::Values(DashCase{"OzoneDoubleDash", 3, "12", "--", {1, 2, 4}},
-                                           DashCase{"OzoneSingleDash", 3, "12", "-", {1, 2, 4}},
-                                           DashCase{"Pm25Dash", 1, "-", "80", {2, 3, 4}},
-                                           DashCase{"DashInsideText", 4, "1-2", "80", {1, 2, 3}},
-                                           DashCase{"EmptyTextsQualify", 2, "", "", {1, 2, 3, 4}}),
+INSTANTIATE_TEST_SUITE_P(
+    Readings, PictureListDashTest,
+    ::testing::Values(
+        DashCase{"OzoneDoubleDash", 3, "12", "--", {1, 2, 4}, ""},
+        DashCase{"OzoneSingleDash", 3, "12", "-", {1, 2, 4}, ""},
+        DashCase{"Pm25Dash", 1, "-", "80", {2, 3, 4}, ""},
+        DashCase{"DashInsideText", 4, "1-2", "80", {1, 2, 3}, ""},
+        DashCase{
+            "EmptyTextsAreLeftOutWithALine", 2, "", "", {1, 3, 4}, "不添加 石门洞数据: PM2.5或臭氧数据为空"},
+        DashCase{"EmptyPm25", 4, "", "80", {1, 2, 3}, "不添加 千峡湖数据: PM2.5或臭氧数据为空"},
+        DashCase{"EmptyOzone", 1, "12", "", {2, 3, 4}, "不添加 祯埠镇数据: PM2.5或臭氧数据为空"},
+        DashCase{"ADashBeforeAnEmptyTextStaysSilent", 3, "-", "", {1, 2, 4}, ""}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct AgeCase {
+  const char* name;
+  const char* publishTime;  // of station 2
+  int maxAgeHours;
+  bool listed;
+};
+
+class PictureListAgeTest : public PictureListTest, public ::testing::WithParamInterface<AgeCase> {};
+
+TEST_P(PictureListAgeTest, ReadingsOlderThanTheLimitAreLeftOutWithALine) {
+  const AgeCase& c = GetParam();
+  for (int k = 1; k <= 4; ++k) in_.publishTimes[k] = "2024-03-05 13:00";
+  in_.publishTimes[2] = G(c.publishTime);
+  in_.now = QDateTime(QDate(2024, 3, 5), QTime(14, 0, 30));
+  in_.maxDataAgeHours = c.maxAgeHours;
+  in_.choice = {true, false, false};
+  const std::string list = AssemblePictureList(in_, log_);
+  EXPECT_EQ(list.find("file/2.bmp") != std::string::npos, c.listed) << list;
+  EXPECT_EQ(std::count(list.begin(), list.end(), ';'), c.listed ? 4 : 3);
+  if (c.listed) {
+    EXPECT_EQ(log_.lines.size(), 4u);
+    EXPECT_TRUE(
+        std::none_of(log_.lines.begin(), log_.lines.end(), [](const auto& l) { return l.kind == 1; }));
+  } else {
+    ASSERT_EQ(log_.lines.size(), 4u);
+    EXPECT_EQ(log_.lines[1].kind, 1);
+    EXPECT_EQ(testing::U(log_.lines[1].text), "不添加 石门洞数据: 数据已过期 (超过 " +
+                                                  std::to_string(c.maxAgeHours) + " 小时), 发布时间 " +
+                                                  c.publishTime);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Readings, PictureListAgeTest,
+                         ::testing::Values(AgeCase{"JustOverTheLimit", "2024-03-05 08:00", 6, false},
+                                           AgeCase{"ExactlyTheLimitIsNotOlder", "2024-03-05 08:00:30", 6,
+                                                   true},
+                                           AgeCase{"WithSeconds", "2024-03-05 08:00:29", 6, false},
+                                           AgeCase{"DaysOld", "2024-03-01 14:00", 6, false},
+                                           AgeCase{"WithoutLeadingZeros", "2024-3-5 7:00", 6, false},
+                                           AgeCase{"BlanksAround", " 2024-03-05 07:00 ", 6, false},
+                                           AgeCase{"ALongerLimit", "2024-03-05 07:00", 12, true},
+                                           AgeCase{"RuleOff", "2024-03-01 14:00", 0, true},
+                                           AgeCase{"NegativeIsOff", "2024-03-01 14:00", -3, true},
+                                           AgeCase{"InTheFuture", "2024-03-06 09:00", 6, true},
+                                           AgeCase{"NotADateIsNotJudged", "昨天 08:00", 6, true},
+                                           AgeCase{"NoTimeIsNotJudged", "", 6, true},
+                                           AgeCase{"NoSuchDay", "2024-02-30 08:00", 6, true}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(PictureListTest, WithoutAClockNothingIsJudgedStale) {
+  in_.publishTimes[1] = "2000-01-01 00:00";
+  in_.maxDataAgeHours = 6;
+  in_.choice = {true, false, false};
+  const std::string list = AssemblePictureList(in_, log_);
+  EXPECT_NE(list.find("file/1.bmp"), std::string::npos);
+  EXPECT_EQ(std::count_if(log_.lines.begin(), log_.lines.end(), [](const auto& l) { return l.kind == 1; }),
+            0);
+}
 
 TEST_F(PictureListTest, NoBoxCheckedGivesEmptyListAndNoLine) {
   AddCopy("a.bmp");

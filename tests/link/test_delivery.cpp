@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <QByteArray>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <filesystem>
 #include <fstream>
@@ -54,7 +55,7 @@ class DeliveryTest : public ::testing::Test {
     std::ofstream(root / "file" / name, std::ios::binary) << bytes;
     return (root / "file" / name).string() + ";";
   }
-  void Deliver(const std::string& list) { DeliverProgram(link, settings, list, clock, log); }
+  DeliveryStart Deliver(const std::string& list) { return DeliverProgram(link, settings, list, clock, log); }
   fs::path Share(const char* name) const { return root / "share" / name; }
 
   QTemporaryDir tmp;
@@ -71,7 +72,7 @@ TEST_F(DeliveryTest, WithoutACardNothingIsStagedSentOrLoggedAndThePendingResetIs
   const std::string list = Picture("1.bmp", "one");
   for (int sendkind : {1, 2}) {
     settings.sendkind = sendkind;
-    Deliver(list);
+    EXPECT_EQ(Deliver(list), DeliveryStart::kNoCard);
     EXPECT_TRUE(log.lines.empty()) << sendkind;
     EXPECT_FALSE(fs::exists(root / "share")) << sendkind;
     EXPECT_EQ(link.Exchange().deliverySlot, 1);
@@ -83,16 +84,20 @@ TEST_F(DeliveryTest, WithoutACardNothingIsStagedSentOrLoggedAndThePendingResetIs
   LogIn();
   link.Sessions().HandleClose(*card);
   log.lines.clear();
-  Deliver(list);
+  EXPECT_EQ(Deliver(list), DeliveryStart::kNoCard);
   EXPECT_TRUE(log.lines.empty());
   EXPECT_TRUE(card->writes.empty());
+  EXPECT_FALSE(link.DeliveryInFlight());
 }
 
 TEST_F(DeliveryTest, ProgramRouteStagesWritesBothFilesStoresTheCommandsAndSendsTheCleanUp) {
   LogIn();
   const std::string list =
       Picture("1.bmp", "first") + (root / "file" / "2.bmp").string() + ";" + Picture("g.bmp", "text page");
-  Deliver(list);
+  EXPECT_EQ(Deliver(list), DeliveryStart::kSent);
+  EXPECT_TRUE(link.DeliveryInFlight());
+  EXPECT_EQ(link.Exchange().watchedRoute, DeliveryRoute::kProgram);
+  EXPECT_EQ(link.Exchange().watchStarted, clock.Now());
 
   // The missing 2.bmp takes no number.
   EXPECT_EQ(Slurp(Share("001.bmp")), "first");
@@ -132,7 +137,8 @@ class DynamicRoute : public DeliveryTest, public ::testing::WithParamInterface<i
 TEST_P(DynamicRoute, StagesThePicturesAndSendsOneDynamicCommandWithoutProgramFiles) {
   settings.sendkind = GetParam();
   LogIn();
-  Deliver(Picture("1.bmp", "first") + Picture("a.jpg", "advert"));
+  EXPECT_EQ(Deliver(Picture("1.bmp", "first") + Picture("a.jpg", "advert")), DeliveryStart::kSent);
+  EXPECT_EQ(link.Exchange().watchedRoute, DeliveryRoute::kDynamic);
 
   EXPECT_EQ(Slurp(Share("001.bmp")), "first");
   EXPECT_EQ(Slurp(Share("002.bmp")), "advert");
@@ -194,7 +200,8 @@ TEST_P(DeliveryFailure, AShareFolderThatCannotBeMadeGivesTheRouteErrorLineAndSen
   std::ofstream(root / "blocker") << "x";
   settings.FileBaseDir = (root / "blocker" / "share").string() + "/";
   LogIn();
-  Deliver(Picture("1.bmp", "first"));
+  EXPECT_EQ(Deliver(Picture("1.bmp", "first")), DeliveryStart::kFailed);
+  EXPECT_FALSE(link.DeliveryInFlight());
   ASSERT_EQ(log.lines.size(), 1u) << ::testing::PrintToString(log.Texts());
   EXPECT_EQ(log.lines[0].kind, 1);
   const std::string line = U(log.lines[0].text);
@@ -220,6 +227,39 @@ TEST_P(DeliveryFailure, AFullDiskPublishesNoPartialPictureAndLogsTheCause) {
   EXPECT_TRUE(fs::is_empty(root / "share")) << "neither 001.bmp nor a temporary file";
   EXPECT_TRUE(card->writes.empty());
   EXPECT_FALSE(link.Exchange().downloadPending);
+}
+
+TEST_F(DeliveryTest, ACardThatRefusesTheFirstCommandFailsTheDeliveryAndIsGone) {
+  LogIn();
+  card->refuse = true;
+  EXPECT_EQ(Deliver(Picture("1.bmp", "first")), DeliveryStart::kFailed);
+  EXPECT_FALSE(link.DeliveryInFlight());
+  EXPECT_FALSE(link.SlotConnected(1));
+  EXPECT_EQ(U(log.lines.back().text), "客户端:SIM1 断开连接");
+}
+
+TEST_F(DeliveryTest, TheLinkReportsAStalledDeliveryOnItsOwnTimerAndOnAsk) {
+  LogIn();
+  QSignalSpy ended(&link, &ControllerLink::DeliveryEnded);
+  ASSERT_EQ(Deliver(Picture("1.bmp", "first")), DeliveryStart::kSent);
+  clock.Advance(kProgramDeliveryLimitMs - 1);
+  link.CheckDeliveryDeadline();
+  EXPECT_EQ(ended.count(), 0);
+  // The link's own check finds the limit on the clock without being asked.
+  clock.Advance(1);
+  EXPECT_TRUE(ended.wait(5 * kDeliveryCheckIntervalMs));
+  ASSERT_EQ(ended.count(), 1);
+  EXPECT_EQ(ended[0][0].value<DeliveryOutcome>(), DeliveryOutcome::kStalled);
+  EXPECT_EQ(U(log.lines.back().text), "标签: SIM1, 名称: north, 10 分钟内未完成节目发送, 发送失败.");
+
+  // A dynamic area, asked at its limit.
+  settings.sendkind = 2;
+  ASSERT_EQ(Deliver(Picture("1.bmp", "first")), DeliveryStart::kSent);
+  clock.Advance(kDynamicDeliveryLimitMs);
+  link.CheckDeliveryDeadline();
+  ASSERT_EQ(ended.count(), 2);
+  EXPECT_EQ(ended[1][0].value<DeliveryOutcome>(), DeliveryOutcome::kStalled);
+  EXPECT_FALSE(link.DeliveryInFlight());
 }
 
 INSTANTIATE_TEST_SUITE_P(Routes, DeliveryFailure,

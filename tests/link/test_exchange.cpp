@@ -50,7 +50,7 @@ class ExchangeTest : public ::testing::Test {
   FakeClock clock;
   long long waited_ms = 0;
   StampedLog log{clock};
-  SessionTable sessions{log};
+  SessionTable sessions{log, &clock};
   CommandExchange exchange{sessions, log};
   std::shared_ptr<FakeConnection> c1 = std::make_shared<FakeConnection>(11, "127.0.0.1");
   std::shared_ptr<FakeConnection> c2 = std::make_shared<FakeConnection>(12, "127.0.0.1");
@@ -367,16 +367,23 @@ TEST_F(ExchangeTest, ProgressLoopRunsToPlay) {
 class EndingStatus : public ExchangeTest,
                      public ::testing::WithParamInterface<std::pair<const char*, const char*>> {};
 
-TEST_P(EndingStatus, EndsTheChainSilently) {
+TEST_P(EndingStatus, EndsTheChainWithALineNamingTheStatus) {
   LoggedInAndDelivering();
   exchange.StoreProgramCommands(kDownload, kPlay);
+  std::vector<DeliveryOutcome> ended;
+  exchange.SetDeliveryEndHandler([&](DeliveryOutcome o) { ended.push_back(o); });
+  exchange.WatchDelivery(DeliveryRoute::kProgram, clock.Now());
   Feed(R"({"name":"downloadfilefromurl","output":{"id":"7"}})", c1);
   c1->writes.clear();
   const size_t mark = log.lines.size();
   Feed(GetParam().first, c1);
   EXPECT_TRUE(c1->writes.empty());
-  EXPECT_TRUE(LinesSince(mark).empty());
+  EXPECT_EQ(LinesSince(mark), std::vector<std::string>{"标签: X, 名称: 屏一, 下载状态: " +
+                                                       std::string(GetParam().second) + ", 发送失败."});
+  EXPECT_EQ(log.lines.back().kind, 1);
   EXPECT_EQ(exchange.State().downloadStatus, GetParam().second);
+  EXPECT_EQ(ended, std::vector<DeliveryOutcome>{DeliveryOutcome::kFailed});
+  EXPECT_FALSE(exchange.State().deliveryWatched);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -386,6 +393,111 @@ INSTANTIATE_TEST_SUITE_P(
                                 "SIZEMISMATCH"},
                       std::pair{R"({"name":"querydownloadprogress","output":{}})", ""},
                       std::pair{R"({"name":"querydownloadprogress","output":{"status":""}})", ""}));
+
+// --- the end of a watched delivery ------------------------------------------------------
+
+class DeliveryWatch : public ExchangeTest {
+ protected:
+  void SetUp() override {
+    LoggedInAndDelivering();
+    exchange.SetDeliveryEndHandler([this](DeliveryOutcome o) { ended.push_back(o); });
+  }
+  // A program delivery watched from now, its commands stored and its download under way.
+  void ProgramUnderWay() {
+    exchange.StoreProgramCommands(kDownload, kPlay);
+    exchange.WatchDelivery(DeliveryRoute::kProgram, clock.Now());
+    Feed(R"({"name":"downloadfilefromurl","output":{"id":"7"}})", c1);
+  }
+  std::vector<DeliveryOutcome> ended;
+};
+
+TEST_F(DeliveryWatch, TheAnswerToItsOwnPlayCommandIsTheSuccess) {
+  ProgramUnderWay();
+  Feed(R"({"name":"play","output":{}})", c1);
+  EXPECT_TRUE(ended.empty()) << "a play answer before its play command went out is an older one's";
+  Feed(R"({"name":"querydownloadprogress","output":{"status":"complete"}})", c1);
+  Feed(R"({"name":"play","output":{}})", c2);
+  EXPECT_TRUE(ended.empty()) << "an answer on another connection is no answer of the card";
+  Feed(R"({"name":"play","output":{}})", c1);
+  EXPECT_EQ(ended, std::vector<DeliveryOutcome>{DeliveryOutcome::kSucceeded});
+  Feed(R"({"name":"play","output":{}})", c1);
+  EXPECT_EQ(ended.size(), 1u) << "reported once";
+  EXPECT_EQ(log.Texts().back(), "标签: X, 名称: 屏一, 发送成功.");
+}
+
+TEST_F(DeliveryWatch, ADynamicAreaEndsWithItsAnswerAndOnlyItsRouteCounts) {
+  exchange.WatchDelivery(DeliveryRoute::kDynamic, clock.Now());
+  const size_t mark = log.lines.size();
+  Feed(R"({"name":"play","output":{}})", c1);
+  EXPECT_TRUE(ended.empty());
+  Feed(R"({"name":"UpdateDynamic","output":{"result":"ok"}})", c1);
+  EXPECT_EQ(ended, std::vector<DeliveryOutcome>{DeliveryOutcome::kSucceeded});
+  EXPECT_EQ(LinesSince(mark), std::vector<std::string>{"标签: X, 名称: 屏一, 发送成功."})
+      << "the dynamic answer adds no line of its own";
+}
+
+struct StallCase {
+  const char* name;
+  DeliveryRoute route;
+  qint64 beforeMs;  // still within the limit
+  qint64 atMs;      // the limit reached
+  const char* line;
+};
+void PrintTo(const StallCase& c, std::ostream* os) { *os << c.name; }
+
+class Stall : public DeliveryWatch, public ::testing::WithParamInterface<StallCase> {};
+
+TEST_P(Stall, TheLimitEndsTheDeliveryWithALine) {
+  const StallCase& c = GetParam();
+  const QDateTime start = clock.Now();
+  exchange.WatchDelivery(c.route, start);
+  EXPECT_FALSE(exchange.CheckDeliveryDeadline(start.addMSecs(c.beforeMs)));
+  EXPECT_TRUE(ended.empty());
+  EXPECT_TRUE(log.lines.empty());
+  EXPECT_TRUE(exchange.CheckDeliveryDeadline(start.addMSecs(c.atMs)));
+  EXPECT_EQ(ended, std::vector<DeliveryOutcome>{DeliveryOutcome::kStalled});
+  EXPECT_EQ(log.Texts(), std::vector<std::string>{c.line});
+  EXPECT_EQ(log.lines[0].kind, 1);
+  EXPECT_FALSE(exchange.CheckDeliveryDeadline(start.addMSecs(c.atMs + 60000))) << "once";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Exchange, Stall,
+    ::testing::Values(StallCase{"Program", DeliveryRoute::kProgram, 10 * 60000 - 1, 10 * 60000,
+                                "标签: X, 名称: 屏一, 10 分钟内未完成节目发送, 发送失败."},
+                      StallCase{"Dynamic", DeliveryRoute::kDynamic, 2 * 60000 - 1, 2 * 60000,
+                                "标签: X, 名称: 屏一, 2 分钟内未收到动态区应答, 发送失败."}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(DeliveryWatch, ANewDeliveryDropsTheWatchWithoutAnOutcome) {
+  ProgramUnderWay();
+  exchange.BeginDelivery();
+  EXPECT_FALSE(exchange.State().deliveryWatched);
+  EXPECT_FALSE(exchange.CheckDeliveryDeadline(clock.Now().addSecs(3600)));
+  Feed(R"({"name":"querydownloadprogress","output":{"status":"complete"}})", c1);
+  Feed(R"({"name":"play"})", c1);
+  EXPECT_TRUE(ended.empty());
+}
+
+TEST_F(DeliveryWatch, AFailureStatusWithoutAWatchedDeliveryIsStillNamed) {
+  exchange.StoreProgramCommands(kDownload, kPlay);
+  Feed(R"({"name":"querydownloadprogress","output":{"status":"error"}})", c1);
+  EXPECT_EQ(log.Texts().back(), "标签: X, 名称: 屏一, 下载状态: ERROR, 发送失败.");
+  EXPECT_TRUE(ended.empty());
+}
+
+TEST_F(ExchangeTest, EveryFrameOfTheSlotsCardRecordsWhenItCame) {
+  EXPECT_FALSE(sessions.Slot(1).lastMessage.isValid());
+  Feed(Login("X", "屏一"), c1);
+  EXPECT_EQ(sessions.Slot(1).lastMessage, clock.Now()) << "after the login's wait";
+  clock.Advance(5000);
+  Feed("not json", c1);
+  EXPECT_EQ(sessions.Slot(1).lastMessage, clock.Now()) << "a frame that fails still came";
+  const QDateTime before = clock.Now();
+  clock.Advance(5000);
+  Feed(R"({"name":"heartbeat"})", c2);
+  EXPECT_EQ(sessions.Slot(1).lastMessage, before) << "another connection is not the card";
+}
 
 TEST_F(ExchangeTest, DownloadAnswerWithoutIdQueriesAnEmptyId) {
   LoggedInAndDelivering();

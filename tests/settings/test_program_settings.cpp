@@ -27,6 +27,8 @@ TEST(ProgramSettings, AnEmptyFileGivesEveryDefault) {
   EXPECT_EQ(s.sendkind, 1);
   EXPECT_EQ(s.StationSite, "https://site.example");
   EXPECT_EQ(s.ShareServer, 1);
+  EXPECT_EQ(s.AutoSend, 1);
+  EXPECT_EQ(s.MaxDataAge, 6);
 }
 
 TEST(ProgramSettings, ReadsEveryKeyInAnyCaseAndHexOrFallsBack) {
@@ -34,7 +36,7 @@ TEST(ProgramSettings, ReadsEveryKeyInAnyCaseAndHexOrFallsBack) {
       "[PATH]\r\nHTTPBASEDIR = http://192.168.0.9:8080/led/ \r\nfilebasedir=/srv/led/\r\n"
       "stationsite=https://127.0.0.1:8443\r\n"
       "[Set]\r\nDEBUG=1\r\nSendTimes=3\r\nstuntType=$0A\r\nstuntSpeed=0x20\r\nstayTime=fast\r\n"
-      "sendkind=2\r\nShareServer=0\r\n");
+      "sendkind=2\r\nShareServer=0\r\nautosend=0\r\nMAXDATAAGE=0x18\r\n");
   const ProgramSettings s = ReadProgramSettings(ini, kDefaults);
   EXPECT_EQ(s.HttpBaseDir, "http://192.168.0.9:8080/led/");
   EXPECT_EQ(s.FileBaseDir, "/srv/led/");
@@ -46,6 +48,15 @@ TEST(ProgramSettings, ReadsEveryKeyInAnyCaseAndHexOrFallsBack) {
   EXPECT_EQ(s.stayTime, 10);
   EXPECT_EQ(s.sendkind, 2);
   EXPECT_EQ(s.ShareServer, 0);
+  EXPECT_EQ(s.AutoSend, 0);
+  EXPECT_EQ(s.MaxDataAge, 24);
+}
+
+TEST(ProgramSettings, AMalformedAgeOrSwitchKeepsTheTimedDeliveryAndTheAgeRule) {
+  const ProgramSettings s =
+      ReadProgramSettings(IniFile("[Set]\r\nAutoSend=off\r\nMaxDataAge=6.5\r\n"), kDefaults);
+  EXPECT_EQ(s.AutoSend, 1);
+  EXPECT_EQ(s.MaxDataAge, 6);
 }
 
 struct SeparatorCase {

@@ -92,12 +92,15 @@ class StationFetchTest : public ::testing::Test {
   std::string Url(const std::string& path) const { return site_.Base() + path; }
   std::string Port() const { return std::to_string(site_.serverPort()); }
 
-  // Runs one station cycle; `rendered` records the number of log lines when drawing began.
+  // Runs one station cycle; `renderedAfter_` records the number of log lines at the point where
+  // the caller draws, which it does only after a successful run.
   bool Run(int timeoutMs = kHttpTimeoutMs) {
     HttpsClient client(timeoutMs);
     StationUpdater updater(client, log_);
-    return updater.UpdateStationPages(urls_, readings_,
-                                      [this] { renderedAfter_.push_back(log_.lines.size()); });
+    const bool ok = updater.UpdateStationPages(urls_, readings_, publishTimes_);
+    if (ok) renderedAfter_.push_back(log_.lines.size());
+    lastFetched_ = updater.LastFetched();
+    return ok;
   }
 
   void ExpectLines(const std::vector<std::pair<int, std::string>>& expected) {
@@ -116,8 +119,10 @@ class StationFetchTest : public ::testing::Test {
   StationSite site_;
   StationUrlTable urls_;
   StationReadings readings_;
+  StationPublishTimes publishTimes_{"", "old 1", "old 2", "old 3", "old 4"};
   RecordingLog log_;
   std::vector<size_t> renderedAfter_;
+  int lastFetched_ = -1;
 };
 
 TEST_F(StationFetchTest, RequestIsExactlyTheFourLines) {
@@ -139,12 +144,15 @@ TEST_F(StationFetchTest, AllFourFetchedLogFourLinesThenDraw) {
   StationUpdater updater(client, log_);
   std::vector<std::string> pageTexts;
   updater.SetPageTextSink([&](const std::string& text) { pageTexts.push_back(text); });
-  const bool ok =
-      updater.UpdateStationPages(urls_, readings_, [&] { renderedAfter_.push_back(log_.lines.size()); });
+  const bool ok = updater.UpdateStationPages(urls_, readings_, publishTimes_);
+  if (ok) renderedAfter_.push_back(log_.lines.size());
   EXPECT_TRUE(ok);
   ExpectLines(
       {{3, G(kFetchedLine[1])}, {3, G(kFetchedLine[2])}, {3, G(kFetchedLine[3])}, {3, G(kFetchedLine[4])}});
   EXPECT_EQ(renderedAfter_, std::vector<size_t>{4});
+  EXPECT_EQ(updater.LastFetched(), 4);
+  EXPECT_EQ(publishTimes_, (StationPublishTimes{"", "2024-03-05 08:00", "2024-03-05 09:00",
+                                                "2024-03-05 10:00", "2024-03-05 11:00"}));
   for (int n = 1; n <= kStationCount; ++n) EXPECT_EQ(readings_[n], Expected(n)) << "station " << n;
   ASSERT_EQ(pageTexts.size(), 4u);
   EXPECT_EQ(pageTexts[3], G(StationPageHtml("站点4", Values(4), stationsite::LineEnds::kCrLf).c_str()));
@@ -169,12 +177,15 @@ TEST_F(StationFetchTest, FailedStationKeepsItsReadingsAndNothingIsDrawn) {
   EXPECT_EQ(readings_[2], (Dtstr{"old pm", "old o3", "old ions", "old level"}));
   EXPECT_EQ(readings_[3], Expected(3));
   EXPECT_EQ(readings_[4], Expected(4));
+  EXPECT_EQ(publishTimes_[2], "old 2");
+  EXPECT_EQ(publishTimes_[3], "2024-03-05 10:00");
+  EXPECT_EQ(lastFetched_, 3);
 }
 
 struct AnswerCase {
   const char* name;
   StationSetup setup;  // for station 1; the others answer with their pages
-  bool pageReadings;   // station 1 ends with its page's readings (else all empty)
+  bool pageReadings;   // station 1 ends with its page's readings (else nothing could be cut)
   size_t requests;     // GETs the site sees for station 1
 };
 void PrintTo(const AnswerCase& c, std::ostream* os) { *os << c.name; }
@@ -190,17 +201,34 @@ StationSetup Answering(StationSetup::Mode mode, int redirects = 1,
 
 class StationAnswerTest : public StationFetchTest, public ::testing::WithParamInterface<AnswerCase> {};
 
-TEST_P(StationAnswerTest, StationCountsAsFetched) {
+TEST_P(StationAnswerTest, StationCountsAsFetchedOnlyWithReadings) {
   const AnswerCase& c = GetParam();
   Serve(1, c.setup);
-  EXPECT_TRUE(Run());
-  ExpectLines({{3, G(c.pageReadings ? kFetchedLine[1] : kEmptyLine1)},
+  EXPECT_EQ(Run(), c.pageReadings);
+  // A body from which nothing could be cut is a failed station with a reason of the system's own.
+  const std::string noReadings = "获取 [" + urls_[1] + "] 数据失败 错误代码: 页面中没有找到任何数据";
+  ExpectLines({{c.pageReadings ? 3 : 1, G(c.pageReadings ? kFetchedLine[1] : noReadings.c_str())},
                {3, G(kFetchedLine[2])},
                {3, G(kFetchedLine[3])},
                {3, G(kFetchedLine[4])}});
-  EXPECT_EQ(readings_[1], c.pageReadings ? Expected(1) : Dtstr{});
-  EXPECT_EQ(renderedAfter_, std::vector<size_t>{4});
+  EXPECT_EQ(readings_[1],
+            c.pageReadings ? Expected(1) : (Dtstr{"old pm", "old o3", "old ions", "old level"}));
+  EXPECT_EQ(publishTimes_[1], c.pageReadings ? "2024-03-05 08:00" : "old 1");
+  EXPECT_EQ(renderedAfter_, c.pageReadings ? std::vector<size_t>{4} : std::vector<size_t>{});
   EXPECT_EQ(site_.Requests().size(), c.requests + 3);
+}
+
+TEST(StationLines, AllEmptyReadingsStillCarryEveryLabel) {
+  EXPECT_EQ(StationReadingsLine(StationName(1), Dtstr{}, ""), G(kEmptyLine1));
+}
+
+TEST_F(StationFetchTest, AnErrorPageWithOneReadingIsStillAStationsPage) {
+  Answer partial;
+  partial.body = "<html><tr><a><b><c><d><e>label</span><i>tief</span></tr></html>";
+  site_.SetAnswer(Path(1), partial);
+  EXPECT_TRUE(Run());
+  EXPECT_EQ(readings_[1], (Dtstr{"", "", "", "tief"}));
+  EXPECT_EQ(U(log_.lines[0].text), "获取 祯埠镇 等级 tief 负氧离子  PM2.5  臭氧  发布时间 ");
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -210,7 +238,7 @@ INSTANTIATE_TEST_SUITE_P(
         AnswerCase{"FiveRedirectsReachThePage", Answering(StationSetup::Mode::kRedirects, 5), true, 6},
         // The sixth redirect is not followed: its own short body is the page.
         AnswerCase{"SixthRedirectIsTheAnswer", Answering(StationSetup::Mode::kRedirects, 6), false, 6},
-        AnswerCase{"InvalidUtf8GivesEmptyReadings", Answering(StationSetup::Mode::kBadUtf8), false, 1},
+        AnswerCase{"InvalidUtf8GivesNoReadings", Answering(StationSetup::Mode::kBadUtf8), false, 1},
         AnswerCase{"LfOnlyPageIsCutLikeAnyOther",
                    Answering(StationSetup::Mode::kPage, 1, stationsite::LineEnds::kLf), true, 1},
         AnswerCase{"CrOnlyPageIsCutLikeAnyOther",
@@ -441,14 +469,16 @@ TEST_F(StationFetchTest, SecondRunDuringAFetchIsRefused) {
   bool runningSeen = false;
   bool secondResult = true;
   StationReadings other;
+  StationPublishTimes otherTimes;
   QTimer::singleShot(100, &client, [&] {
     runningSeen = updater.Running();
-    secondResult = updater.UpdateStationPages(urls_, other, [] { FAIL() << "the refused run drew"; });
+    secondResult = updater.UpdateStationPages(urls_, other, otherTimes);
   });
-  EXPECT_FALSE(updater.UpdateStationPages(urls_, readings_, [] {}));
+  EXPECT_FALSE(updater.UpdateStationPages(urls_, readings_, publishTimes_));
   EXPECT_TRUE(runningSeen);
   EXPECT_FALSE(secondResult);
   EXPECT_EQ(other, StationReadings{});
+  EXPECT_EQ(otherTimes, StationPublishTimes{});
   // The first run went on undisturbed: station 1 timed out, the others were fetched.
   ExpectLines({{1, G(("获取 [" + urls_[1] + "] 数据失败 错误代码: Request aborted on timeout").c_str())},
                {3, G(kFetchedLine[2])},
@@ -457,13 +487,15 @@ TEST_F(StationFetchTest, SecondRunDuringAFetchIsRefused) {
   EXPECT_FALSE(updater.Running());
 }
 
-TEST_F(StationFetchTest, DrawingErrorPassesThrough) {
+TEST_F(StationFetchTest, ARunIsOverWhenItReturnsSoADrawingErrorCannotBlockTheNext) {
   HttpsClient client;
   StationUpdater updater(client, log_);
-  EXPECT_THROW(updater.UpdateStationPages(urls_, readings_, [] { throw std::runtime_error("disk full"); }),
-               std::runtime_error);
+  EXPECT_TRUE(updater.UpdateStationPages(urls_, readings_, publishTimes_));
   EXPECT_FALSE(updater.Running());
   EXPECT_EQ(log_.lines.size(), 4u);
+  // Whatever the caller's drawing does after the run, the next run is not refused.
+  EXPECT_TRUE(updater.UpdateStationPages(urls_, readings_, publishTimes_));
+  EXPECT_EQ(log_.lines.size(), 8u);
 }
 
 }  // namespace

@@ -3,9 +3,12 @@
 // the command line, and prints (or appends to a file) every request it receives.
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QFile>
 #include <QSettings>
 #include <QTemporaryDir>
+#include <QTimer>
+#include <array>
 #include <cstdio>
 
 #include "station_site.h"
@@ -13,6 +16,19 @@
 
 using namespace aqled;
 using namespace aqled::stationsite;
+
+namespace {
+
+// The live site publishes its readings every full hour; a station without a publishTime of its
+// own prints the current one, so that aqled never finds the stand-in's readings stale.
+std::string CurrentPublishTime() {
+  return QDateTime::currentDateTime().toString("yyyy-MM-dd hh:00").toStdString();
+}
+
+// How often the stations' publish time is looked at.
+constexpr int kPublishCheckMs = 60 * 1000;
+
+}  // namespace
 
 int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
@@ -67,15 +83,32 @@ int main(int argc, char** argv) {
   }
 
   StationSite site;
+  std::array<StationSetup, kStationCount + 1> setups;
+  std::array<bool, kStationCount + 1> livePublishTime{};
   for (int n = 1; n <= kStationCount; ++n) {
-    StationSetup setup = DefaultSetup(n);
+    StationSetup& setup = setups[static_cast<size_t>(n)];
+    setup = DefaultSetup(n);
+    setup.values.publishTime = CurrentPublishTime();
     QString error;
     if (!ReadSetup(settings, n, setup, &error)) {
       std::fprintf(stderr, "aqled-stationsite: %s\n", qPrintable(error));
       return 2;
     }
+    livePublishTime[static_cast<size_t>(n)] =
+        !settings.contains("station" + QString::number(n) + "/publishTime");
     ServeStation(site, n, setup);
   }
+  QTimer publishing;
+  QObject::connect(&publishing, &QTimer::timeout, &site, [&] {
+    const std::string now = CurrentPublishTime();
+    for (int n = 1; n <= kStationCount; ++n) {
+      StationSetup& setup = setups[static_cast<size_t>(n)];
+      if (!livePublishTime[static_cast<size_t>(n)] || setup.values.publishTime == now) continue;
+      setup.values.publishTime = now;
+      ServeStation(site, n, setup);
+    }
+  });
+  publishing.start(kPublishCheckMs);
 
   QString certFile = parser.value(certOption);
   QString keyFile = parser.value(keyOption);

@@ -1,0 +1,167 @@
+// The window's unattended side: the timed delivery at Timer1's ticks, the end of every
+// delivery as the link reports it, the display area of a send, and the status line.
+
+#include <QComboBox>
+#include <QTimer>
+
+#include "app/main_window.h"
+#include "link/controller_link.h"
+#include "link/delivery.h"
+#include "render/display_area.h"
+#include "text/gbk.h"
+#include "text/strings.h"
+
+namespace aqled {
+namespace {
+
+// Texts of the system, GBK, converted once from the UTF-8 source.
+const std::string& TimedSendPattern() {
+  static const std::string text = Utf8ToGbk("定时发送: %s 时段");
+  return text;
+}
+const std::string& TimedNoCardPattern() {
+  static const std::string text = Utf8ToGbk("定时发送: %s 时段没有已登录的控制卡, 暂不发送");
+  return text;
+}
+const std::string& NoCardText() {
+  static const std::string text = Utf8ToGbk("没有已登录的控制卡, 节目未发送.");
+  return text;
+}
+const std::string& CardAreaPattern() {
+  static const std::string text = Utf8ToGbk("显示区域 %d x %d, 本次发送使用控制卡屏幕大小 %d x %d");
+  return text;
+}
+const std::string& NoAreaText() {
+  static const std::string text =
+      Utf8ToGbk("显示区域的宽度或高度为0, 又没有已登录的控制卡提供屏幕大小, 本次发送未执行.");
+  return text;
+}
+
+SendState StateOf(DeliveryOutcome outcome) {
+  switch (outcome) {
+    case DeliveryOutcome::kSucceeded:
+      return SendState::kSucceeded;
+    case DeliveryOutcome::kStalled:
+      return SendState::kStalled;
+    case DeliveryOutcome::kFailed:
+      break;
+  }
+  return SendState::kFailed;
+}
+
+}  // namespace
+
+void TForm1::ConnectStatus() {
+  // The status follows what happens, and the seconds since the card's last message tick on.
+  connect(link_.get(), &ControllerLink::BytesHandled, this, &TForm1::RefreshStatus);
+  connect(link_.get(), &ControllerLink::ConnectionClosed, this, &TForm1::RefreshStatus);
+  connect(link_.get(), &ControllerLink::DeliveryEnded, this, &TForm1::OnDeliveryEnded);
+  connect(dtk, &QComboBox::currentIndexChanged, this, &TForm1::RefreshStatus);
+  statusTimer_ = new QTimer(this);
+  statusTimer_->setObjectName("StatusTimer");
+  statusTimer_->setInterval(kStatusRefreshMs);
+  connect(statusTimer_, &QTimer::timeout, this, &TForm1::RefreshStatus);
+  statusTimer_->start();
+  RefreshStatus();
+}
+
+void TForm1::ShowStatusMessage(const std::string& gbkText) { StatusBar1->ShowTransient(ToQString(gbkText)); }
+
+void TForm1::RefreshStatus() {
+  StatusSnapshot s;
+  s.now = clock_->Now();
+  const Client_record& card = link_->Slot(1);
+  s.cardKnown = link_->slotCount() > 0;
+  s.tag = card.barcode;
+  s.name = card.controllerName;
+  s.connected = link_->SlotConnected(1);
+  s.lastMessage = card.lastMessage;
+  s.lastSend = lastSend_;
+  s.autoSend = programSettings.AutoSend != 0;
+  const int period = dtk->currentIndex();
+  s.slot = SlotStart(s.now, period);
+  s.slotDue = !schedule_.SlotDone(s.now, period);
+  s.nextSlot = NextSlotStart(s.now, period);
+  s.lastFetch = lastFetch_;
+  StatusBar1->Show(s);
+}
+
+void TForm1::RunSchedule() {
+  // A delivery past its limit ends before the slot is judged, so the tick can try again.
+  link_->CheckDeliveryDeadline();
+  TickFacts facts;
+  facts.now = clock_->Now();
+  facts.autoSend = programSettings.AutoSend != 0;
+  facts.dtk = dtk->currentIndex();
+  facts.cardLoggedIn = link_->SlotConnected(1);
+  facts.sendRunning = SendBusy();
+  facts.deliveryInFlight = link_->DeliveryInFlight();
+  const std::string slot = FormatDateTime("hh:nn", SlotStart(facts.now, facts.dtk));
+  switch (schedule_.OnTick(facts)) {
+    case TickAction::kAttempt:
+      AppendLog(kLogInfo, Format(TimedSendPattern(), {slot}));
+      StartSend(true);
+      break;
+    case TickAction::kRefuse:
+      RefuseSend();
+      break;
+    case TickAction::kNoCardNotice:
+      AppendLog(kLogError, Format(TimedNoCardPattern(), {slot}));
+      break;
+    case TickAction::kNone:
+      break;
+  }
+  RefreshStatus();
+}
+
+void TForm1::NoteFetch(int fetched) {
+  lastFetch_ = FetchRecord{clock_->Now(), fetched};
+  RefreshStatus();
+}
+
+std::optional<QSize> TForm1::SendAreaForSend() {
+  const int w = dtw->Value();
+  const int h = dth->Value();
+  if (w > 0 && h > 0) return QSize(w, h);
+  const Client_record& card = link_->Slot(1);
+  const QSize area = SendArea(w, h, link_->SlotConnected(1) ? QSize(card.width, card.height) : QSize());
+  if (area.isEmpty()) {
+    AppendLog(kLogError, NoAreaText());
+    return std::nullopt;
+  }
+  AppendLog(kLogInfo, Format(CardAreaPattern(), {w, h, area.width(), area.height()}));
+  return area;
+}
+
+bool TForm1::NoteDeliveryStart(const QDateTime& started, DeliveryStart start) {
+  // Whatever the link awaited before has been replaced by this delivery.
+  deliveryOf_.reset();
+  switch (start) {
+    case DeliveryStart::kSent:
+      deliveryOf_ = started;
+      if (lastSend_ && lastSend_->started == started) lastSend_->state = SendState::kDelivering;
+      RefreshStatus();
+      return true;
+    case DeliveryStart::kNoCard:
+      AppendLog(kLogError, NoCardText());
+      return false;
+    case DeliveryStart::kFailed:
+      return false;
+  }
+  return false;
+}
+
+void TForm1::OnDeliveryEnded(DeliveryOutcome outcome) {
+  if (!deliveryOf_) return;
+  const QDateTime started = *deliveryOf_;
+  deliveryOf_.reset();
+  EndSend(started, StateOf(outcome));
+}
+
+void TForm1::EndSend(const QDateTime& started, SendState state) {
+  schedule_.SendEnded(started, state == SendState::kSucceeded);
+  if (lastSend_ && lastSend_->started == started) lastSend_->state = state;
+  RefreshStatus();
+}
+
+}  // namespace aqled

@@ -1,0 +1,118 @@
+#include "app/status_line.h"
+
+#include <QLabel>
+#include <QPainter>
+#include <algorithm>
+
+#include "stations/catalogue.h"
+#include "text/datetime.h"
+#include "text/gbk.h"
+
+namespace aqled {
+namespace {
+
+QString U(const char* utf8) { return QString::fromUtf8(utf8); }
+
+// "hh:nn" on the day of `now`, "mm-dd hh:nn" on any other.
+QString Stamp(const QDateTime& when, const QDateTime& now) {
+  return ToQString(FormatDateTime(when.date() == now.date() ? "hh:nn" : "mm-dd hh:nn", when));
+}
+
+QString StateText(SendState state) {
+  switch (state) {
+    case SendState::kRunning:
+      return U("进行中");
+    case SendState::kDelivering:
+      return U("等待应答");
+    case SendState::kSucceeded:
+      return U("成功");
+    case SendState::kFailed:
+      return U("失败");
+    case SendState::kStalled:
+      return U("超时");
+  }
+  return {};
+}
+
+// A field that gives way when the line is short of room: its text is cut with "…" (the tool
+// tip keeps it whole) instead of pushing the fields beside it out of the window.
+class ElidedLabel : public QLabel {
+ public:
+  using QLabel::QLabel;
+  QSize minimumSizeHint() const override { return QSize(0, QLabel::minimumSizeHint().height()); }
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    QPainter painter(this);
+    const QRect area = contentsRect();
+    painter.drawText(area, static_cast<int>(alignment()),
+                     fontMetrics().elidedText(text(), Qt::ElideRight, area.width()));
+  }
+};
+
+}  // namespace
+
+std::array<QString, 4> StatusFields(const StatusSnapshot& s) {
+  std::array<QString, 4> f;
+  if (!s.cardKnown) {
+    f[0] = U("控制卡: 未登录");
+  } else {
+    f[0] = U("控制卡 %1 (%2) %3")
+               .arg(ToQString(s.tag), ToQString(s.name), s.connected ? U("已连接") : U("已断开"));
+    if (s.lastMessage.isValid()) {
+      f[0] += U(", %1秒前").arg(std::max<qint64>(0, s.lastMessage.secsTo(s.now)));
+    }
+  }
+  if (!s.lastSend) {
+    f[1] = U("上次发送: 无");
+  } else {
+    f[1] = U("上次发送 %1 %2 %3")
+               .arg(Stamp(s.lastSend->started, s.now), s.lastSend->automatic ? U("自动") : U("手动"),
+                    StateText(s.lastSend->state));
+  }
+  if (!s.autoSend) {
+    f[2] = U("定时发送关闭");
+  } else if (s.slotDue) {
+    f[2] = U("%1 时段待发送").arg(Stamp(s.slot, s.now));
+  } else {
+    f[2] = U("下次定时 %1").arg(Stamp(s.nextSlot, s.now));
+  }
+  if (!s.lastFetch) {
+    f[3] = U("上次获取: 无");
+  } else {
+    f[3] = U("上次获取 %1 成功 %2/%3")
+               .arg(Stamp(s.lastFetch->at, s.now))
+               .arg(s.lastFetch->fetched)
+               .arg(kStationCount);
+  }
+  return f;
+}
+
+StatusLine::StatusLine(QWidget* parent) : QStatusBar(parent) {
+  setObjectName("StatusBar1");
+  setSizeGripEnabled(false);
+  const char* const names[] = {"StatusCard", "StatusSend", "StatusSchedule", "StatusFetch"};
+  for (size_t i = 0; i < fields_.size(); ++i) {
+    fields_[i] = new ElidedLabel(this);
+    fields_[i]->setObjectName(QString::fromLatin1(names[i]));
+    // Each takes the room of its text; when the line is short of room the fields give way.
+    addWidget(fields_[i]);
+  }
+}
+
+void StatusLine::Show(const StatusSnapshot& s) {
+  const std::array<QString, 4> texts = StatusFields(s);
+  for (size_t i = 0; i < fields_.size(); ++i) {
+    if (fields_[i]->text() == texts[i]) continue;
+    fields_[i]->setText(texts[i]);
+    fields_[i]->setToolTip(texts[i]);
+  }
+}
+
+void StatusLine::ShowTransient(const QString& text) { showMessage(text, kStatusMessageMs); }
+
+QString StatusLine::FieldText(int i) const {
+  return i >= 0 && i < static_cast<int>(fields_.size()) ? fields_[static_cast<size_t>(i)]->text() : QString();
+}
+
+}  // namespace aqled

@@ -1,0 +1,76 @@
+#pragma once
+// The status line below the window's pages: the card, the last send, the timed delivery and
+// the last fetch at a glance, and room for a transient message.
+
+#include <QDateTime>
+#include <QStatusBar>
+#include <QString>
+#include <array>
+#include <optional>
+#include <string>
+
+class QLabel;
+
+namespace aqled {
+
+// Height of the status line at 120 pixels per inch: one line of the window's 14-pixel font
+// with its margins.
+inline constexpr int kStatusLineHeight = 26;
+// A transient message stays this long: long enough to be read, short enough that the status
+// comes back on its own.
+inline constexpr int kStatusMessageMs = 10000;
+// The seconds since the card's last message count up at this pace.
+inline constexpr int kStatusRefreshMs = 1000;
+
+// How a send stands, from its start to its delivery's end.
+enum class SendState { kRunning, kDelivering, kSucceeded, kFailed, kStalled };
+
+struct SendRecord {
+  QDateTime started;
+  bool automatic = false;
+  SendState state = SendState::kRunning;
+};
+
+struct FetchRecord {
+  QDateTime at;
+  int fetched = 0;  // stations fetched, of four
+};
+
+// What the status line shows, gathered by the window.
+struct StatusSnapshot {
+  QDateTime now;
+  bool cardKnown = false;  // a card has logged in since start-up
+  std::string tag;         // its barcode, GBK
+  std::string name;        // its controller name, GBK
+  bool connected = false;
+  QDateTime lastMessage;  // when it last sent a frame; null before
+  std::optional<SendRecord> lastSend;
+  bool autoSend = true;
+  QDateTime slot;        // start of the slot `now` falls in
+  bool slotDue = false;  // that slot still wants its delivery
+  QDateTime nextSlot;    // start of the slot after it
+  std::optional<FetchRecord> lastFetch;
+};
+
+// The four fields of the status line: card, last send, timed delivery, last fetch.
+std::array<QString, 4> StatusFields(const StatusSnapshot& s);
+
+class StatusLine : public QStatusBar {
+  Q_OBJECT
+
+ public:
+  explicit StatusLine(QWidget* parent);
+
+  // Shows the snapshot in the four fields (each also as its tool tip).
+  void Show(const StatusSnapshot& s);
+  // Shows `text` over the four fields for kStatusMessageMs.
+  void ShowTransient(const QString& text);
+
+  // Field 0 to 3 as shown now.
+  QString FieldText(int i) const;
+
+ private:
+  std::array<QLabel*, 4> fields_{};
+};
+
+}  // namespace aqled

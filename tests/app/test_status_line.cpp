@@ -1,0 +1,117 @@
+// The texts of the status line from what the window gathered.
+#include <gtest/gtest.h>
+
+#include "app/status_line.h"
+#include "test_support.h"
+
+using namespace aqled;
+using aqled::testing::G;
+
+namespace {
+
+QDateTime At(int day, int hour, int minute, int second = 0) {
+  return QDateTime(QDate(2024, 3, day), QTime(hour, minute, second));
+}
+
+// A snapshot at 2024-03-05 10:20:07 with nothing known yet.
+StatusSnapshot Empty() {
+  StatusSnapshot s;
+  s.now = At(5, 10, 20, 7);
+  s.slot = At(5, 10, 0);
+  s.nextSlot = At(5, 12, 0);
+  return s;
+}
+
+struct FieldCase {
+  const char* name;
+  StatusSnapshot snapshot;
+  int field;
+  const char* text;
+};
+void PrintTo(const FieldCase& c, std::ostream* os) { *os << c.name; }
+
+StatusSnapshot With(void (*change)(StatusSnapshot&)) {
+  StatusSnapshot s = Empty();
+  change(s);
+  return s;
+}
+
+class StatusFieldsTest : public ::testing::TestWithParam<FieldCase> {};
+
+TEST_P(StatusFieldsTest, ReadsAsWritten) {
+  const FieldCase& c = GetParam();
+  EXPECT_EQ(StatusFields(c.snapshot)[static_cast<size_t>(c.field)].toStdString(), c.text);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Status, StatusFieldsTest,
+    ::testing::Values(FieldCase{"NoCardYet", Empty(), 0, "控制卡: 未登录"},
+                      FieldCase{"ConnectedCard", With([](StatusSnapshot& s) {
+                                  s.cardKnown = true;
+                                  s.tag = "DEMO-1";
+                                  s.name = G("大厅");
+                                  s.connected = true;
+                                  s.lastMessage = At(5, 10, 19, 55);
+                                }),
+                                0, "控制卡 DEMO-1 (大厅) 已连接, 12秒前"},
+                      FieldCase{"GoneCardKeepsItsLastMessage", With([](StatusSnapshot& s) {
+                                  s.cardKnown = true;
+                                  s.tag = "DEMO-1";
+                                  s.name = "lobby";
+                                  s.lastMessage = At(5, 9, 20, 7);
+                                }),
+                                0, "控制卡 DEMO-1 (lobby) 已断开, 3600秒前"},
+                      FieldCase{"CardWithoutAMessage", With([](StatusSnapshot& s) {
+                                  s.cardKnown = true;
+                                  s.tag = "T";
+                                  s.name = "n";
+                                  s.connected = true;
+                                }),
+                                0, "控制卡 T (n) 已连接"},
+                      FieldCase{"AClockGoneBackCountsNoNegativeSeconds", With([](StatusSnapshot& s) {
+                                  s.cardKnown = true;
+                                  s.tag = "T";
+                                  s.name = "n";
+                                  s.connected = true;
+                                  s.lastMessage = At(5, 10, 25, 0);
+                                }),
+                                0, "控制卡 T (n) 已连接, 0秒前"},
+                      FieldCase{"NoSendYet", Empty(), 1, "上次发送: 无"},
+                      FieldCase{"TimedSendDelivering", With([](StatusSnapshot& s) {
+                                  s.lastSend = SendRecord{At(5, 10, 0, 30), true, SendState::kDelivering};
+                                }),
+                                1, "上次发送 10:00 自动 等待应答"},
+                      FieldCase{"ManualSendYesterdayStalled", With([](StatusSnapshot& s) {
+                                  s.lastSend = SendRecord{At(4, 23, 5), false, SendState::kStalled};
+                                }),
+                                1, "上次发送 03-04 23:05 手动 超时"},
+                      FieldCase{"Running", With([](StatusSnapshot& s) {
+                                  s.lastSend = SendRecord{At(5, 10, 20), false, SendState::kRunning};
+                                }),
+                                1, "上次发送 10:20 手动 进行中"},
+                      FieldCase{"Succeeded", With([](StatusSnapshot& s) {
+                                  s.lastSend = SendRecord{At(5, 8, 0), true, SendState::kSucceeded};
+                                }),
+                                1, "上次发送 08:00 自动 成功"},
+                      FieldCase{"Failed", With([](StatusSnapshot& s) {
+                                  s.lastSend = SendRecord{At(5, 8, 10), true, SendState::kFailed};
+                                }),
+                                1, "上次发送 08:10 自动 失败"},
+                      FieldCase{"SlotDue", With([](StatusSnapshot& s) { s.slotDue = true; }), 2,
+                                "10:00 时段待发送"},
+                      FieldCase{"SlotDone", Empty(), 2, "下次定时 12:00"},
+                      FieldCase{"NextSlotTomorrow", With([](StatusSnapshot& s) { s.nextSlot = At(6, 0, 0); }),
+                                2, "下次定时 03-06 00:00"},
+                      FieldCase{"Off", With([](StatusSnapshot& s) {
+                                  s.autoSend = false;
+                                  s.slotDue = true;
+                                }),
+                                2, "定时发送关闭"},
+                      FieldCase{"NoFetchYet", Empty(), 3, "上次获取: 无"},
+                      FieldCase{"AFetchWithAFailedStation", With([](StatusSnapshot& s) {
+                                  s.lastFetch = FetchRecord{At(5, 10, 0, 31), 3};
+                                }),
+                                3, "上次获取 10:00 成功 3/4"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace

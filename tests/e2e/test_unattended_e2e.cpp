@@ -1,0 +1,139 @@
+// The window left alone for two slots of the timed delivery: Timer1's ticks on the test's clock
+// fetch from the stand-in site, and aqled-cardsim downloads each program from the window's own
+// share server and plays it.
+#include <QCheckBox>
+#include <QFile>
+#include <QImage>
+#include <QProcess>
+#include <QTimer>
+
+#include "send_fixture.h"
+
+using namespace aqled;
+using namespace aqled::testing;
+
+namespace {
+
+QString CardsimPath() {
+  const QString dir = qEnvironmentVariable("AQLED_BIN_DIR");
+  if (!dir.isEmpty() && QFile::exists(dir + "/aqled-cardsim")) return dir + "/aqled-cardsim";
+  return AQLED_CARDSIM_PATH;
+}
+
+quint16 FreePort() {
+  QTcpServer probe;
+  probe.listen(QHostAddress::LocalHost, 0);
+  return probe.serverPort();
+}
+
+QDateTime At(int hour, int minute) { return QDateTime(QDate(2024, 3, 5), QTime(hour, minute, 30)); }
+
+QImage Rgb(const std::filesystem::path& p) {
+  return QImage(QString::fromStdString(p.string())).convertToFormat(QImage::Format_RGB32);
+}
+
+struct UnattendedEndToEnd : SendFixture {
+  void TearDown() override {
+    if (card.state() != QProcess::NotRunning) {
+      card.kill();
+      card.waitForFinished(2000);
+    }
+  }
+  std::string CardLog() const { return ReadAll(folder / "card.log"); }
+
+  // One tick of Timer1 at `t`; returns once any send it started has ended.
+  void Tick(const QDateTime& t) {
+    clock.Set(t);
+    form->Timer1Timer();
+    ASSERT_TRUE(WaitFor([&] { return !form->Sending() && !form->Link().DeliveryInFlight(); }, 30000))
+        << ::testing::PrintToString(Lines(*form)) << CardLog();
+  }
+
+  std::unique_ptr<TForm1> form;
+  QProcess card;
+};
+
+TEST_F(UnattendedEndToEnd, TwoSlotsPutTwoProgramsOnTheCardWithTheReadingsOfTheirTime) {
+  const quint16 sharePort = FreePort();
+  ConfigFor("http://127.0.0.1:" + std::to_string(sharePort) + "/share/", "sendkind=1\r\nShareServer=1\r\n");
+  form = StartSized(128, 64);
+  form->Timer1->stop();  // the test ticks
+  ASSERT_NE(form->Share(), nullptr);
+  form->zmcheck->setChecked(false);
+
+  const QString tmp = QString::fromStdString(folder.string());
+  card.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+  card.start(CardsimPath(), {"--port",
+                             QString::number(form->Link().ServerPort()),
+                             "--barcode",
+                             "SIM1",
+                             "--name",
+                             "north",
+                             "--width",
+                             "128",
+                             "--height",
+                             "64",
+                             "--heartbeat-ms",
+                             "60000",
+                             "--storage",
+                             tmp + "/card-storage",
+                             "--output",
+                             tmp + "/card-screen",
+                             "--log",
+                             tmp + "/card.log",
+                             "--progress-wait-ms",
+                             "50",
+                             "--exit-after-seconds",
+                             "120"});
+  ASSERT_TRUE(card.waitForStarted(5000)) << CardsimPath().toStdString();
+  ASSERT_TRUE(WaitFor([&] { return form->Link().SlotConnected(1); })) << CardLog();
+
+  // The 08:00 slot: its first tick delivers.
+  Tick(At(8, 0));
+  ASSERT_TRUE(form->LastSend().has_value());
+  ASSERT_EQ(form->LastSend()->state, SendState::kSucceeded)
+      << ::testing::PrintToString(Lines(*form)) << CardLog();
+  const std::filesystem::path storage = folder / "card-storage" / "share";
+  const std::filesystem::path first = storage / "20240305080030_001.bmp";
+  ASSERT_TRUE(std::filesystem::exists(first)) << CardLog();
+  const std::string firstPicture = ReadAll(first);
+  EXPECT_EQ(firstPicture, ReadAll(folder / "file" / "1.bmp"));
+
+  // Station 1's readings change on the site; the ticks within the slot send nothing.
+  stationsite::StationSetup changed;
+  changed.values = {"清新", "1250", "44", "61", "2024-03-05 09:00"};
+  stationsite::ServeStation(site, 1, changed);
+  const size_t requestsAfterFirst = site.Requests().size();
+  for (QDateTime t = At(8, 10); t < At(10, 0); t = t.addSecs(600)) Tick(t);
+  EXPECT_EQ(site.Requests().size(), requestsAfterFirst) << "no fetch between the slots";
+
+  // The 10:00 slot.
+  Tick(At(10, 0));
+  ASSERT_EQ(form->LastSend()->state, SendState::kSucceeded)
+      << ::testing::PrintToString(Lines(*form)) << CardLog();
+  EXPECT_EQ(form->LastSend()->started, At(10, 0));
+  EXPECT_TRUE(form->LastSend()->automatic);
+
+  const auto lines = Lines(*form);
+  EXPECT_EQ(Count(lines, "定时发送: 08:00 时段"), 1u);
+  EXPECT_EQ(Count(lines, "定时发送: 10:00 时段"), 1u);
+  EXPECT_EQ(Count(lines, "标签: SIM1, 名称: north, 发送成功."), 2u);
+  EXPECT_EQ(Count(lines, "获取 祯埠镇 等级 清新 负氧离子 1250 PM2.5 44 臭氧 61 发布时间 2024-03-05 09:00"),
+            1u);
+
+  // The card holds both programs; the second carries the new readings, byte for byte as staged.
+  const std::filesystem::path second = storage / "20240305100030_001.bmp";
+  ASSERT_TRUE(std::filesystem::exists(second)) << CardLog();
+  EXPECT_EQ(ReadAll(second), ReadAll(folder / "share" / "001.bmp"));
+  EXPECT_NE(ReadAll(second), firstPicture) << "the 10:00 program shows the 09:00 readings";
+  for (const char* name : {"ll.xml", "pp.xml", "002.bmp", "003.bmp", "004.bmp"}) {
+    EXPECT_EQ(ReadAll(storage / (std::string("20240305100030_") + name)), ReadAll(folder / "share" / name))
+        << name;
+  }
+  // Its screen shows the program it played last.
+  const QImage shown = Rgb(folder / "card-screen" / "program_001.png");
+  ASSERT_EQ(shown.size(), QSize(128, 64)) << CardLog();
+  EXPECT_TRUE(shown == Rgb(folder / "share" / "001.bmp"));
+}
+
+}  // namespace
