@@ -5,7 +5,7 @@ packages=(
   cmake g++ make pkg-config
   qt6-base-dev qt6-httpserver-dev qt6-websockets-dev libgl-dev
   nlohmann-json3-dev libgtest-dev
-  fonts-arphic-uming
+  fonts-arphic-uming qt6-translations-l10n
   openssl xvfb xauth
 )
 missing=()
