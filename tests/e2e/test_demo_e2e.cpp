@@ -3,13 +3,14 @@
 // card must show whole station pages: the titles, the values left of their unit and right of
 // the column line, the unit inside the frame.
 //
-// With AQLED_DEMO_SCREENSHOTS=<folder> the card's screen pictures are also copied there
-// (docs/screenshots holds the current ones).
+// With AQLED_DEMO_SCREENSHOTS=<folder> the card's screen pictures are also copied there, and the
+// window's preview page saved beside them (docs/screenshots holds the current ones).
 #include <QDir>
 #include <QFile>
 #include <QImage>
 #include <QProcess>
 #include <QPushButton>
+#include <QTabWidget>
 
 #include "send_fixture.h"
 
@@ -106,6 +107,12 @@ TEST_F(Demo, TheShippedSetupIniShowsWholeStationPagesOnTheCard) {
   const QDir screens(tmp + "/card-screen");
   ASSERT_EQ(screens.entryList({"program_*.png"}, QDir::Files).size(), 3) << "stations 1 to 3";
   const QString copies = qEnvironmentVariable("AQLED_DEMO_SCREENSHOTS");
+  if (!copies.isEmpty()) {
+    // The window's page "清新空气预览" after the send, as the README shows it.
+    QDir().mkpath(copies);
+    form->PageControl1->setCurrentIndex(3);
+    EXPECT_TRUE(form->grab().save(copies + "/demo_previews.png"));
+  }
   for (int k = 1; k <= 3; ++k) {
     const QString name = QString("program_%1.png").arg(k, 3, 10, QChar('0'));
     const QImage shown = QImage(screens.filePath(name)).convertToFormat(QImage::Format_RGB32);
