@@ -284,10 +284,10 @@ void TForm1::FormCreate() {
   const std::filesystem::path pictures = folder / "file";
   if (!std::filesystem::is_directory(pictures, ec)) {
     std::filesystem::create_directory(pictures, ec);
-    if (!std::filesystem::is_directory(pictures)) {
-      std::error_code taken;
+    std::error_code check;
+    if (!std::filesystem::is_directory(pictures, check)) {
       const std::string reason =
-          std::filesystem::exists(pictures, taken) ? NameTakenText() : FileProblemText(ec);
+          std::filesystem::exists(pictures, check) ? NameTakenText() : FileProblemText(ec);
       failures.push_back(Format(FolderFailedPattern(), {PictureFolder(), reason}));
     }
   }
