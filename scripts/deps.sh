@@ -6,7 +6,7 @@ packages=(
   cmake g++ make pkg-config
   qt6-base-dev libgl-dev libmicrohttpd-dev
   nlohmann-json3-dev libgtest-dev
-  fonts-arphic-uming
+  fonts-arphic-uming qt6-translations-l10n
   openssl xvfb xauth
 )
 if [ "${1:-}" = test ]; then

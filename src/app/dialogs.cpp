@@ -9,6 +9,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <filesystem>
 
 #include "text/gbk.h"
 
@@ -117,7 +118,8 @@ bool QtDialogs::ChooseColour(int& colourWord) {
 std::optional<std::string> QtDialogs::OpenFile(const std::string& filter) {
   const QString path = QFileDialog::getOpenFileName(parent_, QString(), QString(), ToQString(filter));
   if (path.isEmpty()) return std::nullopt;
-  return FromQString(QDir::toNativeSeparators(path));
+  // A path, not a text: a name GBK cannot hold keeps its characters (text/gbk.h).
+  return GbkFromPath(std::filesystem::path(QDir::toNativeSeparators(path).toStdU16String()));
 }
 
 }  // namespace aqled

@@ -10,6 +10,9 @@ namespace aqled {
 
 LogView::LogView(int linePixels, QWidget* parent) : QTextEdit(parent), linePixels_(linePixels) {
   setAcceptRichText(false);
+  // The operator reads, selects and copies the log; only the operation log writes into it.
+  setReadOnly(true);
+  setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
   setLineWrapMode(QTextEdit::NoWrap);
   setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);

@@ -1,6 +1,7 @@
 #pragma once
 // The communication log control `log`: a rich text box on a black field that the operation
-// log writes coloured lines into.
+// log writes coloured lines into. Typing does not change it; its text can be selected and
+// copied.
 
 #include <QTextEdit>
 

@@ -29,8 +29,12 @@ int SaveScreenshots(aqled::TForm1& window, const QString& folder) {
 
 int main(int argc, char** argv) {
   aqled::RaiseOpenFileLimit();
-  QApplication app(argc, argv);
+  // Arguments are ignored, Qt's own (-platform, -reverse, -stylesheet, ...) too: Qt is shown
+  // the program name only.
+  int qtArgc = argc > 0 ? 1 : 0;
+  QApplication app(qtArgc, argv);
   QApplication::setApplicationName(aqled::ApplicationTitle());
+  aqled::InstallQtTranslations();
   aqled::RegisterFontSubstitutions();
 
   const QString screenshots = qEnvironmentVariable("AQLED_SCREENSHOTS");

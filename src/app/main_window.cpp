@@ -29,6 +29,7 @@
 #include "link/exchange.h"
 #include "link/share_server.h"
 #include "render/previews.h"
+#include "settings/file_problem.h"
 #include "settings/ini_file.h"
 #include "stations/https_client.h"
 #include "stations/update.h"
@@ -61,6 +62,30 @@ const std::string& ConfirmPattern() {
 }
 const std::string& ConfirmCaption() {
   static const std::string text = Utf8ToGbk("提示信息");
+  return text;
+}
+const std::string& ReadFailedPattern() {
+  static const std::string text = Utf8ToGbk("读取文件失败: %s (%s), %s");
+  return text;
+}
+const std::string& DefaultsTakenText() {
+  static const std::string text = Utf8ToGbk("使用默认值");
+  return text;
+}
+const std::string& FileKeptText() {
+  static const std::string text = Utf8ToGbk("保存时保留原文件");
+  return text;
+}
+const std::string& FolderFailedPattern() {
+  static const std::string text = Utf8ToGbk("创建文件夹失败: %s (%s)");
+  return text;
+}
+const std::string& NameTakenText() {
+  static const std::string text = Utf8ToGbk("已有同名的文件");
+  return text;
+}
+const std::string& ViewerFailedPattern() {
+  static const std::string text = Utf8ToGbk("无法启动图片查看程序, 未能打开 %s");
   return text;
 }
 const std::string& SendRunningText() {
@@ -111,6 +136,10 @@ void SetMemoText(QPlainTextEdit* memo, const std::string& gbk) {
   memo->setPlainText(text);
 }
 
+// The entry of a ListBox1 row as GBK bytes, beside its text on screen: a path GBK cannot hold
+// keeps its escapes (text/gbk.h), which the shown text has turned into the characters.
+constexpr int kGbkEntryRole = Qt::UserRole;
+
 void SetIndex(QComboBox* combo, int index) {
   combo->setCurrentIndex(index >= 0 && index < combo->count() ? index : -1);
 }
@@ -123,7 +152,9 @@ TForm1::TForm1(FormOptions options, QWidget* parent)
       appFolder_(options.appFolder.empty() ? ExecutableFolder() : std::move(options.appFolder)) {
   controllerPort = options.controllerPort;
   RegisterFontSubstitutions();
-  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+  if (options.screenDpi > 0) {
+    screenDpi_ = options.screenDpi;
+  } else if (const QScreen* screen = QGuiApplication::primaryScreen()) {
     screenDpi_ = static_cast<int>(screen->logicalDotsPerInch() + 0.5);
   }
   if (options.clock) {
@@ -226,39 +257,64 @@ void TForm1::FormCreate() {
     quitRequested_ = true;
     return;
   }
-  // 3. ProgramSettings.
+  // The kind-1 lines of the steps that fail, written after the first line of the log.
+  std::vector<std::string> failures;
+  const auto unread = [&](const std::filesystem::path& file, const std::string& reason,
+                          const std::string& then) {
+    failures.push_back(Format(ReadFailedPattern(), {GbkFromPath(file), reason, then}));
+  };
+  // 3. ProgramSettings; a config.ini that cannot be read gives the defaults.
   const ProgramDefaults defaults =
       MakeProgramDefaults(appFolder_, FirstLocalIpv4(), std::string(kDefaultStationSite));
-  programSettings = ReadProgramSettings(IniFile::Load(folder / "config.ini").ini, defaults);
+  const IniFile::LoadResult config = IniFile::Load(folder / "config.ini");
+  if (!config.readable)
+    unread(folder / "config.ini", ReadProblemOf(folder / "config.ini"), DefaultsTakenText());
+  programSettings = ReadProgramSettings(config.ini, defaults);
   RefreshStatus();
   // 4, 5. The controller server and the session table (its slotCount starts at 0).
   CreateControllerServer();
-  // 6, 7. The station URL table; setup.ini into the controls and the variables.
+  // 6, 7. The station URL table; setup.ini into the controls and the variables. One that exists
+  // but cannot be read gives the defaults and is not replaced by a save.
   stationUrls = BuildStationUrls(programSettings.StationSite);
-  const DisplaySettings stored = LoadDisplaySettings(IniFile::Load(folder / "setup.ini").ini);
+  const std::filesystem::path setupIni = folder / "setup.ini";
+  const IniFile::LoadResult setup = IniFile::Load(setupIni);
+  if (setup.exists && !setup.readable) {
+    unread(setupIni, ReadProblemOf(setupIni), FileKeptText());
+    unloadedFiles_.push_back(setupIni);
+  }
+  const DisplaySettings stored = LoadDisplaySettings(setup.ini);
   captions = stored.captions;
   fonts = stored.fonts;
   ApplyDisplayControls(stored.controls);
   // 8. PictureFolder, one level.
-  const std::filesystem::path pictures = PathFromGbk(PictureFolder());
+  const std::filesystem::path pictures = folder / "file";
   if (!std::filesystem::is_directory(pictures, ec)) {
     std::filesystem::create_directory(pictures, ec);
-    if (ec) return;
+    std::error_code check;
+    if (!std::filesystem::is_directory(pictures, check)) {
+      const std::string reason =
+          std::filesystem::exists(pictures, check) ? NameTakenText() : FileProblemText(ec);
+      failures.push_back(Format(FolderFailedPattern(), {PictureFolder(), reason}));
+    }
   }
-  // 9. The three text files, each only when it exists.
+  // 9. The three text files, each only when it exists; one that cannot be read keeps the
+  // window's text and is not replaced by a save.
   DisplayTexts texts = CollectDisplayTexts();
-  const bool textsRead = LoadDisplayTexts(folder, texts);
+  for (const UnreadFile& file : LoadDisplayTexts(folder, texts)) {
+    unread(file.file, file.reason, FileKeptText());
+    unloadedFiles_.push_back(file.file);
+  }
   ApplyDisplayTexts(texts);
-  if (!textsRead) return;
   // 10. The previews black, and the timer re-armed.
   for (int station = 1; station <= kStationCount; ++station) StationPreview(station)->Clear(Qt::black);
   Timer1->stop();
   Timer1->setInterval(60000);
   Timer1->start();
-  // 11 to 13. The log page, the housekeeping date and the first line.
+  // 11 to 13. The log page, the housekeeping date, the first line and what failed.
   PageControl1->setCurrentIndex(4);
   operationLog_->SetLastLogDate(clock_->Now().date());
   AppendLog(kLogInfo, StartedText());
+  for (const std::string& line : failures) AppendLog(kLogError, line);
   // 14. Open the server.
   const std::string port = std::to_string(controllerPort);
   if (OpenControllerServer()) {
@@ -354,7 +410,7 @@ void TForm1::ApplyDisplayTexts(const DisplayTexts& t) {
   SetMemoText(fly, t.fly);
   SetMemoText(Memo2, t.txt);
   ListBox1->clear();
-  for (const std::string& entry : t.gg) ListBox1->addItem(ToQString(entry));
+  for (const std::string& entry : t.gg) AddAdvertisementItem(entry);
 }
 
 void TForm1::Timer1Timer() {
@@ -368,8 +424,12 @@ void TForm1::Button7Click() { close(); }
 
 void TForm1::Button4Click() {
   const std::filesystem::path folder = PathFromGbk(appFolder_);
-  if (!SaveDisplaySettings(folder / "setup.ini", CollectDisplayControls(), fonts, *this)) return;
-  if (!SaveDisplayTexts(folder, CollectDisplayTexts(), *this)) return;
+  const std::filesystem::path setupIni = folder / "setup.ini";
+  if (!KeepUnloadedFile(setupIni, unloadedFiles_, *this) &&
+      !SaveDisplaySettings(setupIni, CollectDisplayControls(), fonts, *this)) {
+    return;
+  }
+  if (!SaveDisplayTexts(folder, CollectDisplayTexts(), *this, unloadedFiles_)) return;
   PageControl1->setCurrentIndex(4);
   Timer1Timer();
   lastSendHour.clear();
@@ -574,13 +634,29 @@ void TForm1::Button11Click() {
   }
   const std::string page = PictureFolder() + "g.bmp";
   std::error_code ec;
-  if (std::filesystem::is_regular_file(PathFromGbk(page), ec)) viewer_->Open(page);
+  if (std::filesystem::is_regular_file(PathFromGbk(page), ec)) OpenPicture(page);
+}
+
+void TForm1::OpenPicture(const std::string& gbkPath) {
+  if (viewer_->Open(gbkPath)) return;
+  const std::string text = Format(ViewerFailedPattern(), {gbkPath});
+  AppendLog(kLogError, text);
+  dialogs_->Message(text);
 }
 
 std::vector<std::string> TForm1::AdvertisementEntries() const {
   std::vector<std::string> entries;
-  for (int i = 0; i < ListBox1->count(); ++i) entries.push_back(FromQString(ListBox1->item(i)->text()));
+  for (int i = 0; i < ListBox1->count(); ++i) {
+    const QListWidgetItem* item = ListBox1->item(i);
+    const QVariant gbk = item->data(kGbkEntryRole);
+    entries.push_back(gbk.isValid() ? gbk.toByteArray().toStdString() : FromQString(item->text()));
+  }
   return entries;
+}
+
+void TForm1::AddAdvertisementItem(const std::string& gbk) {
+  auto* item = new QListWidgetItem(ToQString(gbk), ListBox1);
+  item->setData(kGbkEntryRole, QByteArray::fromStdString(gbk));
 }
 
 int TForm1::SelectedAdvertisement() const {
@@ -600,19 +676,23 @@ void TForm1::BitBtn2Click() {
     // An add that fails ends silently; an entry appended before the failure stays listed.
   }
   if (outcome == AddOutcome::kRefused) dialogs_->Message(kAdvertisementLimitMessage);
-  if (entries.size() > before) ListBox1->addItem(ToQString(entries.back()));
+  if (entries.size() > before) AddAdvertisementItem(entries.back());
 }
 
 void TForm1::BitBtn3Click() {
   std::vector<std::string> entries = AdvertisementEntries();
   const int row = SelectedAdvertisement();
-  if (DeleteAdvertisement(entries, row)) delete ListBox1->takeItem(row);
+  if (!DeleteAdvertisement(entries, row)) return;
+  delete ListBox1->takeItem(row);
+  // The list would move the selection to a neighbour; the next press must not delete it.
+  ListBox1->setCurrentItem(nullptr);
+  ListBox1->clearSelection();
 }
 
 void TForm1::ListBox1DblClick() {
   if (const std::optional<std::string> path =
           AdvertisementToOpen(AdvertisementEntries(), SelectedAdvertisement())) {
-    viewer_->Open(*path);
+    OpenPicture(*path);
   }
 }
 

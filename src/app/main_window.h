@@ -5,6 +5,7 @@
 #include <QDateTime>
 #include <QSize>
 #include <QWidget>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -54,6 +55,7 @@ struct FormOptions {
   Dialogs* dialogs = nullptr;  // borrowed; null: the real dialogs
   quint16 controllerPort = 8115;
   PictureViewer* viewer = nullptr;  // borrowed; null: the desktop's picture viewer
+  int screenDpi = 0;                // pixels per inch the layout is scaled to; 0: the screen's
 };
 
 class TForm1 : public QWidget, public LogSink {
@@ -65,8 +67,14 @@ class TForm1 : public QWidget, public LogSink {
   ~TForm1() override;
 
   // The start-up sequence, run once before the window is shown. Without config.ini it shows the
-  // message and sets QuitRequested(); any other failing step ends it silently.
+  // message and sets QuitRequested(). Any other step that fails (a file that cannot be read,
+  // the picture folder that cannot be made) writes a kind-1 line after "程序开始运行" naming
+  // what failed and why; the steps that do not depend on it still run, the servers and the
+  // timer among them.
   void FormCreate();
+  // The settings and text files that existed but could not be read at start-up; "立即执行"
+  // leaves them as they are.
+  const std::vector<std::filesystem::path>& UnloadedFiles() const { return unloadedFiles_; }
   // True when start-up found no config.ini: the application must end without showing the window.
   bool QuitRequested() const { return quitRequested_; }
 
@@ -271,9 +279,14 @@ class TForm1 : public QWidget, public LogSink {
   void EndSend(const QDateTime& started, SendState state);
   // The window's general error report: a message box with the text (GBK).
   void ReportError(const std::string& text);
+  // Shows the picture file in the picture viewer; when none can be started, says so in a kind-1
+  // line and a message box naming the file.
+  void OpenPicture(const std::string& gbkPath);
   // The row of the selected entry of ListBox1, -1 for none.
   int SelectedAdvertisement() const;
   std::vector<std::string> AdvertisementEntries() const;
+  // Appends a row to ListBox1 for the entry (GBK).
+  void AddAdvertisementItem(const std::string& gbk);
 
   std::string appFolder_;
   std::unique_ptr<Clock> ownClock_;
@@ -296,6 +309,7 @@ class TForm1 : public QWidget, public LogSink {
   std::optional<QDateTime> deliveryOf_;  // start of the send whose delivery the link watches
   std::optional<FetchRecord> lastFetch_;
   QTimer* statusTimer_ = nullptr;
+  std::vector<std::filesystem::path> unloadedFiles_;
 };
 
 }  // namespace aqled

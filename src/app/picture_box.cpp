@@ -18,8 +18,10 @@ void PictureBox::Clear(const QColor& colour) {
 }
 
 void PictureBox::paintEvent(QPaintEvent*) {
+  if (picture_.isNull()) return;
   QPainter painter(this);
-  if (!picture_.isNull()) painter.drawImage(0, 0, picture_);
+  painter.setRenderHint(QPainter::SmoothPixmapTransform);
+  painter.drawImage(rect(), picture_);
 }
 
 }  // namespace aqled

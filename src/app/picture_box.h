@@ -1,6 +1,6 @@
 #pragma once
-// A picture control of the preview pages (`Image3` to `Image6`): shows one image at its top
-// left corner, unscaled and clipped to the control.
+// A picture control of the preview pages (`Image3` to `Image6`): shows one image scaled to the
+// control's size, so that the whole picture is seen at any screen density.
 
 #include <QImage>
 #include <QWidget>

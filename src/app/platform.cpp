@@ -3,8 +3,11 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFont>
+#include <QLibraryInfo>
 #include <QNetworkInterface>
 #include <QStandardPaths>
+#include <filesystem>
+#include <system_error>
 
 #include "text/gbk.h"
 
@@ -13,9 +16,21 @@ namespace aqled {
 QString ApplicationTitle() { return QString::fromUtf8("LED显示软件"); }
 
 std::string ExecutableFolder() {
-  QString dir = QDir::toNativeSeparators(QCoreApplication::applicationDirPath());
-  if (!dir.endsWith(QDir::separator())) dir += QDir::separator();
-  return FromQString(dir);
+  std::filesystem::path folder;
+#ifdef __linux__
+  // The link holds the folder's name byte for byte, also bytes that are no UTF-8.
+  std::error_code ec;
+  const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+  if (!ec) folder = exe.parent_path();
+#endif
+  if (folder.empty()) {
+    folder = std::filesystem::path(
+        QDir::toNativeSeparators(QCoreApplication::applicationDirPath()).toStdU16String());
+  }
+  std::string gbk = GbkFromPath(folder);
+  const char separator = static_cast<char>(std::filesystem::path::preferred_separator);
+  if (gbk.empty() || gbk.back() != separator) gbk.push_back(separator);
+  return gbk;
 }
 
 std::string FirstLocalIpv4() {
@@ -38,6 +53,16 @@ void RegisterFontSubstitutions() {
   QFont::insertSubstitution(QStringLiteral("SimSun"), ming);
   QFont::insertSubstitution(QStringLiteral("NSimSun"), ming);
   QFont::insertSubstitution(QStringLiteral("MS Sans Serif"), QStringLiteral("DejaVu Sans"));
+}
+
+QTranslator* InstallQtTranslations() {
+  auto* translator = new QTranslator(QCoreApplication::instance());
+  if (!translator->load(QStringLiteral("qtbase_zh_CN"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)) ||
+      !QCoreApplication::installTranslator(translator)) {
+    delete translator;
+    return nullptr;
+  }
+  return translator;
 }
 
 SingleCopyLock::SingleCopyLock() {

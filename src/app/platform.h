@@ -3,6 +3,7 @@
 // the fonts standing in for the Windows faces, and the lock that keeps to one copy.
 
 #include <QLockFile>
+#include <QTranslator>
 #include <memory>
 #include <string>
 
@@ -11,7 +12,8 @@ namespace aqled {
 // The application title under which a running copy is known: "LED显示软件".
 QString ApplicationTitle();
 
-// AppFolder: the folder of the executable as GBK, ending in the platform's separator.
+// AppFolder: the folder of the executable as GBK (a name GBK cannot hold kept by path escapes,
+// text/gbk.h), ending in the platform's separator.
 std::string ExecutableFolder();
 
 // The first IPv4 address of an interface that is up and not loopback, "127.0.0.1" when none.
@@ -20,6 +22,11 @@ std::string FirstLocalIpv4();
 // Registers the Debian faces that stand in for "宋体", "新宋体" (AR PL UMing CN) and
 // "MS Sans Serif" (DejaVu Sans). Safe to call more than once.
 void RegisterFontSubstitutions();
+
+// Loads Qt's own Chinese texts (qtbase_zh_CN.qm from Qt's translations folder), so that the
+// standard buttons and dialogs read 确定, 取消, 打开. Returns the installed translator, owned
+// by the application, or null when the file is missing (Qt's English texts stay).
+QTranslator* InstallQtTranslations();
 
 // The lock that marks a running copy: a lock file named after the application title in the
 // user's runtime folder (the temporary folder when there is none). A lock left by a copy that

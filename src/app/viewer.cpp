@@ -1,6 +1,7 @@
 #include "app/viewer.h"
 
 #include <QDesktopServices>
+#include <QFile>
 #include <QUrl>
 
 #include "text/gbk.h"
@@ -14,13 +15,15 @@
 
 namespace aqled {
 
-void DesktopViewer::Open(const std::string& gbkPath) {
-#ifdef _WIN32
-  const std::wstring path = ToQString(gbkPath).toStdWString();
-  ShellExecuteW(nullptr, nullptr, L"MSPAINT.EXE", path.c_str(), nullptr, SW_SHOWMAXIMIZED);
-#else
+bool DesktopViewer::Open(const std::string& gbkPath) {
   const std::filesystem::path path = PathFromGbk(gbkPath);
-  QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(path.string())));
+#ifdef _WIN32
+  // ShellExecute reports success by a value above 32.
+  const HINSTANCE started =
+      ShellExecuteW(nullptr, nullptr, L"MSPAINT.EXE", path.c_str(), nullptr, SW_SHOWMAXIMIZED);
+  return reinterpret_cast<INT_PTR>(started) > 32;
+#else
+  return QDesktopServices::openUrl(QUrl::fromLocalFile(QFile::decodeName(path.c_str())));
 #endif
 }
 

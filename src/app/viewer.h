@@ -9,14 +9,15 @@ namespace aqled {
 class PictureViewer {
  public:
   virtual ~PictureViewer() = default;
-  // Asks the desktop to show the picture file at `gbkPath`; the outcome is ignored.
-  virtual void Open(const std::string& gbkPath) = 0;
+  // Asks the desktop to show the picture file at `gbkPath`; false when no viewer could be
+  // started for it.
+  virtual bool Open(const std::string& gbkPath) = 0;
 };
 
 // "MSPAINT.EXE" with the path, maximised, on Windows; the desktop's default viewer elsewhere.
 class DesktopViewer : public PictureViewer {
  public:
-  void Open(const std::string& gbkPath) override;
+  bool Open(const std::string& gbkPath) override;
 };
 
 }  // namespace aqled

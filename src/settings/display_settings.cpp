@@ -1,6 +1,10 @@
 #include "settings/display_settings.h"
 
+#include <algorithm>
+#include <optional>
+
 #include "settings/file_io.h"
+#include "settings/file_problem.h"
 #include "text/gbk.h"
 #include "text/strings.h"
 
@@ -216,34 +220,42 @@ std::string FileFromListItems(const std::vector<std::string>& items) {
   return out;
 }
 
-bool LoadDisplayTexts(const std::filesystem::path& appFolder, DisplayTexts& texts) {
+std::vector<UnreadFile> LoadDisplayTexts(const std::filesystem::path& appFolder, DisplayTexts& texts) {
+  std::vector<UnreadFile> unread;
+  // Each file on its own: one that cannot be read does not keep the others from the window.
+  const auto load = [&](const char* name, auto take) {
+    const std::filesystem::path file = appFolder / name;
+    std::error_code ec;
+    if (!std::filesystem::exists(file, ec)) return;
+    if (const std::optional<std::string> bytes = ReadFileWhole(file)) {
+      take(*bytes);
+    } else {
+      unread.push_back({file, ReadProblemOf(file)});
+    }
+  };
+  load("fly.txt", [&](const std::string& bytes) { texts.fly = MemoTextFromFile(bytes); });
+  load("gg.txt", [&](const std::string& bytes) { texts.gg = ListItemsFromFile(bytes); });
+  load("txt.txt", [&](const std::string& bytes) { texts.txt = MemoTextFromFile(bytes); });
+  return unread;
+}
+
+bool KeepUnloadedFile(const std::filesystem::path& file, const std::vector<std::filesystem::path>& unloaded,
+                      LogSink& log) {
   std::error_code ec;
-  const std::filesystem::path fly = appFolder / "fly.txt";
-  if (std::filesystem::exists(fly, ec)) {
-    auto bytes = ReadFileWhole(fly);
-    if (!bytes) return false;
-    texts.fly = MemoTextFromFile(*bytes);
-  }
-  const std::filesystem::path gg = appFolder / "gg.txt";
-  if (std::filesystem::exists(gg, ec)) {
-    auto bytes = ReadFileWhole(gg);
-    if (!bytes) return false;
-    texts.gg = ListItemsFromFile(*bytes);
-  }
-  const std::filesystem::path txt = appFolder / "txt.txt";
-  if (std::filesystem::exists(txt, ec)) {
-    auto bytes = ReadFileWhole(txt);
-    if (!bytes) return false;
-    texts.txt = MemoTextFromFile(*bytes);
-  }
+  if (std::find(unloaded.begin(), unloaded.end(), file) == unloaded.end()) return false;
+  if (!std::filesystem::exists(file, ec)) return false;
+  static const std::string pattern = Utf8ToGbk("未保存 %s: 启动时未能读取此文件, 文件保持原样");
+  log.AppendLog(kLogError, Format(pattern, {GbkFromPath(file)}));
   return true;
 }
 
-bool SaveDisplayTexts(const std::filesystem::path& appFolder, const DisplayTexts& texts, LogSink& log) {
+bool SaveDisplayTexts(const std::filesystem::path& appFolder, const DisplayTexts& texts, LogSink& log,
+                      const std::vector<std::filesystem::path>& unloaded) {
   const std::pair<const char*, std::string> files[] = {
       {"gg.txt", FileFromListItems(texts.gg)}, {"fly.txt", texts.fly}, {"txt.txt", texts.txt}};
   for (const auto& [name, bytes] : files) {
     const std::filesystem::path file = appFolder / name;
+    if (KeepUnloadedFile(file, unloaded, log)) continue;
     if (!WriteFileWhole(file, bytes)) {
       LogSaveFailure(log, file);
       return false;

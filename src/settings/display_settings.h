@@ -94,13 +94,29 @@ std::vector<std::string> ListItemsFromFile(std::string_view bytes);
 // The file of a list: every item followed by CR LF.
 std::string FileFromListItems(const std::vector<std::string>& items);
 
-// Replaces fly, gg and txt (in this order) with the files fly.txt, gg.txt and txt.txt of
-// `appFolder` that exist; a missing file leaves its text. Returns false at the first file that
-// exists but cannot be read (the texts after it are left).
-bool LoadDisplayTexts(const std::filesystem::path& appFolder, DisplayTexts& texts);
+// A settings or text file that exists but could not be read, and why (GBK).
+struct UnreadFile {
+  std::filesystem::path file;
+  std::string reason;
+  bool operator==(const UnreadFile&) const = default;
+};
 
-// Writes gg.txt, fly.txt and txt.txt in this order, each replaced whole. Stops at the first file
-// that cannot be written, with a kind-1 line naming it, and returns false.
-bool SaveDisplayTexts(const std::filesystem::path& appFolder, const DisplayTexts& texts, LogSink& log);
+// Replaces fly, gg and txt (in this order) with the files fly.txt, gg.txt and txt.txt of
+// `appFolder` that exist; a missing file leaves its text. A file that exists but cannot be read
+// leaves its text too and is listed in the result; the files after it are still read.
+std::vector<UnreadFile> LoadDisplayTexts(const std::filesystem::path& appFolder, DisplayTexts& texts);
+
+// True when the save must leave `file` as it is because it is one of `unloaded` (the operator's
+// files that existed but could not be read at start-up: writing them would replace content
+// the window never held) and still exists; then writes the kind-1 line
+// "未保存 <file>: 启动时未能读取此文件, 文件保持原样".
+bool KeepUnloadedFile(const std::filesystem::path& file, const std::vector<std::filesystem::path>& unloaded,
+                      LogSink& log);
+
+// Writes gg.txt, fly.txt and txt.txt in this order, each replaced whole; a file kept by
+// KeepUnloadedFile is passed over with its line. Stops at the first file that cannot be
+// written, with a kind-1 line naming it, and returns false.
+bool SaveDisplayTexts(const std::filesystem::path& appFolder, const DisplayTexts& texts, LogSink& log,
+                      const std::vector<std::filesystem::path>& unloaded = {});
 
 }  // namespace aqled

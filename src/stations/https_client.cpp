@@ -129,6 +129,8 @@ class HttpsClient::Exchange {
     socket_ = &socket;
     QTimer idle;
     idle.setSingleShot(true);
+    // A coarse timer may fire up to 5 % early; the time-out must never cut a request short.
+    idle.setTimerType(Qt::PreciseTimer);
     idle.setInterval(client_.timeoutMs_);
     idle_ = &idle;
     QEventLoop loop;
@@ -212,7 +214,7 @@ class HttpsClient::Exchange {
 
   void Parse() {
     if (done_) return;
-    if (!headDone_) {
+    while (!headDone_) {
       size_t headLength = 0;
       const size_t end = HeadEnd(buffer_, headLength);
       if (end == std::string::npos) {
@@ -223,17 +225,27 @@ class HttpsClient::Exchange {
         Fail("Malformed status line from the server");
         return;
       }
+      buffer_.remove(0, static_cast<qsizetype>(end));
+      if (outcome_.head.status >= 100 && outcome_.head.status <= 199) {
+        // An interim answer ("100 Continue", "103 Early Hints") has no body; the answer follows.
+        outcome_.head = ResponseHead{};
+        if (++interimAnswers_ > kMaxInterimAnswers) {
+          Fail("Too many interim answers from the server");
+          return;
+        }
+        continue;
+      }
       headDone_ = true;
       if (outcome_.head.contentLength > kMaxBodyBytes) {
         Fail("Response body too large");
         return;
       }
-      buffer_.remove(0, static_cast<qsizetype>(end));
       const int s = outcome_.head.status;
       if (stopAtRedirect_ && s >= 300 && s <= 399 && outcome_.head.location) {
         Complete();  // the body of a redirect that is followed is not needed
         return;
       }
+      break;
     }
     outcome_.body.append(buffer_.constData(), static_cast<size_t>(buffer_.size()));
     buffer_.clear();
@@ -333,6 +345,7 @@ class HttpsClient::Exchange {
   bool encrypted_ = false;
   bool sent_ = false;
   bool headDone_ = false;
+  int interimAnswers_ = 0;
   bool done_ = false;
   Outcome outcome_;
 };

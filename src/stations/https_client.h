@@ -15,6 +15,8 @@ namespace aqled {
 inline constexpr int kHttpTimeoutMs = 30000;
 // Redirects followed for one GET; the response that would need one more is the answer.
 inline constexpr int kMaxRedirects = 5;
+// Interim (1xx) answers skipped before the answer; a server sends one or two, more is a loop.
+inline constexpr int kMaxInterimAnswers = 8;
 // The largest response head and body accepted; a peer announcing or sending more fails.
 inline constexpr qsizetype kMaxHeadBytes = 64 * 1024;
 inline constexpr qsizetype kMaxBodyBytes = 32 * 1024 * 1024;

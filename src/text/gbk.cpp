@@ -4,6 +4,7 @@
 
 #include <QString>
 #include <cerrno>
+#include <optional>
 
 namespace aqled {
 namespace {
@@ -18,10 +19,10 @@ class Converter {
   Converter(const Converter&) = delete;
   Converter& operator=(const Converter&) = delete;
 
-  // Converts `in`; at an input sequence the target cannot take (or that is malformed), writes
-  // "?" and skips `skip(rest)` bytes.
-  template <typename Skip>
-  std::string Run(std::string_view in, Skip skip) {
+  // Converts `in`. At an input sequence the target cannot take (or that is malformed),
+  // `replace(rest, out)` appends what stands for it and returns the bytes it stands for.
+  template <typename Replace>
+  std::string Run(std::string_view in, Replace replace) {
     std::string out;
     if (cd_ == reinterpret_cast<iconv_t>(-1)) return std::string(in);
     iconv(cd_, nullptr, nullptr, nullptr, nullptr);
@@ -37,9 +38,8 @@ class Converter {
       if (r == static_cast<size_t>(-1)) {
         if (errno == E2BIG) continue;
         // EILSEQ or EINVAL: one character that cannot be carried.
-        size_t n = skip(std::string_view(src, left));
+        size_t n = replace(std::string_view(src, left), out);
         if (n == 0 || n > left) n = left;
-        out.push_back('?');
         src += n;
         left -= n;
         iconv(cd_, nullptr, nullptr, nullptr, nullptr);
@@ -61,6 +61,61 @@ Converter& Utf8ToGbkConverter() {
   return c;
 }
 
+// The code point of the well-formed UTF-8 sequence at the front of `s` and its length; length 0
+// when the front is no well-formed sequence (a stray, overlong, surrogate or cut-short one).
+struct Utf8Char {
+  char32_t code = 0;
+  size_t length = 0;
+};
+Utf8Char DecodeUtf8(std::string_view s) {
+  const auto byte = [&](size_t i) { return static_cast<unsigned char>(s[i]); };
+  const unsigned char b = byte(0);
+  if (b < 0x80) return {b, 1};
+  size_t n = 0;
+  char32_t code = 0;
+  unsigned char low = 0x80, high = 0xBF;  // the range of the second byte
+  if (b >= 0xC2 && b <= 0xDF) {
+    n = 2;
+    code = b & 0x1F;
+  } else if (b >= 0xE0 && b <= 0xEF) {
+    n = 3;
+    code = b & 0x0F;
+    if (b == 0xE0) low = 0xA0;
+    if (b == 0xED) high = 0x9F;
+  } else if (b >= 0xF0 && b <= 0xF4) {
+    n = 4;
+    code = b & 0x07;
+    if (b == 0xF0) low = 0x90;
+    if (b == 0xF4) high = 0x8F;
+  } else {
+    return {};
+  }
+  if (s.size() < n || byte(1) < low || byte(1) > high) return {};
+  for (size_t i = 1; i < n; ++i) {
+    if (byte(i) < 0x80 || byte(i) > 0xBF) return {};
+    code = (code << 6) | (byte(i) & 0x3F);
+  }
+  return {code, n};
+}
+
+void AppendUtf8(char32_t code, std::string& out) {
+  if (code < 0x80) {
+    out.push_back(static_cast<char>(code));
+  } else if (code < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (code >> 6)));
+    out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+  } else if (code < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | (code >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | (code >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((code >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+  }
+}
+
 // Length of the UTF-8 sequence at the front of `s` by its lead byte (1 for a stray byte).
 size_t Utf8SequenceLength(std::string_view s) {
   const unsigned char b = static_cast<unsigned char>(s[0]);
@@ -70,17 +125,68 @@ size_t Utf8SequenceLength(std::string_view s) {
   return i;
 }
 
+// The path escape (see gbk.h): three pairs 0xFF, 0x80 | 7 bits, carrying 21 bits.
+constexpr unsigned char kEscapeLead = 0xFF;
+constexpr size_t kEscapeLength = 6;
+// A byte of a file name that is no UTF-8 is escaped as this code point plus the byte.
+constexpr char32_t kRawByteBase = 0xDC00;
+
+void AppendEscape(char32_t code, std::string& out) {
+  for (int shift : {14, 7, 0}) {
+    out.push_back(static_cast<char>(kEscapeLead));
+    out.push_back(static_cast<char>(0x80 | ((code >> shift) & 0x7F)));
+  }
+}
+
+// The escaped code point at the front of `s`; nullopt when the front is no path escape.
+std::optional<char32_t> DecodeEscape(std::string_view s) {
+  if (s.size() < kEscapeLength) return std::nullopt;
+  char32_t code = 0;
+  for (size_t i = 0; i < kEscapeLength; i += 2) {
+    const unsigned char lead = static_cast<unsigned char>(s[i]);
+    const unsigned char bits = static_cast<unsigned char>(s[i + 1]);
+    if (lead != kEscapeLead || bits < 0x80) return std::nullopt;
+    code = (code << 7) | (bits & 0x7F);
+  }
+  const bool rawByte = code >= kRawByteBase + 0x80 && code <= kRawByteBase + 0xFF;
+  const bool surrogate = code >= 0xD800 && code <= 0xDFFF;
+  if (code > 0x10FFFF || (surrogate && !rawByte) || code < 0x80) return std::nullopt;
+  return code;
+}
+
+// GBK (with path escapes) to UTF-8. An escaped stray byte becomes that byte when `rawBytes`
+// (a file name), "?" otherwise (text to show).
+std::string DecodeGbk(std::string_view gbk, bool rawBytes) {
+  return GbkToUtf8Converter().Run(gbk, [rawBytes](std::string_view rest, std::string& out) {
+    if (const std::optional<char32_t> code = DecodeEscape(rest)) {
+      if (*code >= kRawByteBase && *code <= kRawByteBase + 0xFF) {
+        out.push_back(rawBytes ? static_cast<char>(*code - kRawByteBase) : '?');
+      } else {
+        AppendUtf8(*code, out);
+      }
+      return kEscapeLength;
+    }
+    out.push_back('?');
+    return size_t{1};
+  });
+}
+
 }  // namespace
 
-std::string GbkToUtf8(std::string_view gbk) {
-  return GbkToUtf8Converter().Run(gbk, [](std::string_view) { return size_t{1}; });
-}
+std::string GbkToUtf8(std::string_view gbk) { return DecodeGbk(gbk, false); }
 
 std::string Utf8ToGbk(std::string_view utf8) {
   for (size_t i = 0; i < utf8.size();) {
     const unsigned char b = static_cast<unsigned char>(utf8[i]);
     if (b < 0x80) {
       ++i;
+      continue;
+    }
+    if (b >= 0xF0 && b <= 0xF7) {
+      // A four-byte lead: only a well-formed sequence (U+10000 to U+10FFFF) is one character.
+      const Utf8Char c = DecodeUtf8(utf8.substr(i));
+      if (c.length != 4) return {};
+      i += 4;
       continue;
     }
     const size_t n = (b & 0x20) ? 3 : 2;
@@ -93,14 +199,20 @@ std::string Utf8ToGbk(std::string_view utf8) {
   }
   // The text is well formed by the rule above; whatever iconv still refuses (a character GBK
   // lacks, or a sequence the rule accepts but UTF-8 does not) is one "?" per sequence.
-  return Utf8ToGbkConverter().Run(utf8, [](std::string_view rest) {
+  return Utf8ToGbkConverter().Run(utf8, [](std::string_view rest, std::string& out) {
     const unsigned char b = static_cast<unsigned char>(rest[0]);
-    return b < 0x80 ? size_t{1} : (b & 0x20) ? size_t{3} : size_t{2};
+    out.push_back('?');
+    if (b < 0x80) return size_t{1};
+    if (b >= 0xF0 && b <= 0xF7) return size_t{4};
+    return (b & 0x20) ? size_t{3} : size_t{2};
   });
 }
 
 std::string Utf8ToGbkLenient(std::string_view utf8) {
-  return Utf8ToGbkConverter().Run(utf8, Utf8SequenceLength);
+  return Utf8ToGbkConverter().Run(utf8, [](std::string_view rest, std::string& out) {
+    out.push_back('?');
+    return Utf8SequenceLength(rest);
+  });
 }
 
 QString ToQString(std::string_view gbk) {
@@ -114,13 +226,40 @@ std::string FromQString(const QString& text) {
 }
 
 std::filesystem::path PathFromGbk(std::string_view gbk) {
-  const std::string utf8 = GbkToUtf8(gbk);
+  const std::string utf8 = DecodeGbk(gbk, true);
   return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
 }
 
 std::string GbkFromPath(const std::filesystem::path& path) {
   const std::u8string u8 = path.u8string();
-  return Utf8ToGbkLenient(std::string_view(reinterpret_cast<const char*>(u8.data()), u8.size()));
+  const std::string_view bytes(reinterpret_cast<const char*>(u8.data()), u8.size());
+  const auto escapeRest = [](std::string_view rest, std::string& out) {
+    const Utf8Char c = DecodeUtf8(rest);
+    if (c.length == 0) {
+      AppendEscape(kRawByteBase + static_cast<unsigned char>(rest[0]), out);
+      return size_t{1};
+    }
+    AppendEscape(c.code, out);
+    return c.length;
+  };
+  std::string gbk = Utf8ToGbkConverter().Run(bytes, escapeRest);
+  if (DecodeGbk(gbk, true) == bytes) return gbk;
+  // A character whose GBK code reads back as another one: character by character, escaping
+  // each that does not come back as itself.
+  gbk.clear();
+  for (size_t i = 0; i < bytes.size();) {
+    const Utf8Char c = DecodeUtf8(bytes.substr(i));
+    const size_t n = c.length == 0 ? 1 : c.length;
+    const std::string_view one = bytes.substr(i, n);
+    const std::string converted = Utf8ToGbkConverter().Run(one, escapeRest);
+    if (DecodeGbk(converted, true) == one) {
+      gbk += converted;
+    } else {
+      escapeRest(one, gbk);
+    }
+    i += n;
+  }
+  return gbk;
 }
 
 }  // namespace aqled

@@ -11,13 +11,17 @@ class QString;
 
 namespace aqled {
 
-// GBK bytes to UTF-8. A byte sequence that is not GBK becomes "?" per offending byte.
+// GBK bytes to UTF-8. A path escape (below) becomes the character it stands for ("?" for an
+// escaped byte that is no UTF-8); any other byte sequence that is not GBK becomes "?" per
+// offending byte.
 std::string GbkToUtf8(std::string_view gbk);
 
 // UTF-8 from a peer (a station page, a frame payload) to GBK, with the system's strict rule:
-// every byte of 0x80 or above starts a sequence of two bytes when its bit 0x20 is clear and of
-// three bytes when it is set; if a further byte of a sequence is missing or lies outside
-// 0x80..0xBF the whole result is empty. Characters GBK lacks become "?".
+// a well-formed four-byte sequence (lead 0xF0 to 0xF4, U+10000 to U+10FFFF) is one character;
+// any other byte of 0x80 or above starts a sequence of two bytes when its bit 0x20 is clear and
+// of three bytes when it is set. If a further byte of a sequence is missing or lies outside
+// 0x80..0xBF, or a sequence led by 0xF0 to 0xF7 is not well formed, the whole result is empty.
+// Characters GBK lacks (every four-byte one among them) become "?".
 std::string Utf8ToGbk(std::string_view utf8);
 
 // Well-formed UTF-8 (from Qt, from file names) to GBK; characters GBK lacks, and malformed
@@ -28,7 +32,14 @@ std::string Utf8ToGbkLenient(std::string_view utf8);
 QString ToQString(std::string_view gbk);
 std::string FromQString(const QString& text);
 
-// Edges: the file system takes the platform's encoding (UTF-8 on Linux).
+// Edges: the file system takes the platform's encoding (UTF-8 on Linux). A file name may hold
+// what GBK cannot: characters outside GBK (Korean letters, say) or, on Linux, bytes that are no
+// UTF-8. So that such a path survives its way through the system as GBK text (AppFolder, the
+// picture list, the settings files) GbkFromPath writes each of them as a path escape: three
+// byte pairs 0xFF t, each t being 0x80 | 7 bits of the code point (U+DC80 to U+DCFF stand for
+// the stray bytes 0x80 to 0xFF). GBK has no byte 0xFF, and code that walks GBK text takes each
+// pair for one double-byte character, so no escape is ever read as "\", "/", ":", ";" or ".".
+// PathFromGbk(GbkFromPath(p)) == p for every path.
 std::filesystem::path PathFromGbk(std::string_view gbk);
 std::string GbkFromPath(const std::filesystem::path& path);
 

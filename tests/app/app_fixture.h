@@ -62,11 +62,16 @@ class FakeDialogs : public Dialogs {
   std::vector<std::string> filters;  // one per file-open dialog shown
 };
 
-// Records what would have been opened in the picture viewer.
+// Records what would have been opened in the picture viewer; `starts` false plays a desktop
+// without any viewer.
 class RecordingViewer : public PictureViewer {
  public:
-  void Open(const std::string& gbkPath) override { opened.push_back(gbkPath); }
+  bool Open(const std::string& gbkPath) override {
+    opened.push_back(gbkPath);
+    return starts;
+  }
   std::vector<std::string> opened;
+  bool starts = true;
 };
 
 // Runs the event loop until `done()` holds or `ms` have passed; returns whether it held. (The

@@ -1,3 +1,4 @@
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTcpServer>
@@ -118,12 +119,18 @@ TEST_F(Startup, AnEmptyOrUnreadableSettingsFileGivesDefaults) {
   probe.close();
   auto form = Start();
   ASSERT_FALSE(form->QuitRequested());
-  ASSERT_EQ(form->log->LineCount(), shareFree ? 4 : 3);
-  EXPECT_EQ(form->log->LineText(2), QString::fromUtf8(shareFree ? "08:05:09:042  共享服务启动成功: 8116"
+  // The unreadable config.ini is named in red after the first line; the empty setup.ini is no
+  // failure.
+  ASSERT_EQ(form->log->LineCount(), shareFree ? 5 : 4);
+  EXPECT_EQ(form->log->LineText(1), QString::fromUtf8("08:05:09:042  读取文件失败: ") +
+                                        QString::fromStdString((folder / "config.ini").string()) +
+                                        QString::fromUtf8(" (是文件夹, 不是文件), 使用默认值"));
+  EXPECT_EQ(form->log->LineColour(1), kRed);
+  EXPECT_EQ(form->log->LineText(3), QString::fromUtf8(shareFree ? "08:05:09:042  共享服务启动成功: 8116"
                                                                 : "08:05:09:042  共享服务启动失败: 8116"));
   if (shareFree) {  // the default address is this machine's own
-    EXPECT_TRUE(form->log->LineText(3).startsWith(QString::fromUtf8("08:05:09:042  共享服务地址: ")));
-    EXPECT_TRUE(form->log->LineText(3).endsWith(":8116"));
+    EXPECT_TRUE(form->log->LineText(4).startsWith(QString::fromUtf8("08:05:09:042  共享服务地址: ")));
+    EXPECT_TRUE(form->log->LineText(4).endsWith(":8116"));
   }
   EXPECT_EQ(form->programSettings.ShareServer, 1);
   EXPECT_EQ(form->programSettings.sendkind, 1);
@@ -153,17 +160,30 @@ TEST_F(Startup, PreviewsAreBlackAfterStartUp) {
   }
 }
 
-TEST_F(Startup, ATextFileThatCannotBeReadEndsStartUpSilently) {
+TEST_F(Startup, ATextFileThatCannotBeReadIsNamedAndStartUpGoesOn) {
   WithConfig();
   WithLogFolder();
   WriteAll(folder / "fly.txt", "subtitle");
   std::filesystem::create_directory(folder / "gg.txt");
+  WriteAll(folder / "txt.txt", "text");
   auto form = Start();
   EXPECT_FALSE(form->QuitRequested());
-  EXPECT_EQ(form->log->LineCount(), 0);
-  EXPECT_TRUE(std::filesystem::is_empty(folder / "log"));
-  EXPECT_TRUE(form->ServerSvr1 == nullptr || !form->ServerSvr1->isListening());
-  EXPECT_FALSE(form->Link().Exchange().pendingDiskQuery);
+  ASSERT_EQ(form->log->LineCount(), 3);
+  const std::string unread = "08:05:09:042  读取文件失败: " + (folder / "gg.txt").string() +
+                             " (是文件夹, 不是文件), 保存时保留原文件";
+  EXPECT_EQ(form->log->LineText(1).toStdString(), unread);
+  EXPECT_EQ(form->log->LineColour(1), kRed);
+  EXPECT_EQ(form->log->LineText(2),
+            QString::fromUtf8("08:05:09:042  启动端口成功: ") + QString::number(port));
+  EXPECT_NE(ReadAll(folder / "log" / "Log20240305.txt").find(G(unread.substr(14).c_str())),
+            std::string::npos);
+  // The files around it are loaded, and the rest of start-up ran.
+  EXPECT_EQ(form->fly->toPlainText(), "subtitle");
+  EXPECT_EQ(form->Memo2->toPlainText(), "text");
+  EXPECT_TRUE(form->ServerSvr1->isListening());
+  EXPECT_TRUE(form->Link().Exchange().pendingDiskQuery);
+  EXPECT_TRUE(form->Timer1->isActive());
+  EXPECT_EQ(form->UnloadedFiles(), std::vector<std::filesystem::path>{folder / "gg.txt"});
 }
 
 TEST_F(Startup, TheLogControlColoursEveryKindAndEmptiesAfter200Lines) {

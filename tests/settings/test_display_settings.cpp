@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <QDir>
 #include <QTemporaryDir>
@@ -8,11 +9,13 @@
 
 #include "settings/display_settings.h"
 #include "settings/file_io.h"
+#include "settings/file_problem.h"
 #include "test_support.h"
 
 using namespace aqled;
 using aqled::testing::G;
 using aqled::testing::RecordingLog;
+using aqled::testing::U;
 
 namespace {
 
@@ -216,27 +219,85 @@ TEST(ListFile, OneItemPerLineAndCrLfAfterEvery) {
 
 TEST_F(Folder, TextFilesLoadOnlyWhenTheyExist) {
   DisplayTexts t;
-  ASSERT_TRUE(LoadDisplayTexts(base, t));
+  ASSERT_TRUE(LoadDisplayTexts(base, t).empty());
   EXPECT_EQ(t, DisplayTexts{});
   EXPECT_EQ(t.fly, "fly");
   EXPECT_EQ(t.txt, "Memo2");
 
   WriteAll(base / "gg.txt", "/p/1.jpg\n/p/2.bmp\r\n");
   WriteAll(base / "txt.txt", G("第一行\n第二行"));
-  ASSERT_TRUE(LoadDisplayTexts(base, t));
+  ASSERT_TRUE(LoadDisplayTexts(base, t).empty());
   EXPECT_EQ(t.fly, "fly");
   EXPECT_EQ(t.gg, (std::vector<std::string>{"/p/1.jpg", "/p/2.bmp"}));
   EXPECT_EQ(t.txt, G("第一行\r\n第二行"));
 }
 
-TEST_F(Folder, ATextFileThatCannotBeReadStopsTheLoad) {
+TEST_F(Folder, ATextFileThatCannotBeReadIsListedAndTheOthersStillLoad) {
   WriteAll(base / "fly.txt", "subtitle");
   std::filesystem::create_directory(base / "gg.txt");
   WriteAll(base / "txt.txt", "text");
   DisplayTexts t;
-  EXPECT_FALSE(LoadDisplayTexts(base, t));
+  const std::vector<UnreadFile> unread = LoadDisplayTexts(base, t);
+  ASSERT_EQ(unread.size(), 1u);
+  EXPECT_EQ(unread[0].file, base / "gg.txt");
+  EXPECT_EQ(unread[0].reason, G("是文件夹, 不是文件"));
   EXPECT_EQ(t.fly, "subtitle");
-  EXPECT_EQ(t.txt, "Memo2");
+  EXPECT_TRUE(t.gg.empty());
+  EXPECT_EQ(t.txt, "text");
+}
+
+TEST_F(Folder, ASaveLeavesTheFilesThatWereNotLoaded) {
+  WriteAll(base / "fly.txt", "operator's subtitle");
+  WriteAll(base / "txt.txt", "operator's text");
+  DisplayTexts t;
+  t.gg = {"a.jpg"};
+  const std::vector<std::filesystem::path> unloaded = {base / "fly.txt", base / "txt.txt",
+                                                       base / "setup.ini"};
+  ASSERT_TRUE(SaveDisplayTexts(base, t, log, unloaded));
+  EXPECT_EQ(ReadAll(base / "gg.txt"), "a.jpg\r\n");
+  EXPECT_EQ(ReadAll(base / "fly.txt"), "operator's subtitle");
+  EXPECT_EQ(ReadAll(base / "txt.txt"), "operator's text");
+  ASSERT_EQ(log.lines.size(), 2u);
+  EXPECT_EQ(log.lines[0].kind, 1);
+  EXPECT_EQ(U(log.lines[0].text),
+            "未保存 " + (base / "fly.txt").string() + ": 启动时未能读取此文件, 文件保持原样");
+  EXPECT_EQ(U(log.lines[1].text),
+            "未保存 " + (base / "txt.txt").string() + ": 启动时未能读取此文件, 文件保持原样");
+
+  // An unloaded file that has gone since is written like any other; setup.ini was not asked for.
+  log.lines.clear();
+  std::filesystem::remove(base / "txt.txt");
+  EXPECT_FALSE(KeepUnloadedFile(base / "setup.ini", {base / "fly.txt"}, log));
+  EXPECT_FALSE(KeepUnloadedFile(base / "txt.txt", unloaded, log));
+  EXPECT_TRUE(log.lines.empty());
+  ASSERT_TRUE(SaveDisplayTexts(base, t, log, unloaded));
+  EXPECT_EQ(ReadAll(base / "txt.txt"), "Memo2");
+  EXPECT_EQ(log.lines.size(), 1u);
+}
+
+struct ProblemCase {
+  std::errc error;
+  const char* text;  // UTF-8; null: the system's own text of the error
+};
+class ProblemTexts : public ::testing::TestWithParam<ProblemCase> {};
+TEST_P(ProblemTexts, NameTheReason) {
+  const std::error_code error = std::make_error_code(GetParam().error);
+  EXPECT_EQ(U(FileProblemText(error)), GetParam().text ? GetParam().text : error.message());
+}
+INSTANTIATE_TEST_SUITE_P(Errors, ProblemTexts,
+                         ::testing::Values(ProblemCase{std::errc::permission_denied, "没有权限"},
+                                           ProblemCase{std::errc::operation_not_permitted, "没有权限"},
+                                           ProblemCase{std::errc::read_only_file_system, "文件系统只读"},
+                                           ProblemCase{std::errc::no_space_on_device, "磁盘已满"},
+                                           ProblemCase{std::errc::file_exists, nullptr}));
+
+TEST_F(Folder, AFileThatCannotBeOpenedNamesTheReason) {
+  WriteAll(base / "fly.txt", "x");
+  std::filesystem::permissions(base / "fly.txt", std::filesystem::perms::none);
+  const bool root = geteuid() == 0;  // root reads any file
+  EXPECT_EQ(U(ReadProblemOf(base / "fly.txt")), root ? "无法读取" : "没有权限");
+  EXPECT_EQ(U(ReadProblemOf(base / "missing.txt")),
+            std::make_error_code(std::errc::no_such_file_or_directory).message());
 }
 
 TEST_F(Folder, TextFilesAreSavedWholeAndAFailureStopsAtTheFailingFile) {

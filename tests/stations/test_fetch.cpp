@@ -2,6 +2,7 @@
 // this test's one event loop.
 #include <gtest/gtest.h>
 
+#include <QElapsedTimer>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -245,6 +246,42 @@ INSTANTIATE_TEST_SUITE_P(
                    Answering(StationSetup::Mode::kPage, 1, stationsite::LineEnds::kCr), true, 1}),
     [](const auto& info) { return std::string(info.param.name); });
 
+TEST_F(StationFetchTest, FourByteCharactersInAPageKeepItsReadings) {
+  // A footer with an emoji and 𠮷, characters GBK lacks, each four bytes in UTF-8.
+  std::string html = StationPageHtml("站点1", Values(1), stationsite::LineEnds::kCrLf);
+  const std::string footer = "<footer>\xF0\x9F\x98\x80 \xF0\xA0\xAE\xB7 2024</footer>\r\n";
+  html.insert(html.find("</body>"), footer);
+  Answer page;
+  page.body = html;
+  site_.SetAnswer(Path(1), page);
+  HttpsClient client;
+  StationUpdater updater(client, log_);
+  std::vector<std::string> pageTexts;
+  updater.SetPageTextSink([&](const std::string& text) { pageTexts.push_back(text); });
+  EXPECT_TRUE(updater.UpdateStationPages(urls_, readings_, [] {}));
+  ExpectLines(
+      {{3, G(kFetchedLine[1])}, {3, G(kFetchedLine[2])}, {3, G(kFetchedLine[3])}, {3, G(kFetchedLine[4])}});
+  EXPECT_EQ(readings_[1], Expected(1));
+  ASSERT_FALSE(pageTexts.empty());
+  EXPECT_NE(pageTexts[0].find("<footer>? ? 2024</footer>"), std::string::npos);
+}
+
+TEST_F(StationFetchTest, TheTimeOutNeverCutsARequestShort) {
+  Answer silent;
+  silent.silent = true;
+  site_.SetAnswer("/silent", silent);
+  // A coarse timer may end a wait up to 5 % early; a few rounds catch that.
+  constexpr int kTimeoutMs = 200;
+  HttpsClient client(kTimeoutMs);
+  for (int round = 0; round < 5; ++round) {
+    QElapsedTimer elapsed;
+    elapsed.start();
+    const HttpResponse r = client.Get(Url("/silent"));
+    EXPECT_EQ(r.error, kTimeoutText);
+    EXPECT_GE(elapsed.elapsed(), kTimeoutMs) << "round " << round;
+  }
+}
+
 TEST_F(StationFetchTest, NoAnswerTimesOutAndTheNextStationStarts) {
   Serve(3, Answering(StationSetup::Mode::kSilent));
   EXPECT_FALSE(Run(300));
@@ -318,6 +355,12 @@ Answer Raw(std::string bytes) {
   return a;
 }
 
+std::string Repeated(const std::string& text, int times) {
+  std::string out;
+  for (int i = 0; i < times; ++i) out += text;
+  return out;
+}
+
 Answer HangUp() {
   Answer a;
   a.hangUp = true;
@@ -334,18 +377,39 @@ TEST_P(ClientFailureTest, FailsWithAClearText) {
   EXPECT_EQ(r.error, GetParam().error);
 }
 
-INSTANTIATE_TEST_SUITE_P(Failures, ClientFailureTest,
-                         ::testing::Values(FailureCase{"ClosedBeforeTheStatusLine", HangUp(),
-                                                       "Connection closed before the server answered"},
-                                           FailureCase{
-                                               "BodyShorterThanContentLength",
-                                               Raw("HTTP/1.0 200 OK\r\nContent-Length: 100\r\n\r\nshort"),
-                                               "Connection closed before the whole body arrived"},
-                                           FailureCase{"NotAnHttpAnswer", Raw("SSH-2.0-OpenSSH\r\n\r\n"),
-                                                       "Malformed status line from the server"},
-                                           FailureCase{"HeadWithoutEnd", Raw("HTTP/1.0 200 OK\r\nX: y"),
-                                                       "Connection closed before the server answered"}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Failures, ClientFailureTest,
+    ::testing::Values(
+        FailureCase{"ClosedBeforeTheStatusLine", HangUp(), "Connection closed before the server answered"},
+        FailureCase{"BodyShorterThanContentLength",
+                    Raw("HTTP/1.0 200 OK\r\nContent-Length: 100\r\n\r\nshort"),
+                    "Connection closed before the whole body arrived"},
+        FailureCase{"NotAnHttpAnswer", Raw("SSH-2.0-OpenSSH\r\n\r\n"),
+                    "Malformed status line from the server"},
+        FailureCase{"HeadWithoutEnd", Raw("HTTP/1.0 200 OK\r\nX: y"),
+                    "Connection closed before the server answered"},
+        FailureCase{"OnlyAnInterimAnswer", Raw("HTTP/1.1 100 Continue\r\n\r\n"),
+                    "Connection closed before the server answered"},
+        FailureCase{"EndlessInterimAnswers",
+                    Raw(Repeated("HTTP/1.1 100 Continue\r\n\r\n", 9) + "HTTP/1.0 200 OK\r\n\r\nlate"),
+                    "Too many interim answers from the server"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(StationFetchTest, InterimAnswersAreSkipped) {
+  site_.SetAnswer("/interim",
+                  Raw("HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 103 Early Hints\r\nLink: </s.css>\r\n\r\n"
+                      "HTTP/1.0 200 OK\r\nContent-Length: 4\r\n\r\nbody"));
+  site_.SetAnswer("/interim-404", Raw("HTTP/1.1 100 Continue\r\n\r\nHTTP/1.0 404 Gone Away\r\n\r\nnothing"));
+  HttpsClient client;
+  HttpResponse r = client.Get(Url("/interim"));
+  ASSERT_TRUE(r.ok) << r.error;
+  EXPECT_EQ(r.status, 200);
+  EXPECT_EQ(r.body, "body");
+  r = client.Get(Url("/interim-404"));
+  EXPECT_FALSE(r.ok);
+  EXPECT_EQ(r.status, 404);
+  EXPECT_EQ(r.error, "Gone Away");
+}
 
 TEST_F(StationFetchTest, BodyRunsToTheCloseOrToContentLength) {
   site_.SetAnswer("/close", Raw("HTTP/1.0 200 OK\r\nServer: x\r\n\r\nto the close\r\n"));

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QString>
+#include <filesystem>
 
 #include "test_support.h"
 #include "text/datetime.h"
@@ -33,6 +34,75 @@ TEST(Gbk, StrictDecodeEmptiesMalformedText) {
   EXPECT_EQ(Utf8ToGbk(std::string("\x96\x00", 2)), "");  // a frame header byte pair
   EXPECT_EQ(Utf8ToGbk(std::string("a\0b", 3)), std::string("a\0b", 3));
   EXPECT_EQ(Utf8ToGbk(""), "");
+}
+
+struct FourByteCase {
+  const char* name;
+  std::string utf8;
+  std::string gbk;  // empty: the whole text is rejected
+};
+void PrintTo(const FourByteCase& c, std::ostream* os) { *os << c.name; }
+class FourByteSequences : public ::testing::TestWithParam<FourByteCase> {};
+
+// A well-formed four-byte character is one "?"; a malformed four-byte sequence empties the text.
+TEST_P(FourByteSequences, AreOneCharacterOrRejectTheText) {
+  EXPECT_EQ(Utf8ToGbk(GetParam().utf8), GetParam().gbk);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Strict, FourByteSequences,
+    ::testing::Values(FourByteCase{"Emoji", "<p>\xF0\x9F\x98\x80</p>", "<p>?</p>"},
+                      FourByteCase{"RareHanCharacter", "\xF0\xA0\xAE\xB7 ok", "? ok"},  // 𠮷
+                      FourByteCase{"TwoInARowBesideChinese", "\xE5\xAE\x9E\xF0\x9F\x98\x80\xF0\x9F\x98\x80",
+                                   "\xCA\xB5??"},
+                      FourByteCase{"HighestCodePoint", "a\xF4\x8F\xBF\xBF", "a?"},
+                      FourByteCase{"CutShort", "a\xF0\x9F\x98", ""},
+                      FourByteCase{"CutShortBeforeText", "\xF0\x9F\x98z", ""},
+                      FourByteCase{"ContinuationOutOfRange", "\xF0\x9F\x41\x80", ""},
+                      FourByteCase{"Overlong", "\xF0\x80\x80\x80", ""},
+                      FourByteCase{"BeyondUnicode", "\xF4\x90\x80\x80", ""},
+                      FourByteCase{"LeadF5", "\xF5\x80\x80\x80", ""}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct PathCase {
+  const char* name;
+  std::string native;  // the bytes of the file name (UTF-8 where it is UTF-8)
+};
+void PrintTo(const PathCase& c, std::ostream* os) { *os << c.name; }
+class PathsThroughGbk : public ::testing::TestWithParam<PathCase> {};
+
+// Whatever the file system allows comes back unchanged from its GBK text.
+TEST_P(PathsThroughGbk, ComeBackUnchanged) {
+  const std::filesystem::path path(GetParam().native);
+  const std::string gbk = GbkFromPath(path);
+  EXPECT_EQ(PathFromGbk(gbk).native(), path.native());
+  // The GBK text parts like the path: an escape holds no separator or dot.
+  EXPECT_EQ(PathFromGbk(FileNameOf(gbk)).native(), path.filename().native());
+  EXPECT_EQ(PathFromGbk(ExtensionOf(gbk)).native(), LowerAscii(path.extension().native()));
+  EXPECT_EQ(gbk.find('?'), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, PathsThroughGbk,
+    ::testing::Values(PathCase{"Ascii", "/tmp/app/file/1.bmp"},
+                      PathCase{"Chinese", "/tmp/\xE5\xB2\x9A\xE6\xBE\x88/config.ini"},  // 岚澈
+                      PathCase{"Korean",
+                               "/tmp/\xED\x95\x9C\xEA\xB8\x80 \xED\x8F\xB4\xEB\x8D\x94/"},  // 한글 폴더
+                      PathCase{"Emoji", "/tmp/a\xF0\x9F\x98\x80z/x.jpg"},
+                      PathCase{"MixedWithGbk", "/tmp/\xEC\x95\x84\xE5\xAE\x9E;x.bmp"},  // 아实
+                      PathCase{"BytesThatAreNoUtf8", "/tmp/caf\xE9/\xFF\x80x/\xED\xA0\x80"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(Gbk, EscapedCharactersShowAsThemselves) {
+  const std::string gbk = GbkFromPath(std::filesystem::path("/tmp/\xED\x95\x9C\xE5\xAE\x9E"));  // 한实
+  EXPECT_EQ(GbkToUtf8(gbk), "/tmp/\xED\x95\x9C\xE5\xAE\x9E");
+  EXPECT_EQ(ToQString(gbk), QString::fromUtf8("/tmp/한实"));
+  // GBK stays GBK: the Chinese character is its two GBK bytes.
+  EXPECT_NE(gbk.find("\xCA\xB5"), std::string::npos);
+  // A stray byte of a file name shows as "?".
+  EXPECT_EQ(GbkToUtf8(GbkFromPath(std::filesystem::path("a\xE9z"))), "a?z");
+  // Text conversions keep their "?" for what GBK lacks.
+  EXPECT_EQ(FromQString(QString::fromUtf8("한")), "?");
 }
 
 TEST(Gbk, UndecodableGbkBytesBecomeQuestionMarks) {
