@@ -38,6 +38,13 @@ class AnsweringCard : public QObject {
     return true;
   }
 
+  // A heartbeat, as a card sends every 10 seconds; false when the card is not connected.
+  bool Heartbeat() {
+    if (socket_.state() != QAbstractSocket::ConnectedState) return false;
+    Send(R"({"name":"heartbeat"})");
+    return true;
+  }
+
   // The times at which commands named `name` (compared exactly) arrived.
   std::vector<QDateTime> Times(const std::string& name) const {
     std::vector<QDateTime> out;

@@ -60,7 +60,7 @@ struct Operator : AppFolderFixture {
   void WithOperatorFiles() {
     sharePort = FreePort();
     WithConfig("[Path]\r\nHttpBaseDir=http://127.0.0.1:" + std::to_string(sharePort) +
-               "/share/\r\n[Set]\r\nShareServer=1\r\n");
+               "/share/\r\n[Set]\r\nShareServer=1\r\nAutoSend=0\r\n");
     WithLogFolder();
     WriteAll(folder / "setup.ini", files.setup);
     WriteAll(folder / "fly.txt", files.fly);
@@ -77,6 +77,7 @@ struct Operator : AppFolderFixture {
   }
   std::string PortLine() const { return "启动端口成功: " + std::to_string(port); }
   std::string ShareLine() const { return "共享服务启动成功: " + std::to_string(sharePort); }
+  std::string ShareAddressLine() const { return "共享服务地址: 127.0.0.1:" + std::to_string(sharePort); }
 
   OperatorFiles files;
   quint16 sharePort = 0;
@@ -100,7 +101,7 @@ TEST_P(LostTexts, StartUpNamesTheFailureServesAndASaveKeepsEveryText) {
   ASSERT_FALSE(form->QuitRequested());
   std::string failure = GetParam().line;
   failure.replace(failure.find("%s"), 2, folder.string());
-  EXPECT_EQ(Lines(*form), (std::vector<std::string>{"程序开始运行", failure, PortLine(), ShareLine()}));
+  EXPECT_EQ(Lines(*form), (std::vector<std::string>{"程序开始运行", failure, PortLine(), ShareLine(), ShareAddressLine()}));
   EXPECT_EQ(form->log->LineColour(1), kRed);
   EXPECT_NE(ReadAll(folder / "log" / "Log20240305.txt").find(G(failure.c_str())), std::string::npos);
   ExpectServing(*form);
@@ -117,7 +118,7 @@ TEST_P(LostTexts, StartUpNamesTheFailureServesAndASaveKeepsEveryText) {
     EXPECT_EQ(form->log->LineColour(form->log->LineCount() - 1), kRed);
   } else {
     EXPECT_EQ(ReadAll(folder / "fly.txt"), files.fly);
-    EXPECT_EQ(form->log->LineCount(), 4) << "nothing to report";
+    EXPECT_EQ(form->log->LineCount(), 5) << "nothing to report";
   }
   const IniFile saved(ReadAll(folder / "setup.ini"));
   EXPECT_EQ(saved.Value(G("其它设置"), "dtw"), "576");
@@ -199,7 +200,7 @@ TEST_F(Operator, AReadOnlyApplicationFolderIsNamedAndTheScreenIsStillServed) {
   fs::permissions(folder, fs::perms::owner_all);
   EXPECT_EQ(lines, (std::vector<std::string>{"程序开始运行",
                                              "创建文件夹失败: " + (folder / "file").string() + "/ (没有权限)",
-                                             PortLine(), ShareLine()}));
+                                             PortLine(), ShareLine(), ShareAddressLine()}));
   EXPECT_EQ(Lines(*form).back(), "保存文件失败: " + (folder / "setup.ini").string());
   EXPECT_EQ(ReadAll(folder / "setup.ini"), files.setup);
   EXPECT_EQ(ReadAll(folder / "gg.txt"), files.gg);
@@ -213,7 +214,7 @@ TEST_F(Operator, AFolderNamedInKoreanWorksThroughout) {
   std::filesystem::create_directories(korean / "share");
   const quint16 share = FreePort();
   WriteAll(korean / "config.ini", "[Path]\r\nHttpBaseDir=http://127.0.0.1:" + std::to_string(share) +
-                                      "/share/\r\n[Set]\r\nShareServer=1\r\n");
+                                      "/share/\r\n[Set]\r\nShareServer=1\r\nAutoSend=0\r\n");
   WriteAll(korean / "setup.ini", files.setup);
   std::filesystem::create_directory(korean / "txt.txt");  // one unreadable file, to see its line
   WriteAll(korean / "share" / "001.bmp", "picture");
@@ -232,7 +233,7 @@ TEST_F(Operator, AFolderNamedInKoreanWorksThroughout) {
   EXPECT_NE(ReadAll(korean / "log" / "Log20240305.txt").find("08:05:09:042 " + G("程序开始运行")),
             std::string::npos);
   // The share server publishes the share folder inside it.
-  EXPECT_EQ(Lines(*form).back(), "共享服务启动成功: " + std::to_string(share));
+  EXPECT_EQ(Lines(*form).end()[-2], "共享服务启动成功: " + std::to_string(share));
   QTcpSocket client;
   client.connectToHost(QHostAddress::LocalHost, share);
   ASSERT_TRUE(client.waitForConnected(5000));

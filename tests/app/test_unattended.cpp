@@ -38,6 +38,8 @@ struct Unattended : SendFixture {
   void CardLogsIn() {
     ASSERT_TRUE(card.LogIn(form->Link().ServerPort(), "CARD"));
     ASSERT_TRUE(WaitFor([&] { return form->Link().SlotConnected(1); }));
+    // The Login answer comes after its wait; the test's log marks start after it.
+    ASSERT_TRUE(WaitFor([&] { return !card.Times("Login").empty(); }));
   }
 
   // One tick of Timer1 at `t`; returns once the send it may have started is over and its
@@ -56,6 +58,12 @@ struct Unattended : SendFixture {
   // Ticks every ten minutes from `from` up to, not including, `to`.
   void TickThrough(const QDateTime& from, const QDateTime& to) {
     for (QDateTime t = from; t < to; t = t.addSecs(600)) {
+      // A real card's heartbeat comes every 10 seconds, so at every tick it has just spoken;
+      // the link would otherwise cut it as silent once hours pass on the clock.
+      clock.Set(t);
+      if (form->Link().SlotConnected(1) && card.Heartbeat()) {
+        ASSERT_TRUE(WaitFor([&] { return form->Link().Slot(1).lastMessage == t; }));
+      }
       Tick(t);
       if (HasFatalFailure()) return;
     }

@@ -488,8 +488,9 @@ TEST_F(DeliveryWatch, AFailureStatusWithoutAWatchedDeliveryIsStillNamed) {
 
 TEST_F(ExchangeTest, EveryFrameOfTheSlotsCardRecordsWhenItCame) {
   EXPECT_FALSE(sessions.Slot(1).lastMessage.isValid());
+  const QDateTime loginCame = clock.Now();
   Feed(Login("X", "屏一"), c1);
-  EXPECT_EQ(sessions.Slot(1).lastMessage, clock.Now()) << "after the login's wait";
+  EXPECT_EQ(sessions.Slot(1).lastMessage, loginCame) << "when the login came, not after its wait";
   clock.Advance(5000);
   Feed("not json", c1);
   EXPECT_EQ(sessions.Slot(1).lastMessage, clock.Now()) << "a frame that fails still came";

@@ -258,7 +258,7 @@ TEST_F(StationFetchTest, FourByteCharactersInAPageKeepItsReadings) {
   StationUpdater updater(client, log_);
   std::vector<std::string> pageTexts;
   updater.SetPageTextSink([&](const std::string& text) { pageTexts.push_back(text); });
-  EXPECT_TRUE(updater.UpdateStationPages(urls_, readings_, [] {}));
+  EXPECT_TRUE(updater.UpdateStationPages(urls_, readings_, publishTimes_));
   ExpectLines(
       {{3, G(kFetchedLine[1])}, {3, G(kFetchedLine[2])}, {3, G(kFetchedLine[3])}, {3, G(kFetchedLine[4])}});
   EXPECT_EQ(readings_[1], Expected(1));
