@@ -2,9 +2,16 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QFont>
 #include <QNetworkInterface>
+#include <QSaveFile>
 #include <QStandardPaths>
+
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
 
 #include "text/gbk.h"
 
@@ -12,10 +19,59 @@ namespace aqled {
 
 QString ApplicationTitle() { return QString::fromUtf8("LED显示软件"); }
 
-std::string ExecutableFolder() {
-  QString dir = QDir::toNativeSeparators(QCoreApplication::applicationDirPath());
+namespace {
+
+// A folder as the system holds it: native separators, one at the end, GBK.
+std::string FolderText(const QString& folder) {
+  QString dir = QDir::toNativeSeparators(folder);
   if (!dir.endsWith(QDir::separator())) dir += QDir::separator();
   return FromQString(dir);
+}
+
+QString CanonicalOrClean(const QString& path) {
+  const QString canonical = QFileInfo(path).canonicalFilePath();
+  return canonical.isEmpty() ? QDir::cleanPath(path) : canonical;
+}
+
+// The user's folder gets file/ and log/, then the sample config.ini last, so that a start
+// that stops half-way tries again next time. True when config.ini was written.
+bool PrepareUserFolder(const QString& folder) {
+  QDir dir(folder);
+  if (!dir.mkpath(QStringLiteral(".")) || !dir.mkpath(QStringLiteral("file")) ||
+      !dir.mkpath(QStringLiteral("log")))
+    return false;
+  QFile sample(QStringLiteral(":/aqled/config.sample.ini"));
+  if (!sample.open(QIODevice::ReadOnly)) return false;
+  QSaveFile config(dir.filePath(QStringLiteral("config.ini")));
+  if (!config.open(QIODevice::WriteOnly)) return false;
+  config.write(sample.readAll());
+  return config.commit();
+}
+
+}  // namespace
+
+std::string ExecutableFolder() { return FolderText(QCoreApplication::applicationDirPath()); }
+
+AppFolderChoice ChooseAppFolder(const QString& executableFolder, const QString& installFolder,
+                                const QString& userFolder) {
+  const bool installed =
+      !installFolder.isEmpty() && CanonicalOrClean(executableFolder) == CanonicalOrClean(installFolder);
+  if (userFolder.isEmpty() || (!installed && QFileInfo(executableFolder).isWritable()))
+    return {FolderText(executableFolder), false, false};
+  AppFolderChoice choice{FolderText(userFolder), true, false};
+  if (!QFileInfo::exists(QDir(userFolder).filePath(QStringLiteral("config.ini"))))
+    choice.prepared = PrepareUserFolder(userFolder);
+  return choice;
+}
+
+AppFolderChoice ChooseAppFolder() {
+  const QString data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+  const QString user = data.isEmpty() ? QString() : QDir(data).filePath(QStringLiteral("aqled"));
+  return ChooseAppFolder(QCoreApplication::applicationDirPath(), QStringLiteral(AQLED_INSTALL_BINDIR), user);
+}
+
+std::string ConfigLocationText(const std::string& appFolder) {
+  return Utf8ToGbk("配置文件: ") + appFolder + "config.ini";
 }
 
 std::string FirstLocalIpv4() {
@@ -42,8 +98,15 @@ void RegisterFontSubstitutions() {
 
 SingleCopyLock::SingleCopyLock() {
   QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-  if (folder.isEmpty() || !QDir(folder).exists()) folder = QDir::tempPath();
-  lock_ = std::make_unique<QLockFile>(QDir(folder).filePath(ApplicationTitle() + ".lock"));
+  QString name = ApplicationTitle() + ".lock";
+  if (folder.isEmpty() || !QDir(folder).exists()) {
+    // The temporary folder is shared by every user: the lock name carries the user's id.
+    folder = QDir::tempPath();
+#ifdef Q_OS_UNIX
+    name = ApplicationTitle() + QStringLiteral("-%1.lock").arg(getuid());
+#endif
+  }
+  lock_ = std::make_unique<QLockFile>(QDir(folder).filePath(name));
   lock_->setStaleLockTime(0);  // only a lock whose process is gone is stale
 }
 
