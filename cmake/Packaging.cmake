@@ -15,7 +15,8 @@ install(FILES ${packaging}/org.aqled.aqled.desktop DESTINATION ${CMAKE_INSTALL_D
 install(FILES ${packaging}/org.aqled.aqled.svg DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/org.aqled.aqled.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 install(FILES ${packaging}/aqled-autostart.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/aqled)
-install(FILES ${CMAKE_CURRENT_BINARY_DIR}/aqled.service DESTINATION ${CMAKE_INSTALL_LIBDIR}/systemd/user)
+# systemd looks for user units in <prefix>/lib/systemd/user, never in a multiarch folder.
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/aqled.service DESTINATION lib/systemd/user)
 install(FILES ${PROJECT_SOURCE_DIR}/docs/config.sample.ini ${PROJECT_SOURCE_DIR}/README.md
         DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
@@ -31,13 +32,14 @@ HTTP and drives the LED controller card, which connects on TCP port 8115.")
 set(CPACK_PACKAGING_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX})
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION x11)
-# The libraries the program links come from dpkg-shlibdeps; these it needs without linking them:
-# Qt's platform plugins and Chinese translations, the share server's HTTP library, OpenSSL for
-# the HTTPS fetch, and the faces standing in for the Windows fonts.
+set(CPACK_STRIP_FILES ON)
+# The libraries the program links (Qt 6 Core, Gui, Widgets, Network and the rest) come from
+# dpkg-shlibdeps; these it needs without linking them: Qt's platform plugins and Chinese
+# translations, the share server's HTTP library, OpenSSL (loaded by Qt for the HTTPS fetch),
+# and the faces standing in for the Windows fonts.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
-    "libqt6core6, libqt6gui6, libqt6widgets6, libqt6network6, qt6-qpa-plugins, qt6-translations-l10n, \
-libmicrohttpd12, libssl3, fonts-arphic-uming, fonts-dejavu-core")
+    "qt6-qpa-plugins, qt6-translations-l10n, libmicrohttpd12, libssl3, fonts-arphic-uming, fonts-dejavu-core")
 # A PC without a monitor runs the program on a virtual display (aqled.service).
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "xvfb, xauth")
 include(CPack)

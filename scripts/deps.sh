@@ -7,6 +7,7 @@ packages=(
   nlohmann-json3-dev libgtest-dev
   fonts-arphic-uming
   openssl xvfb xauth
+  dpkg-dev desktop-file-utils appstream
 )
 missing=()
 for p in "${packages[@]}"; do
