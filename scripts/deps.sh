@@ -8,6 +8,7 @@ packages=(
   nlohmann-json3-dev libgtest-dev
   fonts-arphic-uming qt6-translations-l10n
   openssl xvfb xauth
+  dpkg-dev desktop-file-utils appstream
 )
 if [ "${1:-}" = test ]; then
   packages+=(git clang-format clang libclang-rt-14-dev)

@@ -2,7 +2,9 @@
 # Installs what is missing, then checks everything CI checks, in this order: the format of the
 # tracked sources, a build with warnings as errors and the whole test suite, the whole suite
 # again under AddressSanitizer and UndefinedBehaviorSanitizer (build-asan/), and a bounded run
-# of every fuzz target (build-fuzz/). Each stage prints its time; the first failure ends the run.
+# of every fuzz target (build-fuzz/), and the Debian package built, installed, tried and removed
+# (tests/package/test_package.sh, as root or through sudo). Each stage prints its time; the first
+# failure ends the run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 start=$SECONDS
@@ -34,5 +36,10 @@ stage "tests under the sanitizers"
 
 stage "fuzzing"
 bash scripts/fuzz.sh "${AQLED_FUZZ_SECONDS:-30}"
+
+stage "package"
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+$sudo bash tests/package/test_package.sh
 
 stage "done in $((SECONDS - start)) s"

@@ -1,6 +1,9 @@
 // Program entry: one copy only, the main window, its start-up and the event loop. Arguments are
 // ignored; the exit status is 0 in every case.
 //
+// AppFolder is the executable's folder when that is a folder of its own, else the user's data
+// folder (ChooseAppFolder); there the log names the config.ini in use.
+//
 // AQLED_SCREENSHOTS=<folder> starts the window without showing it to the operator, saves each
 // of its five pages as page0.png ... page4.png into the folder and ends (the README's pictures).
 
@@ -11,6 +14,7 @@
 #include "app/main_window.h"
 #include "app/platform.h"
 #include "link/open_files.h"
+#include "logging/operation_log.h"
 
 namespace {
 
@@ -41,9 +45,13 @@ int main(int argc, char** argv) {
   aqled::SingleCopyLock lock;
   if (screenshots.isEmpty() && !lock.TryAcquire()) return 0;
 
-  aqled::TForm1 window;
+  const aqled::AppFolderChoice folder = aqled::ChooseAppFolder();
+  aqled::FormOptions options;
+  options.appFolder = folder.folder;
+  aqled::TForm1 window(options);
   window.FormCreate();
   if (window.QuitRequested()) return 0;
+  if (folder.perUser) window.AppendLog(aqled::kLogInfo, aqled::ConfigLocationText(folder.folder));
   if (!screenshots.isEmpty()) return SaveScreenshots(window, screenshots);
   window.show();
   app.exec();

@@ -6,7 +6,13 @@
 #include <QProcessEnvironment>
 #include <QTest>
 
+#include "app/platform.h"
 #include "app_fixture.h"
+
+#ifdef Q_OS_UNIX
+#include <pwd.h>
+#include <unistd.h>
+#endif
 
 using namespace aqled;
 using namespace aqled::testing;
@@ -90,5 +96,50 @@ TEST_F(Executable, ASecondCopyEndsAtOnceWithStatusZero) {
   third.kill();
   third.waitForFinished(10000);
 }
+
+#ifdef Q_OS_UNIX
+// Sets an environment variable for the life of the object, then puts the old value back.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const QByteArray& value)
+      : name_(name), had_(qEnvironmentVariableIsSet(name)), old_(qgetenv(name)) {
+    qputenv(name, value);
+  }
+  ~ScopedEnv() {
+    if (had_)
+      qputenv(name_, old_);
+    else
+      qunsetenv(name_);
+  }
+
+ private:
+  const char* name_;
+  bool had_;
+  QByteArray old_;
+};
+
+// No usable runtime folder (neither XDG_RUNTIME_DIR nor the temporary one Qt falls back to):
+// the lock lies in the temporary folder every user shares, so its name carries the user's id
+// and another user's copy neither blocks this one nor is blocked by it.
+TEST(SingleCopyLockTest, WithoutARuntimeFolderTheSharedTemporaryLockIsTheUsersOwn) {
+  QTemporaryDir dir;
+  WriteAll(dir.filePath("not-a-folder").toStdString(), "");
+  const passwd* user = getpwuid(getuid());
+  ASSERT_NE(user, nullptr);
+  WriteAll(dir.filePath(QString("runtime-") + user->pw_name).toStdString(), "");
+  ScopedEnv runtime("XDG_RUNTIME_DIR", dir.filePath("not-a-folder/run").toUtf8());
+  ScopedEnv temporary("TMPDIR", dir.path().toUtf8());
+
+  // Another user's copy holding the lock under the shared name of the title alone.
+  QLockFile other(dir.filePath(ApplicationTitle() + ".lock"));
+  ASSERT_TRUE(other.tryLock(0));
+
+  SingleCopyLock lock;
+  EXPECT_EQ(lock.Path(), dir.filePath(ApplicationTitle() + QString("-%1.lock").arg(getuid())));
+  EXPECT_TRUE(lock.TryAcquire());
+  SingleCopyLock second;
+  EXPECT_FALSE(second.TryAcquire()) << "the same user's second copy is still refused";
+}
+#endif
 
 }  // namespace
