@@ -103,18 +103,6 @@ class ReportedError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// Clears a flag when the scope ends, also by an exception.
-class FlagScope {
- public:
-  explicit FlagScope(bool& flag) : flag_(flag) { flag_ = true; }
-  ~FlagScope() { flag_ = false; }
-  FlagScope(const FlagScope&) = delete;
-  FlagScope& operator=(const FlagScope&) = delete;
-
- private:
-  bool& flag_;
-};
-
 // A memo's text as the system holds it: GBK, lines separated by CR LF.
 std::string MemoText(const QPlainTextEdit* memo) {
   std::string text = FromQString(memo->toPlainText());
@@ -190,21 +178,9 @@ TForm1::TForm1(FormOptions options, QWidget* parent)
 
 TForm1::~TForm1() = default;
 
-std::string TForm1::PictureFolder() const {
-#ifdef _WIN32
-  return appFolder_ + "file\\";
-#else
-  return appFolder_ + "file/";
-#endif
-}
+std::string TForm1::PictureFolder() const { return appFolder_ + "file/"; }
 
-std::string TForm1::LogFolder() const {
-#ifdef _WIN32
-  return appFolder_ + "log\\";
-#else
-  return appFolder_ + "log/";
-#endif
-}
+std::string TForm1::LogFolder() const { return appFolder_ + "log/"; }
 
 PictureBox* TForm1::StationPreview(int station) const {
   switch (station) {
@@ -695,10 +671,6 @@ void TForm1::ListBox1DblClick() {
     OpenPicture(*path);
   }
 }
-
-void TForm1::ServerSvr1ClientRead(QTcpSocket* socket) { link_->ServerSvr1ClientRead(socket); }
-void TForm1::ServerSvr1ClientDisconnect(QTcpSocket* socket) { link_->ServerSvr1ClientDisconnect(socket); }
-void TForm1::ServerSvr1ClientError(QTcpSocket* socket) { link_->ServerSvr1ClientError(socket); }
 
 void TForm1::EscapePressed() {
   if (PageControl1->currentIndex() != 1) return;

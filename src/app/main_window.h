@@ -216,11 +216,6 @@ class TForm1 : public QWidget, public LogSink {
   void BitBtn2Click();
   void BitBtn3Click();
   void ListBox1DblClick();
-  // The link connects every controller connection to its own handlers of these names; these
-  // forward to them, for callers that hold the window only.
-  void ServerSvr1ClientRead(QTcpSocket* socket);
-  void ServerSvr1ClientDisconnect(QTcpSocket* socket);
-  void ServerSvr1ClientError(QTcpSocket* socket);
 
  protected:
   void showEvent(QShowEvent* event) override;

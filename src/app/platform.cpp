@@ -68,7 +68,8 @@ std::string ExecutableFolder() {
   const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
   if (!ec) folder = exe.parent_path();
 #endif
-  if (folder.empty()) folder = QDir::toNativeSeparators(QCoreApplication::applicationDirPath()).toStdU16String();
+  if (folder.empty())
+    folder = QDir::toNativeSeparators(QCoreApplication::applicationDirPath()).toStdU16String();
   return FolderText(folder);
 }
 

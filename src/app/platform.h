@@ -3,8 +3,8 @@
 // the fonts standing in for the Windows faces, and the lock that keeps to one copy.
 
 #include <QLockFile>
-#include <QTranslator>
 #include <QString>
+#include <QTranslator>
 #include <memory>
 #include <string>
 

@@ -14,7 +14,7 @@ class PictureViewer {
   virtual bool Open(const std::string& gbkPath) = 0;
 };
 
-// "MSPAINT.EXE" with the path, maximised, on Windows; the desktop's default viewer elsewhere.
+// The desktop's default picture viewer with the path.
 class DesktopViewer : public PictureViewer {
  public:
   bool Open(const std::string& gbkPath) override;

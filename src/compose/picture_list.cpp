@@ -110,10 +110,4 @@ void AssemblePictureList(const PictureListInputs& in, std::string& pictureList, 
   }
 }
 
-std::string AssemblePictureList(const PictureListInputs& in, LogSink& log) {
-  std::string list;
-  AssemblePictureList(in, list, log);
-  return list;
-}
-
 }  // namespace aqled

@@ -49,9 +49,6 @@ struct PictureListInputs {
 // station entries appended so far.
 void AssemblePictureList(const PictureListInputs& in, std::string& pictureList, LogSink& log);
 
-// The same, returning the list.
-std::string AssemblePictureList(const PictureListInputs& in, LogSink& log);
-
 // Whether the path's extension, compared without case, is one the screen shows: ".bmp", ".jpg"
 // or ".jpeg". Separators are "\\", "/" and ":".
 bool IsDisplayablePicture(const std::string& path);

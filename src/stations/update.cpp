@@ -6,23 +6,9 @@
 #include "stations/extract.h"
 #include "stations/page_text.h"
 #include "text/gbk.h"
+#include "text/strings.h"
 
 namespace aqled {
-namespace {
-
-// Clears the running flag however the run ends.
-class RunningFlag {
- public:
-  explicit RunningFlag(bool& flag) : flag_(flag) { flag_ = true; }
-  ~RunningFlag() { flag_ = false; }
-  RunningFlag(const RunningFlag&) = delete;
-  RunningFlag& operator=(const RunningFlag&) = delete;
-
- private:
-  bool& flag_;
-};
-
-}  // namespace
 
 std::string StationReadingsLine(const std::string& name, const Dtstr& values,
                                 const std::string& publishTime) {
@@ -57,7 +43,7 @@ std::string NoReadingsText() {
 bool StationUpdater::UpdateStationPages(const StationUrlTable& urls, StationReadings& readings,
                                         StationPublishTimes& publishTimes) {
   if (running_) return false;
-  RunningFlag flag(running_);
+  FlagScope flag(running_);
   int fetched = 0;
   for (const Station& station : StationCatalogue()) {
     const int n = station.number;

@@ -40,4 +40,16 @@ std::string ExtensionOf(std::string_view path);
 // adds no empty line; an empty text has no lines.
 std::vector<std::string> SplitLines(std::string_view text);
 
+// Sets a flag for the life of a scope and clears it when the scope ends, also by an exception.
+class FlagScope {
+ public:
+  explicit FlagScope(bool& flag) : flag_(flag) { flag_ = true; }
+  ~FlagScope() { flag_ = false; }
+  FlagScope(const FlagScope&) = delete;
+  FlagScope& operator=(const FlagScope&) = delete;
+
+ private:
+  bool& flag_;
+};
+
 }  // namespace aqled

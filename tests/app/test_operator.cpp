@@ -101,7 +101,8 @@ TEST_P(LostTexts, StartUpNamesTheFailureServesAndASaveKeepsEveryText) {
   ASSERT_FALSE(form->QuitRequested());
   std::string failure = GetParam().line;
   failure.replace(failure.find("%s"), 2, folder.string());
-  EXPECT_EQ(Lines(*form), (std::vector<std::string>{"程序开始运行", failure, PortLine(), ShareLine(), ShareAddressLine()}));
+  EXPECT_EQ(Lines(*form),
+            (std::vector<std::string>{"程序开始运行", failure, PortLine(), ShareLine(), ShareAddressLine()}));
   EXPECT_EQ(form->log->LineColour(1), kRed);
   EXPECT_NE(ReadAll(folder / "log" / "Log20240305.txt").find(G(failure.c_str())), std::string::npos);
   ExpectServing(*form);

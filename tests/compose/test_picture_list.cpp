@@ -41,6 +41,12 @@ class PictureListTest : public ::testing::Test {
   QTemporaryDir dir_;
   std::string app_, pics_;
   PictureListInputs in_;
+  // The picture list assembled from in_, as the window keeps it.
+  std::string Assemble() {
+    std::string list;
+    AssemblePictureList(in_, list, log_);
+    return list;
+  }
   int renders_ = 0;
   RecordingLog log_;
 };
@@ -50,7 +56,7 @@ TEST_F(PictureListTest, OrderIsStationsThenTextPageThenAdvertisements) {
   AddCopy("a.bmp");
   in_.choice = {true, true, true};
   in_.advertisements = {"C:\\ads\\b.jpg", "/home/op/a.bmp"};
-  const std::string list = AssemblePictureList(in_, log_);
+  const std::string list = Assemble();
   EXPECT_EQ(list, app_ + "file/1.bmp;" + app_ + "file/2.bmp;" + app_ + "file/3.bmp;" + app_ + "file/4.bmp;" +
                       app_ + "file/g.bmp;" + app_ + "file/b.jpg;" + app_ + "file/a.bmp;");
   EXPECT_EQ(renders_, 1);
@@ -84,7 +90,7 @@ TEST_P(PictureListDashTest, StationWithADashOrAnEmptyReadingIsLeftOut) {
   in_.choice = {true, false, false};
   std::string expected;
   for (int k : c.listed) expected += app_ + "file/" + std::to_string(k) + ".bmp;";
-  EXPECT_EQ(AssemblePictureList(in_, log_), expected);
+  EXPECT_EQ(Assemble(), expected);
   EXPECT_EQ(log_.lines.size(), c.listed.size() + (c.leftOutLine.empty() ? 0 : 1));
   std::vector<std::string> errors;
   for (const auto& line : log_.lines)
@@ -123,7 +129,7 @@ TEST_P(PictureListAgeTest, ReadingsOlderThanTheLimitAreLeftOutWithALine) {
   in_.now = QDateTime(QDate(2024, 3, 5), QTime(14, 0, 30));
   in_.maxDataAgeHours = c.maxAgeHours;
   in_.choice = {true, false, false};
-  const std::string list = AssemblePictureList(in_, log_);
+  const std::string list = Assemble();
   EXPECT_EQ(list.find("file/2.bmp") != std::string::npos, c.listed) << list;
   EXPECT_EQ(std::count(list.begin(), list.end(), ';'), c.listed ? 4 : 3);
   if (c.listed) {
@@ -160,7 +166,7 @@ TEST_F(PictureListTest, WithoutAClockNothingIsJudgedStale) {
   in_.publishTimes[1] = "2000-01-01 00:00";
   in_.maxDataAgeHours = 6;
   in_.choice = {true, false, false};
-  const std::string list = AssemblePictureList(in_, log_);
+  const std::string list = Assemble();
   EXPECT_NE(list.find("file/1.bmp"), std::string::npos);
   EXPECT_EQ(std::count_if(log_.lines.begin(), log_.lines.end(), [](const auto& l) { return l.kind == 1; }),
             0);
@@ -181,7 +187,7 @@ TEST_F(PictureListTest, OnlyAdvertisementsAndNoneQualifies) {
   AddCopy("clip.mp4");
   in_.advertisements = {"/x/clip.mp4", "/x/missing.jpg"};
   in_.choice = {false, false, true};
-  EXPECT_EQ(AssemblePictureList(in_, log_), "");
+  EXPECT_EQ(Assemble(), "");
   EXPECT_TRUE(log_.lines.empty());
 }
 
@@ -191,29 +197,28 @@ TEST_F(PictureListTest, ExtensionIgnoresCaseAndNameKeepsItsCase) {
   AddCopy("drive.bmp");
   in_.advertisements = {"D:\\ads\\PROMO.JPG", "/media/Shop.Jpeg", "C:drive.bmp"};
   in_.choice = {false, false, true};
-  EXPECT_EQ(AssemblePictureList(in_, log_),
-            app_ + "file/PROMO.JPG;" + app_ + "file/Shop.Jpeg;" + app_ + "file/drive.bmp;");
+  EXPECT_EQ(Assemble(), app_ + "file/PROMO.JPG;" + app_ + "file/Shop.Jpeg;" + app_ + "file/drive.bmp;");
 }
 
 TEST_F(PictureListTest, VideosOtherPicturesAndSemicolonNamesNeverListed) {
   for (const char* n : {"a.mp4", "b.gif", "c.png", "d.avi", "e.jpg", "f;g.jpg"}) AddCopy(n);
   in_.advertisements = {"/s/a.mp4", "/s/b.gif", "/s/c.png", "/s/d.avi", "/s/e.jpg", "/s/f;g.jpg"};
   in_.choice = {false, false, true};
-  EXPECT_EQ(AssemblePictureList(in_, log_), app_ + "file/e.jpg;");
+  EXPECT_EQ(Assemble(), app_ + "file/e.jpg;");
 }
 
 TEST_F(PictureListTest, SameFileNameFromTwoFoldersListedTwice) {
   AddCopy("x.jpg");
   in_.advertisements = {"C:\\a\\x.jpg", "D:\\b\\x.jpg"};
   in_.choice = {false, false, true};
-  EXPECT_EQ(AssemblePictureList(in_, log_), app_ + "file/x.jpg;" + app_ + "file/x.jpg;");
+  EXPECT_EQ(Assemble(), app_ + "file/x.jpg;" + app_ + "file/x.jpg;");
 }
 
 TEST_F(PictureListTest, TenEntriesEndWithSemicolon) {
   for (int i = 1; i <= 5; ++i) AddCopy("ad" + std::to_string(i) + ".jpg");
   for (int i = 1; i <= 5; ++i) in_.advertisements.push_back("/ads/ad" + std::to_string(i) + ".jpg");
   in_.choice = {true, true, true};
-  const std::string list = AssemblePictureList(in_, log_);
+  const std::string list = Assemble();
   EXPECT_EQ(std::count(list.begin(), list.end(), ';'), 10);
   ASSERT_FALSE(list.empty());
   EXPECT_EQ(list.back(), ';');
@@ -238,7 +243,7 @@ TEST_F(PictureListTest, AdvertisementCopyGoneDuringRenderingIsSkipped) {
   in_.advertisements = {"/ads/a.jpg", "/ads/b.jpg"};
   in_.choice = {false, true, true};
   in_.renderTextPage = [this] { std::filesystem::remove(PathFromGbk(pics_ + "a.jpg")); };
-  EXPECT_EQ(AssemblePictureList(in_, log_), app_ + "file/g.bmp;" + app_ + "file/b.jpg;");
+  EXPECT_EQ(Assemble(), app_ + "file/g.bmp;" + app_ + "file/b.jpg;");
   EXPECT_EQ(log_.lines.size(), 2u);
 }
 
