@@ -69,7 +69,7 @@ TEST_F(Demo, TheShippedSetupIniShowsWholeStationPagesOnTheCard) {
   std::filesystem::copy_file(std::filesystem::path(AQLED_SOURCE_DIR) / "docs" / "demo" / "setup.ini",
                              folder / "setup.ini");
   auto form = Start();
-  ASSERT_EQ(Lines(*form).back(), "共享服务启动成功: " + std::to_string(sharePort));
+  ASSERT_EQ(Lines(*form).end()[-2], "共享服务启动成功: " + std::to_string(sharePort));
   EXPECT_EQ(form->dtw->Value(), kWidth);
   EXPECT_EQ(form->dth->Value(), kHeight);
   EXPECT_EQ(form->xx1->Value(), kFirstColumn);
