@@ -21,8 +21,9 @@ namespace {
 int SaveScreenshots(aqled::TForm1& window, const QString& folder) {
   QDir().mkpath(folder);
   window.show();
-  for (int page = 0; page < window.PageControl1->count(); ++page) {
-    window.PageControl1->setCurrentIndex(page);
+  auto* pages = window.findChild<QTabWidget*>(QStringLiteral("PageControl1"));
+  for (int page = 0; page < pages->count(); ++page) {
+    pages->setCurrentIndex(page);
     QApplication::processEvents();
     window.grab().save(QDir(folder).filePath(QString("page%1.png").arg(page)));
   }

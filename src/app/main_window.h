@@ -97,62 +97,8 @@ class TForm1 : public QWidget, public LogSink {
   void ApplyDisplayControls(const DisplayControls& c);
   void ApplyDisplayTexts(const DisplayTexts& t);
 
-  // The page controls, named as everywhere in the system.
-  QTabWidget* PageControl1;
-  QWidget *TabSheet1, *TabSheet3, *TabSheet5, *TabSheet6, *TabSheet8;
-  // Page 0 "显示设置".
-  QWidget* Panel2;
-  QLabel* Label7;
-  SpinEdit* pagetime;
-  QPushButton *Button12, *Button5, *Button1, *Button13, *Button3, *Button9, *Button2;
-  QCheckBox* dt1check;
-  QComboBox* ggshowkind;
-  QPushButton* Button4;
-  QComboBox* dtk;
-  QPushButton *Button14, *Button7, *BitBtn1;
-  QGroupBox* GroupBox8;
-  QLabel *Label6, *Label13, *Label14, *Label15;
-  SpinEdit *dtx, *dty, *dtw, *dth;
-  QGroupBox* GroupBox5;
-  QLabel *Label8, *Label9;
-  SpinEdit *xx1, *xx2;
-  // Page 1 "广告及时钟设置".
-  QWidget* Panel1;
-  QGroupBox* GroupBox7;
-  QLabel *Label24, *Label25, *Label26, *Label27;
-  SpinEdit *tx, *ty, *tw, *th;
-  QCheckBox *year_, *week_, *time_;
-  QPushButton* Button10;
-  QGroupBox* GroupBox1;
-  QLabel *Label16, *Label17, *Label18, *Label23;
-  SpinEdit *zmx, *zmy, *zmw, *zmh;
-  QCheckBox* zmcheck;
-  QPushButton* Button6;
-  QPlainTextEdit* fly;
-  QGroupBox* GroupBox3;
-  QListWidget* ListBox1;
-  QPushButton *BitBtn2, *BitBtn3;
-  QCheckBox* gg2check;
-  QPlainTextEdit* Memo1;
-  // Page 2 "文本输入".
-  QPlainTextEdit* Memo2;
-  QComboBox* bm;
-  QLabel* Label28;
-  SpinEdit* hjj;
-  QPushButton *Button8, *Button11;
-  QCheckBox* ggcheck;
-  // Page 3 "清新空气预览".
-  QTabWidget* PageControl2;
-  QWidget *TabSheet7, *TabSheet9, *TabSheet10, *TabSheet11;
-  PictureBox *Image3, *Image4, *Image5, *Image6;
-  // Page 4 "通讯日志".
-  LogView* log;
-  // Below the pages: the card, the last send, the timed delivery and the last fetch.
-  StatusLine* StatusBar1;
-  // Components without a place on screen.
-  QTimer* Timer1;
-  // The controller server; owned by the link, set by start-up step 4 (null before).
-  QTcpServer* ServerSvr1 = nullptr;
+  // The controls are the window's own; from outside they are found by their object names, which
+  // are the names the system gives them (findChild<SpinEdit*>("dtw")).
 
   // Window state (everything false, 0 or empty before start-up).
   ProgramSettings programSettings;
@@ -221,6 +167,64 @@ class TForm1 : public QWidget, public LogSink {
   void showEvent(QShowEvent* event) override;
 
  private:
+  // The page controls, named as everywhere in the system.
+  QTabWidget* PageControl1;
+  QWidget *TabSheet1, *TabSheet3, *TabSheet5, *TabSheet6, *TabSheet8;
+  // Page 0 "显示设置".
+  QWidget* Panel2;
+  QLabel* Label7;
+  SpinEdit* pagetime;
+  QPushButton *Button12, *Button5, *Button1, *Button13, *Button3, *Button9, *Button2;
+  QCheckBox* dt1check;
+  QComboBox* ggshowkind;
+  QPushButton* Button4;
+  QComboBox* dtk;
+  QPushButton *Button14, *Button7, *BitBtn1;
+  QGroupBox* GroupBox8;
+  QLabel *Label6, *Label13, *Label14, *Label15;
+  SpinEdit *dtx, *dty, *dtw, *dth;
+  QGroupBox* GroupBox5;
+  QLabel *Label8, *Label9;
+  SpinEdit *xx1, *xx2;
+  // Page 1 "广告及时钟设置".
+  QWidget* Panel1;
+  QGroupBox* GroupBox7;
+  QLabel *Label24, *Label25, *Label26, *Label27;
+  SpinEdit *tx, *ty, *tw, *th;
+  QCheckBox *year_, *week_, *time_;
+  QPushButton* Button10;
+  QGroupBox* GroupBox1;
+  QLabel *Label16, *Label17, *Label18, *Label23;
+  SpinEdit *zmx, *zmy, *zmw, *zmh;
+  QCheckBox* zmcheck;
+  QPushButton* Button6;
+  QPlainTextEdit* fly;
+  QGroupBox* GroupBox3;
+  QListWidget* ListBox1;
+  QPushButton *BitBtn2, *BitBtn3;
+  QCheckBox* gg2check;
+  QPlainTextEdit* Memo1;
+  // Page 2 "文本输入".
+  QPlainTextEdit* Memo2;
+  QComboBox* bm;
+  QLabel* Label28;
+  SpinEdit* hjj;
+  QPushButton *Button8, *Button11;
+  QCheckBox* ggcheck;
+  // Page 3 "清新空气预览".
+  QTabWidget* PageControl2;
+  QWidget *TabSheet7, *TabSheet9, *TabSheet10, *TabSheet11;
+  PictureBox *Image3, *Image4, *Image5, *Image6;
+  // Page 4 "通讯日志".
+  LogView* log;
+  // Below the pages: the card, the last send, the timed delivery and the last fetch.
+  StatusLine* StatusBar1;
+  // Components without a place on screen.
+  QTimer* Timer1;
+  // The controller server; owned by the link (its object name "ServerSvr1"), set by start-up
+  // step 4 (null before).
+  QTcpServer* ServerSvr1 = nullptr;
+
   void BuildPages();
   void BuildSettingsPage();
   void BuildAdvertisementPage();

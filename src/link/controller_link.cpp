@@ -106,6 +106,7 @@ ControllerLink::ControllerLink(LogSink& log, Clock& clock, QObject* parent)
       acceptRetry_(new QTimer(this)),
       deliveryCheck_(new QTimer(this)) {
   server_->setObjectName("ServerSvr1");
+  timeOuts_->setObjectName("IdleCheck");
   timeOuts_->setInterval(kIdleCheckMs);
   connect(timeOuts_, &QTimer::timeout, this, &ControllerLink::CheckTimeOuts);
   acceptRetry_->setSingleShot(true);

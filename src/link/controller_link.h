@@ -46,6 +46,7 @@ class ControllerLink : public QObject {
   // The port listened on, 0 when not listening.
   quint16 ServerPort() const;
   QTcpServer& ServerSvr1() { return *server_; }
+  const QTcpServer& ServerSvr1() const { return *server_; }
 
   // Socket handlers. The link connects every accepted connection's readyRead, disconnected
   // and errorOccurred to them itself; they are public so that a window can forward its own

@@ -12,16 +12,27 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "app/dialogs.h"
 #include "app/main_window.h"
+#include "link/controller_link.h"
 #include "settings/file_io.h"
 #include "test_support.h"
 
 namespace aqled::testing {
+
+// A control of the window found by its object name; a missing one fails the test (the
+// exception ends it with the name).
+template <typename W>
+W* Control(const TForm1& form, const char* name) {
+  W* w = form.findChild<W*>(QString::fromLatin1(name));
+  if (w == nullptr) throw std::runtime_error(std::string("the window has no control named ") + name);
+  return w;
+}
 
 class FakeDialogs : public Dialogs {
  public:

@@ -64,16 +64,16 @@ struct SendFixture : AppFolderFixture {
   // A started window with a display area, so that every page file has pixels.
   std::unique_ptr<TForm1> StartSized(int w = 96, int h = 48) {
     auto form = Start();
-    form->dtw->SetValue(w);
-    form->dth->SetValue(h);
+    Control<SpinEdit>(*form, "dtw")->SetValue(w);
+    Control<SpinEdit>(*form, "dth")->SetValue(h);
     return form;
   }
 
   // The log lines on screen without their time stamps (UTF-8).
   static std::vector<std::string> Lines(const TForm1& form) {
     std::vector<std::string> out;
-    for (int i = 0; i < form.log->LineCount(); ++i)
-      out.push_back(form.log->LineText(i).mid(14).toStdString());
+    for (int i = 0; i < Control<LogView>(form, "log")->LineCount(); ++i)
+      out.push_back(Control<LogView>(form, "log")->LineText(i).mid(14).toStdString());
     return out;
   }
   static size_t Count(const std::vector<std::string>& lines, const std::string& prefix) {

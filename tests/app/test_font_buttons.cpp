@@ -89,14 +89,14 @@ TEST_F(ColourButton, ChoosesTheTableColourOrLeavesItOnCancel) {
   WithConfig();
   auto form = Start();
   dialogs.colourAnswer = 0x00FF8000;
-  form->Button2->click();
+  Control<QPushButton>(*form, "Button2")->click();
   ASSERT_EQ(dialogs.colourPresets.size(), 1u);
   EXPECT_EQ(dialogs.colourPresets[0], 255);
   EXPECT_EQ(form->fonts.wgcolor, 0x00FF8000);
 
   const DisplayFonts before = form->fonts;
   dialogs.colourAnswer.reset();
-  form->Button2->click();
+  Control<QPushButton>(*form, "Button2")->click();
   EXPECT_EQ(dialogs.colourPresets.at(1), 0x00FF8000);
   EXPECT_EQ(form->fonts, before);
   EXPECT_FALSE(std::filesystem::exists(folder / "setup.ini"));
@@ -107,7 +107,7 @@ TEST_F(ColourButton, AFontChangeWithoutImmediateExecutionIsLostAtTheNextStart) {
   {
     auto form = Start();
     dialogs.fontAnswer = FontChoice{G("黑体"), 40, 7, false, false, false, false};
-    form->Button3->click();
+    Control<QPushButton>(*form, "Button3")->click();
     EXPECT_EQ(form->fonts.dt.size, 40);
   }
   auto again = Start();

@@ -30,7 +30,8 @@ const QColor kRed(255, 0, 0);
 // The screen lines without their time stamps (UTF-8).
 std::vector<std::string> Lines(const TForm1& form) {
   std::vector<std::string> out;
-  for (int i = 0; i < form.log->LineCount(); ++i) out.push_back(form.log->LineText(i).mid(14).toStdString());
+  for (int i = 0; i < Control<LogView>(form, "log")->LineCount(); ++i)
+    out.push_back(Control<LogView>(form, "log")->LineText(i).mid(14).toStdString());
   return out;
 }
 
@@ -69,11 +70,11 @@ struct Operator : AppFolderFixture {
   }
   // Start-up went on past its failure: both servers listen and the timer runs.
   void ExpectServing(const TForm1& form) {
-    EXPECT_TRUE(form.ServerSvr1->isListening());
+    EXPECT_TRUE((&form.Link().ServerSvr1())->isListening());
     EXPECT_TRUE(Answers(port)) << "controller port " << port;
     EXPECT_TRUE(Answers(sharePort)) << "share port " << sharePort;
-    EXPECT_TRUE(form.Timer1->isActive());
-    EXPECT_EQ(form.PageControl1->currentIndex(), 4);
+    EXPECT_TRUE(Control<QTimer>(form, "Timer1")->isActive());
+    EXPECT_EQ(Control<QTabWidget>(form, "PageControl1")->currentIndex(), 4);
   }
   std::string PortLine() const { return "启动端口成功: " + std::to_string(port); }
   std::string ShareLine() const { return "共享服务启动成功: " + std::to_string(sharePort); }
@@ -103,28 +104,29 @@ TEST_P(LostTexts, StartUpNamesTheFailureServesAndASaveKeepsEveryText) {
   failure.replace(failure.find("%s"), 2, folder.string());
   EXPECT_EQ(Lines(*form),
             (std::vector<std::string>{"程序开始运行", failure, PortLine(), ShareLine(), ShareAddressLine()}));
-  EXPECT_EQ(form->log->LineColour(1), kRed);
+  EXPECT_EQ(Control<LogView>(*form, "log")->LineColour(1), kRed);
   EXPECT_NE(ReadAll(folder / "log" / "Log20240305.txt").find(G(failure.c_str())), std::string::npos);
   ExpectServing(*form);
-  EXPECT_EQ(form->dtw->Value(), 576);
-  EXPECT_EQ(form->ListBox1->count(), 2);
+  EXPECT_EQ(Control<SpinEdit>(*form, "dtw")->Value(), 576);
+  EXPECT_EQ(Control<QListWidget>(*form, "ListBox1")->count(), 2);
 
-  form->PageControl1->setCurrentIndex(0);
-  form->Button4->click();
+  Control<QTabWidget>(*form, "PageControl1")->setCurrentIndex(0);
+  Control<QPushButton>(*form, "Button4")->click();
   EXPECT_EQ(ReadAll(folder / "gg.txt"), files.gg);
   EXPECT_EQ(ReadAll(folder / "txt.txt"), files.txt);
   if (std::filesystem::is_directory(folder / "fly.txt")) {
     EXPECT_EQ(Lines(*form).back(),
               "未保存 " + (folder / "fly.txt").string() + ": 启动时未能读取此文件, 文件保持原样");
-    EXPECT_EQ(form->log->LineColour(form->log->LineCount() - 1), kRed);
+    EXPECT_EQ(Control<LogView>(*form, "log")->LineColour(Control<LogView>(*form, "log")->LineCount() - 1),
+              kRed);
   } else {
     EXPECT_EQ(ReadAll(folder / "fly.txt"), files.fly);
-    EXPECT_EQ(form->log->LineCount(), 5) << "nothing to report";
+    EXPECT_EQ(Control<LogView>(*form, "log")->LineCount(), 5) << "nothing to report";
   }
   const IniFile saved(ReadAll(folder / "setup.ini"));
   EXPECT_EQ(saved.Value(G("其它设置"), "dtw"), "576");
   EXPECT_EQ(saved.Value(G("清新空气设置"), G("站点1")), G("祯埠镇"));
-  EXPECT_EQ(form->PageControl1->currentIndex(), 4);
+  EXPECT_EQ(Control<QTabWidget>(*form, "PageControl1")->currentIndex(), 4);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -149,11 +151,11 @@ TEST_F(Operator, AnUnreadableSetupIniIsNeverReplacedEvenWhenItCanBeReadLater) {
   auto form = Start();
   EXPECT_EQ(Lines(*form)[1],
             "读取文件失败: " + (folder / "setup.ini").string() + " (是文件夹, 不是文件), 保存时保留原文件");
-  EXPECT_EQ(form->dtw->Value(), 0) << "the defaults";
+  EXPECT_EQ(Control<SpinEdit>(*form, "dtw")->Value(), 0) << "the defaults";
   // The file comes back readable before the save: the window never held its values.
   std::filesystem::remove(folder / "setup.ini");
   WriteAll(folder / "setup.ini", files.setup);
-  form->Button4->click();
+  Control<QPushButton>(*form, "Button4")->click();
   EXPECT_EQ(ReadAll(folder / "setup.ini"), files.setup);
   EXPECT_EQ(Lines(*form).back(),
             "未保存 " + (folder / "setup.ini").string() + ": 启动时未能读取此文件, 文件保持原样");
@@ -196,7 +198,7 @@ TEST_F(Operator, AReadOnlyApplicationFolderIsNamedAndTheScreenIsStillServed) {
     form = Start();
     lines = Lines(*form);
     ExpectServing(*form);
-    form->Button4->click();
+    Control<QPushButton>(*form, "Button4")->click();
   }
   fs::permissions(folder, fs::perms::owner_all);
   EXPECT_EQ(lines, (std::vector<std::string>{"程序开始运行",
@@ -225,7 +227,7 @@ TEST_F(Operator, AFolderNamedInKoreanWorksThroughout) {
   auto form = Start();
   ASSERT_FALSE(form->QuitRequested()) << "config.ini is found";
   EXPECT_TRUE(dialogs.messages.empty());
-  EXPECT_EQ(form->dtw->Value(), 576);
+  EXPECT_EQ(Control<SpinEdit>(*form, "dtw")->Value(), 576);
   EXPECT_TRUE(std::filesystem::is_directory(korean / "file"));
   // The log shows the folder's name as it is, and writes its file there.
   const std::string unread =
@@ -246,22 +248,23 @@ TEST_F(Operator, AFolderNamedInKoreanWorksThroughout) {
   })) << answer.toStdString();
 
   // The text page preview writes and opens g.bmp inside it.
-  form->Button11->click();
+  Control<QPushButton>(*form, "Button11")->click();
   ASSERT_EQ(viewer.opened.size(), 1u);
   EXPECT_EQ(PathFromGbk(viewer.opened[0]), korean / "file" / "g.bmp");
   EXPECT_TRUE(std::filesystem::is_regular_file(korean / "file" / "g.bmp"));
   // An advertisement from it is copied under its own name, and opens.
   dialogs.fileAnswer = GbkFromPath(korean / u8"광고.jpg");
-  form->BitBtn2->click();
+  Control<QPushButton>(*form, "BitBtn2")->click();
   EXPECT_EQ(ReadAll(korean / "file" / u8"광고.jpg"), "advert");
-  EXPECT_EQ(form->ListBox1->item(0)->text(), QString::fromStdString((korean / u8"광고.jpg").string()));
-  form->ListBox1->setCurrentRow(0);
+  EXPECT_EQ(Control<QListWidget>(*form, "ListBox1")->item(0)->text(),
+            QString::fromStdString((korean / u8"광고.jpg").string()));
+  Control<QListWidget>(*form, "ListBox1")->setCurrentRow(0);
   form->ListBox1DblClick();
   ASSERT_EQ(viewer.opened.size(), 2u);
   EXPECT_EQ(PathFromGbk(viewer.opened[1]), korean / u8"광고.jpg");
   // A save writes its files there.
-  form->fly->setPlainText(QString::fromUtf8("新字幕"));
-  form->Button4->click();
+  Control<QPlainTextEdit>(*form, "fly")->setPlainText(QString::fromUtf8("新字幕"));
+  Control<QPushButton>(*form, "Button4")->click();
   EXPECT_EQ(ReadAll(korean / "fly.txt"), G("新字幕"));
   EXPECT_EQ(ReadAll(korean / "gg.txt"), GbkFromPath(korean / u8"광고.jpg") + "\r\n");
   EXPECT_TRUE(std::filesystem::is_directory(korean / "txt.txt"));
@@ -272,22 +275,23 @@ TEST_F(Operator, AFolderNamedInKoreanWorksThroughout) {
 TEST_F(Operator, AViewerThatCannotBeStartedIsReportedNamingTheFile) {
   WithConfig();
   auto form = Start();
-  form->dtw->SetValue(64);
-  form->dth->SetValue(32);
+  Control<SpinEdit>(*form, "dtw")->SetValue(64);
+  Control<SpinEdit>(*form, "dth")->SetValue(32);
   viewer.starts = false;
-  form->PageControl1->setCurrentIndex(2);
-  form->Button11->click();
+  Control<QTabWidget>(*form, "PageControl1")->setCurrentIndex(2);
+  Control<QPushButton>(*form, "Button11")->click();
   const std::string page = appFolder + "file/g.bmp";
   const std::string text = "无法启动图片查看程序, 未能打开 " + page;
   ASSERT_EQ(dialogs.messages.size(), 1u);
   EXPECT_EQ(U(dialogs.messages[0]), text);
   EXPECT_EQ(Lines(*form).back(), text);
-  EXPECT_EQ(form->log->LineColour(form->log->LineCount() - 1), kRed);
+  EXPECT_EQ(Control<LogView>(*form, "log")->LineColour(Control<LogView>(*form, "log")->LineCount() - 1),
+            kRed);
 
   WriteAll(folder / "ad.bmp", "bmp");
   dialogs.fileAnswer = (folder / "ad.bmp").string();
-  form->BitBtn2->click();
-  form->ListBox1->setCurrentRow(0);
+  Control<QPushButton>(*form, "BitBtn2")->click();
+  Control<QListWidget>(*form, "ListBox1")->setCurrentRow(0);
   form->ListBox1DblClick();
   ASSERT_EQ(dialogs.messages.size(), 2u);
   EXPECT_EQ(U(dialogs.messages[1]), "无法启动图片查看程序, 未能打开 " + (folder / "ad.bmp").string());
@@ -300,24 +304,24 @@ TEST_F(Operator, DeleteOrEscPressedTwiceRemovesOneEntry) {
   WithConfig();
   WriteAll(folder / "gg.txt", "/p/a.jpg\r\n/p/b.jpg\r\n/p/c.jpg\r\n/p/d.jpg\r\n");
   auto form = Start();
-  form->ListBox1->setCurrentRow(1);
-  form->BitBtn3->click();
-  EXPECT_TRUE(form->ListBox1->selectedItems().isEmpty());
-  form->BitBtn3->click();
-  ASSERT_EQ(form->ListBox1->count(), 3);
-  EXPECT_EQ(form->ListBox1->item(1)->text(), "/p/c.jpg");
+  Control<QListWidget>(*form, "ListBox1")->setCurrentRow(1);
+  Control<QPushButton>(*form, "BitBtn3")->click();
+  EXPECT_TRUE(Control<QListWidget>(*form, "ListBox1")->selectedItems().isEmpty());
+  Control<QPushButton>(*form, "BitBtn3")->click();
+  ASSERT_EQ(Control<QListWidget>(*form, "ListBox1")->count(), 3);
+  EXPECT_EQ(Control<QListWidget>(*form, "ListBox1")->item(1)->text(), "/p/c.jpg");
 
   form->show();
   QApplication::setActiveWindow(form.get());
   ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
-  form->PageControl1->setCurrentIndex(1);
-  form->ListBox1->setFocus();
-  form->ListBox1->setCurrentRow(0);
-  QTest::keyClick(form->ListBox1, Qt::Key_Escape);
-  QTest::keyClick(form->ListBox1, Qt::Key_Escape);
-  ASSERT_EQ(form->ListBox1->count(), 2);
-  EXPECT_EQ(form->ListBox1->item(0)->text(), "/p/c.jpg");
-  EXPECT_TRUE(form->ListBox1->selectedItems().isEmpty());
+  Control<QTabWidget>(*form, "PageControl1")->setCurrentIndex(1);
+  Control<QListWidget>(*form, "ListBox1")->setFocus();
+  Control<QListWidget>(*form, "ListBox1")->setCurrentRow(0);
+  QTest::keyClick(Control<QListWidget>(*form, "ListBox1"), Qt::Key_Escape);
+  QTest::keyClick(Control<QListWidget>(*form, "ListBox1"), Qt::Key_Escape);
+  ASSERT_EQ(Control<QListWidget>(*form, "ListBox1")->count(), 2);
+  EXPECT_EQ(Control<QListWidget>(*form, "ListBox1")->item(0)->text(), "/p/c.jpg");
+  EXPECT_TRUE(Control<QListWidget>(*form, "ListBox1")->selectedItems().isEmpty());
 }
 
 // --- the previews at any screen density -----------------------------------------------------
@@ -368,27 +372,27 @@ TEST_F(Operator, TypingDoesNotChangeTheLogButItsTextCanBeCopied) {
   form->show();
   QApplication::setActiveWindow(form.get());
   ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
-  form->PageControl1->setCurrentIndex(4);
-  form->log->setFocus();
-  const int lines = form->log->LineCount();
-  const QString first = form->log->LineText(0);
-  QTest::keyClicks(form->log, "typed over");
-  QTest::keyClick(form->log, Qt::Key_Return);
-  QTest::keyClick(form->log, Qt::Key_Backspace);
-  QTest::keyClick(form->log, Qt::Key_Delete);
+  Control<QTabWidget>(*form, "PageControl1")->setCurrentIndex(4);
+  Control<LogView>(*form, "log")->setFocus();
+  const int lines = Control<LogView>(*form, "log")->LineCount();
+  const QString first = Control<LogView>(*form, "log")->LineText(0);
+  QTest::keyClicks(Control<LogView>(*form, "log"), "typed over");
+  QTest::keyClick(Control<LogView>(*form, "log"), Qt::Key_Return);
+  QTest::keyClick(Control<LogView>(*form, "log"), Qt::Key_Backspace);
+  QTest::keyClick(Control<LogView>(*form, "log"), Qt::Key_Delete);
   QApplication::clipboard()->setText("pasted");
-  QTest::keyClick(form->log, Qt::Key_V, Qt::ControlModifier);
-  EXPECT_EQ(form->log->LineCount(), lines);
-  EXPECT_EQ(form->log->LineText(0), first);
-  EXPECT_EQ(form->log->LineColour(0), QColor(255, 255, 0));
+  QTest::keyClick(Control<LogView>(*form, "log"), Qt::Key_V, Qt::ControlModifier);
+  EXPECT_EQ(Control<LogView>(*form, "log")->LineCount(), lines);
+  EXPECT_EQ(Control<LogView>(*form, "log")->LineText(0), first);
+  EXPECT_EQ(Control<LogView>(*form, "log")->LineColour(0), QColor(255, 255, 0));
 
-  QTest::keyClick(form->log, Qt::Key_A, Qt::ControlModifier);
-  QTest::keyClick(form->log, Qt::Key_C, Qt::ControlModifier);
+  QTest::keyClick(Control<LogView>(*form, "log"), Qt::Key_A, Qt::ControlModifier);
+  QTest::keyClick(Control<LogView>(*form, "log"), Qt::Key_C, Qt::ControlModifier);
   EXPECT_TRUE(QApplication::clipboard()->text().startsWith(first))
       << QApplication::clipboard()->text().toStdString();
   // The log still takes its lines.
   form->AppendLog(3, "x");
-  EXPECT_EQ(form->log->LineCount(), lines + 1);
+  EXPECT_EQ(Control<LogView>(*form, "log")->LineCount(), lines + 1);
 }
 
 // --- Qt's own texts -------------------------------------------------------------------------

@@ -27,16 +27,16 @@ struct Send : SendFixture {
 
 TEST_F(Send, TheConfirmationNamesAnEmptyTagWithoutACardAndCancelDoesNothing) {
   auto form = StartSized();
-  form->PageControl1->setCurrentIndex(0);
-  const int lines = form->log->LineCount();
+  Control<QTabWidget>(*form, "PageControl1")->setCurrentIndex(0);
+  const int lines = Control<LogView>(*form, "log")->LineCount();
   dialogs.confirm = false;
-  form->Button14->click();
+  Control<QPushButton>(*form, "Button14")->click();
 
   ASSERT_EQ(dialogs.messages.size(), 1u);
   EXPECT_EQ(dialogs.messages[0], G("向 标签[  ]LED屏发送节目,继续请确认."));
   EXPECT_EQ(dialogs.captions[0], G("提示信息"));
-  EXPECT_EQ(form->PageControl1->currentIndex(), 0) << "not even the page switch";
-  EXPECT_EQ(form->log->LineCount(), lines);
+  EXPECT_EQ(Control<QTabWidget>(*form, "PageControl1")->currentIndex(), 0) << "not even the page switch";
+  EXPECT_EQ(Control<LogView>(*form, "log")->LineCount(), lines);
   EXPECT_TRUE(site.Requests().empty());
   EXPECT_FALSE(std::filesystem::exists(folder / "file" / "1.bmp"));
   EXPECT_TRUE(form->lastSendHour.empty());
@@ -45,15 +45,15 @@ TEST_F(Send, TheConfirmationNamesAnEmptyTagWithoutACardAndCancelDoesNothing) {
 
 TEST_F(Send, WithoutACardThePagesAreFetchedDrawnAndListedAndNothingIsSent) {
   auto form = StartSized();
-  form->ggcheck->setChecked(true);
-  form->zmcheck->setChecked(false);  // no strips: the previews show the pages alone
-  form->year_->setChecked(false);
-  form->week_->setChecked(false);
-  form->time_->setChecked(false);
+  Control<QCheckBox>(*form, "ggcheck")->setChecked(true);
+  Control<QCheckBox>(*form, "zmcheck")->setChecked(false);  // no strips: the previews show the pages alone
+  Control<QCheckBox>(*form, "year_")->setChecked(false);
+  Control<QCheckBox>(*form, "week_")->setChecked(false);
+  Control<QCheckBox>(*form, "time_")->setChecked(false);
   dialogs.confirm = true;
-  form->Button14->click();
+  Control<QPushButton>(*form, "Button14")->click();
 
-  EXPECT_EQ(form->PageControl1->currentIndex(), 4);
+  EXPECT_EQ(Control<QTabWidget>(*form, "PageControl1")->currentIndex(), 4);
   EXPECT_EQ(site.Requests().size(), 4u);
   const auto lines = Lines(*form);
   const std::vector<std::string> expected = {
@@ -71,7 +71,8 @@ TEST_F(Send, WithoutACardThePagesAreFetchedDrawnAndListedAndNothingIsSent) {
       "没有已登录的控制卡, 节目未发送.",
   };
   EXPECT_EQ(lines, expected);
-  EXPECT_EQ(form->log->LineColour(static_cast<int>(lines.size()) - 1), QColor(255, 0, 0));
+  EXPECT_EQ(Control<LogView>(*form, "log")->LineColour(static_cast<int>(lines.size()) - 1),
+            QColor(255, 0, 0));
   EXPECT_EQ(form->pictureList, Pic("1.bmp") + ";" + Pic("2.bmp") + ";" + Pic("3.bmp") + ";" + Pic("4.bmp") +
                                    ";" + Pic("g.bmp") + ";");
   EXPECT_FALSE(std::filesystem::exists(folder / "share")) << "no delivery without a card";
@@ -79,7 +80,8 @@ TEST_F(Send, WithoutACardThePagesAreFetchedDrawnAndListedAndNothingIsSent) {
   EXPECT_EQ(form->lastSendHour, "08");
   EXPECT_EQ(form->readings[2].pm25, "9");
   EXPECT_EQ(form->readings[3].level, G("一般"));
-  EXPECT_NE(form->Memo1->toPlainText().indexOf(QString::fromUtf8("实时数据")), -1) << "the last page is kept";
+  EXPECT_NE(Control<QPlainTextEdit>(*form, "Memo1")->toPlainText().indexOf(QString::fromUtf8("实时数据")), -1)
+      << "the last page is kept";
 
   // Each preview shows its freshly written page at its top left corner, black beyond.
   for (int n = 1; n <= 4; ++n) {
@@ -98,7 +100,7 @@ TEST_F(Send, AStationPageFailingStopsTheSendBeforeTheList) {
   ServeStation(3, stationsite::FailingSetup(503, "Service Unavailable"));
   auto form = StartSized();
   dialogs.confirm = true;
-  form->Button14->click();
+  Control<QPushButton>(*form, "Button14")->click();
   const auto lines = Lines(*form);
   ASSERT_EQ(Count(lines, "获取 ["), 1u);
   const std::string failed = lines[IndexOf(lines, "获取 [")];
@@ -117,7 +119,7 @@ TEST_F(Send, APageFileThatCannotBeWrittenGoesToTheErrorReportAndTheSendStops) {
   std::filesystem::create_directories(folder / "file" / "2.bmp");  // a folder where the page goes
   auto form = StartSized();
   dialogs.confirm = true;
-  form->Button14->click();
+  Control<QPushButton>(*form, "Button14")->click();
   ASSERT_EQ(dialogs.messages.size(), 2u);
   EXPECT_NE(U(dialogs.messages[1]).find("2.bmp"), std::string::npos) << U(dialogs.messages[1]);
   const auto lines = Lines(*form);
@@ -139,16 +141,16 @@ TEST_F(Send, APageFileThatCannotBeWrittenGoesToTheErrorReportAndTheSendStops) {
   }
   // The window carries on: the next send is not refused.
   std::filesystem::remove(folder / "file" / "2.bmp");
-  form->Button14->click();
+  Control<QPushButton>(*form, "Button14")->click();
   EXPECT_EQ(Count(Lines(*form), "添加 "), 4u);
 }
 
 TEST_F(Send, ATextPageThatCannotBeWrittenEndsTheListAndGoesToTheErrorReport) {
   std::filesystem::create_directories(folder / "file" / "g.bmp");
   auto form = StartSized();
-  form->ggcheck->setChecked(true);
+  Control<QCheckBox>(*form, "ggcheck")->setChecked(true);
   dialogs.confirm = true;
-  form->Button14->click();
+  Control<QPushButton>(*form, "Button14")->click();
   ASSERT_EQ(dialogs.messages.size(), 2u);
   EXPECT_NE(U(dialogs.messages[1]).find("g.bmp"), std::string::npos) << U(dialogs.messages[1]);
   EXPECT_EQ(form->pictureList,
@@ -175,9 +177,9 @@ TEST_F(Send, WhileAFetchWaitsControllerFramesAreHandledAndASecondSendIsRefused) 
   QTimer::singleShot(100, [&] { loggedInDuringFetch = card.LogIn(form->Link().ServerPort(), "EARLY"); });
   QTimer::singleShot(300, [&] {
     requestsAtSecondClick = site.Requests().size();
-    form->Button14->click();
+    Control<QPushButton>(*form, "Button14")->click();
   });
-  form->Button14->click();
+  Control<QPushButton>(*form, "Button14")->click();
 
   ASSERT_TRUE(loggedInDuringFetch);
   EXPECT_EQ(requestsAtSecondClick, 1u) << "the second click came while station 1 was fetched";
@@ -187,7 +189,9 @@ TEST_F(Send, WhileAFetchWaitsControllerFramesAreHandledAndASecondSendIsRefused) 
   ASSERT_LT(received, lines.size()) << ::testing::PrintToString(lines);
   EXPECT_LT(received, lastFetch) << "the frame was handled before the fetch ended";
   EXPECT_LT(IndexOf(lines, "上一次发送尚未结束"), lastFetch);
-  EXPECT_EQ(form->log->LineColour(static_cast<int>(IndexOf(lines, "上一次发送尚未结束"))), QColor(255, 0, 0));
+  EXPECT_EQ(
+      Control<LogView>(*form, "log")->LineColour(static_cast<int>(IndexOf(lines, "上一次发送尚未结束"))),
+      QColor(255, 0, 0));
   EXPECT_EQ(Count(lines, "获取 "), 4u) << "one run only";
   EXPECT_EQ(site.Requests().size(), 4u);
   EXPECT_EQ(dialogs.messages.size(), 1u) << "the refused click asks nothing";
@@ -197,16 +201,17 @@ TEST_F(Send, WhileAFetchWaitsControllerFramesAreHandledAndASecondSendIsRefused) 
 
 TEST_F(Send, TheDiskQueryButtonSendsOnlyWithACard) {
   auto form = Start();
-  const int before = form->log->LineCount();
-  form->BitBtn1->click();
-  EXPECT_EQ(form->log->LineCount(), before) << "no card: nothing at all";
+  const int before = Control<LogView>(*form, "log")->LineCount();
+  Control<QPushButton>(*form, "BitBtn1")->click();
+  EXPECT_EQ(Control<LogView>(*form, "log")->LineCount(), before) << "no card: nothing at all";
 
   SocketCard card;
   ASSERT_TRUE(card.LogIn(form->Link().ServerPort(), "C1"));
   ASSERT_TRUE(WaitFor([&] { return card.Payloads().size() == 1; })) << "the Login answer";
-  form->BitBtn1->click();
+  Control<QPushButton>(*form, "BitBtn1")->click();
   EXPECT_EQ(Lines(*form).back(), R"(发送:{"name":"queryDisk","input":{"storagemedia":"emmc"}})");
-  EXPECT_EQ(form->log->LineColour(form->log->LineCount() - 1), QColor(0, 255, 0));
+  EXPECT_EQ(Control<LogView>(*form, "log")->LineColour(Control<LogView>(*form, "log")->LineCount() - 1),
+            QColor(0, 255, 0));
   ASSERT_TRUE(WaitFor([&] { return card.Payloads().size() == 2; }));
   EXPECT_EQ(card.Payloads()[1], R"({"name":"queryDisk","input":{"storagemedia":"emmc"}})");
   EXPECT_EQ(dialogs.messages.size(), 0u);
@@ -218,7 +223,7 @@ TEST_F(Send, TheConfirmationNamesTheLoggedInCard) {
   ASSERT_TRUE(card.LogIn(form->Link().ServerPort(), "TAG-7"));
   ASSERT_TRUE(WaitFor([&] { return form->Link().SlotConnected(1); }));
   dialogs.confirm = false;
-  form->Button14->click();
+  Control<QPushButton>(*form, "Button14")->click();
   ASSERT_EQ(dialogs.messages.size(), 1u);
   EXPECT_EQ(dialogs.messages[0], G("向 标签[ TAG-7 ]LED屏发送节目,继续请确认."));
 }
@@ -227,7 +232,7 @@ TEST_F(Send, TheConfirmationNamesTheLoggedInCard) {
 
 TEST_F(Send, ThePreviewRendersTheTextPageAndOpensItOrReportsTheFailure) {
   auto form = StartSized();
-  form->Button11->click();
+  Control<QPushButton>(*form, "Button11")->click();
   ASSERT_EQ(viewer.opened.size(), 1u);
   EXPECT_EQ(viewer.opened[0], Pic("g.bmp"));
   EXPECT_EQ(QImage(QString::fromStdString(Pic("g.bmp"))).size(), QSize(96, 48));
@@ -235,7 +240,7 @@ TEST_F(Send, ThePreviewRendersTheTextPageAndOpensItOrReportsTheFailure) {
 
   std::filesystem::remove(folder / "file" / "g.bmp");
   std::filesystem::create_directory(folder / "file" / "g.bmp");
-  form->Button11->click();
+  Control<QPushButton>(*form, "Button11")->click();
   EXPECT_EQ(viewer.opened.size(), 1u) << "nothing launched after a failed render";
   ASSERT_EQ(dialogs.messages.size(), 1u);
   EXPECT_NE(U(dialogs.messages[0]).find("g.bmp"), std::string::npos);
@@ -256,8 +261,8 @@ struct Advertisements : SendFixture {
   }
   std::vector<std::string> Entries(const TForm1& form) const {
     std::vector<std::string> out;
-    for (int i = 0; i < form.ListBox1->count(); ++i)
-      out.push_back(form.ListBox1->item(i)->text().toStdString());
+    for (int i = 0; i < Control<QListWidget>(form, "ListBox1")->count(); ++i)
+      out.push_back(Control<QListWidget>(form, "ListBox1")->item(i)->text().toStdString());
     return out;
   }
 };
@@ -266,9 +271,9 @@ TEST_F(Advertisements, TheFifthAddIsAllowedAndTheSixthIsRefusedWithoutADialog) {
   auto form = Start();
   for (int i = 1; i <= 5; ++i) {
     dialogs.fileAnswer = Source("ad" + std::to_string(i) + ".jpg");
-    form->BitBtn2->click();
+    Control<QPushButton>(*form, "BitBtn2")->click();
   }
-  ASSERT_EQ(form->ListBox1->count(), 5);
+  ASSERT_EQ(Control<QListWidget>(*form, "ListBox1")->count(), 5);
   EXPECT_EQ(Entries(*form)[4], (folder / "src" / "ad5.jpg").string());
   EXPECT_EQ(ReadAll(folder / "file" / "ad5.jpg"), "pic");
   EXPECT_EQ(dialogs.filters.size(), 5u);
@@ -276,19 +281,19 @@ TEST_F(Advertisements, TheFifthAddIsAllowedAndTheSixthIsRefusedWithoutADialog) {
   EXPECT_TRUE(dialogs.messages.empty());
 
   dialogs.fileAnswer = Source("ad6.jpg");
-  form->BitBtn2->click();
-  EXPECT_EQ(form->ListBox1->count(), 5);
+  Control<QPushButton>(*form, "BitBtn2")->click();
+  EXPECT_EQ(Control<QListWidget>(*form, "ListBox1")->count(), 5);
   ASSERT_EQ(dialogs.messages.size(), 1u);
   EXPECT_EQ(dialogs.messages[0], G("广告文件不可超过5个"));
   EXPECT_EQ(dialogs.filters.size(), 5u) << "the dialog did not open";
   EXPECT_FALSE(std::filesystem::exists(folder / "file" / "ad6.jpg"));
 
   // A cancelled dialog changes nothing.
-  form->ListBox1->setCurrentRow(0);
-  form->BitBtn3->click();
+  Control<QListWidget>(*form, "ListBox1")->setCurrentRow(0);
+  Control<QPushButton>(*form, "BitBtn3")->click();
   dialogs.fileAnswer.reset();
-  form->BitBtn2->click();
-  EXPECT_EQ(form->ListBox1->count(), 4);
+  Control<QPushButton>(*form, "BitBtn2")->click();
+  EXPECT_EQ(Control<QListWidget>(*form, "ListBox1")->count(), 4);
 }
 
 TEST_F(Advertisements, SevenEntriesFromGgTxtRefuseEveryAddAndDeleteOneByOne) {
@@ -296,19 +301,19 @@ TEST_F(Advertisements, SevenEntriesFromGgTxtRefuseEveryAddAndDeleteOneByOne) {
   for (int i = 1; i <= 7; ++i) gg += "D:\\ads\\" + std::to_string(i) + ".jpg\r\n";
   WriteAll(folder / "gg.txt", gg);
   auto form = Start();
-  ASSERT_EQ(form->ListBox1->count(), 7);
+  ASSERT_EQ(Control<QListWidget>(*form, "ListBox1")->count(), 7);
   dialogs.fileAnswer = Source("x.jpg");
-  form->BitBtn2->click();
-  EXPECT_EQ(form->ListBox1->count(), 7);
+  Control<QPushButton>(*form, "BitBtn2")->click();
+  EXPECT_EQ(Control<QListWidget>(*form, "ListBox1")->count(), 7);
   EXPECT_EQ(dialogs.messages.size(), 1u);
   for (int left = 6; left >= 4; --left) {
-    form->ListBox1->setCurrentRow(0);
-    form->BitBtn3->click();
-    EXPECT_EQ(form->ListBox1->count(), left);
+    Control<QListWidget>(*form, "ListBox1")->setCurrentRow(0);
+    Control<QPushButton>(*form, "BitBtn3")->click();
+    EXPECT_EQ(Control<QListWidget>(*form, "ListBox1")->count(), left);
   }
   EXPECT_EQ(Entries(*form).front(), "D:\\ads\\4.jpg");
-  form->BitBtn2->click();
-  EXPECT_EQ(form->ListBox1->count(), 5) << "four entries take a fifth";
+  Control<QPushButton>(*form, "BitBtn2")->click();
+  EXPECT_EQ(Control<QListWidget>(*form, "ListBox1")->count(), 5) << "four entries take a fifth";
   EXPECT_EQ(dialogs.messages.size(), 1u);
 }
 
@@ -316,15 +321,15 @@ TEST_F(Advertisements, DeleteAndEscRemoveTheSelectionAndDoNothingWithoutOne) {
   auto form = Start();
   for (const char* name : {"a.jpg", "b.bmp", "c.jpeg"}) {
     dialogs.fileAnswer = Source(name);
-    form->BitBtn2->click();
+    Control<QPushButton>(*form, "BitBtn2")->click();
   }
-  form->ListBox1->clearSelection();
-  form->ListBox1->setCurrentRow(-1);
-  form->BitBtn3->click();
-  EXPECT_EQ(form->ListBox1->count(), 3) << "nothing selected";
+  Control<QListWidget>(*form, "ListBox1")->clearSelection();
+  Control<QListWidget>(*form, "ListBox1")->setCurrentRow(-1);
+  Control<QPushButton>(*form, "BitBtn3")->click();
+  EXPECT_EQ(Control<QListWidget>(*form, "ListBox1")->count(), 3) << "nothing selected";
 
-  form->ListBox1->setCurrentRow(1);
-  form->BitBtn3->click();
+  Control<QListWidget>(*form, "ListBox1")->setCurrentRow(1);
+  Control<QPushButton>(*form, "BitBtn3")->click();
   EXPECT_EQ(Entries(*form), (std::vector<std::string>{(folder / "src" / "a.jpg").string(),
                                                       (folder / "src" / "c.jpeg").string()}));
   EXPECT_TRUE(std::filesystem::exists(folder / "file" / "b.bmp")) << "the copy stays";
@@ -332,10 +337,10 @@ TEST_F(Advertisements, DeleteAndEscRemoveTheSelectionAndDoNothingWithoutOne) {
   form->show();
   QApplication::setActiveWindow(form.get());
   ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
-  form->PageControl1->setCurrentIndex(1);
-  form->ListBox1->setFocus();
-  form->ListBox1->setCurrentRow(0);
-  QTest::keyClick(form->ListBox1, Qt::Key_Escape);
+  Control<QTabWidget>(*form, "PageControl1")->setCurrentIndex(1);
+  Control<QListWidget>(*form, "ListBox1")->setFocus();
+  Control<QListWidget>(*form, "ListBox1")->setCurrentRow(0);
+  QTest::keyClick(Control<QListWidget>(*form, "ListBox1"), Qt::Key_Escape);
   EXPECT_EQ(Entries(*form), (std::vector<std::string>{(folder / "src" / "c.jpeg").string()}));
 }
 
@@ -343,35 +348,35 @@ TEST_F(Advertisements, TwoFilesWithOneNameShareOneCopyAndTheLastOneWins) {
   auto form = Start();
   std::filesystem::create_directories(folder / "src" / "other");
   dialogs.fileAnswer = Source("x.jpg", "first");
-  form->BitBtn2->click();
+  Control<QPushButton>(*form, "BitBtn2")->click();
   dialogs.fileAnswer = Source("other/x.jpg", "second");
-  form->BitBtn2->click();
-  EXPECT_EQ(form->ListBox1->count(), 2);
+  Control<QPushButton>(*form, "BitBtn2")->click();
+  EXPECT_EQ(Control<QListWidget>(*form, "ListBox1")->count(), 2);
   EXPECT_EQ(ReadAll(folder / "file" / "x.jpg"), "second");
 }
 
 TEST_F(Advertisements, TheDoubleClickOpensOnlyAnExistingPictureOfTheSelection) {
   auto form = Start();
   dialogs.fileAnswer = Source("PROMO.JPG");
-  form->BitBtn2->click();
+  Control<QPushButton>(*form, "BitBtn2")->click();
   dialogs.fileAnswer = Source("clip.mp4");
-  form->BitBtn2->click();
+  Control<QPushButton>(*form, "BitBtn2")->click();
   dialogs.fileAnswer = Source("gone.bmp");
-  form->BitBtn2->click();
+  Control<QPushButton>(*form, "BitBtn2")->click();
   std::filesystem::remove(folder / "src" / "gone.bmp");
 
-  form->ListBox1->clearSelection();
+  Control<QListWidget>(*form, "ListBox1")->clearSelection();
   form->ListBox1DblClick();
   EXPECT_TRUE(viewer.opened.empty()) << "nothing selected";
-  EXPECT_EQ(form->ListBox1->count(), 3);
+  EXPECT_EQ(Control<QListWidget>(*form, "ListBox1")->count(), 3);
 
   for (int row : {1, 2}) {
-    form->ListBox1->setCurrentRow(row);
+    Control<QListWidget>(*form, "ListBox1")->setCurrentRow(row);
     form->ListBox1DblClick();
   }
   EXPECT_TRUE(viewer.opened.empty()) << "a video and a vanished file open nothing";
 
-  form->ListBox1->setCurrentRow(0);
+  Control<QListWidget>(*form, "ListBox1")->setCurrentRow(0);
   form->ListBox1DblClick();
   ASSERT_EQ(viewer.opened.size(), 1u);
   EXPECT_EQ(viewer.opened[0], (folder / "src" / "PROMO.JPG").string()) << "the source, not the copy";

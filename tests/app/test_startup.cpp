@@ -23,15 +23,15 @@ TEST_F(Startup, OpensOnTheLogPageWithExactlyTheTwoStartLines) {
   WithLogFolder();
   auto form = Start();
   ASSERT_FALSE(form->QuitRequested());
-  EXPECT_EQ(form->PageControl1->currentIndex(), 4);
-  EXPECT_EQ(form->PageControl1->tabText(4), QString::fromUtf8("通讯日志"));
+  EXPECT_EQ(Control<QTabWidget>(*form, "PageControl1")->currentIndex(), 4);
+  EXPECT_EQ(Control<QTabWidget>(*form, "PageControl1")->tabText(4), QString::fromUtf8("通讯日志"));
 
   const QString ok = QString::fromUtf8("启动端口成功: ") + QString::number(port);
-  ASSERT_EQ(form->log->LineCount(), 2);
-  EXPECT_EQ(form->log->LineText(0), QString::fromUtf8("08:05:09:042  程序开始运行"));
-  EXPECT_EQ(form->log->LineColour(0), kYellow);
-  EXPECT_EQ(form->log->LineText(1), "08:05:09:042  " + ok);
-  EXPECT_EQ(form->log->LineColour(1), kGreen);
+  ASSERT_EQ(Control<LogView>(*form, "log")->LineCount(), 2);
+  EXPECT_EQ(Control<LogView>(*form, "log")->LineText(0), QString::fromUtf8("08:05:09:042  程序开始运行"));
+  EXPECT_EQ(Control<LogView>(*form, "log")->LineColour(0), kYellow);
+  EXPECT_EQ(Control<LogView>(*form, "log")->LineText(1), "08:05:09:042  " + ok);
+  EXPECT_EQ(Control<LogView>(*form, "log")->LineColour(1), kGreen);
 
   EXPECT_EQ(
       ReadAll(folder / "log" / "Log20240305.txt"),
@@ -40,23 +40,23 @@ TEST_F(Startup, OpensOnTheLogPageWithExactlyTheTwoStartLines) {
   EXPECT_TRUE(form->Link().Exchange().pendingDiskQuery);
   EXPECT_TRUE(form->Link().Exchange().pendingStopPlay);
   EXPECT_EQ(form->Link().slotCount(), 0);
-  ASSERT_NE(form->ServerSvr1, nullptr);
-  EXPECT_TRUE(form->ServerSvr1->isListening());
-  EXPECT_EQ(form->ServerSvr1->serverPort(), port);
+  ASSERT_NE((&form->Link().ServerSvr1()), nullptr);
+  EXPECT_TRUE((&form->Link().ServerSvr1())->isListening());
+  EXPECT_EQ((&form->Link().ServerSvr1())->serverPort(), port);
   EXPECT_EQ(form->Log().LastLogDate(), QDate(2024, 3, 5));
-  EXPECT_EQ(form->Timer1->interval(), 60000);
-  EXPECT_TRUE(form->Timer1->isActive());
+  EXPECT_EQ(Control<QTimer>(*form, "Timer1")->interval(), 60000);
+  EXPECT_TRUE(Control<QTimer>(*form, "Timer1")->isActive());
 }
 
 TEST_F(Startup, TheServerAcceptsAControllerOnLoopback) {
   WithConfig();
   auto form = Start();
-  ASSERT_TRUE(form->ServerSvr1->isListening());
+  ASSERT_TRUE((&form->Link().ServerSvr1())->isListening());
   QTcpSocket card;
   card.connectToHost(QHostAddress::LocalHost, port);
   ASSERT_TRUE(card.waitForConnected(5000));
-  EXPECT_TRUE(WaitFor([&] { return form->ServerSvr1->findChildren<QTcpSocket*>().size() == 1; }));
-  EXPECT_EQ(form->log->LineCount(), 2);  // a connection alone logs nothing
+  EXPECT_TRUE(WaitFor([&] { return (&form->Link().ServerSvr1())->findChildren<QTcpSocket*>().size() == 1; }));
+  EXPECT_EQ(Control<LogView>(*form, "log")->LineCount(), 2);  // a connection alone logs nothing
 }
 
 TEST_F(Startup, WithoutConfigIniOnlyTheMessageIsShown) {
@@ -65,10 +65,10 @@ TEST_F(Startup, WithoutConfigIniOnlyTheMessageIsShown) {
   EXPECT_TRUE(form->QuitRequested());
   ASSERT_EQ(dialogs.messages.size(), 1u);
   EXPECT_EQ(dialogs.messages[0], G("配置文件config.ini丢失,请联系技术人员."));
-  EXPECT_EQ(form->log->LineCount(), 0);
+  EXPECT_EQ(Control<LogView>(*form, "log")->LineCount(), 0);
   EXPECT_TRUE(std::filesystem::is_empty(folder / "log"));
   EXPECT_FALSE(std::filesystem::exists(folder / "file"));
-  EXPECT_TRUE(form->ServerSvr1 == nullptr || !form->ServerSvr1->isListening());
+  EXPECT_TRUE((&form->Link().ServerSvr1()) == nullptr || !(&form->Link().ServerSvr1())->isListening());
   QTcpServer probe;
   EXPECT_TRUE(probe.listen(QHostAddress::Any, port)) << "the port must stay free";
   EXPECT_FALSE(form->Link().Exchange().pendingDiskQuery);
@@ -86,27 +86,28 @@ TEST_F(Startup, ATakenPortGivesTheRedLineAndTheWindowStaysUsable) {
     ASSERT_FALSE(probe.listen(QHostAddress::Any, port)) << "8115 could be neither taken nor found taken";
   }
   auto form = Start();
-  ASSERT_EQ(form->log->LineCount(), 2);
-  EXPECT_EQ(form->log->LineText(0), QString::fromUtf8("08:05:09:042  程序开始运行"));
-  EXPECT_EQ(form->log->LineColour(0), kYellow);
-  EXPECT_EQ(form->log->LineText(1), QString::fromUtf8("08:05:09:042  启动端口失败: 8115"));
-  EXPECT_EQ(form->log->LineColour(1), kRed);
-  EXPECT_FALSE(form->ServerSvr1->isListening());
+  ASSERT_EQ(Control<LogView>(*form, "log")->LineCount(), 2);
+  EXPECT_EQ(Control<LogView>(*form, "log")->LineText(0), QString::fromUtf8("08:05:09:042  程序开始运行"));
+  EXPECT_EQ(Control<LogView>(*form, "log")->LineColour(0), kYellow);
+  EXPECT_EQ(Control<LogView>(*form, "log")->LineText(1),
+            QString::fromUtf8("08:05:09:042  启动端口失败: 8115"));
+  EXPECT_EQ(Control<LogView>(*form, "log")->LineColour(1), kRed);
+  EXPECT_FALSE((&form->Link().ServerSvr1())->isListening());
   EXPECT_TRUE(form->Link().Exchange().pendingDiskQuery && form->Link().Exchange().pendingStopPlay);
   EXPECT_EQ(ReadAll(folder / "log" / "Log20240305.txt"),
             G("08:05:09:042 程序开始运行\r\n08:05:09:042 启动端口失败: 8115\r\n"));
 
   // Still usable: the settings save works and selects the log page.
-  form->PageControl1->setCurrentIndex(0);
-  form->Button4->click();
-  EXPECT_EQ(form->PageControl1->currentIndex(), 4);
+  Control<QTabWidget>(*form, "PageControl1")->setCurrentIndex(0);
+  Control<QPushButton>(*form, "Button4")->click();
+  EXPECT_EQ(Control<QTabWidget>(*form, "PageControl1")->currentIndex(), 4);
   EXPECT_TRUE(std::filesystem::exists(folder / "setup.ini"));
 }
 
 TEST_F(Startup, WithoutALogFolderNothingIsWrittenToDisk) {
   WithConfig();
   auto form = Start();
-  EXPECT_EQ(form->log->LineCount(), 2);
+  EXPECT_EQ(Control<LogView>(*form, "log")->LineCount(), 2);
   EXPECT_FALSE(std::filesystem::exists(folder / "log"));
 }
 
@@ -121,16 +122,20 @@ TEST_F(Startup, AnEmptyOrUnreadableSettingsFileGivesDefaults) {
   ASSERT_FALSE(form->QuitRequested());
   // The unreadable config.ini is named in red after the first line; the empty setup.ini is no
   // failure.
-  ASSERT_EQ(form->log->LineCount(), shareFree ? 5 : 4);
-  EXPECT_EQ(form->log->LineText(1), QString::fromUtf8("08:05:09:042  读取文件失败: ") +
-                                        QString::fromStdString((folder / "config.ini").string()) +
-                                        QString::fromUtf8(" (是文件夹, 不是文件), 使用默认值"));
-  EXPECT_EQ(form->log->LineColour(1), kRed);
-  EXPECT_EQ(form->log->LineText(3), QString::fromUtf8(shareFree ? "08:05:09:042  共享服务启动成功: 8116"
-                                                                : "08:05:09:042  共享服务启动失败: 8116"));
+  ASSERT_EQ(Control<LogView>(*form, "log")->LineCount(), shareFree ? 5 : 4);
+  EXPECT_EQ(Control<LogView>(*form, "log")->LineText(1),
+            QString::fromUtf8("08:05:09:042  读取文件失败: ") +
+                QString::fromStdString((folder / "config.ini").string()) +
+                QString::fromUtf8(" (是文件夹, 不是文件), 使用默认值"));
+  EXPECT_EQ(Control<LogView>(*form, "log")->LineColour(1), kRed);
+  EXPECT_EQ(Control<LogView>(*form, "log")->LineText(3),
+            QString::fromUtf8(shareFree ? "08:05:09:042  共享服务启动成功: 8116"
+                                        : "08:05:09:042  共享服务启动失败: 8116"));
   if (shareFree) {  // the default address is this machine's own
-    EXPECT_TRUE(form->log->LineText(4).startsWith(QString::fromUtf8("08:05:09:042  共享服务地址: ")));
-    EXPECT_TRUE(form->log->LineText(4).endsWith(":8116"));
+    EXPECT_TRUE(Control<LogView>(*form, "log")
+                    ->LineText(4)
+                    .startsWith(QString::fromUtf8("08:05:09:042  共享服务地址: ")));
+    EXPECT_TRUE(Control<LogView>(*form, "log")->LineText(4).endsWith(":8116"));
   }
   EXPECT_EQ(form->programSettings.ShareServer, 1);
   EXPECT_EQ(form->programSettings.sendkind, 1);
@@ -138,7 +143,7 @@ TEST_F(Startup, AnEmptyOrUnreadableSettingsFileGivesDefaults) {
   EXPECT_EQ(form->programSettings.FileBaseDir, appFolder + "share/");
   EXPECT_EQ(form->programSettings.HttpBaseDir.rfind("http://", 0), 0u);
   EXPECT_EQ(form->programSettings.HttpBaseDir.substr(form->programSettings.HttpBaseDir.size() - 6), ":8116/");
-  EXPECT_EQ(form->pagetime->Value(), 10);
+  EXPECT_EQ(Control<SpinEdit>(*form, "pagetime")->Value(), 10);
 }
 
 TEST_F(Startup, StationUrlsComeFromTheConfiguredSite) {
@@ -168,40 +173,40 @@ TEST_F(Startup, ATextFileThatCannotBeReadIsNamedAndStartUpGoesOn) {
   WriteAll(folder / "txt.txt", "text");
   auto form = Start();
   EXPECT_FALSE(form->QuitRequested());
-  ASSERT_EQ(form->log->LineCount(), 3);
+  ASSERT_EQ(Control<LogView>(*form, "log")->LineCount(), 3);
   const std::string unread = "08:05:09:042  读取文件失败: " + (folder / "gg.txt").string() +
                              " (是文件夹, 不是文件), 保存时保留原文件";
-  EXPECT_EQ(form->log->LineText(1).toStdString(), unread);
-  EXPECT_EQ(form->log->LineColour(1), kRed);
-  EXPECT_EQ(form->log->LineText(2),
+  EXPECT_EQ(Control<LogView>(*form, "log")->LineText(1).toStdString(), unread);
+  EXPECT_EQ(Control<LogView>(*form, "log")->LineColour(1), kRed);
+  EXPECT_EQ(Control<LogView>(*form, "log")->LineText(2),
             QString::fromUtf8("08:05:09:042  启动端口成功: ") + QString::number(port));
   EXPECT_NE(ReadAll(folder / "log" / "Log20240305.txt").find(G(unread.substr(14).c_str())),
             std::string::npos);
   // The files around it are loaded, and the rest of start-up ran.
-  EXPECT_EQ(form->fly->toPlainText(), "subtitle");
-  EXPECT_EQ(form->Memo2->toPlainText(), "text");
-  EXPECT_TRUE(form->ServerSvr1->isListening());
+  EXPECT_EQ(Control<QPlainTextEdit>(*form, "fly")->toPlainText(), "subtitle");
+  EXPECT_EQ(Control<QPlainTextEdit>(*form, "Memo2")->toPlainText(), "text");
+  EXPECT_TRUE((&form->Link().ServerSvr1())->isListening());
   EXPECT_TRUE(form->Link().Exchange().pendingDiskQuery);
-  EXPECT_TRUE(form->Timer1->isActive());
+  EXPECT_TRUE(Control<QTimer>(*form, "Timer1")->isActive());
   EXPECT_EQ(form->UnloadedFiles(), std::vector<std::filesystem::path>{folder / "gg.txt"});
 }
 
 TEST_F(Startup, TheLogControlColoursEveryKindAndEmptiesAfter200Lines) {
   WithConfig();
   auto form = Start();
-  form->log->Clear();
+  Control<LogView>(*form, "log")->Clear();
   for (int kind : {1, 2, 3, 4}) form->AppendLog(kind, "x");
-  EXPECT_EQ(form->log->LineColour(0), kRed);
-  EXPECT_EQ(form->log->LineColour(1), kGreen);
-  EXPECT_EQ(form->log->LineColour(2), kYellow);
-  EXPECT_EQ(form->log->LineColour(3), kWhite);
+  EXPECT_EQ(Control<LogView>(*form, "log")->LineColour(0), kRed);
+  EXPECT_EQ(Control<LogView>(*form, "log")->LineColour(1), kGreen);
+  EXPECT_EQ(Control<LogView>(*form, "log")->LineColour(2), kYellow);
+  EXPECT_EQ(Control<LogView>(*form, "log")->LineColour(3), kWhite);
 
   for (int i = 4; i < 201; ++i) form->AppendLog(4, std::to_string(i));
-  EXPECT_EQ(form->log->LineCount(), 201);
-  EXPECT_EQ(form->log->LineText(200), "08:05:09:042  200");
+  EXPECT_EQ(Control<LogView>(*form, "log")->LineCount(), 201);
+  EXPECT_EQ(Control<LogView>(*form, "log")->LineText(200), "08:05:09:042  200");
   form->AppendLog(3, "fresh");
-  EXPECT_EQ(form->log->LineCount(), 1);
-  EXPECT_EQ(form->log->LineText(0), "08:05:09:042  fresh");
+  EXPECT_EQ(Control<LogView>(*form, "log")->LineCount(), 1);
+  EXPECT_EQ(Control<LogView>(*form, "log")->LineText(0), "08:05:09:042  fresh");
 }
 
 TEST_F(Startup, ADayChangeDeletesOnlyTheFileOfFiveDaysBefore) {
@@ -231,15 +236,15 @@ TEST_F(Startup, TheShareServerAddsItsLineAfterTheTwoStartLinesAndServesShareFold
   std::filesystem::create_directory(folder / "share");
   WriteAll(folder / "share" / "001.bmp", "picture bytes");
   auto form = Start();
-  ASSERT_EQ(form->log->LineCount(), 4);
-  EXPECT_EQ(form->log->LineText(1),
+  ASSERT_EQ(Control<LogView>(*form, "log")->LineCount(), 4);
+  EXPECT_EQ(Control<LogView>(*form, "log")->LineText(1),
             QString::fromUtf8("08:05:09:042  启动端口成功: ") + QString::number(port));
-  EXPECT_EQ(form->log->LineText(2),
+  EXPECT_EQ(Control<LogView>(*form, "log")->LineText(2),
             QString::fromUtf8("08:05:09:042  共享服务启动成功: ") + QString::number(sharePort));
-  EXPECT_EQ(form->log->LineColour(2), kGreen);
-  EXPECT_EQ(form->log->LineText(3),
+  EXPECT_EQ(Control<LogView>(*form, "log")->LineColour(2), kGreen);
+  EXPECT_EQ(Control<LogView>(*form, "log")->LineText(3),
             QString::fromUtf8("08:05:09:042  共享服务地址: 127.0.0.1:") + QString::number(sharePort));
-  EXPECT_EQ(form->log->LineColour(3), kYellow);
+  EXPECT_EQ(Control<LogView>(*form, "log")->LineColour(3), kYellow);
   ASSERT_NE(form->Share(), nullptr);
 
   QTcpSocket client;
@@ -263,11 +268,11 @@ TEST_F(Startup, ATakenSharePortGivesARedLineAndTheWindowCarriesOn) {
   WithConfig("[Path]\r\nHttpBaseDir=http://127.0.0.1:" + std::to_string(other.serverPort()) +
              "/share/\r\n[Set]\r\nShareServer=1\r\n");
   auto form = Start();
-  ASSERT_EQ(form->log->LineCount(), 3);
-  EXPECT_EQ(form->log->LineText(2),
+  ASSERT_EQ(Control<LogView>(*form, "log")->LineCount(), 3);
+  EXPECT_EQ(Control<LogView>(*form, "log")->LineText(2),
             QString::fromUtf8("08:05:09:042  共享服务启动失败: ") + QString::number(other.serverPort()));
-  EXPECT_EQ(form->log->LineColour(2), kRed);
-  EXPECT_TRUE(form->ServerSvr1->isListening());
+  EXPECT_EQ(Control<LogView>(*form, "log")->LineColour(2), kRed);
+  EXPECT_TRUE((&form->Link().ServerSvr1())->isListening());
 }
 
 TEST_F(Startup, WithShareServerZeroNoShareServerRuns) {
@@ -275,7 +280,7 @@ TEST_F(Startup, WithShareServerZeroNoShareServerRuns) {
   WithConfig("[Path]\r\nHttpBaseDir=http://127.0.0.1:" + std::to_string(sharePort) +
              "/share/\r\n[Set]\r\nShareServer=0\r\n");
   auto form = Start();
-  EXPECT_EQ(form->log->LineCount(), 2);
+  EXPECT_EQ(Control<LogView>(*form, "log")->LineCount(), 2);
   EXPECT_EQ(form->Share(), nullptr);
   QTcpServer probe;
   EXPECT_TRUE(probe.listen(QHostAddress::Any, sharePort)) << "nobody listens on the share port";

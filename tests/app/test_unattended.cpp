@@ -30,10 +30,13 @@ struct Unattended : SendFixture {
               setKeys.find("sendkind") == std::string::npos ? "sendkind=1\r\n" + setKeys : setKeys);
   }
 
-  // The window with a 96 x 48 area; its own Timer1 is stopped, the test ticks by hand.
+  // The window with a 96 x 48 area; its own Timer1 is stopped, the test ticks by hand. The
+  // link's idle check runs on a real timer against the test's clock, which leaps hours within a
+  // second: it is stopped too, or a card that answers every command would be cut as silent.
   void StartWindow() {
     form = StartSized();
-    form->Timer1->stop();
+    Control<QTimer>(*form, "Timer1")->stop();
+    form->Link().findChild<QTimer*>("IdleCheck")->stop();
   }
   void CardLogsIn() {
     ASSERT_TRUE(card.LogIn(form->Link().ServerPort(), "CARD"));
@@ -102,7 +105,7 @@ TEST_P(ADay, EverySlotGetsOneDeliveryAtItsFirstTick) {
   const DayCase& c = GetParam();
   Configure(c.setKeys);
   StartWindow();
-  form->dtk->setCurrentIndex(c.dtk);
+  Control<QComboBox>(*form, "dtk")->setCurrentIndex(c.dtk);
   CardLogsIn();
   TickThrough(At(0, 0), At(23, 59));
   EXPECT_EQ(Plays(), c.plays);
@@ -139,13 +142,13 @@ TEST_F(Unattended, EveryTimedSendStartsWithItsOwnLine) {
   const auto lines = Since();
   ASSERT_FALSE(lines.empty());
   EXPECT_EQ(lines[0], "定时发送: 10:00 时段");
-  EXPECT_EQ(form->log->LineColour(static_cast<int>(mark)), QColor(255, 255, 0));
+  EXPECT_EQ(Control<LogView>(*form, "log")->LineColour(static_cast<int>(mark)), QColor(255, 255, 0));
   // Then the road of a manual send, line for line.
   EXPECT_EQ(lines[1].rfind("获取 祯埠镇 ", 0), 0u);
   EXPECT_EQ(IndexOf(lines, "添加 祯埠镇数据 "), 5u);
   EXPECT_LT(IndexOf(lines, "向 [标签: CARD, 名称: card] 发送数据..."), lines.size());
   EXPECT_EQ(lines.back(), "标签: CARD, 名称: card, 发送成功.");
-  EXPECT_EQ(form->PageControl1->currentIndex(), 4);
+  EXPECT_EQ(Control<QTabWidget>(*form, "PageControl1")->currentIndex(), 4);
   EXPECT_TRUE(dialogs.messages.empty()) << "no confirmation";
   EXPECT_EQ(form->lastSendHour, "10");
 }
@@ -155,7 +158,7 @@ TEST_F(Unattended, AManualSendAt1405CountsForThe1400Slot) {
   CardLogsIn();
   clock.Set(At(14, 5, 0));
   dialogs.confirm = true;
-  form->Button14->click();
+  Control<QPushButton>(*form, "Button14")->click();
   Settle();
   ASSERT_EQ(Plays(), std::vector<std::string>{"14:05:00"});
   EXPECT_FALSE(form->LastSend()->automatic);
@@ -202,7 +205,8 @@ TEST_F(Unattended, ACardSilentAfterTheCleanUpStallsAndIsServedOnceItAnswersAgain
   ASSERT_TRUE(WaitFor([&] { return card.Times("clearuselessmaterial").size() == 2; }));
   auto lines = Since();
   ASSERT_EQ(Count(lines, stall), 1u);
-  EXPECT_EQ(form->log->LineColour(static_cast<int>(mark + IndexOf(lines, stall))), QColor(255, 0, 0));
+  EXPECT_EQ(Control<LogView>(*form, "log")->LineColour(static_cast<int>(mark + IndexOf(lines, stall))),
+            QColor(255, 0, 0));
   EXPECT_LT(IndexOf(lines, stall), IndexOf(lines, "定时发送: 10:00 时段", IndexOf(lines, stall)));
   EXPECT_TRUE(Plays().empty());
 
@@ -280,13 +284,14 @@ TEST_F(Unattended, AManualSendDuringATimedOneIsRefusedAndViceVersa) {
   bool clicked = false;
   during = [&] {
     clicked = form->Sending();
-    form->Button14->click();
+    Control<QPushButton>(*form, "Button14")->click();
   };
   Mark();
   Tick(At(10, 0));
   ASSERT_TRUE(clicked);
   EXPECT_EQ(Count(Since(), refused), 1u);
-  EXPECT_EQ(form->StatusBar1->currentMessage().toStdString(), refused) << "shown where the operator looks";
+  EXPECT_EQ(Control<StatusLine>(*form, "StatusBar1")->currentMessage().toStdString(), refused)
+      << "shown where the operator looks";
   EXPECT_EQ(dialogs.messages.size(), 0u) << "the refused click asks nothing";
   EXPECT_EQ(Plays(), std::vector<std::string>{"10:00:30"});
 
@@ -299,7 +304,7 @@ TEST_F(Unattended, AManualSendDuringATimedOneIsRefusedAndViceVersa) {
     form->Timer1Timer();
   };
   Mark();
-  form->Button14->click();
+  Control<QPushButton>(*form, "Button14")->click();
   Settle();
   ASSERT_TRUE(ticked);
   EXPECT_EQ(Count(Since(), refused), 1u);
@@ -315,7 +320,7 @@ TEST_F(Unattended, AConfirmationLeftOpenDoesNotHoldUpTheTimedSend) {
   CardLogsIn();
   dialogs.confirm = false;  // the operator cancels in the end
   dialogs.whileConfirming = [&] { Tick(At(10, 0)); };
-  form->Button14->click();
+  Control<QPushButton>(*form, "Button14")->click();
   EXPECT_EQ(Plays(), std::vector<std::string>{"10:00:30"});
   EXPECT_TRUE(form->LastSend()->automatic);
   EXPECT_EQ(Count(Lines(*form), "上一次发送尚未结束"), 0u);
@@ -323,7 +328,7 @@ TEST_F(Unattended, AConfirmationLeftOpenDoesNotHoldUpTheTimedSend) {
   // Confirmed after a timed send that ran while the box was open, the manual send runs too.
   dialogs.confirm = true;
   dialogs.whileConfirming = [&] { Tick(At(12, 0)); };
-  form->Button14->click();
+  Control<QPushButton>(*form, "Button14")->click();
   Settle();
   EXPECT_EQ(Plays(), (std::vector<std::string>{"10:00:30", "12:00:30", "12:00:30"}));
   EXPECT_FALSE(form->LastSend()->automatic);
@@ -357,7 +362,8 @@ TEST_F(Readings, AnEmptyReadingLeavesTheStationOutWithALine) {
   Tick(At(10, 0));
   const auto lines = Since();
   EXPECT_EQ(Count(lines, "不添加 小舟山数据: PM2.5或臭氧数据为空"), 1u);
-  EXPECT_EQ(form->log->LineColour(static_cast<int>(mark + IndexOf(lines, "不添加 小舟山数据"))),
+  EXPECT_EQ(Control<LogView>(*form, "log")
+                ->LineColour(static_cast<int>(mark + IndexOf(lines, "不添加 小舟山数据"))),
             QColor(255, 0, 0));
   EXPECT_EQ(Count(lines, "添加 小舟山数据"), 0u);
   EXPECT_EQ(form->pictureList.find("file/3.bmp"), std::string::npos);
@@ -382,7 +388,7 @@ TEST_F(Readings, APageWithoutAnyReadingIsAFailedStation) {
   EXPECT_EQ(Count(lines, "添加 "), 0u);
   EXPECT_TRUE(card.Times("clearuselessmaterial").empty());
   EXPECT_FALSE(std::filesystem::exists(folder / "file" / "3.bmp")) << "no blank picture drawn";
-  EXPECT_EQ(form->StatusBar1->FieldText(3).toStdString(), "上次获取 10:00 成功 3/4");
+  EXPECT_EQ(Control<StatusLine>(*form, "StatusBar1")->FieldText(3).toStdString(), "上次获取 10:00 成功 3/4");
 }
 
 TEST_F(Readings, StaleReadingsAreLeftOutWithTheirPublishTime) {
@@ -413,11 +419,11 @@ TEST_F(Readings, StaleReadingsAreLeftOutWithTheirPublishTime) {
 
 TEST_F(Readings, AZeroAreaTakesTheCardsScreenOrStopsWithoutOne) {
   StartWindow();
-  form->dtw->SetValue(0);
-  form->dth->SetValue(0);
+  Control<SpinEdit>(*form, "dtw")->SetValue(0);
+  Control<SpinEdit>(*form, "dth")->SetValue(0);
   dialogs.confirm = true;
   Mark();
-  form->Button14->click();
+  Control<QPushButton>(*form, "Button14")->click();
   auto lines = Since();
   EXPECT_EQ(Count(lines, "显示区域的宽度或高度为0, 又没有已登录的控制卡提供屏幕大小, 本次发送未执行."), 1u);
   EXPECT_EQ(Count(lines, "添加 "), 0u);
@@ -442,7 +448,7 @@ TEST_F(Unattended, TheStatusLineFollowsWhatHappens) {
   auto* seconds = form->findChild<QTimer*>("StatusTimer");
   ASSERT_NE(seconds, nullptr);
   seconds->stop();
-  auto* status = form->StatusBar1;
+  auto* status = Control<StatusLine>(*form, "StatusBar1");
   ASSERT_EQ(status->objectName(), "StatusBar1");
   EXPECT_EQ(status->FieldText(0).toStdString(), "控制卡: 未登录");
   EXPECT_EQ(status->FieldText(1).toStdString(), "上次发送: 无");
@@ -453,10 +459,10 @@ TEST_F(Unattended, TheStatusLineFollowsWhatHappens) {
   EXPECT_EQ(status->FieldText(1).toStdString(), "上次发送 10:00 自动 成功");
   EXPECT_EQ(status->FieldText(2).toStdString(), "下次定时 12:00");
   EXPECT_EQ(status->FieldText(3).toStdString(), "上次获取 10:00 成功 4/4");
-  form->dtk->setCurrentIndex(1);
+  Control<QComboBox>(*form, "dtk")->setCurrentIndex(1);
   EXPECT_EQ(status->FieldText(2).toStdString(), "下次定时 12:00") << "10:00 lies in the 09:00 slot";
   clock.Set(At(12, 5));
-  form->dtk->setCurrentIndex(0);
+  Control<QComboBox>(*form, "dtk")->setCurrentIndex(0);
   EXPECT_EQ(status->FieldText(2).toStdString(), "12:00 时段待发送");
 
   form->ShowStatusMessage(G("一条消息"));
@@ -466,7 +472,7 @@ TEST_F(Unattended, TheStatusLineFollowsWhatHappens) {
 TEST_F(Unattended, TheStatusLineSaysWhenTheTimedDeliveryIsOff) {
   Configure("AutoSend=0\r\n");
   StartWindow();
-  EXPECT_EQ(form->StatusBar1->FieldText(2).toStdString(), "定时发送关闭");
+  EXPECT_EQ(Control<StatusLine>(*form, "StatusBar1")->FieldText(2).toStdString(), "定时发送关闭");
 }
 
 }  // namespace

@@ -119,46 +119,48 @@ INSTANTIATE_TEST_SUITE_P(Layout, SpinRanges,
 TEST_F(Window, PagesComeInTheirOrder) {
   const char* captions[] = {"显示设置", "广告及时钟设置", "文本输入", "清新空气预览", "通讯日志"};
   const char* names[] = {"TabSheet1", "TabSheet3", "TabSheet5", "TabSheet6", "TabSheet8"};
-  ASSERT_EQ(form->PageControl1->count(), 5);
+  ASSERT_EQ(Control<QTabWidget>(*form, "PageControl1")->count(), 5);
   for (int i = 0; i < 5; ++i) {
-    EXPECT_EQ(form->PageControl1->tabText(i), U8(captions[i]));
-    EXPECT_EQ(form->PageControl1->widget(i)->objectName(), names[i]);
+    EXPECT_EQ(Control<QTabWidget>(*form, "PageControl1")->tabText(i), U8(captions[i]));
+    EXPECT_EQ(Control<QTabWidget>(*form, "PageControl1")->widget(i)->objectName(), names[i]);
   }
-  EXPECT_EQ(form->PageControl2->tabPosition(), QTabWidget::East);
-  EXPECT_EQ(form->PageControl2->count(), 4);
-  EXPECT_EQ(form->PageControl2->currentIndex(), 0);
-  EXPECT_EQ(form->Image6->parentWidget(), form->TabSheet11);
-  EXPECT_EQ(form->Image3->size(), QSize(Px(709), Px(414)));
+  EXPECT_EQ(Control<QTabWidget>(*form, "PageControl2")->tabPosition(), QTabWidget::East);
+  EXPECT_EQ(Control<QTabWidget>(*form, "PageControl2")->count(), 4);
+  EXPECT_EQ(Control<QTabWidget>(*form, "PageControl2")->currentIndex(), 0);
+  EXPECT_EQ(Control<PictureBox>(*form, "Image6")->parentWidget(), Control<QWidget>(*form, "TabSheet11"));
+  EXPECT_EQ(Control<PictureBox>(*form, "Image3")->size(), QSize(Px(709), Px(414)));
 }
 
 TEST_F(Window, CombosAndMemosHoldTheirFormValues) {
   QStringList kinds;
-  for (int i = 0; i < form->ggshowkind->count(); ++i) kinds << form->ggshowkind->itemText(i);
+  for (int i = 0; i < Control<QComboBox>(*form, "ggshowkind")->count(); ++i)
+    kinds << Control<QComboBox>(*form, "ggshowkind")->itemText(i);
   EXPECT_EQ(kinds, (QStringList{U8("随机"), U8("左右"), U8("百叶窗左右"), U8("百叶窗上下"), U8("3D效果")}));
-  EXPECT_EQ(form->ggshowkind->currentIndex(), 0);
-  EXPECT_EQ(form->dtk->itemText(0), U8("2小时更新数据"));
-  EXPECT_EQ(form->dtk->itemText(1), U8("3小时更新数据"));
-  EXPECT_EQ(form->bm->itemText(0), U8("居中版面"));
-  EXPECT_EQ(form->bm->itemText(1), U8("原始版面"));
-  EXPECT_EQ(form->fly->toPlainText(), "fly");
-  EXPECT_EQ(form->Memo2->toPlainText(), "Memo2");
-  EXPECT_EQ(form->Memo1->toPlainText(), "Memo1");
-  EXPECT_EQ(form->Memo1->lineWrapMode(), QPlainTextEdit::NoWrap);
-  EXPECT_EQ(form->fly->lineWrapMode(), QPlainTextEdit::WidgetWidth);
-  EXPECT_EQ(form->ListBox1->count(), 0);
-  EXPECT_FALSE(form->dt1check->isChecked());
-  EXPECT_FALSE(form->zmcheck->isChecked());
-  EXPECT_EQ(form->Memo2->width(), Px(581));
-  EXPECT_EQ(form->ListBox1->height(), Px(451));
+  EXPECT_EQ(Control<QComboBox>(*form, "ggshowkind")->currentIndex(), 0);
+  EXPECT_EQ(Control<QComboBox>(*form, "dtk")->itemText(0), U8("2小时更新数据"));
+  EXPECT_EQ(Control<QComboBox>(*form, "dtk")->itemText(1), U8("3小时更新数据"));
+  EXPECT_EQ(Control<QComboBox>(*form, "bm")->itemText(0), U8("居中版面"));
+  EXPECT_EQ(Control<QComboBox>(*form, "bm")->itemText(1), U8("原始版面"));
+  EXPECT_EQ(Control<QPlainTextEdit>(*form, "fly")->toPlainText(), "fly");
+  EXPECT_EQ(Control<QPlainTextEdit>(*form, "Memo2")->toPlainText(), "Memo2");
+  EXPECT_EQ(Control<QPlainTextEdit>(*form, "Memo1")->toPlainText(), "Memo1");
+  EXPECT_EQ(Control<QPlainTextEdit>(*form, "Memo1")->lineWrapMode(), QPlainTextEdit::NoWrap);
+  EXPECT_EQ(Control<QPlainTextEdit>(*form, "fly")->lineWrapMode(), QPlainTextEdit::WidgetWidth);
+  EXPECT_EQ(Control<QListWidget>(*form, "ListBox1")->count(), 0);
+  EXPECT_FALSE(Control<QCheckBox>(*form, "dt1check")->isChecked());
+  EXPECT_FALSE(Control<QCheckBox>(*form, "zmcheck")->isChecked());
+  EXPECT_EQ(Control<QPlainTextEdit>(*form, "Memo2")->width(), Px(581));
+  EXPECT_EQ(Control<QListWidget>(*form, "ListBox1")->height(), Px(451));
   // Memo1 lies below the visible part of its group.
-  EXPECT_GE(form->Memo1->y(), form->GroupBox3->height());
+  EXPECT_GE(Control<QPlainTextEdit>(*form, "Memo1")->y(), Control<QGroupBox>(*form, "GroupBox3")->height());
 }
 
 TEST_F(Window, TheWindowIsFixedCentredAndCannotBeMaximised) {
   EXPECT_EQ(form->windowTitle(), U8("岚澈LED显示[C2]"));
   // The pages keep 763 x 577; the status line lies below them.
-  EXPECT_EQ(form->PageControl1->geometry(), QRect(0, 0, Px(763), Px(577)));
-  EXPECT_EQ(form->StatusBar1->geometry(), QRect(0, Px(577), Px(763), Px(kStatusLineHeight)));
+  EXPECT_EQ(Control<QTabWidget>(*form, "PageControl1")->geometry(), QRect(0, 0, Px(763), Px(577)));
+  EXPECT_EQ(Control<StatusLine>(*form, "StatusBar1")->geometry(),
+            QRect(0, Px(577), Px(763), Px(kStatusLineHeight)));
   EXPECT_EQ(form->size(), QSize(Px(763), Px(577) + Px(kStatusLineHeight)));
   EXPECT_EQ(form->minimumSize(), form->maximumSize());
   EXPECT_FALSE(form->windowFlags() & Qt::WindowMaximizeButtonHint);
@@ -170,77 +172,78 @@ TEST_F(Window, TheWindowIsFixedCentredAndCannotBeMaximised) {
 }
 
 TEST_F(Window, FontsAreScaledAndChineseFacesHaveRealGlyphs) {
-  EXPECT_EQ(form->TabSheet1->font().family(), U8("宋体"));
-  EXPECT_EQ(form->TabSheet1->font().pixelSize(), Px(20));
-  EXPECT_EQ(form->TabSheet3->font().family(), U8("新宋体"));
-  EXPECT_EQ(form->log->font().family(), U8("新宋体"));
-  EXPECT_EQ(form->log->font().pixelSize(), Px(13));
-  EXPECT_EQ(form->ListBox1->font().pixelSize(), Px(17));
-  EXPECT_EQ(form->Button6->font().pixelSize(), Px(17));
+  EXPECT_EQ(Control<QWidget>(*form, "TabSheet1")->font().family(), U8("宋体"));
+  EXPECT_EQ(Control<QWidget>(*form, "TabSheet1")->font().pixelSize(), Px(20));
+  EXPECT_EQ(Control<QWidget>(*form, "TabSheet3")->font().family(), U8("新宋体"));
+  EXPECT_EQ(Control<LogView>(*form, "log")->font().family(), U8("新宋体"));
+  EXPECT_EQ(Control<LogView>(*form, "log")->font().pixelSize(), Px(13));
+  EXPECT_EQ(Control<QListWidget>(*form, "ListBox1")->font().pixelSize(), Px(17));
+  EXPECT_EQ(Control<QPushButton>(*form, "Button6")->font().pixelSize(), Px(17));
   EXPECT_EQ(form->font().family(), "MS Sans Serif");
   EXPECT_EQ(form->font().pixelSize(), Px(14));
-  EXPECT_EQ(QFontInfo(form->TabSheet1->font()).family(), "AR PL UMing CN");
-  EXPECT_EQ(QFontInfo(form->log->font()).family(), "AR PL UMing CN");
-  EXPECT_TRUE(QFontMetrics(form->TabSheet1->font()).inFont(QChar(0x5B9E)));  // 实
+  EXPECT_EQ(QFontInfo(Control<QWidget>(*form, "TabSheet1")->font()).family(), "AR PL UMing CN");
+  EXPECT_EQ(QFontInfo(Control<LogView>(*form, "log")->font()).family(), "AR PL UMing CN");
+  EXPECT_TRUE(QFontMetrics(Control<QWidget>(*form, "TabSheet1")->font()).inFont(QChar(0x5B9E)));  // 实
 }
 
 TEST_F(Window, SpinEditsAcceptAnyIntegerWhileTypingAndClampOnLeaving) {
-  form->PageControl1->setCurrentIndex(0);
+  Control<QTabWidget>(*form, "PageControl1")->setCurrentIndex(0);
   form->show();
   QApplication::setActiveWindow(form.get());
   ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
 
-  form->dtw->setFocus();
-  form->dtw->Editor()->selectAll();
-  QTest::keyClicks(form->dtw, "700");
-  EXPECT_EQ(form->dtw->Text(), "700");
-  form->dth->setFocus();
-  EXPECT_TRUE(WaitFor([&] { return form->dtw->Text() == "576"; })) << form->dtw->Text().toStdString();
-  EXPECT_EQ(form->dtw->Value(), 576);
+  Control<SpinEdit>(*form, "dtw")->setFocus();
+  Control<SpinEdit>(*form, "dtw")->Editor()->selectAll();
+  QTest::keyClicks(Control<SpinEdit>(*form, "dtw"), "700");
+  EXPECT_EQ(Control<SpinEdit>(*form, "dtw")->Text(), "700");
+  Control<SpinEdit>(*form, "dth")->setFocus();
+  EXPECT_TRUE(WaitFor([&] { return Control<SpinEdit>(*form, "dtw")->Text() == "576"; }))
+      << Control<SpinEdit>(*form, "dtw")->Text().toStdString();
+  EXPECT_EQ(Control<SpinEdit>(*form, "dtw")->Value(), 576);
 
   // Letters cannot be typed; signs can, and without a limit negative values stay.
-  form->xx1->setFocus();
-  form->xx1->Editor()->selectAll();
-  QTest::keyClicks(form->xx1, "-2a5");
-  EXPECT_EQ(form->xx1->Text(), "-25");
-  form->dtx->setFocus();
+  Control<SpinEdit>(*form, "xx1")->setFocus();
+  Control<SpinEdit>(*form, "xx1")->Editor()->selectAll();
+  QTest::keyClicks(Control<SpinEdit>(*form, "xx1"), "-2a5");
+  EXPECT_EQ(Control<SpinEdit>(*form, "xx1")->Text(), "-25");
+  Control<SpinEdit>(*form, "dtx")->setFocus();
   QTest::qWait(20);
-  EXPECT_EQ(form->xx1->Text(), "-25");
-  EXPECT_EQ(form->xx1->Value(), -25);
+  EXPECT_EQ(Control<SpinEdit>(*form, "xx1")->Text(), "-25");
+  EXPECT_EQ(Control<SpinEdit>(*form, "xx1")->Value(), -25);
 
   // An emptied field reads as the minimum.
-  form->hjj->SetText("");
-  EXPECT_EQ(form->hjj->Value(), 0);
-  form->pagetime->SetText("");
-  EXPECT_EQ(form->pagetime->Value(), 2);
-  form->pagetime->SetText("+-3");
-  EXPECT_EQ(form->pagetime->Value(), 2);
+  Control<SpinEdit>(*form, "hjj")->SetText("");
+  EXPECT_EQ(Control<SpinEdit>(*form, "hjj")->Value(), 0);
+  Control<SpinEdit>(*form, "pagetime")->SetText("");
+  EXPECT_EQ(Control<SpinEdit>(*form, "pagetime")->Value(), 2);
+  Control<SpinEdit>(*form, "pagetime")->SetText("+-3");
+  EXPECT_EQ(Control<SpinEdit>(*form, "pagetime")->Value(), 2);
 
   // The arrows step by one, inside the range.
-  form->dty->SetValue(336);
-  form->dty->stepBy(1);
-  EXPECT_EQ(form->dty->Value(), 336);
-  form->dty->stepBy(-2);
-  EXPECT_EQ(form->dty->Value(), 334);
+  Control<SpinEdit>(*form, "dty")->SetValue(336);
+  Control<SpinEdit>(*form, "dty")->stepBy(1);
+  EXPECT_EQ(Control<SpinEdit>(*form, "dty")->Value(), 336);
+  Control<SpinEdit>(*form, "dty")->stepBy(-2);
+  EXPECT_EQ(Control<SpinEdit>(*form, "dty")->Value(), 334);
 }
 
 TEST_F(Window, EscapePressesTheDeleteButtonOnlyOnTheAdvertisementPage) {
   form->show();
   QApplication::setActiveWindow(form.get());
   ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
-  QSignalSpy pressed(form->BitBtn3, &QPushButton::clicked);
+  QSignalSpy pressed(Control<QPushButton>(*form, "BitBtn3"), &QPushButton::clicked);
 
-  form->PageControl1->setCurrentIndex(1);
-  form->ListBox1->setFocus();
+  Control<QTabWidget>(*form, "PageControl1")->setCurrentIndex(1);
+  Control<QListWidget>(*form, "ListBox1")->setFocus();
   QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
   EXPECT_EQ(pressed.count(), 1);
 
-  form->fly->setFocus();
+  Control<QPlainTextEdit>(*form, "fly")->setFocus();
   QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
   EXPECT_EQ(pressed.count(), 1) << "Esc in the subtitle box stays in the box";
 
-  form->PageControl1->setCurrentIndex(0);
-  form->Button4->setFocus();
+  Control<QTabWidget>(*form, "PageControl1")->setCurrentIndex(0);
+  Control<QPushButton>(*form, "Button4")->setFocus();
   QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
   EXPECT_EQ(pressed.count(), 1);
 }
@@ -249,7 +252,7 @@ TEST_F(Window, TheExitButtonClosesTheWindow) {
   QApplication::setQuitOnLastWindowClosed(false);
   form->show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
-  form->Button7->click();
+  Control<QPushButton>(*form, "Button7")->click();
   EXPECT_FALSE(form->isVisible());
 }
 

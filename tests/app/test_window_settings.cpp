@@ -20,27 +20,30 @@ struct WindowSettings : AppFolderFixture {
 
 TEST_F(WindowSettings, WithoutSetupIniEveryControlShowsItsDefault) {
   auto form = Start();
-  EXPECT_TRUE(form->zmcheck->isChecked());
-  EXPECT_TRUE(form->dt1check->isChecked());
-  EXPECT_FALSE(form->ggcheck->isChecked());
-  EXPECT_FALSE(form->gg2check->isChecked());
-  EXPECT_EQ(form->ggshowkind->currentText(), QString::fromUtf8("左右"));
-  EXPECT_EQ(form->pagetime->Value(), 10);
-  EXPECT_EQ(form->xx1->Value(), 110);
-  EXPECT_EQ(form->xx2->Value(), 80);
-  EXPECT_EQ(form->hjj->Value(), 3);
-  for (SpinEdit* s : {form->dtx, form->dty, form->dtw, form->dth, form->zmx, form->zmy, form->zmw, form->zmh,
-                      form->tx, form->ty, form->tw, form->th}) {
+  EXPECT_TRUE(Control<QCheckBox>(*form, "zmcheck")->isChecked());
+  EXPECT_TRUE(Control<QCheckBox>(*form, "dt1check")->isChecked());
+  EXPECT_FALSE(Control<QCheckBox>(*form, "ggcheck")->isChecked());
+  EXPECT_FALSE(Control<QCheckBox>(*form, "gg2check")->isChecked());
+  EXPECT_EQ(Control<QComboBox>(*form, "ggshowkind")->currentText(), QString::fromUtf8("左右"));
+  EXPECT_EQ(Control<SpinEdit>(*form, "pagetime")->Value(), 10);
+  EXPECT_EQ(Control<SpinEdit>(*form, "xx1")->Value(), 110);
+  EXPECT_EQ(Control<SpinEdit>(*form, "xx2")->Value(), 80);
+  EXPECT_EQ(Control<SpinEdit>(*form, "hjj")->Value(), 3);
+  for (SpinEdit* s :
+       {Control<SpinEdit>(*form, "dtx"), Control<SpinEdit>(*form, "dty"), Control<SpinEdit>(*form, "dtw"),
+        Control<SpinEdit>(*form, "dth"), Control<SpinEdit>(*form, "zmx"), Control<SpinEdit>(*form, "zmy"),
+        Control<SpinEdit>(*form, "zmw"), Control<SpinEdit>(*form, "zmh"), Control<SpinEdit>(*form, "tx"),
+        Control<SpinEdit>(*form, "ty"), Control<SpinEdit>(*form, "tw"), Control<SpinEdit>(*form, "th")}) {
     EXPECT_EQ(s->Text(), "0") << s->objectName().toStdString();
   }
-  EXPECT_EQ(form->bm->currentIndex(), 0);
-  EXPECT_EQ(form->dtk->currentIndex(), 0);
+  EXPECT_EQ(Control<QComboBox>(*form, "bm")->currentIndex(), 0);
+  EXPECT_EQ(Control<QComboBox>(*form, "dtk")->currentIndex(), 0);
   EXPECT_EQ(form->fonts.dt, (FontSlot{G("宋体"), 16, 255, 0}));
   EXPECT_EQ(form->fonts.clock, (FontSlot{G("宋体"), 1, 1, 1}));
   EXPECT_EQ(form->fonts.wgcolor, 255);
   EXPECT_EQ(form->captions.fresh[6], G("硫化氢(mg/m3)"));
-  EXPECT_EQ(form->fly->toPlainText(), "fly");
-  EXPECT_EQ(form->Memo2->toPlainText(), "Memo2");
+  EXPECT_EQ(Control<QPlainTextEdit>(*form, "fly")->toPlainText(), "fly");
+  EXPECT_EQ(Control<QPlainTextEdit>(*form, "Memo2")->toPlainText(), "Memo2");
 }
 
 TEST_F(WindowSettings, StoredValuesAreBroughtIntoTheControlsRanges) {
@@ -48,16 +51,16 @@ TEST_F(WindowSettings, StoredValuesAreBroughtIntoTheControlsRanges) {
            G("[其它设置]\r\npagetime=1\r\n列1宽=5000\r\n列2宽=-30\r\ndtw=700\r\ndth=-5\r\nhjj=-7\r\n"
              "ggshowkind=7\r\nbmsel=1\r\ndtk=-1\r\nzmcheck=0\r\n"));
   auto form = Start();
-  EXPECT_EQ(form->pagetime->Text(), "2");
-  EXPECT_EQ(form->xx1->Text(), "5000");
-  EXPECT_EQ(form->xx2->Text(), "-30");
-  EXPECT_EQ(form->dtw->Text(), "576");
-  EXPECT_EQ(form->dth->Text(), "0");
-  EXPECT_EQ(form->hjj->Text(), "-7");
-  EXPECT_EQ(form->ggshowkind->currentIndex(), -1);
-  EXPECT_EQ(form->bm->currentIndex(), 1);
-  EXPECT_EQ(form->dtk->currentIndex(), -1);
-  EXPECT_FALSE(form->zmcheck->isChecked());
+  EXPECT_EQ(Control<SpinEdit>(*form, "pagetime")->Text(), "2");
+  EXPECT_EQ(Control<SpinEdit>(*form, "xx1")->Text(), "5000");
+  EXPECT_EQ(Control<SpinEdit>(*form, "xx2")->Text(), "-30");
+  EXPECT_EQ(Control<SpinEdit>(*form, "dtw")->Text(), "576");
+  EXPECT_EQ(Control<SpinEdit>(*form, "dth")->Text(), "0");
+  EXPECT_EQ(Control<SpinEdit>(*form, "hjj")->Text(), "-7");
+  EXPECT_EQ(Control<QComboBox>(*form, "ggshowkind")->currentIndex(), -1);
+  EXPECT_EQ(Control<QComboBox>(*form, "bm")->currentIndex(), 1);
+  EXPECT_EQ(Control<QComboBox>(*form, "dtk")->currentIndex(), -1);
+  EXPECT_FALSE(Control<QCheckBox>(*form, "zmcheck")->isChecked());
 
   form->Button4Click();
   const IniFile saved(ReadAll(folder / "setup.ini"));
@@ -70,30 +73,34 @@ TEST_F(WindowSettings, StoredValuesAreBroughtIntoTheControlsRanges) {
 TEST_F(WindowSettings, ASaveFollowedByARestartRestoresEverythingItWrote) {
   {
     auto form = Start();
-    form->zmcheck->setChecked(false);
-    form->dt1check->setChecked(false);
-    form->ggcheck->setChecked(true);
-    form->gg2check->setChecked(true);
-    form->ggshowkind->setCurrentIndex(4);
-    form->bm->setCurrentIndex(1);
-    form->dtk->setCurrentIndex(1);
-    form->year_->setChecked(true);
-    form->time_->setChecked(true);
+    Control<QCheckBox>(*form, "zmcheck")->setChecked(false);
+    Control<QCheckBox>(*form, "dt1check")->setChecked(false);
+    Control<QCheckBox>(*form, "ggcheck")->setChecked(true);
+    Control<QCheckBox>(*form, "gg2check")->setChecked(true);
+    Control<QComboBox>(*form, "ggshowkind")->setCurrentIndex(4);
+    Control<QComboBox>(*form, "bm")->setCurrentIndex(1);
+    Control<QComboBox>(*form, "dtk")->setCurrentIndex(1);
+    Control<QCheckBox>(*form, "year_")->setChecked(true);
+    Control<QCheckBox>(*form, "time_")->setChecked(true);
     int v = 1;
     for (SpinEdit* s :
-         {form->pagetime, form->xx1, form->xx2, form->dtx, form->dty, form->dtw, form->dth, form->zmx,
-          form->zmy, form->zmw, form->zmh, form->tx, form->ty, form->tw, form->th, form->hjj}) {
+         {Control<SpinEdit>(*form, "pagetime"), Control<SpinEdit>(*form, "xx1"),
+          Control<SpinEdit>(*form, "xx2"), Control<SpinEdit>(*form, "dtx"), Control<SpinEdit>(*form, "dty"),
+          Control<SpinEdit>(*form, "dtw"), Control<SpinEdit>(*form, "dth"), Control<SpinEdit>(*form, "zmx"),
+          Control<SpinEdit>(*form, "zmy"), Control<SpinEdit>(*form, "zmw"), Control<SpinEdit>(*form, "zmh"),
+          Control<SpinEdit>(*form, "tx"), Control<SpinEdit>(*form, "ty"), Control<SpinEdit>(*form, "tw"),
+          Control<SpinEdit>(*form, "th"), Control<SpinEdit>(*form, "hjj")}) {
       s->SetValue(10 * v++);
     }
-    form->xx2->SetValue(-3);
+    Control<SpinEdit>(*form, "xx2")->SetValue(-3);
     form->fonts.zd = {G("黑体"), 30, 0x0000FF00, 1};
     form->fonts.bz2 = {"DejaVu Sans", 9, 0x00123456, 0};
     form->fonts.clock = {G("楷体"), 12, 0x00FFFFFF, 0};
     form->fonts.wgcolor = 0x00808080;
-    form->fly->setPlainText(QString::fromUtf8("第一行\n第二行"));
-    form->Memo2->setPlainText(QString::fromUtf8("文本\n\n末行\n"));
-    form->ListBox1->addItem("/pictures/a.jpg");
-    form->ListBox1->addItem(QString::fromUtf8("/图片/b.bmp"));
+    Control<QPlainTextEdit>(*form, "fly")->setPlainText(QString::fromUtf8("第一行\n第二行"));
+    Control<QPlainTextEdit>(*form, "Memo2")->setPlainText(QString::fromUtf8("文本\n\n末行\n"));
+    Control<QListWidget>(*form, "ListBox1")->addItem("/pictures/a.jpg");
+    Control<QListWidget>(*form, "ListBox1")->addItem(QString::fromUtf8("/图片/b.bmp"));
 
     const DisplayControls written = form->CollectDisplayControls();
     const DisplayFonts writtenFonts = form->fonts;
@@ -107,8 +114,8 @@ TEST_F(WindowSettings, ASaveFollowedByARestartRestoresEverythingItWrote) {
     EXPECT_EQ(restored, written);
     EXPECT_EQ(again->fonts, writtenFonts);
     EXPECT_EQ(again->CollectDisplayTexts(), writtenTexts);
-    EXPECT_EQ(again->fly->toPlainText(), QString::fromUtf8("第一行\n第二行"));
-    EXPECT_EQ(again->ListBox1->item(1)->text(), QString::fromUtf8("/图片/b.bmp"));
+    EXPECT_EQ(Control<QPlainTextEdit>(*again, "fly")->toPlainText(), QString::fromUtf8("第一行\n第二行"));
+    EXPECT_EQ(Control<QListWidget>(*again, "ListBox1")->item(1)->text(), QString::fromUtf8("/图片/b.bmp"));
   }
   // The files, byte for byte.
   EXPECT_EQ(ReadAll(folder / "fly.txt"), G("第一行\r\n第二行"));
@@ -133,12 +140,13 @@ TEST_F(WindowSettings, TextFilesLoadWithTheirLineBreakRules) {
   WriteAll(folder / "fly.txt", G("上\n下\r中"));
   WriteAll(folder / "gg.txt", "C:\\a\\x.jpg\r\nD:\\b\\y.bmp\n\n/c/z.jpeg\r");
   auto form = Start();
-  EXPECT_EQ(form->fly->toPlainText(), QString::fromUtf8("上\n下\n中"));
-  EXPECT_EQ(form->Memo2->toPlainText(), "Memo2");  // no txt.txt: the form value stays
-  ASSERT_EQ(form->ListBox1->count(), 4);
-  EXPECT_EQ(form->ListBox1->item(0)->text(), "C:\\a\\x.jpg");
-  EXPECT_EQ(form->ListBox1->item(2)->text(), "");
-  EXPECT_EQ(form->ListBox1->item(3)->text(), "/c/z.jpeg");
+  EXPECT_EQ(Control<QPlainTextEdit>(*form, "fly")->toPlainText(), QString::fromUtf8("上\n下\n中"));
+  EXPECT_EQ(Control<QPlainTextEdit>(*form, "Memo2")->toPlainText(),
+            "Memo2");  // no txt.txt: the form value stays
+  ASSERT_EQ(Control<QListWidget>(*form, "ListBox1")->count(), 4);
+  EXPECT_EQ(Control<QListWidget>(*form, "ListBox1")->item(0)->text(), "C:\\a\\x.jpg");
+  EXPECT_EQ(Control<QListWidget>(*form, "ListBox1")->item(2)->text(), "");
+  EXPECT_EQ(Control<QListWidget>(*form, "ListBox1")->item(3)->text(), "/c/z.jpeg");
 
   form->Button4Click();
   EXPECT_EQ(ReadAll(folder / "fly.txt"), G("上\r\n下\r\n中"));
@@ -150,46 +158,46 @@ TEST_F(WindowSettings, ImmediateExecutionSelectsTheLogPageAndRearmsTheTimer) {
   // Without the timed delivery the tick that "立即执行" runs has nothing to say.
   WithConfig("[Set]\r\nAutoSend=0\r\n");
   auto form = Start();
-  form->PageControl1->setCurrentIndex(1);
+  Control<QTabWidget>(*form, "PageControl1")->setCurrentIndex(1);
   form->lastSendHour = "09";
-  form->Button4->click();
-  EXPECT_EQ(form->PageControl1->currentIndex(), 4);
-  EXPECT_EQ(form->Timer1->interval(), 600000);
-  EXPECT_TRUE(form->Timer1->isActive());
+  Control<QPushButton>(*form, "Button4")->click();
+  EXPECT_EQ(Control<QTabWidget>(*form, "PageControl1")->currentIndex(), 4);
+  EXPECT_EQ(Control<QTimer>(*form, "Timer1")->interval(), 600000);
+  EXPECT_TRUE(Control<QTimer>(*form, "Timer1")->isActive());
   EXPECT_EQ(form->lastSendHour, "");
-  EXPECT_EQ(form->log->LineCount(), 2) << "a good save logs nothing";
+  EXPECT_EQ(Control<LogView>(*form, "log")->LineCount(), 2) << "a good save logs nothing";
 }
 
 TEST_F(WindowSettings, ImmediateExecutionRunsTheTimedDeliverysTick) {
   auto form = Start();
-  form->Button4->click();
-  ASSERT_EQ(form->log->LineCount(), 3);
-  EXPECT_EQ(form->log->LineText(2),
+  Control<QPushButton>(*form, "Button4")->click();
+  ASSERT_EQ(Control<LogView>(*form, "log")->LineCount(), 3);
+  EXPECT_EQ(Control<LogView>(*form, "log")->LineText(2),
             QString::fromUtf8("08:05:09:042  定时发送: 08:00 时段没有已登录的控制卡, 暂不发送"));
-  EXPECT_EQ(form->log->LineColour(2), QColor(255, 0, 0));
-  form->Button4->click();
-  EXPECT_EQ(form->log->LineCount(), 3) << "once per slot";
+  EXPECT_EQ(Control<LogView>(*form, "log")->LineColour(2), QColor(255, 0, 0));
+  Control<QPushButton>(*form, "Button4")->click();
+  EXPECT_EQ(Control<LogView>(*form, "log")->LineCount(), 3) << "once per slot";
 }
 
 TEST_F(WindowSettings, AFailedSaveStopsAtTheFailingFileAndSaysWhich) {
   WithLogFolder();
   auto form = Start();
   std::filesystem::create_directory(folder / "fly.txt");  // cannot be replaced by a file
-  form->PageControl1->setCurrentIndex(1);
+  Control<QTabWidget>(*form, "PageControl1")->setCurrentIndex(1);
   form->lastSendHour = "09";
-  form->ListBox1->addItem("/p/new.jpg");
-  form->Button4->click();
+  Control<QListWidget>(*form, "ListBox1")->addItem("/p/new.jpg");
+  Control<QPushButton>(*form, "Button4")->click();
 
   EXPECT_TRUE(std::filesystem::exists(folder / "setup.ini"));
   EXPECT_EQ(ReadAll(folder / "gg.txt"), "/p/new.jpg\r\n");
   EXPECT_FALSE(std::filesystem::exists(folder / "txt.txt"));
-  EXPECT_EQ(form->PageControl1->currentIndex(), 1);
-  EXPECT_EQ(form->Timer1->interval(), 60000);
+  EXPECT_EQ(Control<QTabWidget>(*form, "PageControl1")->currentIndex(), 1);
+  EXPECT_EQ(Control<QTimer>(*form, "Timer1")->interval(), 60000);
   EXPECT_EQ(form->lastSendHour, "09");
-  ASSERT_EQ(form->log->LineCount(), 3);
+  ASSERT_EQ(Control<LogView>(*form, "log")->LineCount(), 3);
   const std::string line = G("保存文件失败: ") + (folder / "fly.txt").string();
-  EXPECT_EQ(form->log->LineText(2), "08:05:09:042  " + ToQString(line));
-  EXPECT_EQ(form->log->LineColour(2), QColor(255, 0, 0));
+  EXPECT_EQ(Control<LogView>(*form, "log")->LineText(2), "08:05:09:042  " + ToQString(line));
+  EXPECT_EQ(Control<LogView>(*form, "log")->LineColour(2), QColor(255, 0, 0));
   const std::string file = ReadAll(folder / "log" / "Log20240305.txt");
   EXPECT_NE(file.find("08:05:09:042 " + line + "\r\n"), std::string::npos);
 }

@@ -70,9 +70,9 @@ TEST_F(Demo, TheShippedSetupIniShowsWholeStationPagesOnTheCard) {
                              folder / "setup.ini");
   auto form = Start();
   ASSERT_EQ(Lines(*form).end()[-2], "共享服务启动成功: " + std::to_string(sharePort));
-  EXPECT_EQ(form->dtw->Value(), kWidth);
-  EXPECT_EQ(form->dth->Value(), kHeight);
-  EXPECT_EQ(form->xx1->Value(), kFirstColumn);
+  EXPECT_EQ(Control<SpinEdit>(*form, "dtw")->Value(), kWidth);
+  EXPECT_EQ(Control<SpinEdit>(*form, "dth")->Value(), kHeight);
+  EXPECT_EQ(Control<SpinEdit>(*form, "xx1")->Value(), kFirstColumn);
   EXPECT_EQ(U(form->captions.fresh[6]), "祯埠镇") << "the station's name is its title";
 
   const QString tmp = QString::fromStdString(folder.string());
@@ -100,7 +100,7 @@ TEST_F(Demo, TheShippedSetupIniShowsWholeStationPagesOnTheCard) {
   ASSERT_TRUE(card.waitForStarted(5000)) << CardsimPath().toStdString();
   ASSERT_TRUE(WaitFor([&] { return form->Link().SlotConnected(1); }));
   dialogs.confirm = true;
-  form->Button14->click();
+  Control<QPushButton>(*form, "Button14")->click();
   ASSERT_TRUE(WaitFor([&] { return Lines(*form).back() == "标签: DEMO-1, 名称: lobby, 发送成功."; }, 20000))
       << ::testing::PrintToString(Lines(*form));
 
@@ -110,7 +110,7 @@ TEST_F(Demo, TheShippedSetupIniShowsWholeStationPagesOnTheCard) {
   if (!copies.isEmpty()) {
     // The window's page "清新空气预览" after the send, as the README shows it.
     QDir().mkpath(copies);
-    form->PageControl1->setCurrentIndex(3);
+    Control<QTabWidget>(*form, "PageControl1")->setCurrentIndex(3);
     EXPECT_TRUE(form->grab().save(copies + "/demo_previews.png"));
   }
   for (int k = 1; k <= 3; ++k) {

@@ -49,14 +49,14 @@ struct EndToEnd : SendFixture {
     ASSERT_GE(lines.size(), 2u);
     ASSERT_EQ(lines[lines.size() - 2], "共享服务启动成功: " + std::to_string(sharePort));
     ASSERT_EQ(lines.back(), "共享服务地址: 127.0.0.1:" + std::to_string(sharePort));
-    form->ggcheck->setChecked(true);
-    form->gg2check->setChecked(true);
+    Control<QCheckBox>(*form, "ggcheck")->setChecked(true);
+    Control<QCheckBox>(*form, "gg2check")->setChecked(true);
     QImage advert(128, 64, QImage::Format_RGB32);
     advert.fill(QColor(0, 0, 255));
     ASSERT_TRUE(advert.save(QString::fromStdString((folder / "advert.bmp").string()), "BMP"));
     dialogs.fileAnswer = (folder / "advert.bmp").string();
-    form->BitBtn2->click();
-    ASSERT_EQ(form->ListBox1->count(), 1);
+    Control<QPushButton>(*form, "BitBtn2")->click();
+    ASSERT_EQ(Control<QListWidget>(*form, "ListBox1")->count(), 1);
   }
 
   void StartCard(const QStringList& extra) {
@@ -92,7 +92,7 @@ struct EndToEnd : SendFixture {
 
   void ConfirmedSend() {
     dialogs.confirm = true;
-    form->Button14->click();
+    Control<QPushButton>(*form, "Button14")->click();
   }
 
   // The staged pictures 001.bmp onwards are the pages and the advertisement in list order.
@@ -142,8 +142,9 @@ TEST_F(EndToEnd, AConfirmedProgramSendIsDownloadedFromTheShareServerAndPlayed) {
   EXPECT_LT(IndexOf(lines, "向 [标签: SIM1, 名称: north] 发送数据..."),
             IndexOf(lines, R"(发送:{"name":"clearuselessmaterial"})"));
   EXPECT_EQ(Count(lines, "文件:"), 0u);
-  for (int i = 0; i < form->log->LineCount(); ++i)
-    EXPECT_NE(form->log->LineColour(i), QColor(255, 0, 0)) << lines[static_cast<size_t>(i)];
+  for (int i = 0; i < Control<LogView>(*form, "log")->LineCount(); ++i)
+    EXPECT_NE(Control<LogView>(*form, "log")->LineColour(i), QColor(255, 0, 0))
+        << lines[static_cast<size_t>(i)];
   ExpectStagedInListOrder();
 
   // Every file of the program went through the share server into the card's storage.
