@@ -651,7 +651,7 @@ void TForm1::BitBtn2Click() {
   } catch (const std::exception&) {
     // An add that fails ends silently; an entry appended before the failure stays listed.
   }
-  if (outcome == AddOutcome::kRefused) dialogs_->Message(kAdvertisementLimitMessage);
+  if (outcome == AddOutcome::kRefused) dialogs_->Message(AdvertisementLimitMessage());
   if (entries.size() > before) AddAdvertisementItem(entries.back());
 }
 

@@ -10,9 +10,10 @@
 
 namespace aqled {
 
-// "广告文件不可超过5个"
-const char* const kAdvertisementLimitMessage =
-    "\xb9\xe3\xb8\xe6\xce\xc4\xbc\xfe\xb2\xbb\xbf\xc9\xb3\xac\xb9\xfd\x35\xb8\xf6";
+const std::string& AdvertisementLimitMessage() {
+  static const std::string text = Utf8ToGbk("广告文件不可超过5个");
+  return text;
+}
 
 const char* const kAdvertisementFilter =
     "(*.bmp,*.jpg,*.jpeg,*.avi,*.mpg,*.mov,*.mp4,*.*.wmv,*.rmvb)|"

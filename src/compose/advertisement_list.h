@@ -15,8 +15,8 @@ namespace aqled {
 // Adding is refused once the list holds this many entries (a gg.txt may hold more).
 inline constexpr std::size_t kAdvertisementLimit = 5;
 
-// "广告文件不可超过5个", GBK: the message box text of a refused add.
-extern const char* const kAdvertisementLimitMessage;
+// The message box text of a refused add, GBK.
+const std::string& AdvertisementLimitMessage();
 
 // The file-open dialog's filter, GBK, as one "description|patterns" pair:
 // "(*.bmp,*.jpg,...,*.rmvb)|*.bmp;*.jpg;...;*.rmvb".
@@ -30,7 +30,7 @@ std::string AdvertisementDialogFilter();
 enum class AddOutcome {
   kAdded,      // appended (whether the copy worked is not reported)
   kCancelled,  // the dialog was cancelled; nothing changed
-  kRefused,    // the list is full: show kAdvertisementLimitMessage; the dialog was not opened
+  kRefused,    // the list is full: show AdvertisementLimitMessage(); the dialog was not opened
 };
 
 // Answers the file-open dialog: given the filter, the chosen path (GBK) or nothing.

@@ -1,5 +1,6 @@
 #include "compose/picture_list.h"
 
+#include <array>
 #include <filesystem>
 #include <system_error>
 
@@ -13,15 +14,24 @@ namespace aqled {
 namespace {
 
 // Log texts of the entries, GBK.
-constexpr const char* kStationLines[5] = {
-    "",
-    "\xcc\xed\xbc\xd3\x20\xec\xf5\xb2\xba\xd5\xf2\xca\xfd\xbe\xdd\x20",  // "添加 祯埠镇数据 "
-    "\xcc\xed\xbc\xd3\x20\xca\xaf\xc3\xc5\xb6\xb4\xca\xfd\xbe\xdd\x20",  // "添加 石门洞数据 "
-    "\xcc\xed\xbc\xd3\x20\xd0\xa1\xd6\xdb\xc9\xbd\xca\xfd\xbe\xdd\x20",  // "添加 小舟山数据 "
-    "\xcc\xed\xbc\xd3\x20\xc7\xa7\xcf\xbf\xba\xfe\xca\xfd\xbe\xdd\x20",  // "添加 千峡湖数据 "
-};
-constexpr const char* kTextPageLine = "\xcc\xed\xbc\xd3\x20\xce\xc4\xb1\xbe\x20";       // "添加 文本 "
-constexpr const char* kAdvertisementLine = "\xcc\xed\xbc\xd3\x20\xb9\xe3\xb8\xe6\x20";  // "添加 广告 "
+const std::string& StationLine(int k) {
+  static const std::array<std::string, 5> lines = {
+      "",
+      Utf8ToGbk("添加 祯埠镇数据 "),
+      Utf8ToGbk("添加 石门洞数据 "),
+      Utf8ToGbk("添加 小舟山数据 "),
+      Utf8ToGbk("添加 千峡湖数据 "),
+  };
+  return lines[static_cast<size_t>(k)];
+}
+const std::string& TextPageLine() {
+  static const std::string text = Utf8ToGbk("添加 文本 ");
+  return text;
+}
+const std::string& AdvertisementLine() {
+  static const std::string text = Utf8ToGbk("添加 广告 ");
+  return text;
+}
 
 // Lines of a station page left out, GBK.
 const std::string& EmptyReadingPattern() {
@@ -72,7 +82,7 @@ void AssemblePictureList(const PictureListInputs& in, std::string& pictureList, 
 
   if (!in.choice.stationPages && !in.choice.textPage && !in.choice.advertisements) return;
 
-  auto append = [&](const char* logText, const std::string& path) {
+  auto append = [&](const std::string& logText, const std::string& path) {
     pictureList += path;
     pictureList += ';';
     log.AppendLog(kLogInfo, logText + path);
@@ -94,19 +104,19 @@ void AssemblePictureList(const PictureListInputs& in, std::string& pictureList, 
                       Format(StaleReadingPattern(), {StationName(k), in.maxDataAgeHours, published}));
         continue;
       }
-      append(kStationLines[k], pictureFolder + std::to_string(k) + ".bmp");
+      append(StationLine(k), pictureFolder + std::to_string(k) + ".bmp");
     }
   }
 
   if (in.choice.textPage) {
     if (in.renderTextPage) in.renderTextPage();
-    append(kTextPageLine, pictureFolder + "g.bmp");
+    append(TextPageLine(), pictureFolder + "g.bmp");
   }
 
   // The copy is looked for again: drawing the text page may have replaced or removed it.
   for (const std::string& name : adNames) {
     const std::string path = pictureFolder + name;
-    if (IsFile(path)) append(kAdvertisementLine, path);
+    if (IsFile(path)) append(AdvertisementLine(), path);
   }
 }
 

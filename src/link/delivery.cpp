@@ -10,19 +10,22 @@
 namespace aqled {
 namespace {
 
-// 向 [标签: %s, 名称: %s] 发送数据...
-constexpr std::string_view kProgramLine =
-    "\xCF\xF2 [\xB1\xEA\xC7\xA9: %s, \xC3\xFB\xB3\xC6: %s] \xB7\xA2\xCB\xCD\xCA\xFD\xBE\xDD...";
-// 向 [标签: %s, 名称: %s] 发送动态区数据...
-constexpr std::string_view kDynamicLine =
-    "\xCF\xF2 [\xB1\xEA\xC7\xA9: %s, \xC3\xFB\xB3\xC6: %s] "
-    "\xB7\xA2\xCB\xCD\xB6\xAF\xCC\xAC\xC7\xF8\xCA\xFD\xBE\xDD...";
-// 发送节目出现错误: %s
-constexpr std::string_view kProgramError =
-    "\xB7\xA2\xCB\xCD\xBD\xDA\xC4\xBF\xB3\xF6\xCF\xD6\xB4\xED\xCE\xF3: %s";
-// 发送动态区数据出现错误: %s
-constexpr std::string_view kDynamicError =
-    "\xB7\xA2\xCB\xCD\xB6\xAF\xCC\xAC\xC7\xF8\xCA\xFD\xBE\xDD\xB3\xF6\xCF\xD6\xB4\xED\xCE\xF3: %s";
+const std::string& ProgramLine() {
+  static const std::string text = Utf8ToGbk("向 [标签: %s, 名称: %s] 发送数据...");
+  return text;
+}
+const std::string& DynamicLine() {
+  static const std::string text = Utf8ToGbk("向 [标签: %s, 名称: %s] 发送动态区数据...");
+  return text;
+}
+const std::string& ProgramError() {
+  static const std::string text = Utf8ToGbk("发送节目出现错误: %s");
+  return text;
+}
+const std::string& DynamicError() {
+  static const std::string text = Utf8ToGbk("发送动态区数据出现错误: %s");
+  return text;
+}
 
 // Runs `steps` as one protected block: any failure becomes the route's error line. True when
 // every step was carried out.
@@ -60,7 +63,7 @@ DeliveryStart DeliverProgram(ControllerLink& link, const DeliverySettings& setti
   const Client_record& slot = link.Slot(1);
 
   if (settings.sendkind == 1) {
-    const bool sent = Protected(kProgramError, log, [&] {
+    const bool sent = Protected(ProgramError(), log, [&] {
       const std::string programId = FormatDateTime("yyyymmddhhnnss", clock.Now());
       link.SetSlotPictureList(1, pictureList);
       const int n = StagePictures(slot.pictureList, settings.FileBaseDir, log);
@@ -68,19 +71,19 @@ DeliveryStart DeliverProgram(ControllerLink& link, const DeliverySettings& setti
       std::string download = BuildDownloadCommand(settings.HttpBaseDir, settings.FileBaseDir, programId, n);
       std::string play = BuildPlayCommand(programId);
       link.StoreProgramCommands(std::move(download), std::move(play));
-      log.AppendLog(kLogSent, Format(kProgramLine, {slot.barcode, slot.controllerName}));
+      log.AppendLog(kLogSent, Format(ProgramLine(), {slot.barcode, slot.controllerName}));
       link.SendToSlot(1, kDeliveryCleanUpCommand, kFrameKindCommand);
     });
     return sent ? Watch(link, DeliveryRoute::kProgram) : DeliveryStart::kFailed;
   }
 
-  const bool sent = Protected(kDynamicError, log, [&] {
+  const bool sent = Protected(DynamicError(), log, [&] {
     link.SetSlotPictureList(1, pictureList);
     const int n = StagePictures(slot.pictureList, settings.FileBaseDir, log);
     std::string dynamic = BuildDynamicCommand(settings.HttpBaseDir, slot.width, slot.height, n,
                                               settings.stuntType, settings.stuntSpeed, settings.stayTime);
     link.StoreDynamicCommand(dynamic);
-    log.AppendLog(kLogSent, Format(kDynamicLine, {slot.barcode, slot.controllerName}));
+    log.AppendLog(kLogSent, Format(DynamicLine(), {slot.barcode, slot.controllerName}));
     link.SendToSlot(1, dynamic, kFrameKindCommand);
   });
   return sent ? Watch(link, DeliveryRoute::kDynamic) : DeliveryStart::kFailed;

@@ -8,9 +8,10 @@
 
 namespace aqled {
 namespace {
-// 错误,处理数据包时出错: %s
-constexpr const char* kPacketErrorPattern =
-    "\xB4\xED\xCE\xF3,\xB4\xA6\xC0\xED\xCA\xFD\xBE\xDD\xB0\xFC\xCA\xB1\xB3\xF6\xB4\xED: %s";
+const std::string& PacketErrorPattern() {
+  static const std::string text = Utf8ToGbk("错误,处理数据包时出错: %s");
+  return text;
+}
 
 // Lines of a delivery that ends badly, GBK, converted once from the UTF-8 source.
 const std::string& FailedStatusPattern() {
@@ -104,10 +105,10 @@ bool CommandExchange::HandleControllerPacket(std::string_view gbkText,
       Dispatch(name, root, connection);
     }
   } catch (const PacketError& e) {
-    log_.AppendLog(kLogError, Format(kPacketErrorPattern, {CutForLog(e.what())}));  // already GBK
+    log_.AppendLog(kLogError, Format(PacketErrorPattern(), {CutForLog(e.what())}));  // already GBK
   } catch (const std::exception& e) {
     // The library's description may quote a long piece of the text.
-    log_.AppendLog(kLogError, Format(kPacketErrorPattern, {CutForLog(Utf8ToGbkLenient(e.what()))}));
+    log_.AppendLog(kLogError, Format(PacketErrorPattern(), {CutForLog(Utf8ToGbkLenient(e.what()))}));
   }
   // Whatever the frame held, it shows when the card last spoke.
   if (connection) sessions_.NoteMessage(*connection);
@@ -141,30 +142,19 @@ void CommandExchange::Dispatch(const std::string& name, const nlohmann::json& ro
   } else if (name == "DOWNLOADFILEFROMURL") {
     const nlohmann::json& output = JsonObject(root, "output");
     state_.downloadId = output.contains("id") ? JsonText(output, "id") : std::string();
-    // 标签: %s, 名称: %s, 下载ID: %s, 正在发送...
-    LogProgress(
-        "\xB1\xEA\xC7\xA9: %s, \xC3\xFB\xB3\xC6: %s, \xCF\xC2\xD4\xD8ID: %s, "
-        "\xD5\xFD\xD4\xDA\xB7\xA2\xCB\xCD...",
-        state_.downloadId);
+    LogProgress(Utf8ToGbk("标签: %s, 名称: %s, 下载ID: %s, 正在发送..."), state_.downloadId);
     Send(Format(kProgressQueryPattern, {state_.downloadId}));
   } else if (name == "QUERYDOWNLOADPROGRESS") {
     const nlohmann::json& output = JsonObject(root, "output");
     state_.downloadStatus =
         UpperAscii(output.contains("status") ? JsonText(output, "status") : std::string());
     if (state_.downloadStatus == "COMPLETE") {
-      // 标签: %s, 名称: %s, 下载完毕, 正在发送播放指令...
-      LogProgress(
-          "\xB1\xEA\xC7\xA9: %s, \xC3\xFB\xB3\xC6: %s, \xCF\xC2\xD4\xD8\xCD\xEA\xB1\xCF, "
-          "\xD5\xFD\xD4\xDA\xB7\xA2\xCB\xCD\xB2\xA5\xB7\xC5\xD6\xB8\xC1\xEE...");
+      LogProgress(Utf8ToGbk("标签: %s, 名称: %s, 下载完毕, 正在发送播放指令..."));
       Send(state_.playCommand);
       if (state_.deliveryWatched && state_.watchedRoute == DeliveryRoute::kProgram)
         state_.watchedPlaySent = true;
     } else if (state_.downloadStatus == "WAITING" || state_.downloadStatus == "DOWNLOADING") {
-      // 标签: %s, 名称: %s, 下载状态: %s, 正在发送...
-      LogProgress(
-          "\xB1\xEA\xC7\xA9: %s, \xC3\xFB\xB3\xC6: %s, \xCF\xC2\xD4\xD8\xD7\xB4\xCC\xAC: %s, "
-          "\xD5\xFD\xD4\xDA\xB7\xA2\xCB\xCD...",
-          state_.downloadStatus);
+      LogProgress(Utf8ToGbk("标签: %s, 名称: %s, 下载状态: %s, 正在发送..."), state_.downloadStatus);
       Send(Format(kProgressQueryPattern, {state_.downloadId}));
     } else {
       // Any other status ends the chain, and the delivery with it.
@@ -172,20 +162,15 @@ void CommandExchange::Dispatch(const std::string& name, const nlohmann::json& ro
       if (state_.watchedRoute == DeliveryRoute::kProgram) EndDelivery(DeliveryOutcome::kFailed);
     }
   } else if (name == "STOPPLAY") {
-    // 标签: %s, 名称: %s, 提交删除节目...
-    LogProgress(
-        "\xB1\xEA\xC7\xA9: %s, \xC3\xFB\xB3\xC6: %s, \xCC\xE1\xBD\xBB\xC9\xBE\xB3\xFD\xBD\xDA\xC4\xBF...");
+    LogProgress(Utf8ToGbk("标签: %s, 名称: %s, 提交删除节目..."));
     Send(kClearAllProgramCommand);
   } else if (name == "CLEARALLPROGRAM") {
-    // 标签: %s, 名称: %s, 提交清除素材...
-    LogProgress(
-        "\xB1\xEA\xC7\xA9: %s, \xC3\xFB\xB3\xC6: %s, \xCC\xE1\xBD\xBB\xC7\xE5\xB3\xFD\xCB\xD8\xB2\xC4...");
+    LogProgress(Utf8ToGbk("标签: %s, 名称: %s, 提交清除素材..."));
     Send(kClearUselessMaterialCommand);
   } else if (name == "CLEARUSELESSMATERIAL") {
     Send(kDiskQueryCommand);
   } else if (name == "PLAY") {
-    // 标签: %s, 名称: %s, 发送成功.
-    LogProgress("\xB1\xEA\xC7\xA9: %s, \xC3\xFB\xB3\xC6: %s, \xB7\xA2\xCB\xCD\xB3\xC9\xB9\xA6.");
+    LogProgress(Utf8ToGbk("标签: %s, 名称: %s, 发送成功."));
     if (state_.watchedRoute == DeliveryRoute::kProgram && state_.watchedPlaySent &&
         FromDeliverySlot(connection)) {
       EndDelivery(DeliveryOutcome::kSucceeded);
@@ -201,10 +186,7 @@ void CommandExchange::Dispatch(const std::string& name, const nlohmann::json& ro
     const auto slotConnection = sessions_.Slot(state_.deliverySlot).connection.lock();
     if (state_.downloadPending && slotConnection && slotConnection == connection) {
       state_.downloadPending = false;
-      // 标签: %s, 名称: %s, 正在发送下载指令...
-      LogProgress(
-          "\xB1\xEA\xC7\xA9: %s, \xC3\xFB\xB3\xC6: %s, "
-          "\xD5\xFD\xD4\xDA\xB7\xA2\xCB\xCD\xCF\xC2\xD4\xD8\xD6\xB8\xC1\xEE...");
+      LogProgress(Utf8ToGbk("标签: %s, 名称: %s, 正在发送下载指令..."));
       Send(state_.downloadCommand);
     }
   }

@@ -15,13 +15,26 @@ namespace fs = std::filesystem;
 namespace {
 
 // GBK texts of the log and error lines.
-constexpr const char* kFileWord = "\xce\xc4\xbc\xfe:";                                 // "文件:"
-constexpr const char* kIgnored = "\xb2\xbb\xb4\xe6\xd4\xda,\xbd\xab\xba\xf6\xc2\xd4";  // "不存在,将忽略"
-constexpr const char* kCannotCreate =
-    "\xce\xde\xb7\xa8\xb4\xb4\xbd\xa8\xb9\xb2\xcf\xed\xc4\xbf\xc2\xbc: ";  // "无法创建共享目录: "
-constexpr const char* kCannotWrite =
-    "\xce\xde\xb7\xa8\xd0\xb4\xc8\xeb\xce\xc4\xbc\xfe: ";  // "无法写入文件: "
-constexpr const char* kCannotCopy = "\xce\xde\xb7\xa8\xb8\xb4\xd6\xc6\xce\xc4\xbc\xfe: ";  // "无法复制文件: "
+const std::string& FileWord() {
+  static const std::string text = Utf8ToGbk("文件:");
+  return text;
+}
+const std::string& Ignored() {
+  static const std::string text = Utf8ToGbk("不存在,将忽略");
+  return text;
+}
+const std::string& CannotCreate() {
+  static const std::string text = Utf8ToGbk("无法创建共享目录: ");
+  return text;
+}
+const std::string& CannotWrite() {
+  static const std::string text = Utf8ToGbk("无法写入文件: ");
+  return text;
+}
+const std::string& CannotCopy() {
+  static const std::string text = Utf8ToGbk("无法复制文件: ");
+  return text;
+}
 
 // The card parses these files and commands as they stand: blanks, attribute order and the
 // missing blank before "/>" of picUnit are part of what it has always been sent.
@@ -93,7 +106,7 @@ long long SizeOrMinusOne(const std::string& gbkPath) {
 // Writes `bytes` as the whole file `gbkPath` (a temporary file renamed over the old one).
 void WriteWhole(const std::string& gbkPath, const std::string& bytes) {
   const FileWriteResult written = WriteFileWhole(PathFromGbk(gbkPath), bytes);
-  if (!written) throw PackagingError(kCannotWrite + gbkPath + ": " + written.error);
+  if (!written) throw PackagingError(CannotWrite() + gbkPath + ": " + written.error);
 }
 
 }  // namespace
@@ -111,7 +124,7 @@ int StagePictures(std::string_view pictureList, const std::string& shareFolder, 
   std::error_code ec;
   const fs::path folderPath = PathFromGbk(folder);
   if (!fs::is_directory(folderPath, ec)) {
-    if (!fs::create_directory(folderPath, ec) || ec) throw PackagingError(kCannotCreate + folder);
+    if (!fs::create_directory(folderPath, ec) || ec) throw PackagingError(CannotCreate() + folder);
   }
 
   int k = 0;
@@ -121,7 +134,7 @@ int StagePictures(std::string_view pictureList, const std::string& shareFolder, 
     remaining.remove_prefix(semi + 1);
     const fs::path source = PathFromGbk(item);
     if (item.empty() || !fs::is_regular_file(source, ec)) {
-      log.AppendLog(kLogError, kFileWord + item + kIgnored);
+      log.AppendLog(kLogError, FileWord() + item + Ignored());
       continue;
     }
     ++k;
@@ -131,7 +144,7 @@ int StagePictures(std::string_view pictureList, const std::string& shareFolder, 
     // The card may be downloading the old picture: the new one appears under the name only
     // when whole, and a failed copy leaves the old one.
     if (const FileWriteResult copied = CopyFileWhole(source, target); !copied)
-      throw PackagingError(kCannotCopy + item + ": " + copied.error);
+      throw PackagingError(CannotCopy() + item + ": " + copied.error);
   }
   return k;
 }

@@ -12,7 +12,7 @@ namespace {
 
 // "错误:" + description, the error line of the receive road.
 void LogReceiveError(LogSink& log, std::string_view description) {
-  log.AppendLog(kLogError, "\xB4\xED\xCE\xF3:" + std::string(description));
+  log.AppendLog(kLogError, Utf8ToGbk("错误:") + std::string(description));
 }
 
 }  // namespace
@@ -52,16 +52,14 @@ void ConnectionReceiver::HandleFrames() {
       chunk = reader_.Next();
       if (!chunk) break;
       if (chunk->kind == ReceivedChunk::Kind::kBadLength) {
-        // 帧长度 %d 超出范围
         if (badData_.Take()) {
-          LogReceiveError(log_, Format("\xD6\xA1\xB3\xA4\xB6\xC8 %d \xB3\xAC\xB3\xF6\xB7\xB6\xCE\xA7",
-                                       {static_cast<long long>(chunk->totalLength)}));
+          LogReceiveError(
+              log_, Format(Utf8ToGbk("帧长度 %d 超出范围"), {static_cast<long long>(chunk->totalLength)}));
         }
         continue;
       }
       const std::string text = Trim(Utf8ToGbk(chunk->bytes));
-      // 收到:
-      const std::string line = "\xCA\xD5\xB5\xBD:" + CutForLog(text);
+      const std::string line = Utf8ToGbk("收到:") + CutForLog(text);
       if (chunk->kind == ReceivedChunk::Kind::kForeign) {
         if (badData_.Take()) log_.AppendLog(kLogInfo, line);
         continue;

@@ -20,8 +20,7 @@ const nlohmann::json& Member(const nlohmann::json& object, std::string_view key)
     const auto it = object.find(std::string(key));
     if (it != object.end()) return *it;
   }
-  // 缺少字段 "%s"
-  throw PacketError(Format("\xC8\xB1\xC9\xD9\xD7\xD6\xB6\xCE \"%s\"", {KeyText(key)}));
+  throw PacketError(Format(Utf8ToGbk("缺少字段 \"%s\""), {KeyText(key)}));
 }
 
 // The JSON library's document builder, with a count of open arrays and objects: one level too
@@ -133,8 +132,7 @@ std::int32_t JsonInt(const nlohmann::json& object, std::string_view key) {
 
 const nlohmann::json& JsonObject(const nlohmann::json& object, std::string_view key) {
   const nlohmann::json& v = Member(object, key);
-  // "%s" 不是对象
-  if (!v.is_object()) throw PacketError(Format("\"%s\" \xB2\xBB\xCA\xC7\xB6\xD4\xCF\xF3", {KeyText(key)}));
+  if (!v.is_object()) throw PacketError(Format(Utf8ToGbk("\"%s\" 不是对象"), {KeyText(key)}));
   return v;
 }
 
@@ -197,10 +195,8 @@ bool SessionTable::HandleLogin(const nlohmann::json& input,
   }
   if (k > 0) {
     FillFromLogin(slots_[k - 1], controllerName, width, height, connection);
-    // [标签:  ] [匹配链接] [序列:
-    log_.AppendLog(kLogSent,
-                   "[\xB1\xEA\xC7\xA9:" + barcode +
-                       "] [\xC6\xA5\xC5\xE4\xC1\xB4\xBD\xD3] [\xD0\xF2\xC1\xD0:" + std::to_string(k) + "]");
+    log_.AppendLog(
+        kLogSent, Utf8ToGbk("[标签:") + barcode + Utf8ToGbk("] [匹配链接] [序列:") + std::to_string(k) + "]");
     slotCount_ = k;
   } else {
     if (slotCount_ < kSlotCapacity) {
@@ -215,21 +211,15 @@ bool SessionTable::HandleLogin(const nlohmann::json& input,
     if (k == 0) {
       // Every slot belongs to another card. Answering would send another card's Login answer
       // to the slot's card, so nothing is sent to anyone.
-      // [标签:%s] [拒绝链接] 会话表已满, 不回复登录
-      log_.AppendLog(kLogError, Format("[\xB1\xEA\xC7\xA9:%s] [\xBE\xDC\xBE\xF8\xC1\xB4\xBD\xD3] "
-                                       "\xBB\xE1\xBB\xB0\xB1\xED\xD2\xD1\xC2\xFA, "
-                                       "\xB2\xBB\xBB\xD8\xB8\xB4\xB5\xC7\xC2\xBC",
-                                       {barcode}));
+      log_.AppendLog(kLogError, Format(Utf8ToGbk("[标签:%s] [拒绝链接] 会话表已满, 不回复登录"), {barcode}));
       return false;
     }
     Client_record& slot = slots_[k - 1];
     FillFromLogin(slot, controllerName, width, height, connection);
     slot.barcode = barcode;
     slot.pictureList.clear();
-    // [标签:  ] [新建链接] [序列:
-    log_.AppendLog(kLogSent,
-                   "[\xB1\xEA\xC7\xA9:" + barcode +
-                       "] [\xD0\xC2\xBD\xA8\xC1\xB4\xBD\xD3] [\xD0\xF2\xC1\xD0:" + std::to_string(k) + "]");
+    log_.AppendLog(
+        kLogSent, Utf8ToGbk("[标签:") + barcode + Utf8ToGbk("] [新建链接] [序列:") + std::to_string(k) + "]");
   }
   // The answer is due after the pause; frames held for the slot (by a newer login too) wait
   // for it.
@@ -246,10 +236,8 @@ void SessionTable::SendLoginAnswer(const CardConnection& connection) {
   const std::vector<std::pair<std::string, int>> held = std::move(due.held);
   due.held.clear();
   const Client_record& slot = slots_[k - 1];
-  // 标签: %s, 名称: %s, 回复登录...
-  log_.AppendLog(kLogSent, Format("\xB1\xEA\xC7\xA9: %s, \xC3\xFB\xB3\xC6: %s, "
-                                  "\xBB\xD8\xB8\xB4\xB5\xC7\xC2\xBC...",
-                                  {slot.barcode, slot.controllerName}));
+  log_.AppendLog(kLogSent,
+                 Format(Utf8ToGbk("标签: %s, 名称: %s, 回复登录..."), {slot.barcode, slot.controllerName}));
   SendToSlot(k, kLoginAnswer, kFrameKindLogin);
   for (const auto& [text, kind] : held) SendToSlot(k, text, kind);
 }
@@ -264,9 +252,7 @@ int SessionTable::HandleClose(const CardConnection& connection) {
     slot.socketHandle = 0;
     // An answer due on the connection, and what waited for it, can go nowhere now.
     if (DueOn(connection) == k) due_[k - 1] = DueAnswer();
-    // 客户端:  断开连接
-    log_.AppendLog(kLogError,
-                   "\xBF\xCD\xBB\xA7\xB6\xCB:" + slot.barcode + " \xB6\xCF\xBF\xAA\xC1\xAC\xBD\xD3");
+    log_.AppendLog(kLogError, Utf8ToGbk("客户端:") + slot.barcode + Utf8ToGbk(" 断开连接"));
     return k;
   }
   return 0;
@@ -289,15 +275,12 @@ void SessionTable::SendFrame(const std::shared_ptr<CardConnection>& connection, 
   if (!connection || !connection->IsOpen()) return;
   const std::string frame = BuildFrame(kind, gbkText);
   if (frame.empty()) {
-    // 错误:发送帧过长, 已放弃: %d 字节
-    log_.AppendLog(kLogError, Format("\xB4\xED\xCE\xF3:\xB7\xA2\xCB\xCD\xD6\xA1\xB9\xFD\xB3\xA4, "
-                                     "\xD2\xD1\xB7\xC5\xC6\xFA: %d \xD7\xD6\xBD\xDA",
+    log_.AppendLog(kLogError, Format(Utf8ToGbk("错误:发送帧过长, 已放弃: %d 字节"),
                                      {static_cast<long long>(GbkToUtf8(gbkText).size())}));
     return;
   }
   const bool accepted = connection->Write(frame);
-  // 发送:
-  log_.AppendLog(kLogSent, "\xB7\xA2\xCB\xCD:" + std::string(gbkText));
+  log_.AppendLog(kLogSent, Utf8ToGbk("发送:") + std::string(gbkText));
   if (!accepted) {
     // A connection that refuses data is closed and handled like any closing connection.
     connection->Abort();

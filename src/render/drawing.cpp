@@ -50,9 +50,8 @@ int TextHeight(const QFont& font) {
 }
 
 std::string CannotDrawText(int width, int height) {
-  // 无法绘制图片 (cannot draw the picture)
-  return "\xCE\xDE\xB7\xA8\xBB\xE6\xD6\xC6\xCD\xBC\xC6\xAC " + std::to_string(width) + "x" +
-         std::to_string(height);
+  // (cannot draw the picture)
+  return Utf8ToGbk("无法绘制图片 ") + std::to_string(width) + "x" + std::to_string(height);
 }
 
 long long Div(long long a, long long b) { return b == 0 ? 0 : a / b; }

@@ -2,14 +2,20 @@
 
 #include <string>
 
+#include "text/gbk.h"
+
 namespace aqled {
 
 namespace {
 
-const char kUnit[] =
-    "\xA6\xCC"
-    "g/m";                                 // μg/m
-const char kOzone[] = "\xB3\xF4\xD1\xF5";  // 臭氧
+const std::string& Unit() {
+  static const std::string text = Utf8ToGbk("μg/m");
+  return text;
+}
+const std::string& Ozone() {
+  static const std::string text = Utf8ToGbk("臭氧");
+  return text;
+}
 const char kPm25[] = "PM2.5";
 
 }  // namespace
@@ -48,16 +54,16 @@ PageDrawing LayoutStationPage(const StationPageInput& in, int n) {
   const QFont dw = ApplyFontSlot(in.dw);
   const long long dwTop = Div(B - TextHeight(dw), 2);
   add(kPm25, dw, in.dw, Div(c1 - TextWidth(dw, kPm25), 2), B + dwTop);
-  add(kOzone, dw, in.dw, Div(c1 - TextWidth(dw, kOzone), 2), 2 * B + dwTop);
+  add(Ozone(), dw, in.dw, Div(c1 - TextWidth(dw, Ozone()), 2), 2 * B + dwTop);
 
   // The unit at the right of the second column, the raised "3" right after it.
   const QFont bz2 = ApplyFontSlot(in.bz2);
-  const long long unitWidth = TextWidth(bz2, kUnit);
+  const long long unitWidth = TextWidth(bz2, Unit());
   const long long u = unitWidth + 30;
   const long long ux = c1 + c2 - u - 2;
   const long long unitTop = Div(B - TextHeight(bz2), 2);
-  add(kUnit, bz2, in.bz2, ux, B + unitTop);
-  add(kUnit, bz2, in.bz2, ux, 2 * B + unitTop);
+  add(Unit(), bz2, in.bz2, ux, B + unitTop);
+  add(Unit(), bz2, in.bz2, ux, 2 * B + unitTop);
   const QFont sup = ApplyFontSlot(in.bz2, SuperscriptPoints(in.bz2.size));
   const long long supTop = Div(B - TextHeight(sup), 2) - 7;
   add("3", sup, in.bz2, ux + unitWidth, B + supTop);

@@ -50,7 +50,7 @@ struct DisplayControls {
 struct DisplayFonts {
   FontSlot zd, qxdj, bt, dt, dw, bz, bz2, time;
   // Kept under the plain keys name, size, color, style of section "其它设置".
-  FontSlot clock{"\xCB\xCE\xCC\xE5", 1, 1, 1};  // 宋体
+  FontSlot clock{DefaultFontName(), 1, 1, 1};
   int wgcolor = 255;
   bool operator==(const DisplayFonts&) const = default;
 };

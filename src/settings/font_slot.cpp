@@ -1,6 +1,13 @@
 #include "settings/font_slot.h"
 
+#include "text/gbk.h"
+
 namespace aqled {
+
+const std::string& DefaultFontName() {
+  static const std::string name = Utf8ToGbk("宋体");
+  return name;
+}
 
 FontChoice ChoiceFromSlot(const FontSlot& slot, BoldTest test) {
   FontChoice c;

@@ -5,11 +5,14 @@
 
 namespace aqled {
 
+// The face of a slot nothing has set, GBK.
+const std::string& DefaultFontName();
+
 struct FontSlot {
-  std::string name = "\xCB\xCE\xCC\xE5";  // 宋体 (GBK)
-  int size = 16;                          // points
-  int color = 255;                        // colour word: lowest byte red, then green, then blue
-  int style = 0;                          // 1 bold, 0 normal
+  std::string name = DefaultFontName();
+  int size = 16;    // points
+  int color = 255;  // colour word: lowest byte red, then green, then blue
+  int style = 0;    // 1 bold, 0 normal
   bool operator==(const FontSlot&) const = default;
 };
 

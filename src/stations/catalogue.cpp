@@ -1,13 +1,15 @@
 #include "stations/catalogue.h"
 
+#include "text/gbk.h"
+
 namespace aqled {
 
 const std::array<Station, kStationCount>& StationCatalogue() {
   static const std::array<Station, kStationCount> stations = {{
-      {1, "\xEC\xF5\xB2\xBA\xD5\xF2", "9efe4be1d20c476e8f1438f06e56d870"},  // 祯埠镇
-      {2, "\xCA\xAF\xC3\xC5\xB6\xB4", "63f8c09c64024cfaae367e84ff0dce7d"},  // 石门洞
-      {3, "\xD0\xA1\xD6\xDB\xC9\xBD", "24e8f36a598a4a8ea1d3a92c42e192fd"},  // 小舟山
-      {4, "\xC7\xA7\xCF\xBF\xBA\xFE", "c3387c02136b4348812567a547e771c0"},  // 千峡湖
+      {1, Utf8ToGbk("祯埠镇"), "9efe4be1d20c476e8f1438f06e56d870"},
+      {2, Utf8ToGbk("石门洞"), "63f8c09c64024cfaae367e84ff0dce7d"},
+      {3, Utf8ToGbk("小舟山"), "24e8f36a598a4a8ea1d3a92c42e192fd"},
+      {4, Utf8ToGbk("千峡湖"), "c3387c02136b4348812567a547e771c0"},
   }};
   return stations;
 }

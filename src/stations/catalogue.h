@@ -12,7 +12,7 @@ inline constexpr int kStationCount = 4;
 // One station of the catalogue; the number is its position in every table of the system.
 struct Station {
   int number;
-  const char* name;    // GBK, used in log lines and as the preview tab caption
+  std::string name;    // GBK, used in log lines and as the preview tab caption
   const char* siteId;  // last path segment of the station's page URL
 };
 

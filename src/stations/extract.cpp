@@ -1,5 +1,6 @@
 #include "stations/extract.h"
 
+#include "text/gbk.h"
 #include "text/strings.h"
 
 namespace aqled {
@@ -10,8 +11,14 @@ constexpr std::string_view kRowEnd = "</tr>";
 constexpr std::string_view kSpanEnd = "</span>";
 constexpr std::string_view kCellEnd = "</td>";
 constexpr std::string_view kBeforeTime = "</p3>";
-constexpr std::string_view kRealTime = "\xCA\xB5\xCA\xB1\xCA\xFD\xBE\xDD";  // 实时数据
-constexpr std::string_view kDailyMean = "\xC8\xD5\xBE\xF9\xD6\xB5";         // 日均值
+const std::string& RealTime() {
+  static const std::string text = Utf8ToGbk("实时数据");
+  return text;
+}
+const std::string& DailyMean() {
+  static const std::string text = Utf8ToGbk("日均值");
+  return text;
+}
 
 std::string StripTags(std::string text, int count) {
   for (int i = 0; i < count; ++i) text = StripFirstTag(text);
@@ -76,7 +83,7 @@ PageReadings ExtractReadings(std::string_view pageText) {
   // The real-time block: the publish time after "</p3>", then the block's first row with
   // negative ions (after four tags), PM2.5 and ozone (each after seven tags, the "</td>" of
   // the value before being the first of them).
-  const std::string block = TextBetween(pageText, kRealTime, kDailyMean);
+  const std::string block = TextBetween(pageText, RealTime(), DailyMean());
   out.publishTime = StripFirstTag(TextBetween(block, kBeforeTime, kSpanEnd));
 
   w = StripTags(TextBetween(block, kRowStart, kRowEnd), 4);

@@ -12,25 +12,25 @@ namespace aqled {
 
 std::string StationReadingsLine(const std::string& name, const Dtstr& values,
                                 const std::string& publishTime) {
-  std::string line = "\xBB\xF1\xC8\xA1 ";  // 获取
+  std::string line = Utf8ToGbk("获取 ");
   line += name;
-  line += " \xB5\xC8\xBC\xB6 ";  // 等级
+  line += Utf8ToGbk(" 等级 ");
   line += values.level;
-  line += " \xB8\xBA\xD1\xF5\xC0\xEB\xD7\xD3 ";  // 负氧离子
+  line += Utf8ToGbk(" 负氧离子 ");
   line += values.negativeIons;
   line += " PM2.5 ";
   line += values.pm25;
-  line += " \xB3\xF4\xD1\xF5 ";  // 臭氧
+  line += Utf8ToGbk(" 臭氧 ");
   line += values.ozone;
-  line += " \xB7\xA2\xB2\xBC\xCA\xB1\xBC\xE4 ";  // 发布时间
+  line += Utf8ToGbk(" 发布时间 ");
   line += publishTime;
   return line;
 }
 
 std::string StationFailureLine(const std::string& url, const std::string& message) {
-  std::string line = "\xBB\xF1\xC8\xA1 [";  // 获取 [
+  std::string line = Utf8ToGbk("获取 [");
   line += url;
-  line += "] \xCA\xFD\xBE\xDD\xCA\xA7\xB0\xDC \xB4\xED\xCE\xF3\xB4\xFA\xC2\xEB: ";  // 数据失败 错误代码:
+  line += Utf8ToGbk("] 数据失败 错误代码: ");
   line += message;
   return line;
 }

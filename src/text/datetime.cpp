@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "text/gbk.h"
+
 namespace aqled {
 
 QDateTime SystemClock::Now() const { return QDateTime::currentDateTime(); }
@@ -16,11 +18,13 @@ std::string Padded(int value, size_t width) {
   return s;
 }
 
-// 星期一 … 星期日 in GBK, Monday first (Qt's dayOfWeek: 1 = Monday).
-const std::array<const char*, 7> kWeekdays = {"\xD0\xC7\xC6\xDA\xD2\xBB", "\xD0\xC7\xC6\xDA\xB6\xFE",
-                                              "\xD0\xC7\xC6\xDA\xC8\xFD", "\xD0\xC7\xC6\xDA\xCB\xC4",
-                                              "\xD0\xC7\xC6\xDA\xCE\xE5", "\xD0\xC7\xC6\xDA\xC1\xF9",
-                                              "\xD0\xC7\xC6\xDA\xC8\xD5"};
+// The weekday names in GBK, Monday first (Qt's dayOfWeek: 1 = Monday).
+const std::string& Weekday(int dayOfWeek) {
+  static const std::array<std::string, 7> names = {
+      Utf8ToGbk("星期一"), Utf8ToGbk("星期二"), Utf8ToGbk("星期三"), Utf8ToGbk("星期四"),
+      Utf8ToGbk("星期五"), Utf8ToGbk("星期六"), Utf8ToGbk("星期日")};
+  return names[static_cast<size_t>(dayOfWeek - 1)];
+}
 
 }  // namespace
 
@@ -48,7 +52,7 @@ std::string FormatDateTime(std::string_view pattern, const QDateTime& when) {
         break;
       case 'd':
         if (run >= 4) {
-          out += kWeekdays[static_cast<size_t>(d.dayOfWeek() - 1)];
+          out += Weekday(d.dayOfWeek());
         } else {
           out += run >= 2 ? Padded(d.day(), 2) : std::to_string(d.day());
         }

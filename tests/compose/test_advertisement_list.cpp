@@ -55,7 +55,7 @@ TEST_F(AdvertisementTest, FifthAddAllowedSixthRefusedWithoutDialog) {
   EXPECT_EQ(AddAdvertisement(entries, pics_, Answer(root_ + "a/five.jpg")), AddOutcome::kRefused);
   EXPECT_EQ(dialogs_, 1);
   EXPECT_EQ(entries.size(), 5u);
-  EXPECT_EQ(std::string(kAdvertisementLimitMessage), G("广告文件不可超过5个"));
+  EXPECT_EQ(AdvertisementLimitMessage(), G("广告文件不可超过5个"));
 }
 
 TEST_F(AdvertisementTest, SevenLoadedEntriesRefuseEveryAddUntilDeletedBelowFive) {
