@@ -5,6 +5,9 @@
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QTest>
+#include <algorithm>
+#include <filesystem>
+#include <vector>
 
 #include "app/platform.h"
 #include "app_fixture.h"
@@ -48,9 +51,17 @@ struct Executable : AppFolderFixture {
     p.start(program, {});
   }
 
+  // Every daily log file of the copies in date order, so that a run across midnight reads both
+  // days.
   std::string TodaysLog() {
-    const QString name = QString::fromStdString(DailyLogFileName(QDate::currentDate()));
-    return ReadAll(folder / "log" / name.toStdString());
+    std::vector<std::filesystem::path> files;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(folder / "log", ec))
+      files.push_back(entry.path());
+    std::sort(files.begin(), files.end());
+    std::string all;
+    for (const auto& file : files) all += ReadAll(file);
+    return all;
   }
 
   // Waits until the running copy has written its start line.
