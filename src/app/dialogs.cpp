@@ -23,7 +23,7 @@ QColor ColourOfWord(int word) { return QColor(word & 0xFF, (word >> 8) & 0xFF, (
 int WordOfColour(const QColor& c) { return c.red() | (c.green() << 8) | (c.blue() << 16); }
 
 // Qt's font dialog has no colour; this one puts the font chooser and a colour button together,
-// as the operator knows it from the original program.
+// since the font choice of the window includes its colour.
 class FontColourDialog : public QDialog {
  public:
   FontColourDialog(const QFont& font, const QColor& colour, QWidget* parent)

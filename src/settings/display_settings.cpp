@@ -30,7 +30,7 @@ struct Names {
       Utf8ToGbk("OU(无量纲)"), Utf8ToGbk("VOC(mg/m3)")};
   std::array<std::string, 8> ambientKeys;
   std::string ambientDefault = Utf8ToGbk("甲硫醇");
-  // The file share of the original installation's data PC; only stored.
+  // A file share of the data PC; stored, never used.
   std::string shareDefault = "\\\\127.0.0.1\\file";
   std::string songti = Utf8ToGbk("宋体");
 

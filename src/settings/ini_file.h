@@ -17,7 +17,7 @@ inline constexpr size_t kIniValueLimit = 2047;
 // Parses an integer the way the settings files store it: optional "+" or "-", then decimal
 // digits, or hexadecimal digits after "0x", "0X" or "$". Anything else (empty, letters, a
 // fraction, a number outside 32 bits) gives nullopt. Hexadecimal up to 0xFFFFFFFF wraps into
-// the negative range, as the settings files of the original installation expect.
+// the negative range, as settings files written with unsigned colour words expect.
 std::optional<int> ParseIniInteger(std::string_view text);
 
 // Compares two GBK names without regard to the case of ASCII letters; the trail byte of a
