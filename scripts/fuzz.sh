@@ -21,11 +21,11 @@ for t in "${targets[@]}"; do
   corpus=build-fuzz/corpus/$t
   mkdir -p "$corpus"
   options=(-max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len=65536 -print_final_stats=1)
-  [ -f "tests/fuzz/$t.dict" ] && options+=(-dict="tests/fuzz/$t.dict")
+  [ -f "tests/fuzz/$t.dict" ] && options+=(-dict="$PWD/tests/fuzz/$t.dict")
   seeds=()
-  [ -d "tests/fuzz/corpus/$t" ] && seeds=("tests/fuzz/corpus/$t")
+  [ -d "tests/fuzz/corpus/$t" ] && seeds=("$PWD/tests/fuzz/corpus/$t")
   echo "fuzzing $t for ${seconds}s"
-  (cd build-fuzz && QT_QPA_PLATFORM=offscreen "bin/$t" "${options[@]}" "corpus/$t" "${seeds[@]/#/../}") \
+  (cd build-fuzz && QT_QPA_PLATFORM=offscreen "bin/$t" "${options[@]}" "corpus/$t" "${seeds[@]}") \
     > "build-fuzz/$t.log" 2>&1 || { tail -n 60 "build-fuzz/$t.log"; echo "fuzz target $t failed"; exit 1; }
   grep -E '^(stat::number_of_executed_units|Done)' "build-fuzz/$t.log" || true
 done
