@@ -25,6 +25,13 @@
 
 namespace aqled::testing {
 
+// A free TCP port on 127.0.0.1 at this moment.
+inline quint16 FreePort() {
+  QTcpServer probe;
+  probe.listen(QHostAddress::LocalHost, 0);
+  return probe.serverPort();
+}
+
 // A control of the window found by its object name; a missing one fails the test (the
 // exception ends it with the name).
 template <typename W>

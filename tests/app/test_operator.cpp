@@ -35,12 +35,6 @@ std::vector<std::string> Lines(const TForm1& form) {
   return out;
 }
 
-quint16 FreePort() {
-  QTcpServer probe;
-  probe.listen(QHostAddress::LocalHost, 0);
-  return probe.serverPort();
-}
-
 // True when something answers a connection on the loopback port.
 bool Answers(quint16 port) {
   QTcpSocket socket;

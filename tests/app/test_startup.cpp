@@ -223,12 +223,6 @@ TEST_F(Startup, ADayChangeDeletesOnlyTheFileOfFiveDaysBefore) {
 }
 
 // A free loopback port for the share server.
-quint16 FreePort() {
-  QTcpServer probe;
-  probe.listen(QHostAddress::LocalHost, 0);
-  return probe.serverPort();
-}
-
 TEST_F(Startup, TheShareServerAddsItsLineAfterTheTwoStartLinesAndServesShareFolder) {
   const quint16 sharePort = FreePort();
   WithConfig("[Path]\r\nHttpBaseDir=http://127.0.0.1:" + std::to_string(sharePort) +

@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QTabWidget>
 
+#include "e2e_support.h"
 #include "send_fixture.h"
 
 using namespace aqled;
@@ -28,18 +29,6 @@ constexpr int kFrameRight = 573;    // W - 3
 constexpr QRgb kYellow = 0xFFFF00;  // station title and labels
 constexpr QRgb kGreen = 0x00FF00;   // big title and values
 constexpr QRgb kWhite = 0xFFFFFF;   // the unit
-
-QString CardsimPath() {
-  const QString dir = qEnvironmentVariable("AQLED_BIN_DIR");
-  if (!dir.isEmpty() && QFile::exists(dir + "/aqled-cardsim")) return dir + "/aqled-cardsim";
-  return AQLED_CARDSIM_PATH;
-}
-
-quint16 FreePort() {
-  QTcpServer probe;
-  probe.listen(QHostAddress::LocalHost, 0);
-  return probe.serverPort();
-}
 
 // The bounding box of the pixels of one colour inside `area`; null when there is none.
 QRect Ink(const QImage& image, QRgb colour, const QRect& area) {
@@ -75,28 +64,9 @@ TEST_F(Demo, TheShippedSetupIniShowsWholeStationPagesOnTheCard) {
   EXPECT_EQ(Control<SpinEdit>(*form, "xx1")->Value(), kFirstColumn);
   EXPECT_EQ(U(form->captions.fresh[6]), "祯埠镇") << "the station's name is its title";
 
-  const QString tmp = QString::fromStdString(folder.string());
   card.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-  card.start(CardsimPath(), {"--port",
-                             QString::number(form->Link().ServerPort()),
-                             "--barcode",
-                             "DEMO-1",
-                             "--name",
-                             "lobby",
-                             "--width",
-                             QString::number(kWidth),
-                             "--height",
-                             QString::number(kHeight),
-                             "--heartbeat-ms",
-                             "60000",
-                             "--storage",
-                             tmp + "/card-storage",
-                             "--output",
-                             tmp + "/card-screen",
-                             "--progress-wait-ms",
-                             "50",
-                             "--exit-after-seconds",
-                             "30"});
+  card.start(CardsimPath(),
+             CardsimArgs(form->Link().ServerPort(), "DEMO-1", "lobby", kWidth, kHeight, folder, 30));
   ASSERT_TRUE(card.waitForStarted(5000)) << CardsimPath().toStdString();
   ASSERT_TRUE(WaitFor([&] { return form->Link().SlotConnected(1); }));
   dialogs.confirm = true;
@@ -104,7 +74,7 @@ TEST_F(Demo, TheShippedSetupIniShowsWholeStationPagesOnTheCard) {
   ASSERT_TRUE(WaitFor([&] { return Lines(*form).back() == "标签: DEMO-1, 名称: lobby, 发送成功."; }, 20000))
       << ::testing::PrintToString(Lines(*form));
 
-  const QDir screens(tmp + "/card-screen");
+  const QDir screens(QString::fromStdString((folder / "card-screen").string()));
   ASSERT_EQ(screens.entryList({"program_*.png"}, QDir::Files).size(), 3) << "stations 1 to 3";
   const QString copies = qEnvironmentVariable("AQLED_DEMO_SCREENSHOTS");
   if (!copies.isEmpty()) {

@@ -8,24 +8,13 @@
 #include <QProcess>
 #include <QPushButton>
 
+#include "e2e_support.h"
 #include "send_fixture.h"
 
 using namespace aqled;
 using namespace aqled::testing;
 
 namespace {
-
-QString CardsimPath() {
-  const QString dir = qEnvironmentVariable("AQLED_BIN_DIR");
-  if (!dir.isEmpty() && QFile::exists(dir + "/aqled-cardsim")) return dir + "/aqled-cardsim";
-  return AQLED_CARDSIM_PATH;
-}
-
-quint16 FreePort() {
-  QTcpServer probe;
-  probe.listen(QHostAddress::LocalHost, 0);
-  return probe.serverPort();
-}
 
 QImage Rgb(const QString& path) { return QImage(path).convertToFormat(QImage::Format_RGB32); }
 
@@ -60,29 +49,7 @@ struct EndToEnd : SendFixture {
   }
 
   void StartCard(const QStringList& extra) {
-    const QString tmp = QString::fromStdString(folder.string());
-    QStringList args = {"--port",
-                        QString::number(form->Link().ServerPort()),
-                        "--barcode",
-                        "SIM1",
-                        "--name",
-                        "north",
-                        "--width",
-                        "128",
-                        "--height",
-                        "64",
-                        "--heartbeat-ms",
-                        "60000",
-                        "--storage",
-                        tmp + "/card-storage",
-                        "--output",
-                        tmp + "/card-screen",
-                        "--log",
-                        tmp + "/card.log",
-                        "--progress-wait-ms",
-                        "50",
-                        "--exit-after-seconds",
-                        "20"};
+    const QStringList args = CardsimArgs(form->Link().ServerPort(), "SIM1", "north", 128, 64, folder, 20);
     card.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     card.start(CardsimPath(), args + extra);
     ASSERT_TRUE(card.waitForStarted(5000)) << CardsimPath().toStdString();

@@ -7,24 +7,13 @@
 #include <QProcess>
 #include <QTimer>
 
+#include "e2e_support.h"
 #include "send_fixture.h"
 
 using namespace aqled;
 using namespace aqled::testing;
 
 namespace {
-
-QString CardsimPath() {
-  const QString dir = qEnvironmentVariable("AQLED_BIN_DIR");
-  if (!dir.isEmpty() && QFile::exists(dir + "/aqled-cardsim")) return dir + "/aqled-cardsim";
-  return AQLED_CARDSIM_PATH;
-}
-
-quint16 FreePort() {
-  QTcpServer probe;
-  probe.listen(QHostAddress::LocalHost, 0);
-  return probe.serverPort();
-}
 
 QDateTime At(int hour, int minute) { return QDateTime(QDate(2024, 3, 5), QTime(hour, minute, 30)); }
 
@@ -63,30 +52,8 @@ TEST_F(UnattendedEndToEnd, TwoSlotsPutTwoProgramsOnTheCardWithTheReadingsOfTheir
   ASSERT_NE(form->Share(), nullptr);
   Control<QCheckBox>(*form, "zmcheck")->setChecked(false);
 
-  const QString tmp = QString::fromStdString(folder.string());
   card.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-  card.start(CardsimPath(), {"--port",
-                             QString::number(form->Link().ServerPort()),
-                             "--barcode",
-                             "SIM1",
-                             "--name",
-                             "north",
-                             "--width",
-                             "128",
-                             "--height",
-                             "64",
-                             "--heartbeat-ms",
-                             "60000",
-                             "--storage",
-                             tmp + "/card-storage",
-                             "--output",
-                             tmp + "/card-screen",
-                             "--log",
-                             tmp + "/card.log",
-                             "--progress-wait-ms",
-                             "50",
-                             "--exit-after-seconds",
-                             "120"});
+  card.start(CardsimPath(), CardsimArgs(form->Link().ServerPort(), "SIM1", "north", 128, 64, folder, 120));
   ASSERT_TRUE(card.waitForStarted(5000)) << CardsimPath().toStdString();
   ASSERT_TRUE(WaitFor([&] { return form->Link().SlotConnected(1); })) << CardLog();
 
