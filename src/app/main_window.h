@@ -100,16 +100,16 @@ class TForm1 : public QWidget, public LogSink {
   // The controls are the window's own; from outside they are found by their object names, which
   // are the names the system gives them (findChild<SpinEdit*>("dtw")).
 
-  // Window state (everything false, 0 or empty before start-up).
-  ProgramSettings programSettings;
-  DisplayCaptions captions;  // the station page captions and "字符串"
-  DisplayFonts fonts;        // the nine font slots and the table colour wgcolor
-  StationUrlTable stationUrls;
-  StationReadings readings;
-  StationPublishTimes publishTimes;  // the publish time text that came with each station's readings
-  std::string pictureList;           // the PictureList of the last assembled program
-  std::string lastSendHour;          // "hh" of the last send or failed fetch; emptied by "立即执行"
-  quint16 controllerPort = 0;
+  // The window's state as it stands, for reading (everything false, 0 or empty before start-up).
+  const ProgramSettings& Settings() const { return programSettings; }
+  const DisplayCaptions& Captions() const { return captions; }
+  const DisplayFonts& Fonts() const { return fonts; }
+  const StationUrlTable& StationUrls() const { return stationUrls; }
+  const StationReadings& Readings() const { return readings; }
+  // The PictureList of the last assembled program.
+  const std::string& PictureList() const { return pictureList; }
+  // "hh" of the last send or failed fetch; emptied by "立即执行".
+  const std::string& LastSendHour() const { return lastSendHour; }
 
   Dialogs& dialogs() { return *dialogs_; }
   Clock& clock() { return *clock_; }
@@ -287,6 +287,16 @@ class TForm1 : public QWidget, public LogSink {
   // Appends a row to ListBox1 for the entry (GBK).
   void AddAdvertisementItem(const std::string& gbk);
 
+  // Window state (everything false, 0 or empty before start-up).
+  ProgramSettings programSettings;
+  DisplayCaptions captions;  // the station page captions and "字符串"
+  DisplayFonts fonts;        // the nine font slots and the table colour wgcolor
+  StationUrlTable stationUrls;
+  StationReadings readings;
+  StationPublishTimes publishTimes;  // the publish time text that came with each station's readings
+  std::string pictureList;
+  std::string lastSendHour;
+  quint16 controllerPort = 0;
   std::string appFolder_;
   std::unique_ptr<Clock> ownClock_;
   Clock* clock_;

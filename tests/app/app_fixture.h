@@ -110,15 +110,6 @@ inline void WriteAll(const std::filesystem::path& p, const std::string& bytes) {
   std::ofstream(p, std::ios::binary) << bytes;
 }
 
-// 8115 when it is free on this machine; otherwise a free port, so that a copy of the program
-// running elsewhere on the machine does not decide the outcome.
-inline quint16 UsableControllerPort() {
-  QTcpServer probe;
-  if (probe.listen(QHostAddress::Any, 8115)) return 8115;
-  probe.listen(QHostAddress::Any, 0);
-  return probe.serverPort();
-}
-
 struct AppFolderFixture : ::testing::Test {
   QTemporaryDir dir;
   std::filesystem::path folder{dir.path().toStdString()};
@@ -126,7 +117,7 @@ struct AppFolderFixture : ::testing::Test {
   FakeClock clock;
   FakeDialogs dialogs;
   RecordingViewer viewer;
-  quint16 port = UsableControllerPort();
+  quint16 port = FreePort();  // the controller port: one nothing else on the machine holds
 
   // config.ini with `bytes`. Unless they name ShareServer, the share server is switched off, so
   // that a window test neither opens the default share port nor gets a third start-up line.

@@ -320,11 +320,17 @@ TEST_F(Operator, DeleteOrEscPressedTwiceRemovesOneEntry) {
 
 // --- the previews at any screen density -----------------------------------------------------
 
-class PreviewDensity : public AppFolderFixture, public ::testing::WithParamInterface<int> {};
+struct Density {
+  int dpi;
+  QSize control;  // the preview control, 709 x 414 at 120 pixels per inch
+};
+void PrintTo(const Density& d, std::ostream* os) { *os << d.dpi << " dpi"; }
+
+class PreviewDensity : public AppFolderFixture, public ::testing::WithParamInterface<Density> {};
 
 TEST_P(PreviewDensity, ShowsTheWholePreviewInItsControl) {
   WithConfig();
-  const int dpi = GetParam();
+  const int dpi = GetParam().dpi;
   TForm1 form(FormOptions{appFolder, &clock, &dialogs, port, &viewer, dpi});
   form.FormCreate();
   // A station page of the full display area with a green right column and a blue bottom row,
@@ -341,7 +347,7 @@ TEST_P(PreviewDensity, ShowsTheWholePreviewInItsControl) {
   PictureBox* box = form.StationPreview(1);
   box->SetPicture(preview);
 
-  const QSize control((709 * dpi + 60) / 120, (414 * dpi + 60) / 120);
+  const QSize control = GetParam().control;
   ASSERT_EQ(box->size(), control);
   const QImage shown = box->grab().toImage().convertToFormat(QImage::Format_RGB32);
   ASSERT_EQ(shown.size(), control);
@@ -355,8 +361,9 @@ TEST_P(PreviewDensity, ShowsTheWholePreviewInItsControl) {
   EXPECT_GT(qRed(shown.pixel(control.width() / 2, control.height() - 1)), 100);
 }
 
-INSTANTIATE_TEST_SUITE_P(Screens, PreviewDensity, ::testing::Values(96, 120),
-                         [](const auto& info) { return std::to_string(info.param) + "dpi"; });
+INSTANTIATE_TEST_SUITE_P(Screens, PreviewDensity,
+                         ::testing::Values(Density{96, {567, 331}}, Density{120, {709, 414}}),
+                         [](const auto& info) { return std::to_string(info.param.dpi) + "dpi"; });
 
 // --- the log control ------------------------------------------------------------------------
 

@@ -39,7 +39,7 @@ TEST_F(Send, TheConfirmationNamesAnEmptyTagWithoutACardAndCancelDoesNothing) {
   EXPECT_EQ(Control<LogView>(*form, "log")->LineCount(), lines);
   EXPECT_TRUE(site.Requests().empty());
   EXPECT_FALSE(std::filesystem::exists(folder / "file" / "1.bmp"));
-  EXPECT_TRUE(form->lastSendHour.empty());
+  EXPECT_TRUE(form->LastSendHour().empty());
   EXPECT_FALSE(form->Sending());
 }
 
@@ -73,13 +73,13 @@ TEST_F(Send, WithoutACardThePagesAreFetchedDrawnAndListedAndNothingIsSent) {
   EXPECT_EQ(lines, expected);
   EXPECT_EQ(Control<LogView>(*form, "log")->LineColour(static_cast<int>(lines.size()) - 1),
             QColor(255, 0, 0));
-  EXPECT_EQ(form->pictureList, Pic("1.bmp") + ";" + Pic("2.bmp") + ";" + Pic("3.bmp") + ";" + Pic("4.bmp") +
-                                   ";" + Pic("g.bmp") + ";");
+  EXPECT_EQ(form->PictureList(), Pic("1.bmp") + ";" + Pic("2.bmp") + ";" + Pic("3.bmp") + ";" + Pic("4.bmp") +
+                                     ";" + Pic("g.bmp") + ";");
   EXPECT_FALSE(std::filesystem::exists(folder / "share")) << "no delivery without a card";
   EXPECT_EQ(form->Link().Exchange().deliverySlot, 1);
-  EXPECT_EQ(form->lastSendHour, "08");
-  EXPECT_EQ(form->readings[2].pm25, "9");
-  EXPECT_EQ(form->readings[3].level, G("一般"));
+  EXPECT_EQ(form->LastSendHour(), "08");
+  EXPECT_EQ(form->Readings()[2].pm25, "9");
+  EXPECT_EQ(form->Readings()[3].level, G("一般"));
   EXPECT_NE(Control<QPlainTextEdit>(*form, "Memo1")->toPlainText().indexOf(QString::fromUtf8("实时数据")), -1)
       << "the last page is kept";
 
@@ -111,8 +111,8 @@ TEST_F(Send, AStationPageFailingStopsTheSendBeforeTheList) {
   EXPECT_LT(IndexOf(lines, "获取 ["), IndexOf(lines, "获取 千峡湖"));
   EXPECT_EQ(Count(lines, "添加 "), 0u);
   EXPECT_FALSE(std::filesystem::exists(folder / "file" / "1.bmp"));
-  EXPECT_TRUE(form->pictureList.empty());
-  EXPECT_EQ(form->lastSendHour, "08");
+  EXPECT_TRUE(form->PictureList().empty());
+  EXPECT_EQ(form->LastSendHour(), "08");
 }
 
 TEST_F(Send, APageFileThatCannotBeWrittenGoesToTheErrorReportAndTheSendStops) {
@@ -153,7 +153,7 @@ TEST_F(Send, ATextPageThatCannotBeWrittenEndsTheListAndGoesToTheErrorReport) {
   Control<QPushButton>(*form, "Button14")->click();
   ASSERT_EQ(dialogs.messages.size(), 2u);
   EXPECT_NE(U(dialogs.messages[1]).find("g.bmp"), std::string::npos) << U(dialogs.messages[1]);
-  EXPECT_EQ(form->pictureList,
+  EXPECT_EQ(form->PictureList(),
             Pic("1.bmp") + ";" + Pic("2.bmp") + ";" + Pic("3.bmp") + ";" + Pic("4.bmp") + ";")
       << "the station entries appended before the failure";
   EXPECT_EQ(Count(Lines(*form), "添加 文本"), 0u);

@@ -150,7 +150,7 @@ TEST_F(Unattended, EveryTimedSendStartsWithItsOwnLine) {
   EXPECT_EQ(lines.back(), "标签: CARD, 名称: card, 发送成功.");
   EXPECT_EQ(Control<QTabWidget>(*form, "PageControl1")->currentIndex(), 4);
   EXPECT_TRUE(dialogs.messages.empty()) << "no confirmation";
-  EXPECT_EQ(form->lastSendHour, "10");
+  EXPECT_EQ(form->LastSendHour(), "10");
 }
 
 TEST_F(Unattended, AManualSendAt1405CountsForThe1400Slot) {
@@ -366,7 +366,7 @@ TEST_F(Readings, AnEmptyReadingLeavesTheStationOutWithALine) {
                 ->LineColour(static_cast<int>(mark + IndexOf(lines, "不添加 小舟山数据"))),
             QColor(255, 0, 0));
   EXPECT_EQ(Count(lines, "添加 小舟山数据"), 0u);
-  EXPECT_EQ(form->pictureList.find("file/3.bmp"), std::string::npos);
+  EXPECT_EQ(form->PictureList().find("file/3.bmp"), std::string::npos);
   EXPECT_EQ(StagedPictures(), 3);
   EXPECT_EQ(Plays().size(), 1u) << "the other stations go on air";
 }

@@ -22,14 +22,11 @@ namespace {
 
 QString U8(const char* s) { return QString::fromUtf8(s); }
 
-// Pixels at 120 pixels per inch on the test screen.
-int Px(int at120) {
-  const int dpi = static_cast<int>(QGuiApplication::primaryScreen()->logicalDotsPerInch() + 0.5);
-  return (at120 * dpi + 60) / 120;
-}
-
+// The window laid out for a screen of 120 pixels per inch, where every size is the one the
+// layout is drawn at.
 struct Window : AppFolderFixture {
-  std::unique_ptr<TForm1> form = std::make_unique<TForm1>(FormOptions{appFolder, &clock, &dialogs, port});
+  std::unique_ptr<TForm1> form =
+      std::make_unique<TForm1>(FormOptions{appFolder, &clock, &dialogs, port, nullptr, 120});
   template <typename W = QWidget>
   W* Find(const char* name) {
     return form->findChild<W*>(QString::fromLatin1(name));
@@ -128,7 +125,7 @@ TEST_F(Window, PagesComeInTheirOrder) {
   EXPECT_EQ(Control<QTabWidget>(*form, "PageControl2")->count(), 4);
   EXPECT_EQ(Control<QTabWidget>(*form, "PageControl2")->currentIndex(), 0);
   EXPECT_EQ(Control<PictureBox>(*form, "Image6")->parentWidget(), Control<QWidget>(*form, "TabSheet11"));
-  EXPECT_EQ(Control<PictureBox>(*form, "Image3")->size(), QSize(Px(709), Px(414)));
+  EXPECT_EQ(Control<PictureBox>(*form, "Image3")->size(), QSize(709, 414));
 }
 
 TEST_F(Window, CombosAndMemosHoldTheirFormValues) {
@@ -149,8 +146,8 @@ TEST_F(Window, CombosAndMemosHoldTheirFormValues) {
   EXPECT_EQ(Control<QListWidget>(*form, "ListBox1")->count(), 0);
   EXPECT_FALSE(Control<QCheckBox>(*form, "dt1check")->isChecked());
   EXPECT_FALSE(Control<QCheckBox>(*form, "zmcheck")->isChecked());
-  EXPECT_EQ(Control<QPlainTextEdit>(*form, "Memo2")->width(), Px(581));
-  EXPECT_EQ(Control<QListWidget>(*form, "ListBox1")->height(), Px(451));
+  EXPECT_EQ(Control<QPlainTextEdit>(*form, "Memo2")->width(), 581);
+  EXPECT_EQ(Control<QListWidget>(*form, "ListBox1")->height(), 451);
   // Memo1 lies below the visible part of its group.
   EXPECT_GE(Control<QPlainTextEdit>(*form, "Memo1")->y(), Control<QGroupBox>(*form, "GroupBox3")->height());
 }
@@ -158,10 +155,9 @@ TEST_F(Window, CombosAndMemosHoldTheirFormValues) {
 TEST_F(Window, TheWindowIsFixedCentredAndCannotBeMaximised) {
   EXPECT_EQ(form->windowTitle(), U8("岚澈LED显示[C2]"));
   // The pages keep 763 x 577; the status line lies below them.
-  EXPECT_EQ(Control<QTabWidget>(*form, "PageControl1")->geometry(), QRect(0, 0, Px(763), Px(577)));
-  EXPECT_EQ(Control<StatusLine>(*form, "StatusBar1")->geometry(),
-            QRect(0, Px(577), Px(763), Px(kStatusLineHeight)));
-  EXPECT_EQ(form->size(), QSize(Px(763), Px(577) + Px(kStatusLineHeight)));
+  EXPECT_EQ(Control<QTabWidget>(*form, "PageControl1")->geometry(), QRect(0, 0, 763, 577));
+  EXPECT_EQ(Control<StatusLine>(*form, "StatusBar1")->geometry(), QRect(0, 577, 763, 26));
+  EXPECT_EQ(form->size(), QSize(763, 577 + 26));
   EXPECT_EQ(form->minimumSize(), form->maximumSize());
   EXPECT_FALSE(form->windowFlags() & Qt::WindowMaximizeButtonHint);
   EXPECT_TRUE(form->windowFlags() & Qt::WindowMinimizeButtonHint);
@@ -173,14 +169,14 @@ TEST_F(Window, TheWindowIsFixedCentredAndCannotBeMaximised) {
 
 TEST_F(Window, FontsAreScaledAndChineseFacesHaveRealGlyphs) {
   EXPECT_EQ(Control<QWidget>(*form, "TabSheet1")->font().family(), U8("宋体"));
-  EXPECT_EQ(Control<QWidget>(*form, "TabSheet1")->font().pixelSize(), Px(20));
+  EXPECT_EQ(Control<QWidget>(*form, "TabSheet1")->font().pixelSize(), 20);
   EXPECT_EQ(Control<QWidget>(*form, "TabSheet3")->font().family(), U8("新宋体"));
   EXPECT_EQ(Control<LogView>(*form, "log")->font().family(), U8("新宋体"));
-  EXPECT_EQ(Control<LogView>(*form, "log")->font().pixelSize(), Px(13));
-  EXPECT_EQ(Control<QListWidget>(*form, "ListBox1")->font().pixelSize(), Px(17));
-  EXPECT_EQ(Control<QPushButton>(*form, "Button6")->font().pixelSize(), Px(17));
+  EXPECT_EQ(Control<LogView>(*form, "log")->font().pixelSize(), 13);
+  EXPECT_EQ(Control<QListWidget>(*form, "ListBox1")->font().pixelSize(), 17);
+  EXPECT_EQ(Control<QPushButton>(*form, "Button6")->font().pixelSize(), 17);
   EXPECT_EQ(form->font().family(), "MS Sans Serif");
-  EXPECT_EQ(form->font().pixelSize(), Px(14));
+  EXPECT_EQ(form->font().pixelSize(), 14);
   EXPECT_EQ(QFontInfo(Control<QWidget>(*form, "TabSheet1")->font()).family(), "AR PL UMing CN");
   EXPECT_EQ(QFontInfo(Control<LogView>(*form, "log")->font()).family(), "AR PL UMing CN");
   EXPECT_TRUE(QFontMetrics(Control<QWidget>(*form, "TabSheet1")->font()).inFont(QChar(0x5B9E)));  // 实
@@ -207,7 +203,7 @@ TEST_F(Window, SpinEditsAcceptAnyIntegerWhileTypingAndClampOnLeaving) {
   QTest::keyClicks(Control<SpinEdit>(*form, "xx1"), "-2a5");
   EXPECT_EQ(Control<SpinEdit>(*form, "xx1")->Text(), "-25");
   Control<SpinEdit>(*form, "dtx")->setFocus();
-  QTest::qWait(20);
+  ASSERT_TRUE(WaitFor([&] { return !Control<SpinEdit>(*form, "xx1")->Editor()->hasFocus(); }));
   EXPECT_EQ(Control<SpinEdit>(*form, "xx1")->Text(), "-25");
   EXPECT_EQ(Control<SpinEdit>(*form, "xx1")->Value(), -25);
 
@@ -255,5 +251,44 @@ TEST_F(Window, TheExitButtonClosesTheWindow) {
   Control<QPushButton>(*form, "Button7")->click();
   EXPECT_FALSE(form->isVisible());
 }
+
+// The layout at other screen densities: every size scaled by dpi / 120 and rounded.
+struct Scaled {
+  int dpi;
+  QSize pages;     // PageControl1, 763 x 577 at 120
+  int statusLine;  // StatusBar1's height, 26 at 120
+  QSize preview;   // Image3, 709 x 414 at 120
+  int memo2Width;  // 581 at 120
+  int listHeight;  // ListBox1, 451 at 120
+  int pageFont;    // TabSheet1, 20 at 120
+  int logFont;     // 13 at 120
+  int buttonFont;  // Button6, 17 at 120
+  int windowFont;  // 14 at 120
+};
+void PrintTo(const Scaled& s, std::ostream* os) { *os << s.dpi << " dpi"; }
+
+class Scale : public AppFolderFixture, public ::testing::WithParamInterface<Scaled> {};
+
+TEST_P(Scale, SizesAndFontsFollowTheScreenDensity) {
+  const Scaled& s = GetParam();
+  TForm1 form(FormOptions{appFolder, &clock, &dialogs, port, nullptr, s.dpi});
+  EXPECT_EQ(Control<QTabWidget>(form, "PageControl1")->geometry(), QRect(QPoint(0, 0), s.pages));
+  EXPECT_EQ(Control<StatusLine>(form, "StatusBar1")->geometry(),
+            QRect(0, s.pages.height(), s.pages.width(), s.statusLine));
+  EXPECT_EQ(form.size(), QSize(s.pages.width(), s.pages.height() + s.statusLine));
+  EXPECT_EQ(Control<PictureBox>(form, "Image3")->size(), s.preview);
+  EXPECT_EQ(Control<QPlainTextEdit>(form, "Memo2")->width(), s.memo2Width);
+  EXPECT_EQ(Control<QListWidget>(form, "ListBox1")->height(), s.listHeight);
+  EXPECT_EQ(Control<QWidget>(form, "TabSheet1")->font().pixelSize(), s.pageFont);
+  EXPECT_EQ(Control<LogView>(form, "log")->font().pixelSize(), s.logFont);
+  EXPECT_EQ(Control<QPushButton>(form, "Button6")->font().pixelSize(), s.buttonFont);
+  EXPECT_EQ(form.font().pixelSize(), s.windowFont);
+}
+
+INSTANTIATE_TEST_SUITE_P(Screens, Scale,
+                         ::testing::Values(Scaled{96, {610, 462}, 21, {567, 331}, 465, 361, 16, 10, 14, 11},
+                                           Scaled{120, {763, 577}, 26, {709, 414}, 581, 451, 20, 13, 17, 14},
+                                           Scaled{144, {916, 692}, 31, {851, 497}, 697, 541, 24, 16, 20, 17}),
+                         [](const auto& info) { return std::to_string(info.param.dpi) + "dpi"; });
 
 }  // namespace

@@ -16,6 +16,17 @@ namespace {
 
 struct WindowSettings : AppFolderFixture {
   void SetUp() override { WithConfig(); }
+  // A data site on a port of this machine nobody listens on.
+  static std::string UnreachableSite() {
+    return "[Path]\r\nStationSite=https://127.0.0.1:" + std::to_string(FreePort()) + "\r\n";
+  }
+  // A confirmed send at `hour` o'clock whose fetch finds no site: it counts as the last send.
+  void SendWithoutData(TForm1& form, int hour) {
+    clock.Set(QDateTime(QDate(2024, 3, 5), QTime(hour, 5, 9, 42)));
+    dialogs.confirm = true;
+    Control<QPushButton>(form, "Button14")->click();
+    clock.Set(FakeClock().Now());
+  }
 };
 
 TEST_F(WindowSettings, WithoutSetupIniEveryControlShowsItsDefault) {
@@ -38,10 +49,10 @@ TEST_F(WindowSettings, WithoutSetupIniEveryControlShowsItsDefault) {
   }
   EXPECT_EQ(Control<QComboBox>(*form, "bm")->currentIndex(), 0);
   EXPECT_EQ(Control<QComboBox>(*form, "dtk")->currentIndex(), 0);
-  EXPECT_EQ(form->fonts.dt, (FontSlot{G("宋体"), 16, 255, 0}));
-  EXPECT_EQ(form->fonts.clock, (FontSlot{G("宋体"), 1, 1, 1}));
-  EXPECT_EQ(form->fonts.wgcolor, 255);
-  EXPECT_EQ(form->captions.fresh[6], G("硫化氢(mg/m3)"));
+  EXPECT_EQ(form->Fonts().dt, (FontSlot{G("宋体"), 16, 255, 0}));
+  EXPECT_EQ(form->Fonts().clock, (FontSlot{G("宋体"), 1, 1, 1}));
+  EXPECT_EQ(form->Fonts().wgcolor, 255);
+  EXPECT_EQ(form->Captions().fresh[6], G("硫化氢(mg/m3)"));
   EXPECT_EQ(Control<QPlainTextEdit>(*form, "fly")->toPlainText(), "fly");
   EXPECT_EQ(Control<QPlainTextEdit>(*form, "Memo2")->toPlainText(), "Memo2");
 }
@@ -93,17 +104,26 @@ TEST_F(WindowSettings, ASaveFollowedByARestartRestoresEverythingItWrote) {
       s->SetValue(10 * v++);
     }
     Control<SpinEdit>(*form, "xx2")->SetValue(-3);
-    form->fonts.zd = {G("黑体"), 30, 0x0000FF00, 1};
-    form->fonts.bz2 = {"DejaVu Sans", 9, 0x00123456, 0};
-    form->fonts.clock = {G("楷体"), 12, 0x00FFFFFF, 0};
-    form->fonts.wgcolor = 0x00808080;
+    // Fonts and the table colour as the operator picks them in their dialogs.
+    const std::pair<const char*, FontChoice> picks[] = {
+        {"Button12", FontChoice{G("黑体"), 30, 0x0000FF00, true, false, false, false}},
+        {"Button9", FontChoice{"DejaVu Sans", 9, 0x00123456, false, false, false, false}},
+        {"Button10", FontChoice{G("楷体"), 12, 0x00FFFFFF, false, false, false, false}}};
+    for (const auto& [button, choice] : picks) {
+      dialogs.fontAnswer = choice;
+      Control<QPushButton>(*form, button)->click();
+    }
+    dialogs.colourAnswer = 0x00808080;
+    Control<QPushButton>(*form, "Button2")->click();
+    ASSERT_EQ(form->Fonts().zd, (FontSlot{G("黑体"), 30, 0x0000FF00, 1}));
+    ASSERT_EQ(form->Fonts().wgcolor, 0x00808080);
     Control<QPlainTextEdit>(*form, "fly")->setPlainText(QString::fromUtf8("第一行\n第二行"));
     Control<QPlainTextEdit>(*form, "Memo2")->setPlainText(QString::fromUtf8("文本\n\n末行\n"));
     Control<QListWidget>(*form, "ListBox1")->addItem("/pictures/a.jpg");
     Control<QListWidget>(*form, "ListBox1")->addItem(QString::fromUtf8("/图片/b.bmp"));
 
     const DisplayControls written = form->CollectDisplayControls();
-    const DisplayFonts writtenFonts = form->fonts;
+    const DisplayFonts writtenFonts = form->Fonts();
     const DisplayTexts writtenTexts = form->CollectDisplayTexts();
     form->Button4Click();
 
@@ -112,7 +132,7 @@ TEST_F(WindowSettings, ASaveFollowedByARestartRestoresEverythingItWrote) {
     restored.left = written.left;  // written only, never read back
     restored.top = written.top;
     EXPECT_EQ(restored, written);
-    EXPECT_EQ(again->fonts, writtenFonts);
+    EXPECT_EQ(again->Fonts(), writtenFonts);
     EXPECT_EQ(again->CollectDisplayTexts(), writtenTexts);
     EXPECT_EQ(Control<QPlainTextEdit>(*again, "fly")->toPlainText(), QString::fromUtf8("第一行\n第二行"));
     EXPECT_EQ(Control<QListWidget>(*again, "ListBox1")->item(1)->text(), QString::fromUtf8("/图片/b.bmp"));
@@ -129,8 +149,8 @@ TEST_F(WindowSettings, CaptionSectionsAndTheFreeTextSurviveASaveByteForByte) {
   const std::string share = G("字符串=\\\\10.0.0.8\\file\r\n");
   WriteAll(folder / "setup.ini", fresh + ambient + G("[其它设置]\r\n") + share);
   auto form = Start();
-  EXPECT_EQ(form->captions.fresh[0], G("我的标题"));
-  EXPECT_EQ(form->captions.share, "\\\\10.0.0.8\\file");
+  EXPECT_EQ(form->Captions().fresh[0], G("我的标题"));
+  EXPECT_EQ(form->Captions().share, "\\\\10.0.0.8\\file");
   form->Button4Click();
   const std::string saved = ReadAll(folder / "setup.ini");
   EXPECT_EQ(saved.rfind(fresh + ambient + G("[其它设置]\r\n") + share + "zmcheck=1\r\n", 0), 0u);
@@ -156,16 +176,18 @@ TEST_F(WindowSettings, TextFilesLoadWithTheirLineBreakRules) {
 
 TEST_F(WindowSettings, ImmediateExecutionSelectsTheLogPageAndRearmsTheTimer) {
   // Without the timed delivery the tick that "立即执行" runs has nothing to say.
-  WithConfig("[Set]\r\nAutoSend=0\r\n");
+  WithConfig(UnreachableSite() + "[Set]\r\nAutoSend=0\r\n");
   auto form = Start();
+  SendWithoutData(*form, 9);
+  ASSERT_EQ(form->LastSendHour(), "09");
+  const int lines = Control<LogView>(*form, "log")->LineCount();
   Control<QTabWidget>(*form, "PageControl1")->setCurrentIndex(1);
-  form->lastSendHour = "09";
   Control<QPushButton>(*form, "Button4")->click();
   EXPECT_EQ(Control<QTabWidget>(*form, "PageControl1")->currentIndex(), 4);
   EXPECT_EQ(Control<QTimer>(*form, "Timer1")->interval(), 600000);
   EXPECT_TRUE(Control<QTimer>(*form, "Timer1")->isActive());
-  EXPECT_EQ(form->lastSendHour, "");
-  EXPECT_EQ(Control<LogView>(*form, "log")->LineCount(), 2) << "a good save logs nothing";
+  EXPECT_EQ(form->LastSendHour(), "");
+  EXPECT_EQ(Control<LogView>(*form, "log")->LineCount(), lines) << "a good save logs nothing";
 }
 
 TEST_F(WindowSettings, ImmediateExecutionRunsTheTimedDeliverysTick) {
@@ -181,10 +203,13 @@ TEST_F(WindowSettings, ImmediateExecutionRunsTheTimedDeliverysTick) {
 
 TEST_F(WindowSettings, AFailedSaveStopsAtTheFailingFileAndSaysWhich) {
   WithLogFolder();
+  WithConfig(UnreachableSite());
   auto form = Start();
+  SendWithoutData(*form, 9);
+  ASSERT_EQ(form->LastSendHour(), "09");
+  const int lines = Control<LogView>(*form, "log")->LineCount();
   std::filesystem::create_directory(folder / "fly.txt");  // cannot be replaced by a file
   Control<QTabWidget>(*form, "PageControl1")->setCurrentIndex(1);
-  form->lastSendHour = "09";
   Control<QListWidget>(*form, "ListBox1")->addItem("/p/new.jpg");
   Control<QPushButton>(*form, "Button4")->click();
 
@@ -193,11 +218,11 @@ TEST_F(WindowSettings, AFailedSaveStopsAtTheFailingFileAndSaysWhich) {
   EXPECT_FALSE(std::filesystem::exists(folder / "txt.txt"));
   EXPECT_EQ(Control<QTabWidget>(*form, "PageControl1")->currentIndex(), 1);
   EXPECT_EQ(Control<QTimer>(*form, "Timer1")->interval(), 60000);
-  EXPECT_EQ(form->lastSendHour, "09");
-  ASSERT_EQ(Control<LogView>(*form, "log")->LineCount(), 3);
+  EXPECT_EQ(form->LastSendHour(), "09");
+  ASSERT_EQ(Control<LogView>(*form, "log")->LineCount(), lines + 1);
   const std::string line = G("保存文件失败: ") + (folder / "fly.txt").string();
-  EXPECT_EQ(Control<LogView>(*form, "log")->LineText(2), "08:05:09:042  " + ToQString(line));
-  EXPECT_EQ(Control<LogView>(*form, "log")->LineColour(2), QColor(255, 0, 0));
+  EXPECT_EQ(Control<LogView>(*form, "log")->LineText(lines), "08:05:09:042  " + ToQString(line));
+  EXPECT_EQ(Control<LogView>(*form, "log")->LineColour(lines), QColor(255, 0, 0));
   const std::string file = ReadAll(folder / "log" / "Log20240305.txt");
   EXPECT_NE(file.find("08:05:09:042 " + line + "\r\n"), std::string::npos);
 }

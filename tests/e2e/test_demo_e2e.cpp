@@ -62,7 +62,7 @@ TEST_F(Demo, TheShippedSetupIniShowsWholeStationPagesOnTheCard) {
   EXPECT_EQ(Control<SpinEdit>(*form, "dtw")->Value(), kWidth);
   EXPECT_EQ(Control<SpinEdit>(*form, "dth")->Value(), kHeight);
   EXPECT_EQ(Control<SpinEdit>(*form, "xx1")->Value(), kFirstColumn);
-  EXPECT_EQ(U(form->captions.fresh[6]), "祯埠镇") << "the station's name is its title";
+  EXPECT_EQ(U(form->Captions().fresh[6]), "祯埠镇") << "the station's name is its title";
 
   card.setProcessChannelMode(QProcess::ForwardedErrorChannel);
   card.start(CardsimPath(),

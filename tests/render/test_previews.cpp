@@ -169,9 +169,9 @@ TEST(Strips, NothingWithoutTickOrArea) {
     ClockStrip k = Clock(c.tick, false, false);
     k.tw = c.w;
     k.th = c.h;
-    EXPECT_TRUE(ClockStripImage(k, QDateTime::currentDateTime()).isNull()) << c.what;
+    EXPECT_TRUE(ClockStripImage(k, FakeClock().Now()).isNull()) << c.what;
     const std::array<QImage, 4> pages = {Checkered(50, 50), {}, {}, {}};
-    EXPECT_EQ(RenderPreviews(pages, s, k, QDateTime::currentDateTime())[0], PagePreview(pages[0])) << c.what;
+    EXPECT_EQ(RenderPreviews(pages, s, k, FakeClock().Now())[0], PagePreview(pages[0])) << c.what;
   }
 }
 
@@ -195,8 +195,8 @@ TEST(Strips, NeverEnterThePictureFiles) {
   in.titles = {G("祯埠镇"), G("石门洞"), G("小舟山"), G("千峡湖")};
   const StationPagesResult result = RenderStationPages(in, PathOf(dir));
   ASSERT_TRUE(result.ok());
-  const auto previews = RenderPreviews(result.pages, Subtitle("今日空气清新"), Clock(true, true, true),
-                                       QDateTime::currentDateTime());
+  const auto previews =
+      RenderPreviews(result.pages, Subtitle("今日空气清新"), Clock(true, true, true), FakeClock().Now());
   for (int n = 1; n <= 4; ++n) {
     const QImage file = DecodeBmp(ReadAll(PathOf(dir) / (std::to_string(n) + ".bmp"))).image;
     EXPECT_EQ(file, result.pages[n - 1]) << n;

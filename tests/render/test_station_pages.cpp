@@ -276,7 +276,7 @@ TEST(RenderStationPages, EmptyDisplayAreaWritesFourEmptyFiles) {
     EXPECT_TRUE(result.pages[n - 1].isNull());
   }
   const auto previews =
-      RenderPreviews(result.pages, SubtitleStrip{}, ClockStrip{}, QDateTime::currentDateTime());
+      RenderPreviews(result.pages, SubtitleStrip{}, ClockStrip{}, testing::FakeClock().Now());
   for (const QImage& p : previews) {
     EXPECT_EQ(p.size(), QSize(709, 414));
     EXPECT_EQ(ColorsIn(p, p.rect()), std::set<unsigned>{0u});
