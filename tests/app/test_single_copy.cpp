@@ -64,19 +64,18 @@ struct Executable : AppFolderFixture {
     return all;
   }
 
-  // Waits until the running copy has written its start line.
+  // Waits until the copies have written `lines` start lines; false when the copy `p` ends first.
   bool WaitForStart(const QProcess& p, size_t lines) {
-    for (int i = 0; i < 200; ++i) {
+    auto started = [&] {
       const std::string log = TodaysLog();
       size_t count = 0;
       for (size_t at = log.find(G("程序开始运行")); at != std::string::npos;
            at = log.find(G("程序开始运行"), at + 1))
         ++count;
-      if (count >= lines) return true;
-      if (p.state() == QProcess::NotRunning) return false;
-      QTest::qWait(50);
-    }
-    return false;
+      return count >= lines;
+    };
+    WaitFor([&] { return started() || p.state() == QProcess::NotRunning; }, 10000);
+    return started();
   }
 };
 

@@ -1,10 +1,16 @@
 #pragma once
-// The card simulator as the end-to-end tests start it.
+// The card simulator as the end-to-end tests start it, and the fixture that runs it beside the
+// window and the stand-in site.
 
 #include <QFile>
+#include <QImage>
+#include <QProcess>
 #include <QString>
 #include <QStringList>
 #include <filesystem>
+#include <string>
+
+#include "send_fixture.h"
 
 namespace aqled::testing {
 
@@ -44,5 +50,29 @@ inline QStringList CardsimArgs(quint16 port, const QString& barcode, const QStri
           "--exit-after-seconds",
           QString::number(exitAfterSeconds)};
 }
+
+// A picture file as 32-bit RGB, so that pictures of any file format compare pixel for pixel.
+inline QImage RgbPicture(const std::filesystem::path& p) {
+  return QImage(QString::fromStdString(p.string())).convertToFormat(QImage::Format_RGB32);
+}
+
+// The window's fixture with aqled-cardsim beside it; the card ends with the test.
+struct CardFixture : SendFixture {
+  void TearDown() override {
+    if (card.state() != QProcess::NotRunning) {
+      card.kill();
+      card.waitForFinished(2000);
+    }
+    SendFixture::TearDown();
+  }
+  std::string CardLog() const { return ReadAll(folder / "card.log"); }
+  // Starts the card with `args` (CardsimArgs and any more).
+  void StartCard(const QStringList& args) {
+    card.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    card.start(CardsimPath(), args);
+    ASSERT_TRUE(card.waitForStarted(5000)) << CardsimPath().toStdString();
+  }
+  QProcess card;
+};
 
 }  // namespace aqled::testing

@@ -39,15 +39,7 @@ QRect Ink(const QImage& image, QRgb colour, const QRect& area) {
   return box;
 }
 
-struct Demo : SendFixture {
-  void TearDown() override {
-    if (card.state() != QProcess::NotRunning) {
-      card.kill();
-      card.waitForFinished(2000);
-    }
-  }
-  QProcess card;
-};
+using Demo = CardFixture;
 
 TEST_F(Demo, TheShippedSetupIniShowsWholeStationPagesOnTheCard) {
   // The stand-in site as the demo starts it: station 4 prints "-" and is left out.
@@ -64,10 +56,7 @@ TEST_F(Demo, TheShippedSetupIniShowsWholeStationPagesOnTheCard) {
   EXPECT_EQ(Control<SpinEdit>(*form, "xx1")->Value(), kFirstColumn);
   EXPECT_EQ(U(form->Captions().fresh[6]), "祯埠镇") << "the station's name is its title";
 
-  card.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-  card.start(CardsimPath(),
-             CardsimArgs(form->Link().ServerPort(), "DEMO-1", "lobby", kWidth, kHeight, folder, 30));
-  ASSERT_TRUE(card.waitForStarted(5000)) << CardsimPath().toStdString();
+  StartCard(CardsimArgs(form->Link().ServerPort(), "DEMO-1", "lobby", kWidth, kHeight, folder, 30));
   ASSERT_TRUE(WaitFor([&] { return form->Link().SlotConnected(1); }));
   dialogs.confirm = true;
   Control<QPushButton>(*form, "Button14")->click();

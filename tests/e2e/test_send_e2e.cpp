@@ -16,16 +16,7 @@ using namespace aqled::testing;
 
 namespace {
 
-QImage Rgb(const QString& path) { return QImage(path).convertToFormat(QImage::Format_RGB32); }
-
-struct EndToEnd : SendFixture {
-  void TearDown() override {
-    if (card.state() != QProcess::NotRunning) {
-      card.kill();
-      card.waitForFinished(2000);
-    }
-  }
-
+struct EndToEnd : CardFixture {
   // The window with its share server on a free port and a 128 x 64 display area; the station
   // pages, the text page and one advertisement make six pictures.
   void StartWindow(const std::string& sendkind) {
@@ -48,14 +39,11 @@ struct EndToEnd : SendFixture {
     ASSERT_EQ(Control<QListWidget>(*form, "ListBox1")->count(), 1);
   }
 
-  void StartCard(const QStringList& extra) {
-    const QStringList args = CardsimArgs(form->Link().ServerPort(), "SIM1", "north", 128, 64, folder, 20);
-    card.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    card.start(CardsimPath(), args + extra);
-    ASSERT_TRUE(card.waitForStarted(5000)) << CardsimPath().toStdString();
+  // The card for the window, with `extra` arguments; returns once it holds slot 1.
+  void StartCardFor(const QStringList& extra) {
+    StartCard(CardsimArgs(form->Link().ServerPort(), "SIM1", "north", 128, 64, folder, 20) + extra);
     ASSERT_TRUE(WaitFor([&] { return form->Link().SlotConnected(1); })) << CardLog();
   }
-  std::string CardLog() const { return ReadAll(folder / "card.log"); }
 
   void ConfirmedSend() {
     dialogs.confirm = true;
@@ -73,9 +61,9 @@ struct EndToEnd : SendFixture {
   // The card's screen shows exactly the staged pictures, in order, pixel for pixel.
   void ExpectScreens(const char* prefix) {
     for (int k = 1; k <= 6; ++k) {
-      const QImage shown = Rgb(QString::fromStdString((folder / "card-screen").string()) +
-                               QString("/%1%2.png").arg(prefix).arg(k, 3, 10, QChar('0')));
-      const QImage staged = Rgb(QString::fromStdString((folder / "share" / Staged(k)).string()));
+      const QImage shown = RgbPicture(
+          folder / "card-screen" / QString("%1%2.png").arg(prefix).arg(k, 3, 10, QChar('0')).toStdString());
+      const QImage staged = RgbPicture(folder / "share" / Staged(k));
       ASSERT_FALSE(staged.isNull()) << k;
       ASSERT_EQ(shown.size(), QSize(128, 64)) << prefix << k << CardLog();
       EXPECT_TRUE(shown == staged) << prefix << k;
@@ -97,7 +85,7 @@ struct EndToEnd : SendFixture {
 
 TEST_F(EndToEnd, AConfirmedProgramSendIsDownloadedFromTheShareServerAndPlayed) {
   StartWindow("1");
-  StartCard({});
+  StartCardFor({});
   ConfirmedSend();
   ASSERT_TRUE(WaitFor([&] { return Lines(*form).back() == "标签: SIM1, 名称: north, 发送成功."; }, 20000))
       << ::testing::PrintToString(Lines(*form)) << CardLog();
@@ -127,7 +115,7 @@ TEST_F(EndToEnd, AConfirmedProgramSendIsDownloadedFromTheShareServerAndPlayed) {
 
 TEST_F(EndToEnd, ADynamicAreaSendShowsTheStagedPictures) {
   StartWindow("2");
-  StartCard({});
+  StartCardFor({});
   ConfirmedSend();
   ASSERT_TRUE(WaitFor(
       [&] {
@@ -149,7 +137,7 @@ TEST_F(EndToEnd, ADynamicAreaSendShowsTheStagedPictures) {
 TEST_F(EndToEnd, AFailingStationPageSendsNothingToTheCard) {
   ServeStation(2, stationsite::FailingSetup(404, "Not Found"));
   StartWindow("1");
-  StartCard({});
+  StartCardFor({});
   const size_t before = Lines(*form).size();
   ConfirmedSend();
   // Give a stray command the time to show up; none may.

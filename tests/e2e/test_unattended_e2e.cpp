@@ -17,19 +17,7 @@ namespace {
 
 QDateTime At(int hour, int minute) { return QDateTime(QDate(2024, 3, 5), QTime(hour, minute, 30)); }
 
-QImage Rgb(const std::filesystem::path& p) {
-  return QImage(QString::fromStdString(p.string())).convertToFormat(QImage::Format_RGB32);
-}
-
-struct UnattendedEndToEnd : SendFixture {
-  void TearDown() override {
-    if (card.state() != QProcess::NotRunning) {
-      card.kill();
-      card.waitForFinished(2000);
-    }
-  }
-  std::string CardLog() const { return ReadAll(folder / "card.log"); }
-
+struct UnattendedEndToEnd : CardFixture {
   // One tick of Timer1 at `t`; returns once any send it started has ended.
   void Tick(const QDateTime& t) {
     clock.Set(t);
@@ -39,7 +27,6 @@ struct UnattendedEndToEnd : SendFixture {
   }
 
   std::unique_ptr<TForm1> form;
-  QProcess card;
 };
 
 TEST_F(UnattendedEndToEnd, TwoSlotsPutTwoProgramsOnTheCardWithTheReadingsOfTheirTime) {
@@ -52,9 +39,7 @@ TEST_F(UnattendedEndToEnd, TwoSlotsPutTwoProgramsOnTheCardWithTheReadingsOfTheir
   ASSERT_NE(form->Share(), nullptr);
   Control<QCheckBox>(*form, "zmcheck")->setChecked(false);
 
-  card.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-  card.start(CardsimPath(), CardsimArgs(form->Link().ServerPort(), "SIM1", "north", 128, 64, folder, 120));
-  ASSERT_TRUE(card.waitForStarted(5000)) << CardsimPath().toStdString();
+  StartCard(CardsimArgs(form->Link().ServerPort(), "SIM1", "north", 128, 64, folder, 120));
   ASSERT_TRUE(WaitFor([&] { return form->Link().SlotConnected(1); })) << CardLog();
 
   // The 08:00 slot: its first tick delivers.
@@ -100,9 +85,9 @@ TEST_F(UnattendedEndToEnd, TwoSlotsPutTwoProgramsOnTheCardWithTheReadingsOfTheir
         << name;
   }
   // Its screen shows the program it played last.
-  const QImage shown = Rgb(folder / "card-screen" / "program_001.png");
+  const QImage shown = RgbPicture(folder / "card-screen" / "program_001.png");
   ASSERT_EQ(shown.size(), QSize(128, 64)) << CardLog();
-  EXPECT_TRUE(shown == Rgb(folder / "share" / "001.bmp"));
+  EXPECT_TRUE(shown == RgbPicture(folder / "share" / "001.bmp"));
 }
 
 }  // namespace
