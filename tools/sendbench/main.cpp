@@ -185,6 +185,8 @@ std::vector<fs::path> ListedPictures(const std::string& pictureList) {
   return paths;
 }
 
+// The baseline's plain, unsynced write: the yardstick the application's whole-file writer is
+// measured against, never used for the application's files.
 void WriteText(const fs::path& path, const std::string& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
