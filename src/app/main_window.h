@@ -221,8 +221,8 @@ class TForm1 : public QWidget, public LogSink {
   StatusLine* StatusBar1;
   // Components without a place on screen.
   QTimer* Timer1;
-  // The controller server; owned by the link (its object name "ServerSvr1"), set by start-up
-  // step 4 (null before).
+  // The controller server; owned by the link (its object name "ServerSvr1"), set early in
+  // start-up (null before).
   QTcpServer* ServerSvr1 = nullptr;
 
   void BuildPages();
@@ -233,8 +233,8 @@ class TForm1 : public QWidget, public LogSink {
   void BuildLogPage();
   void ApplyGeometry();
   void ConnectHandlers();
-  // Start-up step 4: the controller server, not yet listening. Step 14: listen on all
-  // addresses; false when the port cannot be opened.
+  // Start-up makes the controller server early, not yet listening, and opens it last: listen
+  // on all addresses; false when the port cannot be opened.
   void CreateControllerServer();
   bool OpenControllerServer();
   // Opens the font dialog for `slot` and takes the choice back by `test`; cancel leaves it.
