@@ -76,6 +76,16 @@ fs::path TemporaryNameFor(const fs::path& file) {
   return file.parent_path() / ("." + file.filename().string() + "." + suffix + ".tmp");
 }
 
+// Puts the folder's entry for `file` on the disk, so that a power cut after a reported save
+// brings back the new file, not the old one. By then the new file already stands under its
+// name, so a folder that cannot be synced does not turn the write into a failure: the file is
+// whole either way, only which of the two survives a power cut is left open.
+void SyncFolderOf(const fs::path& file) {
+  const fs::path folder = file.has_parent_path() ? file.parent_path() : fs::path(".");
+  Descriptor dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dir.get() >= 0) ::fsync(dir.get());
+}
+
 // Creates the temporary file, lets `fill` write it, syncs, closes and renames it over `file`.
 // `fill` returns 0 or an error number and its own error text.
 FileWriteResult WriteThrough(const fs::path& file, const std::function<int(int fd, std::string& why)>& fill) {
@@ -95,13 +105,13 @@ FileWriteResult WriteThrough(const fs::path& file, const std::function<int(int f
   int error = fill(fd, why);
   if (error == 0 && ::fsync(fd) != 0) error = errno;
   if (const int closed = out.Close(); error == 0) error = closed;
-  // The content is on the disk before the name moves to it. The folder is not synced: after a
-  // power cut the name may still hold the old file, but whichever it holds is whole.
+  // The content is on the disk before the name moves to it.
   if (error == 0 && ::rename(temporary.c_str(), file.c_str()) != 0) error = errno;
   if (error != 0) {
     ::unlink(temporary.c_str());
     return {why.empty() ? ErrorText(error) : why};
   }
+  SyncFolderOf(file);
   return {};
 }
 

@@ -22,7 +22,8 @@ struct FileWriteResult {
 };
 
 // Replaces `file` with `bytes`: they go into a new hidden file with a unique name in the same
-// folder, which is flushed to the disk and then renamed over `file`. Until the rename the old
+// folder, which is flushed to the disk and then renamed over `file`; the folder is synced after
+// the rename, so a reported write survives a power cut. Until the rename the old
 // file stays as it was; on any failure the temporary file is removed and the old file is kept.
 // A new file gets the permissions 0666 less the umask, a replaced one keeps its permissions. A
 // symbolic link under the name is replaced, not followed.
