@@ -176,7 +176,12 @@ TForm1::TForm1(FormOptions options, QWidget* parent)
   ConnectStatus();
 }
 
-TForm1::~TForm1() = default;
+TForm1::~TForm1() {
+  // Counts of refused peers and bad data still waiting for their summary line go to the log
+  // while it is there.
+  if (link_) link_->WritePendingSummaries();
+  if (shareServer_) shareServer_->WritePendingSummary();
+}
 
 std::string TForm1::PictureFolder() const { return appFolder_ + "file/"; }
 

@@ -133,6 +133,11 @@ void ControllerLink::CheckDeliveryDeadline() {
   if (!DeliveryInFlight()) deliveryCheck_->stop();
 }
 
+void ControllerLink::WritePendingSummaries() {
+  for (LineBudget* budget : {&badData_, &refused_, &displaced_, &timedOut_, &acceptFailures_})
+    budget->Close();
+}
+
 ControllerLink::~ControllerLink() {
   for (auto& [socket, peer] : peers_) {
     if (peer->socket) peer->socket->disconnect(this);

@@ -105,6 +105,9 @@ class ControllerLink : public QObject {
   // oldest connection that has not logged in within kLoginGraceMs, or is closed at once;
   // either is counted into one summary line per window, not a line per connection.
   std::size_t ConnectionCapacity() const { return capacity_; }
+  // Writes the summary lines of what the log budgets have counted and not yet reported; the
+  // owner calls it before the link goes, so that a flood's last count is not lost at exit.
+  void WritePendingSummaries();
 
  signals:
   // After the bytes of one read event have been handled; lets tests and tools wait.

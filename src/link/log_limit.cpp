@@ -43,6 +43,11 @@ void LineBudget::Flush() {
   // A clock set back ends the window as well.
   const qint64 elapsed = start_.msecsTo(now);
   if (elapsed >= 0 && elapsed < kSummaryWindowMs) return;
+  Close();
+}
+
+void LineBudget::Close() {
+  if (!open_) return;
   open_ = false;
   if (counted_ > 0) log_.AppendLog(kLogError, summary_(counted_));
   counted_ = 0;

@@ -32,6 +32,9 @@ class LineBudget {
   // Writes the summary of a window that has ended. Take calls it first; the owner's timer
   // calls it too, so that the summary of a burst does not wait for the next burst.
   void Flush();
+  // Writes the summary of what the open window has counted so far, ended or not, and closes
+  // it: the owner calls it before it goes, so that nothing counted is lost at exit.
+  void Close();
 
  private:
   LogSink& log_;

@@ -265,6 +265,8 @@ class ShareServer::Daemon {
   }
 
   unsigned ConnectionCount() const { return static_cast<unsigned>(connections_.size()); }
+  // The summary of peers refused or cut off that waits for its interval, written now.
+  void WritePendingSummary() { Report(); }
   void SetLog(LogSink* log) { log_ = log; }
 
  private:
@@ -524,6 +526,10 @@ unsigned ShareServer::ConnectionCount() const { return daemon_ ? daemon_->Connec
 void ShareServer::SetLog(LogSink* log) {
   log_ = log;
   if (daemon_) daemon_->SetLog(log);
+}
+
+void ShareServer::WritePendingSummary() {
+  if (daemon_) daemon_->WritePendingSummary();
 }
 
 int ShareServer::OpenPublished(const QString& decodedPath) const {

@@ -79,6 +79,9 @@ class ShareServer {
   // Where summary lines about peers refused or cut off by a limit go (kind 1, at most one
   // line per kShareLimitReportSeconds); null (the default) drops them. Borrowed.
   void SetLog(LogSink* log);
+  // Writes the summary line of peers refused or cut off since the last one, if any; the owner
+  // calls it before the server goes, so that the last count is not lost at exit.
+  void WritePendingSummary();
 
   // The file a request path (percent escapes decoded once) would serve: the plain file named by
   // the one segment after the published path, lying directly inside ShareFolder. Nothing for

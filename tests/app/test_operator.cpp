@@ -15,9 +15,11 @@
 #include <QTabWidget>
 #include <QTcpSocket>
 #include <QTimer>
+#include <algorithm>
 
 #include "app/platform.h"
 #include "app_fixture.h"
+#include "link/frame.h"
 #include "render/previews.h"
 
 using namespace aqled;
@@ -394,6 +396,43 @@ TEST_F(Operator, TypingDoesNotChangeTheLogButItsTextCanBeCopied) {
   // The log still takes its lines.
   form->AppendLog(3, "x");
   EXPECT_EQ(Control<LogView>(*form, "log")->LineCount(), lines + 1);
+}
+
+// --- leaving --------------------------------------------------------------------------------
+
+// A frame header announcing `total` bytes, far more than any frame may have: bad data.
+std::string OversizedFrameHeader(std::uint32_t total) {
+  std::string frame = BuildFrameUtf8(2, "{}");
+  for (int i = 0; i < 4; ++i) frame[4 + i] = static_cast<char>((total >> (8 * i)) & 0xFF);
+  unsigned char check = 0;
+  for (int i = 0; i < 31; ++i) check ^= static_cast<unsigned char>(frame[i]);
+  frame[31] = static_cast<char>(check);
+  return frame;
+}
+
+TEST_F(Operator, BadDataCountedButNotYetSummedUpIsLoggedWhenTheWindowCloses) {
+  WithConfig();
+  WithLogFolder();
+  auto form = Start();
+  int reads = 0;
+  QObject::connect(&form->Link(), &ControllerLink::BytesHandled, [&] { ++reads; });
+  QTcpSocket peer;
+  peer.connectToHost(QHostAddress::LocalHost, form->Link().ServerPort());
+  ASSERT_TRUE(peer.waitForConnected(5000));
+  // One bad frame per read: the first ten get their line, the rest are counted for the
+  // summary, whose window never ends on the test's clock.
+  for (int i = 0; i < 15; ++i) {
+    const int before = reads;
+    peer.write(QByteArray::fromStdString(OversizedFrameHeader(5000000)));
+    ASSERT_TRUE(WaitFor([&] { return reads > before; }));
+  }
+  const auto lines = Lines(*form);
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), "错误:帧长度 5000000 超出范围"), 10);
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), "另有 5 段异常数据未逐条记录"), 0);
+  form.reset();
+  EXPECT_NE(
+      ReadAll(folder / "log" / "Log20240305.txt").find(G("08:05:09:042 另有 5 段异常数据未逐条记录\r\n")),
+      std::string::npos);
 }
 
 // --- Qt's own texts -------------------------------------------------------------------------

@@ -82,6 +82,14 @@ TEST(LineBudget, WritesTheFirstLinesOfAWindowAndSummarisesTheRest) {
   clock.Advance(kSummaryWindowMs);
   EXPECT_TRUE(budget.Take());
   EXPECT_EQ(log.lines.size(), 1u);
+  // Closing writes what an open window has counted without waiting for its end, once.
+  for (int i = 0; i < 4; ++i) budget.Take();
+  budget.Close();
+  ASSERT_EQ(log.lines.size(), 2u);
+  EXPECT_EQ(log.lines[1].text, "counted 2");
+  budget.Close();
+  budget.Flush();
+  EXPECT_EQ(log.lines.size(), 2u);
 }
 
 // --- JSON ----------------------------------------------------------------------------------

@@ -373,6 +373,13 @@ TEST_F(ShareServerTest, ConnectionsFromOneAddressBeyondItsLimitAreClosedAndSumme
   EXPECT_EQ(limited.log.lines[0].kind, 1);
   EXPECT_EQ(limited.log.lines[0].text.rfind(G("共享服务拒绝或断开连接: 1 (")), 0u)
       << testing::U(limited.log.lines[0].text);
+  // Before the server goes, the waiting count is written at once, and only once.
+  limited.server.WritePendingSummary();
+  ASSERT_EQ(limited.log.lines.size(), 2u) << ::testing::PrintToString(limited.log.Texts());
+  EXPECT_EQ(limited.log.lines[1].text.rfind(G("共享服务拒绝或断开连接: 2 (")), 0u)
+      << testing::U(limited.log.lines[1].text);
+  limited.server.WritePendingSummary();
+  EXPECT_EQ(limited.log.lines.size(), 2u);
 }
 
 TEST_F(ShareServerTest, ARequestTrickledByteByByteIsCutAtTheWholeRequestTimeOut) {
