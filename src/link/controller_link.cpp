@@ -120,6 +120,7 @@ ControllerLink::ControllerLink(LogSink& log, Clock& clock, QObject* parent)
     deliveryCheck_->stop();
     emit DeliveryEnded(outcome);
   });
+  sessions_.SetCloseHandler([this](int slot) { exchange_.SlotClosed(slot); });
 }
 
 void ControllerLink::WatchDelivery(DeliveryRoute route) {

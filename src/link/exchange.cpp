@@ -18,6 +18,10 @@ const std::string& FailedStatusPattern() {
   static const std::string text = Utf8ToGbk("标签: %s, 名称: %s, 下载状态: %s, 发送失败.");
   return text;
 }
+const std::string& ConnectionLostPattern() {
+  static const std::string text = Utf8ToGbk("标签: %s, 名称: %s, 发送中连接断开, 发送失败.");
+  return text;
+}
 const std::string& ProgramStalledPattern() {
   static const std::string text = Utf8ToGbk("标签: %s, 名称: %s, %d 分钟内未完成节目发送, 发送失败.");
   return text;
@@ -59,6 +63,12 @@ bool CommandExchange::CheckDeliveryDeadline(const QDateTime& now) {
                                    {slot.barcode, slot.controllerName, limit / 60000}));
   EndDelivery(DeliveryOutcome::kStalled);
   return true;
+}
+
+void CommandExchange::SlotClosed(int k) {
+  if (!state_.deliveryWatched || k != state_.deliverySlot) return;
+  LogFailure(ConnectionLostPattern());
+  EndDelivery(DeliveryOutcome::kFailed);
 }
 
 void CommandExchange::EndDelivery(DeliveryOutcome outcome) {

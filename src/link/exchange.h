@@ -104,6 +104,9 @@ class CommandExchange {
   // (kProgramDeliveryLimitMs or kDynamicDeliveryLimitMs from its start) has been reached.
   // Returns true when it did.
   bool CheckDeliveryDeadline(const QDateTime& now);
+  // Slot k's connection has closed: a delivery watched on it cannot be answered any more and
+  // ends as failed, with a kind-1 line naming the card.
+  void SlotClosed(int k);
 
  private:
   void Dispatch(const std::string& name, const nlohmann::json& root,

@@ -253,6 +253,7 @@ int SessionTable::HandleClose(const CardConnection& connection) {
     // An answer due on the connection, and what waited for it, can go nowhere now.
     if (DueOn(connection) == k) due_[k - 1] = DueAnswer();
     log_.AppendLog(kLogError, Utf8ToGbk("客户端:") + slot.barcode + Utf8ToGbk(" 断开连接"));
+    if (closeHandler_) closeHandler_(k);
     return k;
   }
   return 0;

@@ -3,6 +3,7 @@
 // its Login answer, closing connections, and SendToSlot, the one way a command reaches a card.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <nlohmann/json_fwd.hpp>
 #include <stdexcept>
@@ -112,8 +113,11 @@ class SessionTable {
   void SendLoginAnswer(const CardConnection& connection);
 
   // A connection has closed (in order or with an error): when it is a slot's connection, the
-  // slot is marked disconnected with the kind-1 "客户端:" line. Returns that slot, or 0.
+  // slot is marked disconnected with the kind-1 "客户端:" line and the close handler is told.
+  // Returns that slot, or 0.
   int HandleClose(const CardConnection& connection);
+  // Called with the slot's number after a slot's connection has closed.
+  void SetCloseHandler(std::function<void(int slot)> handler) { closeHandler_ = std::move(handler); }
 
   // Sends the GBK text as a frame to slot k's connection and logs "发送:" + text (kind 2).
   // Nothing is written or logged when k names no slot or the slot's connection has closed.
@@ -141,6 +145,7 @@ class SessionTable {
   Client_record slots_[kSlotCapacity];
   DueAnswer due_[kSlotCapacity];
   int slotCount_ = 0;
+  std::function<void(int)> closeHandler_;
 };
 
 }  // namespace aqled

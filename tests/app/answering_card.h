@@ -54,7 +54,8 @@ class AnsweringCard : public QObject {
   }
 
   std::vector<Received> received;
-  int answersLeft = -1;  // answers still given; -1: every command is answered
+  int answersLeft = -1;           // answers still given; -1: every command is answered
+  bool hangUpWhenSilent = false;  // the first command it does not answer closes the connection
   std::string progressStatus = "complete";
 
  private:
@@ -75,7 +76,11 @@ class AnsweringCard : public QObject {
     const nlohmann::json command = nlohmann::json::parse(payload, nullptr, false);
     const std::string name = command.is_object() ? command.value("name", "") : "";
     received.push_back({clock_.Now(), name, payload});
-    if (name == "Login" || answersLeft == 0) return;
+    if (name == "Login") return;
+    if (answersLeft == 0) {
+      if (hangUpWhenSilent) socket_.disconnectFromHost();
+      return;
+    }
     if (answersLeft > 0) --answersLeft;
     nlohmann::json answer = {{"name", name}, {"output", {{"result", "ok"}}}};
     if (name == "downloadfilefromurl") {

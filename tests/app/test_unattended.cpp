@@ -218,6 +218,34 @@ TEST_F(Unattended, ACardSilentAfterTheCleanUpStallsAndIsServedOnceItAnswersAgain
   EXPECT_EQ(Count(Since(), "标签: CARD, 名称: card, 发送成功."), 1u);
 }
 
+TEST_F(Unattended, ACardThatGoesDuringADeliveryFailsItAtOnceAndIsServedWhenItIsBack) {
+  StartWindow();
+  CardLogsIn();
+  card.answersLeft = 1;  // the clean-up, then the card goes
+  card.hangUpWhenSilent = true;
+  Mark();
+  Tick(At(10, 0));
+  ASSERT_TRUE(WaitFor([&] { return !form->Link().DeliveryInFlight(); }))
+      << ::testing::PrintToString(Lines(*form));
+  const std::string lost = "标签: CARD, 名称: card, 发送中连接断开, 发送失败.";
+  auto lines = Since();
+  ASSERT_EQ(Count(lines, lost), 1u) << ::testing::PrintToString(lines);
+  EXPECT_LT(IndexOf(lines, "客户端:CARD 断开连接"), IndexOf(lines, lost));
+  EXPECT_EQ(Control<LogView>(*form, "log")->LineColour(static_cast<int>(mark + IndexOf(lines, lost))),
+            QColor(255, 0, 0));
+  EXPECT_EQ(form->LastSend()->state, SendState::kFailed) << "not left waiting for the ten-minute stall";
+  EXPECT_TRUE(Plays().empty());
+
+  // Back before the next tick: the slot is delivered then.
+  card.answersLeft = -1;
+  card.hangUpWhenSilent = false;
+  CardLogsIn();
+  Tick(At(10, 10));
+  EXPECT_EQ(Plays(), std::vector<std::string>{"10:10:30"});
+  EXPECT_EQ(form->LastSend()->state, SendState::kSucceeded);
+  EXPECT_EQ(Count(Since(), "10 分钟内未完成节目发送"), 0u);
+}
+
 TEST_F(Unattended, AFailureStatusEndsTheDeliveryAndTheNextTickTriesAgain) {
   StartWindow();
   CardLogsIn();
