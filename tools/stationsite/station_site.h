@@ -96,8 +96,9 @@ class StationSite : public QTcpServer {
   std::size_t Held(const std::string& path) const;
 
  signals:
-  // A whole request head has arrived (emitted before it is answered or held; a receiver may
-  // call Hold or Release for that very request).
+  // A whole request head has arrived. Emitted from the event loop just after the request is
+  // recorded (and, when its gate is closed, queued behind it), before any answer is sent; a
+  // receiver may Release that very request or run a nested event loop.
   void requestReceived(const QByteArray& bytes, const QString& path);
 
  protected:
