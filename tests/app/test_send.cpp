@@ -160,24 +160,26 @@ TEST_F(Send, ATextPageThatCannotBeWrittenEndsTheListAndGoesToTheErrorReport) {
 }
 
 TEST_F(Send, WhileAFetchWaitsControllerFramesAreHandledAndASecondSendIsRefused) {
-  // Station 1's page trickles in, so the fetch waits in its event loop for a while.
-  stationsite::StationSetup slow;
-  ServeStation(1, slow);
-  stationsite::Answer trickle;
-  trickle.body = stationsite::StationPageHtml("", SiteValues(1), stationsite::LineEnds::kCrLf);
-  trickle.chunkBytes = 200;
-  trickle.chunkDelayMs = 150;
-  site.SetAnswer("/zjqxkqfb/site/9efe4be1d20c476e8f1438f06e56d870", trickle);
+  // Station 1's answer is held at the site, so the fetch waits in its event loop: when the
+  // request is there a card logs in; once the window has handled the card's frame the button is
+  // clicked again, and only then does the page come.
+  const std::string station1 = "/zjqxkqfb/site/9efe4be1d20c476e8f1438f06e56d870";
+  site.Hold(station1);
   auto form = StartSized();
   dialogs.confirm = true;
 
   SocketCard card;
   bool loggedInDuringFetch = false;
+  bool clickedAgain = false;
   size_t requestsAtSecondClick = 0;
-  QTimer::singleShot(100, [&] { loggedInDuringFetch = card.LogIn(form->Link().ServerPort(), "EARLY"); });
-  QTimer::singleShot(300, [&] {
+  stationsite::OnceOnRequest(site, station1,
+                             [&] { loggedInDuringFetch = card.LogIn(form->Link().ServerPort(), "EARLY"); });
+  QObject::connect(&form->Link(), &ControllerLink::BytesHandled, form.get(), [&] {
+    if (clickedAgain || IndexOf(Lines(*form), "收到:{\"name\":\"LOGIN\"") == Lines(*form).size()) return;
+    clickedAgain = true;
     requestsAtSecondClick = site.Requests().size();
     Control<QPushButton>(*form, "Button14")->click();
+    site.Release(station1);
   });
   Control<QPushButton>(*form, "Button14")->click();
 

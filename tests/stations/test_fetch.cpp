@@ -3,10 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <QElapsedTimer>
+#include <QSslSocket>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
-#include <QTimer>
+#include <QTest>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -23,6 +24,7 @@ namespace {
 
 using stationsite::Answer;
 using stationsite::FailingSetup;
+using stationsite::OnceOnRequest;
 using stationsite::StationPageHtml;
 using stationsite::StationSetup;
 using stationsite::StationSite;
@@ -471,19 +473,18 @@ TEST_F(StationFetchTest, RedirectsResolveAbsoluteAndRelativeLocations) {
   EXPECT_TRUE(site_.Requests()[2].bytes.startsWith("GET /rel/two?x=1 HTTP/1.0\r\n"));
 }
 
+// The tests below act while a request waits: station 1's answer is held at the site, and the
+// action runs when the site has the request, inside the loop the client waits in.
+
 TEST_F(StationFetchTest, ResetAbandonsTheRequestInProgress) {
-  site_.SetAnswer("/silent", [] {
-    Answer a;
-    a.silent = true;
-    return a;
-  }());
+  site_.Hold(Path(1));
   HttpsClient client(60000);
   bool busyDuringWait = false;
-  QTimer::singleShot(100, &client, [&] {
+  OnceOnRequest(site_, Path(1), [&] {
     busyDuringWait = client.Busy();
     client.Reset();
   });
-  const HttpResponse r = client.Get(Url("/silent"));
+  const HttpResponse r = client.Get(urls_[1]);
   EXPECT_TRUE(busyDuringWait);
   EXPECT_FALSE(r.ok);
   EXPECT_EQ(r.error, "Request abandoned");
@@ -491,13 +492,11 @@ TEST_F(StationFetchTest, ResetAbandonsTheRequestInProgress) {
 }
 
 TEST_F(StationFetchTest, GetDuringAGetAbandonsTheFirst) {
-  Answer silent;
-  silent.silent = true;
-  site_.SetAnswer("/silent", silent);
+  site_.Hold(Path(1));
   HttpsClient client(60000);
   HttpResponse inner;
-  QTimer::singleShot(100, &client, [&] { inner = client.Get(urls_[2]); });
-  const HttpResponse outer = client.Get(Url("/silent"));
+  OnceOnRequest(site_, Path(1), [&] { inner = client.Get(urls_[2]); });
+  const HttpResponse outer = client.Get(urls_[1]);
   EXPECT_EQ(outer.error, "Request abandoned");
   ASSERT_TRUE(inner.ok) << inner.error;
   EXPECT_EQ(inner.body, StationPageHtml("站点2", Values(2), stationsite::LineEnds::kCrLf));
@@ -505,7 +504,8 @@ TEST_F(StationFetchTest, GetDuringAGetAbandonsTheFirst) {
 }
 
 TEST_F(StationFetchTest, ControllerEventsAreHandledDuringAFetch) {
-  // A stand-in controller link on the same event loop: its read handler logs what arrives.
+  // A stand-in controller link on the same event loop: its read handler logs what arrives and
+  // then lets station 1's page come.
   QTcpServer controller;
   ASSERT_TRUE(controller.listen(QHostAddress::LocalHost, 0));
   QObject::connect(&controller, &QTcpServer::newConnection, &controller, [&] {
@@ -513,43 +513,146 @@ TEST_F(StationFetchTest, ControllerEventsAreHandledDuringAFetch) {
     QObject::connect(s, &QIODevice::readyRead, s, [this, s] {
       const QByteArray bytes = s->readAll();
       log_.AppendLog(kLogInfo, G("收到:") + bytes.toStdString());
+      site_.Release(Path(1));
     });
   });
   QTcpSocket card;
   QObject::connect(&card, &QAbstractSocket::connected, &card, [&card] { card.write("LOGIN frame"); });
-  card.connectToHost(QHostAddress::LocalHost, controller.serverPort());
 
-  Serve(1, Answering(StationSetup::Mode::kSilent));
-  EXPECT_FALSE(Run(1500));
-  ASSERT_GE(log_.lines.size(), 2u);
-  EXPECT_EQ(U(log_.lines[0].text), "收到:LOGIN frame");
-  EXPECT_EQ(U(log_.lines[1].text), "获取 [" + urls_[1] + "] 数据失败 错误代码: Request aborted on timeout");
+  site_.Hold(Path(1));
+  OnceOnRequest(site_, Path(1),
+                [&] { card.connectToHost(QHostAddress::LocalHost, controller.serverPort()); });
+  EXPECT_TRUE(Run());
+  ExpectLines({{kLogInfo, G("收到:LOGIN frame")},
+               {3, G(kFetchedLine[1])},
+               {3, G(kFetchedLine[2])},
+               {3, G(kFetchedLine[3])},
+               {3, G(kFetchedLine[4])}});
 }
 
 TEST_F(StationFetchTest, SecondRunDuringAFetchIsRefused) {
-  Serve(1, Answering(StationSetup::Mode::kSilent));
-  HttpsClient client(800);
+  site_.Hold(Path(1));
+  HttpsClient client;
   StationUpdater updater(client, log_);
   bool runningSeen = false;
   bool secondResult = true;
   StationReadings other;
   StationPublishTimes otherTimes;
-  QTimer::singleShot(100, &client, [&] {
+  OnceOnRequest(site_, Path(1), [&] {
     runningSeen = updater.Running();
     secondResult = updater.UpdateStationPages(urls_, other, otherTimes);
+    site_.Release(Path(1));
   });
-  EXPECT_FALSE(updater.UpdateStationPages(urls_, readings_, publishTimes_));
+  EXPECT_TRUE(updater.UpdateStationPages(urls_, readings_, publishTimes_));
   EXPECT_TRUE(runningSeen);
   EXPECT_FALSE(secondResult);
   EXPECT_EQ(other, StationReadings{});
   EXPECT_EQ(otherTimes, StationPublishTimes{});
-  // The first run went on undisturbed: station 1 timed out, the others were fetched.
-  ExpectLines({{1, G(("获取 [" + urls_[1] + "] 数据失败 错误代码: Request aborted on timeout").c_str())},
-               {3, G(kFetchedLine[2])},
-               {3, G(kFetchedLine[3])},
-               {3, G(kFetchedLine[4])}});
+  // The first run went on undisturbed: station 1's request, waiting through the refused run,
+  // got its page, and the others were fetched.
+  ExpectLines(
+      {{3, G(kFetchedLine[1])}, {3, G(kFetchedLine[2])}, {3, G(kFetchedLine[3])}, {3, G(kFetchedLine[4])}});
+  EXPECT_EQ(site_.Requests().size(), 4u);
   EXPECT_FALSE(updater.Running());
 }
+
+// --- the site's gate --------------------------------------------------------------------------
+
+// A bare TLS client of the test's own: sends one GET for `path` and keeps every byte that
+// comes back.
+class BareClient {
+ public:
+  BareClient(quint16 port, const std::string& path) {
+    QObject::connect(&socket_, &QSslSocket::encrypted, &socket_, [this, path] {
+      socket_.write(QByteArray::fromStdString("GET " + path + " HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n"));
+    });
+    QObject::connect(&socket_, &QSslSocket::sslErrors, &socket_, [this] { socket_.ignoreSslErrors(); });
+    QObject::connect(&socket_, &QIODevice::readyRead, &socket_, [this] { received_ += socket_.readAll(); });
+    socket_.setPeerVerifyMode(QSslSocket::VerifyNone);
+    socket_.connectToHostEncrypted("127.0.0.1", port);
+  }
+  const QByteArray& Received() const { return received_; }
+  bool Closed() const { return socket_.state() == QAbstractSocket::UnconnectedState; }
+
+ private:
+  QSslSocket socket_;
+  QByteArray received_;
+};
+
+TEST_F(StationFetchTest, HeldRequestsGetNothingUntilTheReleaseWhileOtherPathsAreServed) {
+  site_.Hold(Path(1));
+  BareClient first(site_.serverPort(), Path(1));
+  BareClient second(site_.serverPort(), Path(1));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return site_.Held(Path(1)) == 2; }, 10000));
+  ASSERT_EQ(site_.Requests().size(), 2u);
+  EXPECT_EQ(site_.Requests()[1].path, Path(1));
+
+  // A whole exchange on another path while the two wait: had their answers been sent, they
+  // would have arrived meanwhile.
+  const HttpResponse other = HttpsClient().Get(urls_[2]);
+  ASSERT_TRUE(other.ok) << other.error;
+  EXPECT_TRUE(first.Received().isEmpty());
+  EXPECT_TRUE(second.Received().isEmpty());
+  EXPECT_FALSE(first.Closed());
+
+  site_.Release(Path(1));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return first.Closed() && second.Closed(); }, 10000));
+  const QByteArray page =
+      QByteArray::fromStdString(StationPageHtml("站点1", Values(1), stationsite::LineEnds::kCrLf));
+  for (const BareClient* client : {&first, &second}) {
+    EXPECT_TRUE(client->Received().startsWith("HTTP/1.0 200 OK\r\n")) << client->Received().left(40).data();
+    EXPECT_TRUE(client->Received().endsWith("\r\n\r\n" + page));
+  }
+  EXPECT_EQ(site_.Held(Path(1)), 0u);
+}
+
+struct GateCase {
+  const char* name;
+  bool openBeforeTheRequest;  // Release comes before the request does
+  bool clientGivesUp;         // the client abandons its request while it is held
+};
+void PrintTo(const GateCase& c, std::ostream* os) { *os << c.name; }
+
+class GateTest : public StationFetchTest, public ::testing::WithParamInterface<GateCase> {};
+
+TEST_P(GateTest, TheClientGetsThePageOnceTheGateOpensAndTheSiteGoesOn) {
+  const GateCase& c = GetParam();
+  const std::string page = StationPageHtml("站点1", Values(1), stationsite::LineEnds::kCrLf);
+  site_.Hold(Path(1));
+  if (c.openBeforeTheRequest) site_.Release(Path(1));
+  HttpsClient client;
+  size_t heldAtTheRequest = 99;
+  OnceOnRequest(site_, Path(1), [&] {
+    heldAtTheRequest = site_.Held(Path(1));
+    if (c.clientGivesUp) {
+      client.Reset();
+    } else {
+      site_.Release(Path(1));
+    }
+  });
+  const HttpResponse r = client.Get(urls_[1]);
+  EXPECT_EQ(heldAtTheRequest, c.openBeforeTheRequest ? 0u : 1u);
+  if (c.clientGivesUp) {
+    EXPECT_EQ(r.error, "Request abandoned");
+    // The site forgets the request once its connection closes; the release finds nobody.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return site_.Held(Path(1)) == 0; }, 10000));
+    site_.Release(Path(1));
+  } else {
+    ASSERT_TRUE(r.ok) << r.error;
+    EXPECT_EQ(r.body, page);
+  }
+  // The gate stays open: the next request for the path is answered at once.
+  const HttpResponse next = HttpsClient().Get(urls_[1]);
+  ASSERT_TRUE(next.ok) << next.error;
+  EXPECT_EQ(next.body, page);
+  EXPECT_EQ(site_.Requests().size(), 2u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Gates, GateTest,
+                         ::testing::Values(GateCase{"ReleasedWhileTheClientWaits", false, false},
+                                           GateCase{"OpenedBeforeTheRequest", true, false},
+                                           GateCase{"ClientGivesUpBeforeTheRelease", false, true}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(StationFetchTest, ARunIsOverWhenItReturnsSoADrawingErrorCannotBlockTheNext) {
   HttpsClient client;

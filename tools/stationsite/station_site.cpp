@@ -1,12 +1,14 @@
 #include "station_site.h"
 
 #include <QFile>
+#include <QPointer>
 #include <QProcess>
 #include <QSettings>
 #include <QSslConfiguration>
 #include <QSslSocket>
 #include <QTimer>
 #include <cstdio>
+#include <iterator>
 #include <memory>
 
 #include "stations/catalogue.h"
@@ -135,7 +137,7 @@ void StationSite::incomingConnection(qintptr handle) {
   connections_[socket] = Connection{};
   connect(socket, &QIODevice::readyRead, this, [this, socket] { OnReadyRead(socket); });
   connect(socket, &QAbstractSocket::disconnected, this, [this, socket] {
-    connections_.erase(socket);
+    Forget(socket);
     socket->deleteLater();
   });
   socket->startServerEncryption();
@@ -166,9 +168,24 @@ void StationSite::OnReadyRead(QSslSocket* socket) {
     request.path = target.toStdString();
   }
   requests_.push_back(request);
-  emit requestReceived(request.bytes, QString::fromStdString(request.path));
 
-  const auto answer = answers_.find(request.path);
+  // A held request joins its gate's queue before the signal, so that a receiver may release it.
+  const bool hold = closedGates_.count(request.path) > 0;
+  if (hold) held_[request.path].push_back(socket);
+  // The signal and the answer come from the event loop, not from inside the socket's read
+  // handler: a receiver may run a nested loop in which this client goes away and its socket is
+  // deleted, which must not happen while the socket is still delivering its data.
+  QMetaObject::invokeMethod(
+      this,
+      [this, alive = QPointer<QSslSocket>(socket), request, hold] {
+        emit requestReceived(request.bytes, QString::fromStdString(request.path));
+        if (!hold && alive && connections_.count(alive.data()) > 0) AnswerPath(alive.data(), request.path);
+      },
+      Qt::QueuedConnection);
+}
+
+void StationSite::AnswerPath(QSslSocket* socket, const std::string& path) {
+  const auto answer = answers_.find(path);
   if (answer != answers_.end()) {
     Send(socket, answer->second);
   } else {
@@ -177,6 +194,32 @@ void StationSite::OnReadyRead(QSslSocket* socket) {
     missing.reason = "Not Found";
     missing.body = "<html><body>Not Found</body></html>\r\n";
     Send(socket, missing);
+  }
+}
+
+void StationSite::Hold(const std::string& path) { closedGates_.insert(path); }
+
+void StationSite::Release(const std::string& path) {
+  closedGates_.erase(path);
+  const auto queue = held_.find(path);
+  if (queue == held_.end()) return;
+  const std::vector<QSslSocket*> waiting = std::move(queue->second);
+  held_.erase(queue);
+  for (QSslSocket* socket : waiting) {
+    if (connections_.count(socket) > 0) AnswerPath(socket, path);
+  }
+}
+
+std::size_t StationSite::Held(const std::string& path) const {
+  const auto queue = held_.find(path);
+  return queue == held_.end() ? 0 : queue->second.size();
+}
+
+void StationSite::Forget(QSslSocket* socket) {
+  connections_.erase(socket);
+  for (auto it = held_.begin(); it != held_.end();) {
+    std::erase(it->second, socket);
+    it = it->second.empty() ? held_.erase(it) : std::next(it);
   }
 }
 
@@ -216,6 +259,20 @@ void StationSite::Send(QSslSocket* socket, const Answer& answer) {
     }
   });
   timer->start();
+}
+
+void OnceOnRequest(StationSite& site, const std::string& path, std::function<void()> action) {
+  auto connection = std::make_shared<QMetaObject::Connection>();
+  auto pending = std::make_shared<std::function<void()>>(std::move(action));
+  *connection = QObject::connect(&site, &StationSite::requestReceived, &site,
+                                 [connection, pending, path](const QByteArray&, const QString& requested) {
+                                   if (requested.toStdString() != path) return;
+                                   // Taken out first: disconnecting may end this very slot.
+                                   const std::function<void()> run = std::move(*pending);
+                                   const QMetaObject::Connection handle = *connection;
+                                   QObject::disconnect(handle);
+                                   run();
+                                 });
 }
 
 StationSetup FailingSetup(int status, std::string reason) {

@@ -2,14 +2,18 @@
 // A stand-in for the data site: an HTTPS server on 127.0.0.1 that serves station pages in the
 // layout the extraction expects, answers chosen statuses, redirects, malformed bodies or
 // nothing at all, and records every request byte for byte. Runs on the caller's event loop,
-// so a test can drive it and the client under test together.
+// so a test can drive it and the client under test together. A path can be held behind a
+// gate, so that a test acts while a client is known to wait for that path's answer.
 
 #include <QByteArray>
 #include <QSslCertificate>
 #include <QSslKey>
 #include <QString>
 #include <QTcpServer>
+#include <cstddef>
+#include <functional>
 #include <map>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -80,7 +84,21 @@ class StationSite : public QTcpServer {
   const std::vector<ReceivedRequest>& Requests() const { return requests_; }
   void ClearRequests() { requests_.clear(); }
 
+  // Closes the gate of `path`: a request for it is read, recorded and signalled like any
+  // other, then waits on its open connection, with nothing sent, until the gate opens.
+  void Hold(const std::string& path);
+  // Opens the gate of `path`: the waiting requests get the answer the path has now, in the
+  // order they came, and later ones are answered at once until Hold closes it again. Opening
+  // a gate that nothing waits behind (or that was never closed) just lets the next request
+  // through. A waiting client that gives up is forgotten when its connection closes.
+  void Release(const std::string& path);
+  // Requests for `path` waiting behind its gate whose connections are still open.
+  std::size_t Held(const std::string& path) const;
+
  signals:
+  // A whole request head has arrived. Emitted from the event loop just after the request is
+  // recorded (and, when its gate is closed, queued behind it), before any answer is sent; a
+  // receiver may Release that very request or run a nested event loop.
   void requestReceived(const QByteArray& bytes, const QString& path);
 
  protected:
@@ -92,14 +110,23 @@ class StationSite : public QTcpServer {
     bool answered = false;
   };
   void OnReadyRead(QSslSocket* socket);
+  void AnswerPath(QSslSocket* socket, const std::string& path);
   void Send(QSslSocket* socket, const Answer& answer);
+  void Forget(QSslSocket* socket);
 
   QSslCertificate certificate_;
   QSslKey key_;
   std::map<std::string, Answer> answers_;
   std::map<QSslSocket*, Connection> connections_;
   std::vector<ReceivedRequest> requests_;
+  std::set<std::string> closedGates_;
+  std::map<std::string, std::vector<QSslSocket*>> held_;  // in arrival order
 };
+
+// Runs `action` once, at the next request for `path` the site receives: from its
+// requestReceived signal, so inside whatever nested event loop the client is waiting in, and
+// before that request is answered (or while it is held).
+void OnceOnRequest(StationSite& site, const std::string& path, std::function<void()> action);
 
 // How the site answers for one station of the catalogue.
 struct StationSetup {
