@@ -574,7 +574,7 @@ bool TForm1::RunSend(const QDateTime& started) {
   const bool fetched = stationUpdater_->UpdateStationPages(stationUrls, readings, publishTimes);
   NoteFetch(stationUpdater_->LastFetched());
   // The window draws only after a fully successful fetch.
-  const std::optional<QSize> area = fetched ? SendAreaForSend() : std::nullopt;
+  const std::optional<QSize> area = fetched ? DrawingArea(AreaUse::kSend) : std::nullopt;
   if (area) {
     DrawStationPages(*area);
     PictureListInputs in;
@@ -607,8 +607,11 @@ void TForm1::BitBtn1Click() {
 }
 
 void TForm1::Button11Click() {
+  // The page as a send would draw it; without any area there is nothing to show.
+  const std::optional<QSize> area = DrawingArea(AreaUse::kPreview);
+  if (!area) return;
   try {
-    DrawTextPage(QSize(dtw->Value(), dth->Value()));
+    DrawTextPage(*area);
   } catch (const ReportedError& e) {
     ReportError(e.what());
     return;

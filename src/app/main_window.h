@@ -58,6 +58,9 @@ struct FormOptions {
   int screenDpi = 0;                // pixels per inch the layout is scaled to; 0: the screen's
 };
 
+// What an area is drawn for: its log lines say so.
+enum class AreaUse { kSend, kPreview };
+
 class TForm1 : public QWidget, public LogSink {
   Q_OBJECT
 
@@ -267,9 +270,10 @@ class TForm1 : public QWidget, public LogSink {
   void RefuseSend();
   // The fetch of a send has ended with `fetched` of the four stations.
   void NoteFetch(int fetched);
-  // The area a send draws at: dtw and dth, a 0 taking the card's screen (logged); nothing, with
-  // a kind-1 line, when no card can give it.
-  std::optional<QSize> SendAreaForSend();
+  // The area a send or the text page preview draws at: dtw and dth, a 0 taking the card's
+  // screen (logged); nothing, with a kind-1 line, when no card can give it.
+  // The preview also shows that line in a message box: someone pressed the button.
+  std::optional<QSize> DrawingArea(AreaUse use);
   // What DeliverProgram reported for the send started at `started`; true when it is awaited.
   bool NoteDeliveryStart(const QDateTime& started, DeliveryStart start);
   // The link's watched delivery has ended.

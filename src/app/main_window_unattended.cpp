@@ -27,14 +27,17 @@ const std::string& NoCardText() {
   static const std::string text = Utf8ToGbk("没有已登录的控制卡, 节目未发送.");
   return text;
 }
-const std::string& CardAreaPattern() {
-  static const std::string text = Utf8ToGbk("显示区域 %d x %d, 本次发送使用控制卡屏幕大小 %d x %d");
-  return text;
+const std::string& CardAreaPattern(AreaUse use) {
+  static const std::string send = Utf8ToGbk("显示区域 %d x %d, 本次发送使用控制卡屏幕大小 %d x %d");
+  static const std::string preview = Utf8ToGbk("显示区域 %d x %d, 预览使用控制卡屏幕大小 %d x %d");
+  return use == AreaUse::kSend ? send : preview;
 }
-const std::string& NoAreaText() {
-  static const std::string text =
+const std::string& NoAreaText(AreaUse use) {
+  static const std::string send =
       Utf8ToGbk("显示区域的宽度或高度为0, 又没有已登录的控制卡提供屏幕大小, 本次发送未执行.");
-  return text;
+  static const std::string preview =
+      Utf8ToGbk("显示区域的宽度或高度为0, 又没有已登录的控制卡提供屏幕大小, 无法预览.");
+  return use == AreaUse::kSend ? send : preview;
 }
 
 SendState StateOf(DeliveryOutcome outcome) {
@@ -119,17 +122,18 @@ void TForm1::NoteFetch(int fetched) {
   RefreshStatus();
 }
 
-std::optional<QSize> TForm1::SendAreaForSend() {
+std::optional<QSize> TForm1::DrawingArea(AreaUse use) {
   const int w = dtw->Value();
   const int h = dth->Value();
   if (w > 0 && h > 0) return QSize(w, h);
   const Client_record& card = link_->Slot(1);
   const QSize area = SendArea(w, h, link_->SlotConnected(1) ? QSize(card.width, card.height) : QSize());
   if (area.isEmpty()) {
-    AppendLog(kLogError, NoAreaText());
+    AppendLog(kLogError, NoAreaText(use));
+    if (use == AreaUse::kPreview) dialogs_->Message(NoAreaText(use));
     return std::nullopt;
   }
-  AppendLog(kLogInfo, Format(CardAreaPattern(), {w, h, area.width(), area.height()}));
+  AppendLog(kLogInfo, Format(CardAreaPattern(use), {w, h, area.width(), area.height()}));
   return area;
 }
 

@@ -468,6 +468,30 @@ TEST_F(Readings, AZeroAreaTakesTheCardsScreenOrStopsWithoutOne) {
   EXPECT_EQ(Plays().size(), 1u);
 }
 
+TEST_F(Readings, ThePreviewOfAZeroAreaShowsTheCardsScreenOrSaysWhyNot) {
+  StartWindow();
+  Control<SpinEdit>(*form, "dtw")->SetValue(0);
+  Mark();
+  Control<QPushButton>(*form, "Button11")->click();
+  const std::string none = "显示区域的宽度或高度为0, 又没有已登录的控制卡提供屏幕大小, 无法预览.";
+  EXPECT_EQ(Since(), std::vector<std::string>{none});
+  ASSERT_EQ(dialogs.messages.size(), 1u) << "the operator at the button is told";
+  EXPECT_EQ(U(dialogs.messages[0]), none);
+  EXPECT_TRUE(viewer.opened.empty());
+  EXPECT_FALSE(std::filesystem::exists(folder / "file" / "g.bmp"));
+
+  ASSERT_TRUE(card.LogIn(form->Link().ServerPort(), "CARD", 128, 64));
+  ASSERT_TRUE(WaitFor([&] { return form->Link().SlotConnected(1); }));
+  Mark();
+  Control<QPushButton>(*form, "Button11")->click();
+  EXPECT_EQ(Count(Since(), "显示区域 0 x 48, 预览使用控制卡屏幕大小 128 x 48"), 1u)
+      << ::testing::PrintToString(Since());
+  ASSERT_EQ(viewer.opened.size(), 1u);
+  EXPECT_EQ(QImage(QString::fromStdString((folder / "file" / "g.bmp").string())).size(), QSize(128, 48))
+      << "the card gives the side that is 0";
+  EXPECT_EQ(dialogs.messages.size(), 1u);
+}
+
 // --- the status line ------------------------------------------------------------------------
 
 TEST_F(Unattended, TheStatusLineFollowsWhatHappens) {
