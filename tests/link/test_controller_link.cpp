@@ -22,15 +22,8 @@ const std::string kLogin =
 class ControllerLinkTest : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_TRUE(link.Listen(0, QHostAddress::LocalHost)); }
-  int Count(const std::string& utf8Line) const {
-    const auto t = log.Texts();
-    return static_cast<int>(std::count(t.begin(), t.end(), utf8Line));
-  }
-  int CountPrefix(const std::string& prefix) const {
-    int n = 0;
-    for (const auto& t : log.Texts()) n += t.rfind(prefix, 0) == 0;
-    return n;
-  }
+  int Count(const std::string& utf8Line) const { return log.Count(utf8Line); }
+  int CountPrefix(const std::string& prefix) const { return log.CountPrefix(prefix); }
   // Waits until the server has taken everything written so far off the socket.
   void WaitServerHas(size_t buffered) {
     ASSERT_TRUE(WaitFor([&] { return link.BufferedBytes() == buffered; })) << link.BufferedBytes();

@@ -47,15 +47,8 @@ std::string Nested(int depth) {
 class HostileTest : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_TRUE(link.Listen(0, QHostAddress::LocalHost)); }
-  int Count(const std::string& utf8Line) const {
-    const auto t = log.Texts();
-    return static_cast<int>(std::count(t.begin(), t.end(), utf8Line));
-  }
-  int CountPrefix(const std::string& prefix) const {
-    int n = 0;
-    for (const auto& t : log.Texts()) n += t.rfind(prefix, 0) == 0;
-    return n;
-  }
+  int Count(const std::string& utf8Line) const { return log.Count(utf8Line); }
+  int CountPrefix(const std::string& prefix) const { return log.CountPrefix(prefix); }
   bool Logged(const std::string& utf8Line) const { return Count(utf8Line) > 0; }
   size_t LogBytes() const {
     return std::accumulate(log.lines.begin(), log.lines.end(), size_t{0},

@@ -51,6 +51,17 @@ class RecordingLog : public LogSink {
     for (const auto& l : lines) out.push_back(U(l.text));
     return out;
   }
+  // How many lines read exactly `utf8Line`, and how many begin with `prefix`.
+  int Count(const std::string& utf8Line) const {
+    int n = 0;
+    for (const auto& l : lines) n += U(l.text) == utf8Line;
+    return n;
+  }
+  int CountPrefix(const std::string& prefix) const {
+    int n = 0;
+    for (const auto& l : lines) n += U(l.text).rfind(prefix, 0) == 0;
+    return n;
+  }
   std::vector<LogLine> lines;
 };
 
