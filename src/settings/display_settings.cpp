@@ -227,7 +227,7 @@ std::vector<UnreadFile> LoadDisplayTexts(const std::filesystem::path& appFolder,
     const std::filesystem::path file = appFolder / name;
     std::error_code ec;
     if (!std::filesystem::exists(file, ec)) return;
-    if (const std::optional<std::string> bytes = ReadFileWhole(file)) {
+    if (const std::optional<std::string> bytes = ReadFileWhole(file, kMaxSettingsFileBytes)) {
       take(*bytes);
     } else {
       unread.push_back({file, ReadProblemOf(file)});

@@ -117,12 +117,21 @@ FileWriteResult WriteThrough(const fs::path& file, const std::function<int(int f
 
 }  // namespace
 
-std::optional<std::string> ReadFileWhole(const std::filesystem::path& file) {
+std::optional<std::string> ReadFileWhole(const std::filesystem::path& file, std::uintmax_t maxBytes) {
   std::error_code ec;
   if (!std::filesystem::is_regular_file(file, ec)) return std::nullopt;
+  const std::uintmax_t size = std::filesystem::file_size(file, ec);
+  if (ec || size > maxBytes) return std::nullopt;
   std::ifstream in(file, std::ios::binary);
   if (!in) return std::nullopt;
-  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::string bytes;
+  bytes.reserve(static_cast<size_t>(size));
+  std::string chunk(kCopyChunk, '\0');
+  while (in) {
+    in.read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
+    bytes.append(chunk.data(), static_cast<size_t>(in.gcount()));
+    if (bytes.size() > maxBytes) return std::nullopt;
+  }
   if (in.bad()) return std::nullopt;
   return bytes;
 }

@@ -3,6 +3,7 @@
 // pictures, and the files staged in ShareFolder are all replaced through WriteFileWhole or
 // CopyFileWhole, so that no reader ever sees half a file under its final name.
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -10,9 +11,15 @@
 
 namespace aqled {
 
-// The bytes of a regular file; nullopt when it is missing, is not a regular file or cannot be
-// read to its end.
-std::optional<std::string> ReadFileWhole(const std::filesystem::path& file);
+// The most bytes a settings or text file of the application (config.ini, setup.ini, fly.txt,
+// gg.txt, txt.txt) may have to be read. The largest real one, setup.ini or a page of free text,
+// has a few KiB; a bigger file is not one the application wrote, and reading it whole would
+// hold it in memory and fill the window's controls with it.
+inline constexpr std::uintmax_t kMaxSettingsFileBytes = 1024 * 1024;
+
+// The bytes of a regular file; nullopt when it is missing, is not a regular file, has more than
+// `maxBytes` bytes (also when it grows past them while read) or cannot be read to its end.
+std::optional<std::string> ReadFileWhole(const std::filesystem::path& file, std::uintmax_t maxBytes);
 
 // The outcome of a whole-file write. True when the new file stands under its name; otherwise
 // `error` names the cause in English as the system reports it ("No space left on device").

@@ -3,7 +3,9 @@
 #include <cerrno>
 #include <fstream>
 
+#include "settings/file_io.h"
 #include "text/gbk.h"
+#include "text/strings.h"
 
 namespace aqled {
 
@@ -19,6 +21,10 @@ std::string FileProblemText(const std::error_code& error) {
 std::string ReadProblemOf(const std::filesystem::path& file) {
   std::error_code ec;
   if (std::filesystem::is_directory(file, ec)) return Utf8ToGbk("是文件夹, 不是文件");
+  if (const std::uintmax_t size = std::filesystem::file_size(file, ec); !ec && size > kMaxSettingsFileBytes) {
+    static const std::string pattern = Utf8ToGbk("文件过大: %d 字节, 最多 %d 字节");
+    return Format(pattern, {static_cast<long long>(size), static_cast<long long>(kMaxSettingsFileBytes)});
+  }
   errno = 0;
   const std::ifstream in(file, std::ios::binary);
   const int error = errno;

@@ -12,8 +12,9 @@ namespace aqled {
 // system's own text for any other error.
 std::string FileProblemText(const std::error_code& error);
 
-// Why `file`, which exists, cannot be read whole: "是文件夹, 不是文件" for a folder, otherwise
-// the reason its opening fails (FileProblemText), "无法读取" when it opens after all.
+// Why the settings or text file `file`, which exists, cannot be read whole: "是文件夹, 不是文件"
+// for a folder, "文件过大: N 字节, 最多 1048576 字节" past kMaxSettingsFileBytes, otherwise the
+// reason its opening fails (FileProblemText), "无法读取" when it opens after all.
 std::string ReadProblemOf(const std::filesystem::path& file);
 
 }  // namespace aqled

@@ -125,7 +125,7 @@ IniFile::LoadResult IniFile::Load(const std::filesystem::path& file) {
   std::error_code ec;
   result.exists = std::filesystem::exists(file, ec);
   if (!result.exists) return result;
-  if (auto bytes = ReadFileWhole(file)) {
+  if (auto bytes = ReadFileWhole(file, kMaxSettingsFileBytes)) {
     result.ini = IniFile(*bytes);
     result.readable = true;
   }

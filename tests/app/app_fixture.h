@@ -10,6 +10,7 @@
 #include <QTest>
 #include <fstream>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -105,7 +106,9 @@ bool WaitFor(F done, int ms = 5000) {
   return true;
 }
 
-inline std::string ReadAll(const std::filesystem::path& p) { return ReadFileWhole(p).value_or("<missing>"); }
+inline std::string ReadAll(const std::filesystem::path& p) {
+  return ReadFileWhole(p, std::numeric_limits<std::uintmax_t>::max()).value_or("<missing>");
+}
 inline void WriteAll(const std::filesystem::path& p, const std::string& bytes) {
   std::ofstream(p, std::ios::binary) << bytes;
 }

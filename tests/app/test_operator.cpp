@@ -86,6 +86,7 @@ struct StartupFailure {
   const char* name;
   void (*make)(const std::filesystem::path& folder);
   const char* line;  // UTF-8 after the folder; %s where the folder's path goes
+  bool flyUnread;    // fly.txt could not be read: a save leaves it as it is
 };
 void PrintTo(const StartupFailure& c, std::ostream* os) { *os << c.name; }
 
@@ -94,6 +95,7 @@ class LostTexts : public Operator, public ::testing::WithParamInterface<StartupF
 TEST_P(LostTexts, StartUpNamesTheFailureServesAndASaveKeepsEveryText) {
   WithOperatorFiles();
   GetParam().make(folder);
+  const std::string flyBefore = ReadAll(folder / "fly.txt");
   auto form = Start();
   ASSERT_FALSE(form->QuitRequested());
   std::string failure = GetParam().line;
@@ -110,7 +112,8 @@ TEST_P(LostTexts, StartUpNamesTheFailureServesAndASaveKeepsEveryText) {
   Control<QPushButton>(*form, "Button4")->click();
   EXPECT_EQ(ReadAll(folder / "gg.txt"), files.gg);
   EXPECT_EQ(ReadAll(folder / "txt.txt"), files.txt);
-  if (std::filesystem::is_directory(folder / "fly.txt")) {
+  if (GetParam().flyUnread) {
+    EXPECT_EQ(ReadAll(folder / "fly.txt"), flyBefore);
     EXPECT_EQ(Lines(*form).back(),
               "未保存 " + (folder / "fly.txt").string() + ": 启动时未能读取此文件, 文件保持原样");
     EXPECT_EQ(Control<LogView>(*form, "log")->LineColour(Control<LogView>(*form, "log")->LineCount() - 1),
@@ -131,13 +134,21 @@ INSTANTIATE_TEST_SUITE_P(
                                      [](const std::filesystem::path& f) {
                                        WriteAll(f / "file", "not a folder");
                                      },
-                                     "创建文件夹失败: %s/file/ (已有同名的文件)"},
+                                     "创建文件夹失败: %s/file/ (已有同名的文件)", false},
                       StartupFailure{"FlyTxtIsAFolder",
                                      [](const std::filesystem::path& f) {
                                        std::filesystem::remove(f / "fly.txt");
                                        std::filesystem::create_directory(f / "fly.txt");
                                      },
-                                     "读取文件失败: %s/fly.txt (是文件夹, 不是文件), 保存时保留原文件"}),
+                                     "读取文件失败: %s/fly.txt (是文件夹, 不是文件), 保存时保留原文件", true},
+                      // One byte past the limit: not a subtitle the application wrote.
+                      StartupFailure{"FlyTxtTooLarge",
+                                     [](const std::filesystem::path& f) {
+                                       WriteAll(f / "fly.txt", std::string(1024 * 1024 + 1, 'x'));
+                                     },
+                                     "读取文件失败: %s/fly.txt (文件过大: 1048577 字节, 最多 1048576 字节), "
+                                     "保存时保留原文件",
+                                     true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(Operator, AnUnreadableSetupIniIsNeverReplacedEvenWhenItCanBeReadLater) {

@@ -6,6 +6,7 @@
 #include <QTemporaryDir>
 #include <csignal>
 #include <fstream>
+#include <limits>
 
 #include "settings/display_settings.h"
 #include "settings/file_io.h"
@@ -19,7 +20,9 @@ using aqled::testing::U;
 
 namespace {
 
-std::string ReadAll(const std::filesystem::path& p) { return ReadFileWhole(p).value_or("<missing>"); }
+std::string ReadAll(const std::filesystem::path& p) {
+  return ReadFileWhole(p, std::numeric_limits<std::uintmax_t>::max()).value_or("<missing>");
+}
 void WriteAll(const std::filesystem::path& p, const std::string& bytes) {
   std::ofstream(p, std::ios::binary) << bytes;
 }

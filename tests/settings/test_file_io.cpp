@@ -5,6 +5,7 @@
 
 #include <QTemporaryDir>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -128,6 +129,44 @@ TEST_F(WholeFile, ACopyIsByteExactAndASourceThatIsNoFileFails) {
   EXPECT_EQ(fromFolder.error, "Is a directory");
   EXPECT_TRUE(ReadBytes(base / "copy.bmp") == big);
   EXPECT_EQ(Names(base), (std::vector<std::string>{"copy.bmp", "folder", "source.bmp"}));
+}
+
+// --- reading whole, within a limit ----------------------------------------------------------
+
+struct ReadCase {
+  const char* name;
+  size_t size;
+  std::uintmax_t limit;
+  bool read;
+};
+void PrintTo(const ReadCase& c, std::ostream* os) { *os << c.name; }
+
+class WholeRead : public WholeFile, public ::testing::WithParamInterface<ReadCase> {};
+
+TEST_P(WholeRead, ReadsAFileUpToItsLimitAndNothingPastIt) {
+  const std::string bytes = Pattern(GetParam().size);
+  WriteBytes(base / "f.txt", bytes);
+  const std::optional<std::string> read = ReadFileWhole(base / "f.txt", GetParam().limit);
+  ASSERT_EQ(read.has_value(), GetParam().read);
+  if (read) {
+    EXPECT_TRUE(*read == bytes);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Limits, WholeRead,
+    ::testing::Values(ReadCase{"Empty", 0, 0, true}, ReadCase{"AtTheLimit", 5000, 5000, true},
+                      ReadCase{"OneByteOver", 5001, 5000, false},
+                      // Several read pieces, the last one short.
+                      ReadCase{"LargeWithin", 200 * 1024 + 3, kMaxSettingsFileBytes, true},
+                      ReadCase{"SettingsLimitPlusOne", kMaxSettingsFileBytes + 1, kMaxSettingsFileBytes,
+                               false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(WholeFile, NothingIsReadFromAFolderOrAMissingFile) {
+  fs::create_directory(base / "folder");
+  EXPECT_FALSE(ReadFileWhole(base / "folder", kMaxSettingsFileBytes).has_value());
+  EXPECT_FALSE(ReadFileWhole(base / "missing", kMaxSettingsFileBytes).has_value());
 }
 
 }  // namespace
