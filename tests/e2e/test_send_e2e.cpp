@@ -39,10 +39,31 @@ struct EndToEnd : CardFixture {
     ASSERT_EQ(Control<QListWidget>(*form, "ListBox1")->count(), 1);
   }
 
-  // The card for the window, with `extra` arguments; returns once it holds slot 1.
+  // The card for the window, with `extra` arguments; returns once it holds slot 1 and has
+  // been sent its Login answer.
   void StartCardFor(const QStringList& extra) {
     StartCard(CardsimArgs(form->Link().ServerPort(), "SIM1", "north", 128, 64, folder, 20) + extra);
     ASSERT_TRUE(WaitFor([&] { return form->Link().SlotConnected(1); })) << CardLog();
+    // The Login answer goes out after its wait; what the test sends comes after it.
+    ASSERT_TRUE(WaitFor([&] {
+      return IndexOf(Lines(*form), R"(发送:{"name":"Login")") < Lines(*form).size();
+    })) << CardLog();
+  }
+
+  // A round trip to the card: the disk query and its answer. The card answers in order on its
+  // one connection, so once the answer is logged everything it sent before has been handled.
+  // Returns the number of log lines before the query.
+  size_t RoundTrip() {
+    const size_t before = Lines(*form).size();
+    form->BitBtn1Click();
+    const bool answered = WaitFor(
+        [&] {
+          return Lines(*form).size() > before &&
+                 Lines(*form).back().rfind(R"(收到:{"name":"queryDisk")", 0) == 0;
+        },
+        10000);
+    EXPECT_TRUE(answered) << ::testing::PrintToString(Lines(*form)) << CardLog();
+    return before;
   }
 
   void ConfirmedSend() {
@@ -89,9 +110,10 @@ TEST_F(EndToEnd, AConfirmedProgramSendIsDownloadedFromTheShareServerAndPlayed) {
   ConfirmedSend();
   ASSERT_TRUE(WaitFor([&] { return Lines(*form).back() == "标签: SIM1, 名称: north, 发送成功."; }, 20000))
       << ::testing::PrintToString(Lines(*form)) << CardLog();
-  // Nothing follows the success line.
-  WaitFor([] { return false; }, 300);
-  EXPECT_EQ(Lines(*form).back(), "标签: SIM1, 名称: north, 发送成功.");
+  // Nothing follows the success line: next come the round trip's query and answer.
+  const size_t barrier = RoundTrip();
+  EXPECT_EQ(Lines(*form)[barrier - 1], "标签: SIM1, 名称: north, 发送成功.");
+  EXPECT_EQ(Lines(*form).size(), barrier + 2) << ::testing::PrintToString(Lines(*form));
 
   const auto lines = Lines(*form);
   EXPECT_LT(IndexOf(lines, "向 [标签: SIM1, 名称: north] 发送数据..."),
@@ -124,9 +146,11 @@ TEST_F(EndToEnd, ADynamicAreaSendShowsTheStagedPictures) {
       },
       20000))
       << ::testing::PrintToString(Lines(*form)) << CardLog();
-  WaitFor([] { return false; }, 300);
-  EXPECT_EQ(Lines(*form).back(), R"(收到:{"name":"UpdateDynamic","output":{"pictures":"6","result":"ok"}})")
+  const size_t barrier = RoundTrip();
+  EXPECT_EQ(Lines(*form)[barrier - 1],
+            R"(收到:{"name":"UpdateDynamic","output":{"pictures":"6","result":"ok"}})")
       << "the answer is only logged";
+  EXPECT_EQ(Lines(*form).size(), barrier + 2) << ::testing::PrintToString(Lines(*form));
   EXPECT_LT(IndexOf(Lines(*form), "向 [标签: SIM1, 名称: north] 发送动态区数据..."), Lines(*form).size());
   EXPECT_FALSE(std::filesystem::exists(folder / "share" / "ll.xml"));
   EXPECT_FALSE(std::filesystem::exists(folder / "share" / "pp.xml"));
@@ -140,10 +164,12 @@ TEST_F(EndToEnd, AFailingStationPageSendsNothingToTheCard) {
   StartCardFor({});
   const size_t before = Lines(*form).size();
   ConfirmedSend();
-  // Give a stray command the time to show up; none may.
-  WaitFor([] { return false; }, 500);
+  // A command the send had made would have its answer before the round trip's.
+  const size_t barrier = RoundTrip();
   const auto lines = Lines(*form);
-  const std::vector<std::string> sent(lines.begin() + static_cast<long>(before), lines.end());
+  EXPECT_EQ(lines.size(), barrier + 2) << ::testing::PrintToString(lines);
+  const std::vector<std::string> sent(lines.begin() + static_cast<long>(before),
+                                      lines.begin() + static_cast<long>(barrier));
   EXPECT_EQ(Count(sent, "获取 ["), 1u) << ::testing::PrintToString(sent);
   EXPECT_EQ(Count(sent, "发送:"), 0u) << ::testing::PrintToString(sent);
   EXPECT_EQ(Count(sent, "向 ["), 0u);

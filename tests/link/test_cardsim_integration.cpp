@@ -299,8 +299,15 @@ TEST_F(CardsimIntegration, SizeMismatchEndsTheChainWithoutPlay) {
   link.StoreProgramCommands(DownloadCommand(/*overrideSize2=*/5), PlayCommand());
   link.SendToSlot(1, R"({"name":"clearuselessmaterial"})", 2);
   ASSERT_TRUE(WaitFor([&] { return link.Exchange().downloadStatus == "FAILED"; }, 10000)) << CardLog();
-  // Give a stray play a moment to show up; none may.
-  WaitFor([] { return false; }, 300);
+  // A play would go out before this query, and its answer would come before the query's.
+  link.SendToSlot(1, kDiskQueryCommand, 2);
+  ASSERT_TRUE(WaitFor(
+      [&] {
+        const auto t = log.Texts();
+        return !t.empty() && t.back().rfind(R"(收到:{"name":"queryDisk")", 0) == 0;
+      },
+      10000))
+      << CardLog();
   EXPECT_FALSE(Logged("发送:" + PlayCommand()));
   EXPECT_FALSE(Logged(kSuccess));
 }
