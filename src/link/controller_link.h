@@ -48,22 +48,6 @@ class ControllerLink : public QObject {
   QTcpServer& ServerSvr1() { return *server_; }
   const QTcpServer& ServerSvr1() const { return *server_; }
 
-  // Socket handlers. The link connects every accepted connection's readyRead, disconnected
-  // and errorOccurred to them itself; they are public so that a window can forward its own
-  // handlers of these names. A socket the link does not know is ignored.
-  // A read: the connection's bytes go through its ConnectionReceiver. A login that was given
-  // a slot makes the connection wait kLoginAnswerWaitMs on a timer of its own: nothing more
-  // is read from it meanwhile, every other connection and the window go on, and when the
-  // timer fires the Login answer goes out and the queued frames are handled in order.
-  void ServerSvr1ClientRead(QTcpSocket* socket);
-  // An orderly close: bytes still waiting are handled first (a pending Login answer is due
-  // at once, and goes nowhere), then the connection's slot (if it is that slot's
-  // connection) is marked disconnected. Handled once per connection.
-  void ServerSvr1ClientDisconnect(QTcpSocket* socket);
-  // An error: one that ends the connection (a reset) is handled exactly like an orderly close;
-  // any other is silenced.
-  void ServerSvr1ClientError(QTcpSocket* socket);
-
   // Sends a GBK command to slot k and logs "发送:" (kind 2); nothing for slot 0 or a closed
   // connection.
   void SendToSlot(int k, std::string_view gbkText, int kind) { sessions_.SendToSlot(k, gbkText, kind); }
@@ -118,6 +102,21 @@ class ControllerLink : public QObject {
   void DeliveryEnded(aqled::DeliveryOutcome outcome);
 
  private:
+  // Socket handlers. The link connects every accepted connection's readyRead, disconnected
+  // and errorOccurred to them itself. A socket the link does not know is ignored.
+  // A read: the connection's bytes go through its ConnectionReceiver. A login that was given
+  // a slot makes the connection wait kLoginAnswerWaitMs on a timer of its own: nothing more
+  // is read from it meanwhile, every other connection and the window go on, and when the
+  // timer fires the Login answer goes out and the queued frames are handled in order.
+  void ServerSvr1ClientRead(QTcpSocket* socket);
+  // An orderly close: bytes still waiting are handled first (a pending Login answer is due
+  // at once, and goes nowhere), then the connection's slot (if it is that slot's
+  // connection) is marked disconnected. Handled once per connection.
+  void ServerSvr1ClientDisconnect(QTcpSocket* socket);
+  // An error: one that ends the connection (a reset) is handled exactly like an orderly close;
+  // any other is silenced.
+  void ServerSvr1ClientError(QTcpSocket* socket);
+
   struct Peer;
   // Takes the waiting connections off the listening socket: each is admitted, displaces the
   // oldest connection that has not logged in, or is closed at once.
