@@ -28,6 +28,7 @@
 #include "link/delivery.h"
 #include "link/exchange.h"
 #include "link/share_server.h"
+#include "render/drawing.h"
 #include "render/previews.h"
 #include "settings/file_problem.h"
 #include "settings/ini_file.h"
@@ -92,6 +93,17 @@ const std::string& SendRunningText() {
   static const std::string text = Utf8ToGbk("上一次发送尚未结束, 本次发送未执行.");
   return text;
 }
+const std::string& UnchangedText() {
+  static const std::string text = Utf8ToGbk("节目内容没有变化, 不重复发送.");
+  return text;
+}
+const std::string& NoticePattern() {
+  static const std::string text = Utf8ToGbk("没有可以显示的数据, 发送提示页 \"%s\" %s");
+  return text;
+}
+// The notice page's file in PictureFolder.
+constexpr const char* kNoticeFile = "notice.bmp";
+
 const std::string& TimedSendErrorPattern() {
   static const std::string text = Utf8ToGbk("定时发送出现错误: %s");
   return text;
@@ -315,7 +327,14 @@ void TForm1::CreateControllerServer() { ServerSvr1 = &link_->ServerSvr1(); }
 
 bool TForm1::OpenControllerServer() { return link_->Listen(controllerPort); }
 
-void TForm1::AppendLog(int kind, const std::string& text) { operationLog_->AppendLog(kind, text); }
+void TForm1::AppendLog(int kind, const std::string& text) {
+  operationLog_->AppendLog(kind, text);
+  // The status line names why the last send failed: the last error written while it ran.
+  if (kind == kLogError && lastSend_ &&
+      (lastSend_->state == SendState::kRunning || lastSend_->state == SendState::kDelivering)) {
+    lastSend_->reason = text;
+  }
+}
 
 DisplayControls TForm1::CollectDisplayControls() const {
   DisplayControls c;
@@ -541,24 +560,32 @@ void TForm1::Button14Click() {
   StartSend(false);
 }
 
-void TForm1::StartSend(bool automatic) {
+void TForm1::StartSend(bool automatic, bool onlyIfChanged) {
   const QDateTime started = clock_->Now();
   std::optional<std::string> error;
-  bool delivering = false;
+  SendRun run = SendRun::kStopped;
+  const std::optional<SendRecord> before = lastSend_;
   {
     FlagScope running(sending_);
     schedule_.SendStarted(started);
     lastSend_ = SendRecord{started, automatic, SendState::kRunning};
     RefreshStatus();
     try {
-      delivering = RunSend(started);
+      run = RunSend(started, onlyIfChanged);
     } catch (const ReportedError& e) {
       error = e.what();
     } catch (const std::exception& e) {
       error = Utf8ToGbkLenient(e.what());
     }
   }
-  if (!delivering) EndSend(started, SendState::kFailed);
+  if (run == SendRun::kUnchanged) {
+    // Nothing went out: the program on air and the record of the send that put it there stand.
+    schedule_.SendEnded(started, false);
+    lastSend_ = before;
+    RefreshStatus();
+  } else if (run == SendRun::kStopped) {
+    EndSend(started, SendState::kFailed);
+  }
   // Reported once the send is over, so that an open box does not hold up the timed sends.
   if (!error) return;
   if (automatic) {
@@ -568,38 +595,71 @@ void TForm1::StartSend(bool automatic) {
   }
 }
 
-bool TForm1::RunSend(const QDateTime& started) {
+SendRun TForm1::RunSend(const QDateTime& started, bool onlyIfChanged) {
   PageControl1->setCurrentIndex(4);
-  bool delivering = false;
-  const bool fetched = stationUpdater_->UpdateStationPages(stationUrls, readings, publishTimes);
-  NoteFetch(stationUpdater_->LastFetched());
-  // The window draws only after a fully successful fetch.
-  const std::optional<QSize> area = fetched ? DrawingArea(AreaUse::kSend) : std::nullopt;
-  if (area) {
-    DrawStationPages(*area);
-    PictureListInputs in;
-    in.appFolder = appFolder_;
-    in.choice.stationPages = dt1check->isChecked();
-    in.choice.textPage = ggcheck->isChecked();
-    in.choice.advertisements = gg2check->isChecked();
-    in.readings = readings;
-    in.publishTimes = publishTimes;
-    in.now = clock_->Now();
-    in.maxDataAgeHours = programSettings.MaxDataAge;
-    in.advertisements = AdvertisementEntries();
-    in.renderTextPage = [this, area] { DrawTextPage(*area); };
-    AssemblePictureList(in, pictureList, *this);
-    DeliverySettings settings;
-    settings.FileBaseDir = programSettings.FileBaseDir;
-    settings.HttpBaseDir = programSettings.HttpBaseDir;
-    settings.sendkind = programSettings.sendkind;
-    settings.stuntType = programSettings.stuntType;
-    settings.stuntSpeed = programSettings.stuntSpeed;
-    settings.stayTime = programSettings.stayTime;
-    delivering = NoteDeliveryStart(started, DeliverProgram(*link_, settings, pictureList, *clock_, *this));
-  }
+  // A station whose page could not be fetched keeps what the site said last; the age rule of
+  // the list decides whether that may still go on air.
+  stationUpdater_->UpdateStationPages(stationUrls, readings, publishTimes);
+  const int fetched = stationUpdater_->LastFetched();
+  NoteFetch(fetched);
   lastSendHour = FormatDateTime("hh", clock_->Now());
-  return delivering;
+  const std::optional<QSize> area = DrawingArea(AreaUse::kSend);
+  if (!area) return SendRun::kStopped;
+  DrawStationPages(*area);
+  PictureListInputs in;
+  in.appFolder = appFolder_;
+  in.choice.stationPages = dt1check->isChecked();
+  in.choice.textPage = ggcheck->isChecked();
+  in.choice.advertisements = gg2check->isChecked();
+  in.readings = readings;
+  in.publishTimes = publishTimes;
+  in.now = clock_->Now();
+  in.maxDataAgeHours = programSettings.MaxDataAge;
+  in.advertisements = AdvertisementEntries();
+  in.renderTextPage = [this, area] { DrawTextPage(*area); };
+  const AssemblyReport report = AssemblePictureList(in, pictureList, *this);
+  OnAirProgram program;
+  program.started = started;
+  for (int station : report.stations)
+    program.publishTimes.push_back(publishTimes[static_cast<size_t>(station)]);
+  // A program of no picture would clear the screen: it says that the readings are coming.
+  if (pictureList.empty()) {
+    pictureList = DrawNotice(*area) + ';';
+    program.notice = true;
+  }
+  incomplete_ = fetched < kStationCount || report.leftOut > 0;
+  program.digest = PictureListDigest(pictureList);
+  if (onlyIfChanged && onAir_ && onAir_->digest == program.digest) {
+    AppendLog(kLogInfo, UnchangedText());
+    return SendRun::kUnchanged;
+  }
+  DeliverySettings settings;
+  settings.FileBaseDir = programSettings.FileBaseDir;
+  settings.HttpBaseDir = programSettings.HttpBaseDir;
+  settings.sendkind = programSettings.sendkind;
+  settings.stuntType = programSettings.stuntType;
+  settings.stuntSpeed = programSettings.stuntSpeed;
+  settings.stayTime = programSettings.stayTime;
+  delivering_ = program;
+  return NoteDeliveryStart(started, DeliverProgram(*link_, settings, pictureList, *clock_, *this))
+             ? SendRun::kDelivering
+             : SendRun::kStopped;
+}
+
+std::string TForm1::DrawNotice(const QSize& area) {
+  TextPageInput in;
+  in.W = area.width();
+  in.H = area.height();
+  in.text = programSettings.NoDataText;
+  in.layout = kCentredLayout;
+  in.font = fonts.time;
+  // The lines of the page as a box of the page's width would wrap them.
+  in.lines = TextBoxLines(in.text, area.width(), ApplyFontSlot(in.font));
+  const TextPageResult result = RenderTextPage(in, PathFromGbk(PictureFolder()), kNoticeFile);
+  if (!result.ok()) throw ReportedError(result.error);
+  const std::string path = PictureFolder() + kNoticeFile;
+  AppendLog(kLogError, Format(NoticePattern(), {programSettings.NoDataText, path}));
+  return path;
 }
 
 void TForm1::BitBtn1Click() {

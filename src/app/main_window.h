@@ -61,6 +61,21 @@ struct FormOptions {
 // What an area is drawn for: its log lines say so.
 enum class AreaUse { kSend, kPreview };
 
+// How the road of one send ended before the card's answers.
+enum class SendRun {
+  kDelivering,  // a delivery went out and is awaited
+  kStopped,     // it ended before a delivery (no card, no area, an error)
+  kUnchanged,   // what it would deliver is what is on air already: nothing was sent
+};
+
+// What a delivery puts on the screen.
+struct OnAirProgram {
+  QDateTime started;                      // start of the send that delivered it
+  std::string digest;                     // PictureListDigest of its pictures
+  std::vector<std::string> publishTimes;  // of the station pages in it (GBK)
+  bool notice = false;                    // only the notice page: no reading was fit to show
+};
+
 class TForm1 : public QWidget, public LogSink {
   Q_OBJECT
 
@@ -249,10 +264,18 @@ class TForm1 : public QWidget, public LogSink {
   // The road of every send, manual (after its confirmation) or timed: it counts for the slot
   // of its start; an error that ends it goes to the general error report (manual) or to a
   // kind-1 line (timed, nobody may be there to close a box).
-  void StartSend(bool automatic);
-  // Fetch, draw, assemble, deliver; true when a delivery went out and is awaited. Errors that
-  // end it pass to StartSend.
-  bool RunSend(const QDateTime& started);
+  // With `onlyIfChanged` it delivers only what differs from the program on air.
+  void StartSend(bool automatic, bool onlyIfChanged = false);
+  // Fetch, draw, assemble, deliver. A station whose fetch failed keeps its last readings and
+  // their publish time, and the age rule decides whether its page goes on air; a list without
+  // any picture becomes the notice page. Errors that end it pass to StartSend.
+  SendRun RunSend(const QDateTime& started, bool onlyIfChanged);
+  // Draws the notice page (Set/NoDataText) at `area` as notice.bmp; returns its path (GBK).
+  // Throws on a file that cannot be written.
+  std::string DrawNotice(const QSize& area);
+  // True when what is on air wants a fresh look at `now`: a page on it has passed its age or
+  // lies too far ahead, or the send that made it failed a fetch or left a station out.
+  bool RefreshWanted(const QDateTime& now) const;
   // Draws and writes the four station pages at `area` and shows them on the previews; throws
   // on a file that cannot be written.
   void DrawStationPages(const QSize& area);
@@ -270,6 +293,8 @@ class TForm1 : public QWidget, public LogSink {
   void RefuseSend();
   // The fetch of a send has ended with `fetched` of the four stations.
   void NoteFetch(int fetched);
+  // Redraws the status line soon: a burst of events redraws it once.
+  void ScheduleStatusRefresh();
   // The area a send or the text page preview draws at: dtw and dth, a 0 taking the card's
   // screen (logged); nothing, with a kind-1 line, when no card can give it.
   // The preview also shows that line in a message box: someone pressed the button.
@@ -321,7 +346,13 @@ class TForm1 : public QWidget, public LogSink {
   std::optional<SendRecord> lastSend_;
   std::optional<QDateTime> deliveryOf_;  // start of the send whose delivery the link watches
   std::optional<FetchRecord> lastFetch_;
+  std::optional<OnAirProgram> onAir_;       // what the last successful delivery put on air
+  std::optional<OnAirProgram> delivering_;  // what the awaited delivery puts on air
+  // The last send's fetch failed for a station or its list left one out: the next ticks look
+  // at the site again.
+  bool incomplete_ = false;
   QTimer* statusTimer_ = nullptr;
+  QTimer* statusDelay_ = nullptr;
   std::vector<std::filesystem::path> unloadedFiles_;
 };
 

@@ -5,6 +5,7 @@
 #include <QTimer>
 
 #include "app/main_window.h"
+#include "compose/picture_list.h"
 #include "link/controller_link.h"
 #include "link/delivery.h"
 #include "render/display_area.h"
@@ -21,6 +22,20 @@ const std::string& TimedSendPattern() {
 }
 const std::string& TimedNoCardPattern() {
   static const std::string text = Utf8ToGbk("定时发送: %s 时段没有已登录的控制卡, 暂不发送");
+  return text;
+}
+const std::string& TimedRefreshPattern() {
+  static const std::string text = Utf8ToGbk("定时更新: %s 时段, 重新获取数据");
+  return text;
+}
+const std::string& NoCardSizeText() {
+  static const std::string text =
+      Utf8ToGbk("显示区域的宽度或高度为0, 已登录的控制卡报告的屏幕大小也为0, 本次发送未执行.");
+  return text;
+}
+const std::string& NoCardSizePreviewText() {
+  static const std::string text =
+      Utf8ToGbk("显示区域的宽度或高度为0, 已登录的控制卡报告的屏幕大小也为0, 无法预览.");
   return text;
 }
 const std::string& NoCardText() {
@@ -56,8 +71,13 @@ SendState StateOf(DeliveryOutcome outcome) {
 
 void TForm1::ConnectStatus() {
   // The status follows what happens, and the seconds since the card's last message tick on.
-  connect(link_.get(), &ControllerLink::BytesHandled, this, &TForm1::RefreshStatus);
-  connect(link_.get(), &ControllerLink::ConnectionClosed, this, &TForm1::RefreshStatus);
+  // Bytes come in bursts (a flood is thousands a second): they redraw the line once, soon.
+  statusDelay_ = new QTimer(this);
+  statusDelay_->setSingleShot(true);
+  statusDelay_->setInterval(kStatusDelayMs);
+  connect(statusDelay_, &QTimer::timeout, this, &TForm1::RefreshStatus);
+  connect(link_.get(), &ControllerLink::BytesHandled, this, &TForm1::ScheduleStatusRefresh);
+  connect(link_.get(), &ControllerLink::ConnectionClosed, this, &TForm1::ScheduleStatusRefresh);
   connect(link_.get(), &ControllerLink::DeliveryEnded, this, &TForm1::OnDeliveryEnded);
   connect(dtk, &QComboBox::currentIndexChanged, this, &TForm1::RefreshStatus);
   statusTimer_ = new QTimer(this);
@@ -70,7 +90,12 @@ void TForm1::ConnectStatus() {
 
 void TForm1::ShowStatusMessage(const std::string& gbkText) { StatusBar1->ShowTransient(ToQString(gbkText)); }
 
+void TForm1::ScheduleStatusRefresh() {
+  if (!statusDelay_->isActive()) statusDelay_->start();
+}
+
 void TForm1::RefreshStatus() {
+  if (statusDelay_) statusDelay_->stop();
   StatusSnapshot s;
   s.now = clock_->Now();
   const Client_record& card = link_->Slot(1);
@@ -85,6 +110,8 @@ void TForm1::RefreshStatus() {
   s.slot = SlotStart(s.now, period);
   s.slotDue = !schedule_.SlotDone(s.now, period);
   s.nextSlot = NextSlotStart(s.now, period);
+  s.awaitingCard = deliveryOf_.has_value();
+  if (Timer1->isActive()) s.nextTick = s.now.addMSecs(Timer1->remainingTime());
   s.lastFetch = lastFetch_;
   StatusBar1->Show(s);
 }
@@ -99,11 +126,19 @@ void TForm1::RunSchedule() {
   facts.cardLoggedIn = link_->SlotConnected(1);
   facts.sendRunning = SendBusy();
   facts.deliveryInFlight = link_->DeliveryInFlight();
+  facts.refreshWanted = RefreshWanted(facts.now);
+  // A retry in the slot whose delivery is on air (only the notice went out) sends only news.
+  const bool onAirThisSlot =
+      onAir_ && SlotStart(onAir_->started, facts.dtk) == SlotStart(facts.now, facts.dtk);
   const std::string slot = FormatDateTime("hh:nn", SlotStart(facts.now, facts.dtk));
   switch (schedule_.OnTick(facts)) {
     case TickAction::kAttempt:
       AppendLog(kLogInfo, Format(TimedSendPattern(), {slot}));
-      StartSend(true);
+      StartSend(true, onAirThisSlot);
+      break;
+    case TickAction::kRefresh:
+      AppendLog(kLogInfo, Format(TimedRefreshPattern(), {slot}));
+      StartSend(true, true);
       break;
     case TickAction::kRefuse:
       RefuseSend();
@@ -122,15 +157,29 @@ void TForm1::NoteFetch(int fetched) {
   RefreshStatus();
 }
 
+bool TForm1::RefreshWanted(const QDateTime& now) const {
+  if (!onAir_) return false;
+  if (onAir_->notice || incomplete_) return true;
+  for (const std::string& published : onAir_->publishTimes) {
+    if (FreshnessOf(published, now, programSettings.MaxDataAge) != Freshness::kFresh) return true;
+  }
+  return false;
+}
+
 std::optional<QSize> TForm1::DrawingArea(AreaUse use) {
   const int w = dtw->Value();
   const int h = dth->Value();
   if (w > 0 && h > 0) return QSize(w, h);
   const Client_record& card = link_->Slot(1);
-  const QSize area = SendArea(w, h, link_->SlotConnected(1) ? QSize(card.width, card.height) : QSize());
+  const bool connected = link_->SlotConnected(1);
+  const QSize area = SendArea(w, h, connected ? QSize(card.width, card.height) : QSize());
   if (area.isEmpty()) {
-    AppendLog(kLogError, NoAreaText(use));
-    if (use == AreaUse::kPreview) dialogs_->Message(NoAreaText(use));
+    // A card that reports no screen is not a missing card: the operator must set the area.
+    const std::string& why = !connected              ? NoAreaText(use)
+                             : use == AreaUse::kSend ? NoCardSizeText()
+                                                     : NoCardSizePreviewText();
+    AppendLog(kLogError, why);
+    if (use == AreaUse::kPreview) dialogs_->Message(why);
     return std::nullopt;
   }
   AppendLog(kLogInfo, Format(CardAreaPattern(use), {w, h, area.width(), area.height()}));
@@ -163,8 +212,18 @@ void TForm1::OnDeliveryEnded(DeliveryOutcome outcome) {
 }
 
 void TForm1::EndSend(const QDateTime& started, SendState state) {
-  schedule_.SendEnded(started, state == SendState::kSucceeded);
-  if (lastSend_ && lastSend_->started == started) lastSend_->state = state;
+  const bool succeeded = state == SendState::kSucceeded;
+  bool notice = false;
+  if (delivering_ && delivering_->started == started) {
+    if (succeeded) onAir_ = delivering_;
+    notice = delivering_->notice;
+    delivering_.reset();
+  }
+  schedule_.SendEnded(started, succeeded, !notice);
+  if (lastSend_ && lastSend_->started == started) {
+    lastSend_->state = state;
+    lastSend_->notice = notice;
+  }
   RefreshStatus();
 }
 

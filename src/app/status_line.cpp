@@ -69,8 +69,11 @@ std::array<QString, 4> StatusFields(const StatusSnapshot& s) {
     f[1] = U("上次发送 %1 %2 %3")
                .arg(Stamp(s.lastSend->started, s.now), s.lastSend->automatic ? U("自动") : U("手动"),
                     StateText(s.lastSend->state));
+    if (s.lastSend->notice && s.lastSend->state == SendState::kSucceeded) f[1] += U(" (提示页)");
   }
-  if (!s.autoSend) {
+  if (s.awaitingCard) {
+    f[2] = U("等待应答");
+  } else if (!s.autoSend) {
     f[2] = U("定时发送关闭");
   } else if (s.slotDue) {
     f[2] = U("%1 时段待发送").arg(Stamp(s.slot, s.now));
@@ -80,12 +83,24 @@ std::array<QString, 4> StatusFields(const StatusSnapshot& s) {
   if (!s.lastFetch) {
     f[3] = U("上次获取: 无");
   } else {
-    f[3] = U("上次获取 %1 成功 %2/%3")
+    f[3] = U("上次获取 %1 %2/%3")
                .arg(Stamp(s.lastFetch->at, s.now))
                .arg(s.lastFetch->fetched)
                .arg(kStationCount);
+    if (s.lastFetch->fetched < kStationCount)
+      f[3] += U(", %1 失败").arg(kStationCount - s.lastFetch->fetched);
   }
   return f;
+}
+
+std::array<QString, 4> StatusTips(const StatusSnapshot& s) {
+  std::array<QString, 4> tips = StatusFields(s);
+  if (!s.lastSend) return tips;
+  const SendState state = s.lastSend->state;
+  if (state != SendState::kFailed && state != SendState::kStalled) return tips;
+  if (!s.lastSend->reason.empty()) tips[1] += U("\n原因: ") + ToQString(s.lastSend->reason);
+  if (s.autoSend && s.nextTick.isValid()) tips[1] += U("\n下次尝试 ") + Stamp(s.nextTick, s.now);
+  return tips;
 }
 
 StatusLine::StatusLine(QWidget* parent) : QStatusBar(parent) {
@@ -93,23 +108,29 @@ StatusLine::StatusLine(QWidget* parent) : QStatusBar(parent) {
   setSizeGripEnabled(false);
   const char* const names[] = {"StatusCard", "StatusSend", "StatusSchedule", "StatusFetch"};
   for (size_t i = 0; i < fields_.size(); ++i) {
-    fields_[i] = new ElidedLabel(this);
+    // The card's tag and name can be long: that field takes the room the others leave and cuts
+    // its text; the send, the schedule and the fetch always show whole.
+    fields_[i] = i == 0 ? new ElidedLabel(this) : new QLabel(this);
     fields_[i]->setObjectName(QString::fromLatin1(names[i]));
-    // Each takes the room of its text; when the line is short of room the fields give way.
-    addWidget(fields_[i]);
+    addWidget(fields_[i], i == 0 ? 1 : 0);
   }
 }
 
 void StatusLine::Show(const StatusSnapshot& s) {
   const std::array<QString, 4> texts = StatusFields(s);
+  const std::array<QString, 4> tips = StatusTips(s);
   for (size_t i = 0; i < fields_.size(); ++i) {
-    if (fields_[i]->text() == texts[i]) continue;
-    fields_[i]->setText(texts[i]);
-    fields_[i]->setToolTip(texts[i]);
+    if (fields_[i]->text() != texts[i]) fields_[i]->setText(texts[i]);
+    if (fields_[i]->toolTip() != tips[i]) fields_[i]->setToolTip(tips[i]);
   }
 }
 
 void StatusLine::ShowTransient(const QString& text) { showMessage(text, kStatusMessageMs); }
+
+QString StatusLine::FieldTip(int i) const {
+  return i >= 0 && i < static_cast<int>(fields_.size()) ? fields_[static_cast<size_t>(i)]->toolTip()
+                                                        : QString();
+}
 
 QString StatusLine::FieldText(int i) const {
   return i >= 0 && i < static_cast<int>(fields_.size()) ? fields_[static_cast<size_t>(i)]->text() : QString();

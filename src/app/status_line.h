@@ -21,6 +21,9 @@ inline constexpr int kStatusLineHeight = 26;
 inline constexpr int kStatusMessageMs = 10000;
 // The seconds since the card's last message count up at this pace.
 inline constexpr int kStatusRefreshMs = 1000;
+// Events that change the line (a card's bytes, a closed connection) redraw it at most this
+// often: a flood brings thousands a second, and the eye reads a few.
+inline constexpr int kStatusDelayMs = 250;
 
 // How a send stands, from its start to its delivery's end.
 enum class SendState { kRunning, kDelivering, kSucceeded, kFailed, kStalled };
@@ -29,6 +32,8 @@ struct SendRecord {
   QDateTime started;
   bool automatic = false;
   SendState state = SendState::kRunning;
+  bool notice = false;   // it put the notice page on air: no reading was fit to show
+  std::string reason{};  // GBK: the last error line written while it ran; empty: none
 };
 
 struct FetchRecord {
@@ -46,14 +51,19 @@ struct StatusSnapshot {
   QDateTime lastMessage;  // when it last sent a frame; null before
   std::optional<SendRecord> lastSend;
   bool autoSend = true;
-  QDateTime slot;        // start of the slot `now` falls in
-  bool slotDue = false;  // that slot still wants its delivery
-  QDateTime nextSlot;    // start of the slot after it
+  QDateTime slot;             // start of the slot `now` falls in
+  bool slotDue = false;       // that slot still wants its delivery
+  QDateTime nextSlot;         // start of the slot after it
+  bool awaitingCard = false;  // a delivery waits for the card's answers
+  QDateTime nextTick;         // when Timer1 next looks at the schedule; null when it does not run
   std::optional<FetchRecord> lastFetch;
 };
 
 // The four fields of the status line: card, last send, timed delivery, last fetch.
 std::array<QString, 4> StatusFields(const StatusSnapshot& s);
+// Their tool tips: each field whole, the last send's failure with its reason and the time of
+// the next try.
+std::array<QString, 4> StatusTips(const StatusSnapshot& s);
 
 class StatusLine : public QStatusBar {
   Q_OBJECT
@@ -61,13 +71,15 @@ class StatusLine : public QStatusBar {
  public:
   explicit StatusLine(QWidget* parent);
 
-  // Shows the snapshot in the four fields (each also as its tool tip).
+  // Shows the snapshot in the four fields and their tool tips. The card field gives way first
+  // when the line is short of room; the others keep their whole text.
   void Show(const StatusSnapshot& s);
   // Shows `text` over the four fields for kStatusMessageMs.
   void ShowTransient(const QString& text);
 
-  // Field 0 to 3 as shown now.
+  // Field 0 to 3 as shown now, and its tool tip.
   QString FieldText(int i) const;
+  QString FieldTip(int i) const;
 
  private:
   std::array<QLabel*, 4> fields_{};

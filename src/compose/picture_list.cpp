@@ -1,5 +1,7 @@
 #include "compose/picture_list.h"
 
+#include <QCryptographicHash>
+#include <QFile>
 #include <array>
 #include <filesystem>
 #include <system_error>
@@ -43,12 +45,18 @@ const std::string& StaleReadingPattern() {
   return text;
 }
 
-// True when the publish time reads as a date more than `hours` hours before `now`.
-bool Stale(const std::string& publishTime, const QDateTime& now, int hours) {
-  if (hours <= 0 || !now.isValid()) return false;
-  const std::optional<QDateTime> published = ParsePublishTime(publishTime);
-  return published && published->secsTo(now) > static_cast<qint64>(hours) * 3600;
+const std::string& NeverFetchedPattern() {
+  static const std::string text = Utf8ToGbk("不添加 %s数据: 尚未获取到数据");
+  return text;
 }
+const std::string& FuturePattern() {
+  static const std::string text = Utf8ToGbk("不添加 %s数据: 发布时间 %s 晚于当前时间一小时以上");
+  return text;
+}
+
+// Reads at most this much of one picture for its digest: a program's pictures are BMPs of at
+// most 576 x 336 at 32 bits (774 KiB) or the operator's JPEGs.
+constexpr qint64 kMaxDigestBytes = 16 * 1024 * 1024;
 
 bool IsFile(const std::string& gbkPath) {
   std::error_code ec;
@@ -59,12 +67,40 @@ bool IsFile(const std::string& gbkPath) {
 
 std::string PictureFolderOf(const std::string& appFolder) { return appFolder + "file" + kPathSeparator; }
 
+Freshness FreshnessOf(const std::string& publishTime, const QDateTime& now, int maxDataAgeHours) {
+  if (!now.isValid()) return Freshness::kFresh;
+  const std::optional<QDateTime> published = ParsePublishTime(publishTime);
+  if (!published) return Freshness::kFresh;
+  const qint64 age = published->secsTo(now);
+  if (-age > kMaxPublishAheadSecs) return Freshness::kInFuture;
+  if (maxDataAgeHours > 0 && age > static_cast<qint64>(maxDataAgeHours) * 3600) return Freshness::kStale;
+  return Freshness::kFresh;
+}
+
+std::string PictureListDigest(const std::string& pictureList) {
+  QCryptographicHash hash(QCryptographicHash::Sha256);
+  size_t begin = 0;
+  for (size_t end = pictureList.find(';'); end != std::string::npos; end = pictureList.find(';', begin)) {
+    const std::string path = pictureList.substr(begin, end - begin);
+    begin = end + 1;
+    QFile file(PathFromGbk(path));
+    QByteArray bytes;
+    if (file.open(QIODevice::ReadOnly)) bytes = file.read(kMaxDigestBytes);
+    // Length first, so that no two lists of different pictures run together into one stream.
+    const QByteArray head = QByteArray::number(bytes.size()) + ':';
+    hash.addData(head);
+    hash.addData(bytes);
+  }
+  return hash.result().toHex().toStdString();
+}
+
 bool IsDisplayablePicture(const std::string& path) {
   const std::string ext = ExtensionOf(path);
   return ext == ".bmp" || ext == ".jpg" || ext == ".jpeg";
 }
 
-void AssemblePictureList(const PictureListInputs& in, std::string& pictureList, LogSink& log) {
+AssemblyReport AssemblePictureList(const PictureListInputs& in, std::string& pictureList, LogSink& log) {
+  AssemblyReport report;
   pictureList.clear();
   const std::string pictureFolder = PictureFolderOf(in.appFolder);
 
@@ -80,7 +116,7 @@ void AssemblePictureList(const PictureListInputs& in, std::string& pictureList, 
     }
   }
 
-  if (!in.choice.stationPages && !in.choice.textPage && !in.choice.advertisements) return;
+  if (!in.choice.stationPages && !in.choice.textPage && !in.choice.advertisements) return report;
 
   auto append = [&](const std::string& logText, const std::string& path) {
     pictureList += path;
@@ -92,19 +128,31 @@ void AssemblePictureList(const PictureListInputs& in, std::string& pictureList, 
     for (int k = 1; k <= 4; ++k) {
       const Dtstr& r = in.readings[k];
       // The data site shows a missing reading as dashes; such a station is left out.
-      if (r.pm25.find('-') != std::string::npos || r.ozone.find('-') != std::string::npos) continue;
-      // An empty one was not cut from the page at all: a blank table is no reading either.
+      if (r.pm25.find('-') != std::string::npos || r.ozone.find('-') != std::string::npos) {
+        ++report.leftOut;
+        continue;
+      }
+      // An empty one was not cut from the page at all: a blank table is no reading either. A
+      // station without any reading has never been fetched.
       if (r.pm25.empty() || r.ozone.empty()) {
-        log.AppendLog(kLogError, Format(EmptyReadingPattern(), {StationName(k)}));
+        const bool never = r == Dtstr{};
+        log.AppendLog(kLogError,
+                      Format(never ? NeverFetchedPattern() : EmptyReadingPattern(), {StationName(k)}));
+        ++report.leftOut;
         continue;
       }
       const std::string& published = in.publishTimes[static_cast<size_t>(k)];
-      if (Stale(published, in.now, in.maxDataAgeHours)) {
+      const Freshness freshness = FreshnessOf(published, in.now, in.maxDataAgeHours);
+      if (freshness != Freshness::kFresh) {
         log.AppendLog(kLogError,
-                      Format(StaleReadingPattern(), {StationName(k), in.maxDataAgeHours, published}));
+                      freshness == Freshness::kStale
+                          ? Format(StaleReadingPattern(), {StationName(k), in.maxDataAgeHours, published})
+                          : Format(FuturePattern(), {StationName(k), published}));
+        ++report.leftOut;
         continue;
       }
       append(StationLine(k), pictureFolder + std::to_string(k) + ".bmp");
+      report.stations.push_back(k);
     }
   }
 
@@ -118,6 +166,7 @@ void AssemblePictureList(const PictureListInputs& in, std::string& pictureList, 
     const std::string path = pictureFolder + name;
     if (IsFile(path)) append(AdvertisementLine(), path);
   }
+  return report;
 }
 
 }  // namespace aqled

@@ -39,15 +39,37 @@ struct PictureListInputs {
   std::function<void()> renderTextPage;
 };
 
+// A publish time further ahead of the clock than this is no reading of now: the site's clock
+// and this PC's may differ by minutes, not by an hour.
+inline constexpr qint64 kMaxPublishAheadSecs = 3600;
+
+// How a publish time stands at `now` for readings that may be `maxDataAgeHours` old.
+enum class Freshness {
+  kFresh,     // within the age, or not judged (no date, or no age limit)
+  kStale,     // more than maxDataAgeHours before `now`
+  kInFuture,  // more than kMaxPublishAheadSecs after `now`
+};
+Freshness FreshnessOf(const std::string& publishTime, const QDateTime& now, int maxDataAgeHours);
+
+// The stations of one assembled list.
+struct AssemblyReport {
+  std::vector<int> stations;  // station numbers whose page is on the list, in order
+  int leftOut = 0;            // stations left out for a dash, an empty, stale or future reading
+};
+
 // Builds the picture list into `pictureList` (emptied first): station pages 1..4 whose PM2.5
-// and ozone hold no "-" and are not empty and whose publish time is not more than
-// maxDataAgeHours before `now` (a publish time that is no date is not judged), the text page,
-// then the advertisements whose copy exists in PictureFolder with extension .bmp/.jpg/.jpeg
-// (any case) and no ";" in the name. Logs one kind-3 line per entry and one kind-1 line per
-// station left out for an empty or stale reading (a dash leaves it out silently); nothing when
-// no box is checked. An error of renderTextPage passes through, and the list then holds the
-// station entries appended so far.
-void AssemblePictureList(const PictureListInputs& in, std::string& pictureList, LogSink& log);
+// and ozone hold no "-" and are not empty and whose publish time is fresh (FreshnessOf; a
+// publish time that is no date is not judged), the text page, then the advertisements whose
+// copy exists in PictureFolder with extension .bmp/.jpg/.jpeg (any case) and no ";" in the
+// name. Logs one kind-3 line per entry and one kind-1 line per station left out for an empty,
+// stale or future reading, or for none at all (never fetched; a dash leaves it out silently); nothing when no
+// box is checked. An error of renderTextPage passes through, and the list then holds the station entries
+// appended so far.
+AssemblyReport AssemblePictureList(const PictureListInputs& in, std::string& pictureList, LogSink& log);
+
+// A digest of the pictures of a list, in order: equal digests mean the screen would show the
+// same. A file that cannot be read counts as empty.
+std::string PictureListDigest(const std::string& pictureList);
 
 // Whether the path's extension, compared without case, is one the screen shows: ".bmp", ".jpg"
 // or ".jpeg". Separators are "\\", "/" and ":".

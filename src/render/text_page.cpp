@@ -101,7 +101,8 @@ QImage DrawTextPage(const TextPageInput& input) {
   return PaintDrawing(LayoutTextPage(input));
 }
 
-TextPageResult RenderTextPage(const TextPageInput& input, const std::filesystem::path& pictureFolder) {
+TextPageResult RenderTextPage(const TextPageInput& input, const std::filesystem::path& pictureFolder,
+                              const char* fileName) {
   TextPageResult result;
   const bool empty = input.W <= 0 || input.H <= 0;
   QImage page = empty ? QImage() : DrawTextPage(input);
@@ -109,7 +110,7 @@ TextPageResult RenderTextPage(const TextPageInput& input, const std::filesystem:
     result.error = CannotDrawText(input.W, input.H);
     return result;
   }
-  const WriteStatus status = WritePicture(pictureFolder / "g.bmp", EncodeBmp4(page));
+  const WriteStatus status = WritePicture(pictureFolder / fileName, EncodeBmp4(page));
   if (!status.ok()) {
     result.error = status.error;
     return result;

@@ -60,9 +60,10 @@ struct TextPageResult {
   bool ok() const { return error.empty(); }
 };
 
-// Draws the page and writes it as "g.bmp" into `pictureFolder`, replacing the earlier file;
+// Draws the page and writes it as `fileName` into `pictureFolder`, replacing the earlier file;
 // with W or H 0 the file is written with no content (0 bytes), like the station pages. When
-// the file cannot be written the earlier g.bmp stays as it was.
-TextPageResult RenderTextPage(const TextPageInput& input, const std::filesystem::path& pictureFolder);
+// the file cannot be written the earlier file stays as it was.
+TextPageResult RenderTextPage(const TextPageInput& input, const std::filesystem::path& pictureFolder,
+                              const char* fileName = "g.bmp");
 
 }  // namespace aqled

@@ -31,7 +31,10 @@ bool DeliverySchedule::SlotDone(const QDateTime& now, int dtk) const {
 
 TickAction DeliverySchedule::OnTick(const TickFacts& facts) {
   if (!facts.autoSend) return TickAction::kNone;
-  if (SlotDone(facts.now, facts.dtk)) return TickAction::kNone;
+  if (SlotDone(facts.now, facts.dtk)) {
+    const bool free = !facts.sendRunning && !facts.deliveryInFlight && facts.cardLoggedIn;
+    return facts.refreshWanted && free ? TickAction::kRefresh : TickAction::kNone;
+  }
   const QDateTime slot = SlotStart(facts.now, facts.dtk);
   if (facts.sendRunning || facts.deliveryInFlight) {
     // The slot's own send is awaited; one of an earlier slot is waited for only while it is
@@ -49,9 +52,9 @@ TickAction DeliverySchedule::OnTick(const TickFacts& facts) {
 
 void DeliverySchedule::SendStarted(const QDateTime& at) { running_ = at; }
 
-void DeliverySchedule::SendEnded(const QDateTime& startedAt, bool succeeded) {
+void DeliverySchedule::SendEnded(const QDateTime& startedAt, bool succeeded, bool complete) {
   if (running_ == startedAt) running_.reset();
-  if (succeeded && (!lastSuccess_ || *lastSuccess_ < startedAt)) lastSuccess_ = startedAt;
+  if (succeeded && complete && (!lastSuccess_ || *lastSuccess_ < startedAt)) lastSuccess_ = startedAt;
 }
 
 }  // namespace aqled

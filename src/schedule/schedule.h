@@ -28,6 +28,9 @@ struct TickFacts {
   bool cardLoggedIn = false;      // slot 1 holds a connected card
   bool sendRunning = false;       // a send is between its start and the start of its delivery
   bool deliveryInFlight = false;  // a delivery waits for the card's last answer
+  // What is on the screen may no longer be what the site says: a station page on air has
+  // passed its age, the last fetch failed for a station, or a station was left out.
+  bool refreshWanted = false;
 };
 
 enum class TickAction {
@@ -35,19 +38,23 @@ enum class TickAction {
   kAttempt,       // start an automatic send now
   kRefuse,        // due, but a send of an earlier slot still runs: log the refusal, try next tick
   kNoCardNotice,  // due, but no card is logged in: say so (once per slot), no attempt
+  kRefresh,       // the slot has its delivery, but what is on air wants checking: fetch again
+                  // and deliver only what differs from it
 };
 
 class DeliverySchedule {
  public:
-  // Decides what the tick at `facts.now` does. A slot that has had its successful delivery, or
-  // whose own send is still under way, needs nothing. kNoCardNotice comes once per slot; later
-  // ticks of that slot without a card answer kNone.
+  // Decides what the tick at `facts.now` does. A slot whose own send is still under way needs
+  // nothing; one that has had its successful delivery needs a refresh when `refreshWanted` and
+  // a card is there to take it, else nothing. kNoCardNotice comes once per slot; later ticks of
+  // that slot without a card answer kNone.
   TickAction OnTick(const TickFacts& facts);
 
   // A send, manual or automatic, started at `at`: it counts for the slot `at` falls in.
   void SendStarted(const QDateTime& at);
-  // The send started at `startedAt` has ended; a success completes the slot it counts for.
-  void SendEnded(const QDateTime& startedAt, bool succeeded);
+  // The send started at `startedAt` has ended; a success completes the slot it counts for. A
+  // success that put only the notice page on air (no readings to show) completes nothing.
+  void SendEnded(const QDateTime& startedAt, bool succeeded, bool complete = true);
 
   // True when the slot of `now` has had its successful delivery.
   bool SlotDone(const QDateTime& now, int dtk) const;

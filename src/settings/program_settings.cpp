@@ -1,5 +1,7 @@
 #include "settings/program_settings.h"
 
+#include "text/gbk.h"
+
 namespace aqled {
 namespace {
 
@@ -23,6 +25,11 @@ ProgramDefaults MakeProgramDefaults(const std::string& appFolder, const std::str
   return d;
 }
 
+const std::string& DefaultNoDataText() {
+  static const std::string text = Utf8ToGbk("空气质量数据更新中");
+  return text;
+}
+
 ProgramSettings ReadProgramSettings(const IniFile& ini, const ProgramDefaults& defaults) {
   ProgramSettings s;
   s.HttpBaseDir = TextOrDefault(ini, "Path", "HttpBaseDir", defaults.HttpBaseDir);
@@ -37,6 +44,7 @@ ProgramSettings ReadProgramSettings(const IniFile& ini, const ProgramDefaults& d
   s.ShareServer = ini.ReadInteger("Set", "ShareServer", 1);
   s.AutoSend = ini.ReadInteger("Set", "AutoSend", 1);
   s.MaxDataAge = ini.ReadInteger("Set", "MaxDataAge", 6);
+  s.NoDataText = TextOrDefault(ini, "Set", "NoDataText", DefaultNoDataText());
 
   // Every file name is appended directly to these two, so without their final separator the
   // files would land beside the folder instead of in it.

@@ -7,6 +7,9 @@
 
 namespace aqled {
 
+// "空气质量数据更新中" (GBK): what the screen says while it has no reading to show.
+const std::string& DefaultNoDataText();
+
 // Values of config.ini. Texts are GBK.
 struct ProgramSettings {
   std::string HttpBaseDir;  // address prefix of ShareFolder, ends in "/"
@@ -21,6 +24,8 @@ struct ProgramSettings {
   int ShareServer = 1;      // 1: the application publishes ShareFolder itself; 0: an outside server does
   int AutoSend = 1;         // 0: no timed delivery; any other value: a send at every slot of dtk
   int MaxDataAge = 6;       // hours after its publish time a station's readings go stale; 0 or less: never
+  // The text of the notice page that goes on air when no reading may (GBK); empty: the default.
+  std::string NoDataText = DefaultNoDataText();
   bool operator==(const ProgramSettings&) const = default;
 };
 

@@ -30,11 +30,12 @@ class AnsweringCard : public QObject {
   }
 
   // Connects and sends the LOGIN frame; the test waits for the window to record the card.
-  bool LogIn(quint16 port, const std::string& barcode, int width = 96, int height = 48) {
+  bool LogIn(quint16 port, const std::string& barcode, int width = 96, int height = 48,
+             const std::string& utf8Name = "card") {
     socket_.connectToHost(QHostAddress::LocalHost, port);
     if (!socket_.waitForConnected(5000)) return false;
-    Send(R"({"name":"LOGIN","input":{"barcode":")" + barcode + R"(","controllername":"card","width":")" +
-         std::to_string(width) + R"(","height":")" + std::to_string(height) + R"("}})");
+    Send(R"({"name":"LOGIN","input":{"barcode":")" + barcode + R"(","controllername":")" + utf8Name +
+         R"(","width":")" + std::to_string(width) + R"(","height":")" + std::to_string(height) + R"("}})");
     return true;
   }
 

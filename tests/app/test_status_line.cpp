@@ -111,7 +111,52 @@ INSTANTIATE_TEST_SUITE_P(
                       FieldCase{"AFetchWithAFailedStation", With([](StatusSnapshot& s) {
                                   s.lastFetch = FetchRecord{At(5, 10, 0, 31), 3};
                                 }),
-                                3, "上次获取 10:00 成功 3/4"}),
+                                3, "上次获取 10:00 3/4, 1 失败"},
+                      FieldCase{"AFetchOfAllFour", With([](StatusSnapshot& s) {
+                                  s.lastFetch = FetchRecord{At(5, 10, 0, 31), 4};
+                                }),
+                                3, "上次获取 10:00 4/4"},
+                      FieldCase{"TheCardIsAwaitedInsteadOfTheSlot", With([](StatusSnapshot& s) {
+                                  s.slotDue = true;
+                                  s.awaitingCard = true;
+                                }),
+                                2, "等待应答"},
+                      FieldCase{"OnlyTheNoticeWentOut", With([](StatusSnapshot& s) {
+                                  s.lastSend = SendRecord{At(5, 8, 0), true, SendState::kSucceeded, true};
+                                }),
+                                1, "上次发送 08:00 自动 成功 (提示页)"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct TipCase {
+  const char* name;
+  SendState state;
+  bool autoSend;
+  const char* tip;
+};
+void PrintTo(const TipCase& c, std::ostream* os) { *os << c.name; }
+
+class StatusTipsTest : public ::testing::TestWithParam<TipCase> {};
+
+TEST_P(StatusTipsTest, AFailureNamesItsReasonAndTheNextTry) {
+  const TipCase& c = GetParam();
+  StatusSnapshot s = Empty();
+  s.autoSend = c.autoSend;
+  s.lastSend =
+      SendRecord{At(5, 10, 0, 30), true, c.state, false, G("标签: T, 名称: n, 发送中连接断开, 发送失败.")};
+  s.nextTick = At(5, 10, 30, 30);
+  EXPECT_EQ(StatusTips(s)[1].toStdString(), c.tip);
+  EXPECT_EQ(StatusTips(s)[0], StatusFields(s)[0]) << "the other fields' tips are their whole text";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Status, StatusTipsTest,
+    ::testing::Values(
+        TipCase{
+            "Failed", SendState::kFailed, true,
+            "上次发送 10:00 自动 失败\n原因: 标签: T, 名称: n, 发送中连接断开, 发送失败.\n下次尝试 10:30"},
+        TipCase{"StalledWithoutTimedDelivery", SendState::kStalled, false,
+                "上次发送 10:00 自动 超时\n原因: 标签: T, 名称: n, 发送中连接断开, 发送失败."},
+        TipCase{"SucceededNeedsNoReason", SendState::kSucceeded, true, "上次发送 10:00 自动 成功"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -2,7 +2,9 @@
 // stand-in data site, and a card of the test on loopback answers (or does not).
 #include <QComboBox>
 #include <QImage>
+#include <QLabel>
 #include <QPushButton>
+#include <QTest>
 #include <QTimer>
 #include <functional>
 
@@ -46,8 +48,10 @@ struct Unattended : SendFixture {
   }
 
   // One tick of Timer1 at `t`; returns once the send it may have started is over and its
-  // delivery has ended, or the card has fallen silent.
+  // delivery has ended, or the card has fallen silent. With `siteFollowsClock` the site first
+  // publishes every station at the full hour of `t`, as the real one does.
   void Tick(const QDateTime& t) {
+    if (siteFollowsClock) PublishAt(t);
     clock.Set(t);
     form->Timer1Timer();
     Settle();
@@ -57,6 +61,15 @@ struct Unattended : SendFixture {
         [&] { return !form->Sending() && (!form->Link().DeliveryInFlight() || card.answersLeft == 0); },
         20000))
         << ::testing::PrintToString(Lines(*form));
+  }
+  // The site publishes every station's usual readings at the full hour of `t`.
+  void PublishAt(const QDateTime& t) {
+    for (int n = 1; n <= 4; ++n) {
+      stationsite::StationSetup setup;
+      setup.values = SiteValues(n);
+      setup.values.publishTime = t.toString("yyyy-MM-dd hh:00").toStdString();
+      stationsite::ServeStation(site, n, setup);
+    }
   }
   // Ticks every ten minutes from `from` up to, not including, `to`.
   void TickThrough(const QDateTime& from, const QDateTime& to) {
@@ -87,6 +100,7 @@ struct Unattended : SendFixture {
   std::unique_ptr<TForm1> form;
   AnsweringCard card{clock};
   size_t mark = 0;
+  bool siteFollowsClock = false;
 };
 
 // --- a day ----------------------------------------------------------------------------------
@@ -104,6 +118,7 @@ struct ADay : Unattended, ::testing::WithParamInterface<DayCase> {};
 TEST_P(ADay, EverySlotGetsOneDeliveryAtItsFirstTick) {
   const DayCase& c = GetParam();
   Configure(c.setKeys);
+  siteFollowsClock = true;
   StartWindow();
   Control<QComboBox>(*form, "dtk")->setCurrentIndex(c.dtk);
   CardLogsIn();
@@ -154,8 +169,10 @@ TEST_F(Unattended, EveryTimedSendStartsWithItsOwnLine) {
 }
 
 TEST_F(Unattended, AManualSendAt1405CountsForThe1400Slot) {
+  siteFollowsClock = true;
   StartWindow();
   CardLogsIn();
+  PublishAt(At(14, 5, 0));
   clock.Set(At(14, 5, 0));
   dialogs.confirm = true;
   Control<QPushButton>(*form, "Button14")->click();
@@ -166,23 +183,72 @@ TEST_F(Unattended, AManualSendAt1405CountsForThe1400Slot) {
   EXPECT_EQ(Plays(), (std::vector<std::string>{"14:05:00", "16:08:30"}));
 }
 
-TEST_F(Unattended, AStationDownFrom1000To1025IsDeliveredAtThe1030Tick) {
+// The site publishes every station at the hour of the test's clock, with readings of that hour;
+// station 2 fails from 10:00 to 14:00. Slots every three hours (09:00, 12:00, 15:00), so that
+// what happens between them is the refresh's doing. With MaxDataAge=2 station 2's 09:00
+// readings stay on air until they pass 11:00, then only the other three are shown, until
+// station 2 answers again.
+TEST_F(Unattended, AStationDownFrom1000To1400StaysOnAirWithinItsAgeAndComesBack) {
+  Configure("MaxDataAge=2\r\n");
   StartWindow();
+  // Room for the readings on the page, so that pages with other readings differ.
+  Control<SpinEdit>(*form, "dtw")->SetValue(576);
+  Control<SpinEdit>(*form, "dth")->SetValue(336);
+  Control<QComboBox>(*form, "dtk")->setCurrentIndex(1);
   CardLogsIn();
-  ServeStation(2, stationsite::FailingSetup(503, "Service Unavailable"));
-  Mark();
-  TickThrough(At(10, 0), At(10, 25));
-  EXPECT_TRUE(Plays().empty());
-  EXPECT_TRUE(card.Times("clearuselessmaterial").empty()) << "nothing went to the card";
-  EXPECT_EQ(Count(Since(), "定时发送: 10:00 时段"), 3u);
-  EXPECT_EQ(
-      Count(Since(), "获取 [" + site.Base() + "/zjqxkqfb/site/63f8c09c64024cfaae367e84ff0dce7d] 数据失败"),
-      3u);
-  EXPECT_EQ(form->LastSend()->state, SendState::kFailed);
-  ServeStation(2, stationsite::StationSetup{});
-  TickThrough(At(10, 30), At(11, 59));
-  EXPECT_EQ(Plays(), std::vector<std::string>{"10:30:30"});
-  EXPECT_EQ(Count(Since(), "定时发送: 10:00 时段"), 4u);
+  // What each delivery put on the card: per play, the station pages staged for it, told apart
+  // by their bytes.
+  std::vector<std::string> programs;
+  size_t plays = 0;
+  auto recordPrograms = [&] {
+    if (card.Times("play").size() == plays) return;
+    plays = card.Times("play").size();
+    std::string stations;
+    for (int i = 1; i <= 4; ++i) {
+      const auto staged = folder / "share" / QString::asprintf("%03d.bmp", i).toStdString();
+      if (!std::filesystem::exists(staged)) break;
+      const std::string bytes = ReadBytes(staged);
+      for (int n = 1; n <= 4; ++n) {
+        if (bytes == ReadBytes(folder / "file" / (std::to_string(n) + ".bmp"))) stations += char('0' + n);
+      }
+    }
+    programs.push_back(clock.Now().toString("hh:mm ").toStdString() + stations);
+  };
+  for (QDateTime t = At(9, 0); t < At(14, 31); t = t.addSecs(600)) {
+    for (int n = 1; n <= 4; ++n) {
+      stationsite::PageValues values = SiteValues(n);
+      // Each station has readings of its own and of the hour, so that every page differs from
+      // the other stations' and from its own of the hour before.
+      values.pm25 = std::to_string(n * 100 + t.time().hour());
+      values.publishTime = t.toString("yyyy-MM-dd hh:00").toStdString();
+      stationsite::StationSetup setup;
+      setup.values = values;
+      const bool down = n == 2 && t >= At(10, 0) && t < At(14, 0);
+      stationsite::ServeStation(site, n,
+                                down ? stationsite::FailingSetup(503, "Service Unavailable") : setup);
+    }
+    clock.Set(t);
+    if (card.Heartbeat()) {
+      ASSERT_TRUE(WaitFor([&] { return form->Link().Slot(1).lastMessage == t; }));
+    }
+    Tick(t);
+    if (HasFatalFailure()) return;
+    recordPrograms();
+  }
+  EXPECT_EQ(programs, (std::vector<std::string>{
+                          "09:00 1234",  // the 09:00 slot: all four current
+                          "11:00 134",   // 09:00 readings passed MaxDataAge: station 2 comes off
+                          "12:00 134",   // the 12:00 slot
+                          "13:00 134",   // the others published anew, station 2 still down
+                          "14:00 1234",  // the site answers again: back at the first tick
+                      }));
+  // From 11:00 to 13:50 every tick fetched again and judged the kept readings anew (the daily
+  // file holds every line; the screen only the last 200).
+  const std::string file = ReadBytes(folder / "log" / "Log20240305.txt");
+  const std::string stale = G("不添加 石门洞数据: 数据已过期 (超过 2 小时), 发布时间 2024-03-05 09:00\r\n");
+  size_t count = 0;
+  for (size_t at = file.find(stale); at != std::string::npos; at = file.find(stale, at + 1)) ++count;
+  EXPECT_EQ(count, 18u);
 }
 
 TEST_F(Unattended, ACardSilentAfterTheCleanUpStallsAndIsServedOnceItAnswersAgain) {
@@ -399,6 +465,50 @@ TEST_F(Readings, AnEmptyReadingLeavesTheStationOutWithALine) {
   EXPECT_EQ(Plays().size(), 1u) << "the other stations go on air";
 }
 
+TEST_F(Readings, WithNoReadingFitToShowTheCardGetsTheNoticeUntilReadingsReturn) {
+  // Stations 1 and 3 print dashes, 2 and 4 readings of the day before.
+  for (int n = 1; n <= 4; ++n) {
+    Print(n, {"清新", "560", n % 2 ? "-" : "30", "80", n % 2 ? "2024-03-05 08:00" : "2024-03-04 08:00"});
+  }
+  StartWindow();
+  CardLogsIn();
+  Mark();
+  Tick(At(10, 0));
+  auto lines = Since();
+  const std::string notice =
+      "没有可以显示的数据, 发送提示页 \"空气质量数据更新中\" " + appFolder + "file/notice.bmp";
+  ASSERT_EQ(Count(lines, notice), 1u) << ::testing::PrintToString(lines);
+  EXPECT_EQ(Control<LogView>(*form, "log")->LineColour(static_cast<int>(mark + IndexOf(lines, notice))),
+            QColor(255, 0, 0));
+  // The card got one picture, the notice page at the send's area, with its text on it.
+  ASSERT_EQ(Plays().size(), 1u);
+  ASSERT_EQ(StagedPictures(), 1);
+  EXPECT_EQ(ReadBytes(folder / "share" / "001.bmp"), ReadBytes(folder / "file" / "notice.bmp"));
+  const QImage page(QString::fromStdString((folder / "share" / "001.bmp").string()));
+  ASSERT_EQ(page.size(), QSize(96, 48));
+  int lit = 0;
+  for (int y = 0; y < page.height(); ++y)
+    for (int x = 0; x < page.width(); ++x) lit += page.pixelColor(x, y) != QColor(Qt::black);
+  EXPECT_GT(lit, 20) << "the text is drawn";
+  EXPECT_EQ(Control<StatusLine>(*form, "StatusBar1")->FieldText(1).toStdString(),
+            "上次发送 10:00 自动 成功 (提示页)");
+
+  // The slot still wants its readings: the next tick fetches again, and sends nothing new.
+  Mark();
+  Tick(At(10, 10));
+  lines = Since();
+  EXPECT_EQ(Count(lines, "定时发送: 10:00 时段"), 1u);
+  EXPECT_EQ(Count(lines, "节目内容没有变化, 不重复发送."), 1u);
+  EXPECT_EQ(Plays().size(), 1u);
+  // Readings again: the tick after puts them on air.
+  for (int n = 1; n <= 4; ++n) Print(n, {"清新", "560", "30", "80", "2024-03-05 10:00"});
+  Tick(At(10, 20));
+  EXPECT_EQ(Plays().size(), 2u);
+  EXPECT_EQ(StagedPictures(), 4);
+  Tick(At(10, 30));
+  EXPECT_EQ(Plays().size(), 2u) << "the slot is done";
+}
+
 TEST_F(Readings, APageWithoutAnyReadingIsAFailedStation) {
   stationsite::Answer maintenance;
   maintenance.body = "<html><body>Wartungsarbeiten</body></html>";
@@ -413,10 +523,10 @@ TEST_F(Readings, APageWithoutAnyReadingIsAFailedStation) {
             "获取 [" + site.Base() +
                 "/zjqxkqfb/site/24e8f36a598a4a8ea1d3a92c42e192fd] 数据失败 错误代码: 页面中没有找到任何数据"),
       1u);
-  EXPECT_EQ(Count(lines, "添加 "), 0u);
-  EXPECT_TRUE(card.Times("clearuselessmaterial").empty());
-  EXPECT_FALSE(std::filesystem::exists(folder / "file" / "3.bmp")) << "no blank picture drawn";
-  EXPECT_EQ(Control<StatusLine>(*form, "StatusBar1")->FieldText(3).toStdString(), "上次获取 10:00 成功 3/4");
+  EXPECT_EQ(Count(lines, "添加 小舟山数据"), 0u) << "no blank page on air";
+  EXPECT_EQ(StagedPictures(), 3);
+  EXPECT_EQ(Control<StatusLine>(*form, "StatusBar1")->FieldText(3).toStdString(),
+            "上次获取 10:00 3/4, 1 失败");
 }
 
 TEST_F(Readings, StaleReadingsAreLeftOutWithTheirPublishTime) {
@@ -468,6 +578,18 @@ TEST_F(Readings, AZeroAreaTakesTheCardsScreenOrStopsWithoutOne) {
   EXPECT_EQ(Plays().size(), 1u);
 }
 
+TEST_F(Readings, ACardThatReportsNoScreenIsNotTakenForAMissingOne) {
+  StartWindow();
+  Control<SpinEdit>(*form, "dtw")->SetValue(0);
+  ASSERT_TRUE(card.LogIn(form->Link().ServerPort(), "CARD", 0, 0));
+  ASSERT_TRUE(WaitFor([&] { return !card.Times("Login").empty(); }));
+  Mark();
+  Tick(At(10, 0));
+  EXPECT_EQ(Count(Since(), "显示区域的宽度或高度为0, 已登录的控制卡报告的屏幕大小也为0, 本次发送未执行."), 1u)
+      << ::testing::PrintToString(Since());
+  EXPECT_TRUE(Plays().empty());
+}
+
 TEST_F(Readings, ThePreviewOfAZeroAreaShowsTheCardsScreenOrSaysWhyNot) {
   StartWindow();
   Control<SpinEdit>(*form, "dtw")->SetValue(0);
@@ -510,7 +632,7 @@ TEST_F(Unattended, TheStatusLineFollowsWhatHappens) {
   Tick(At(10, 0));
   EXPECT_EQ(status->FieldText(1).toStdString(), "上次发送 10:00 自动 成功");
   EXPECT_EQ(status->FieldText(2).toStdString(), "下次定时 12:00");
-  EXPECT_EQ(status->FieldText(3).toStdString(), "上次获取 10:00 成功 4/4");
+  EXPECT_EQ(status->FieldText(3).toStdString(), "上次获取 10:00 4/4");
   Control<QComboBox>(*form, "dtk")->setCurrentIndex(1);
   EXPECT_EQ(status->FieldText(2).toStdString(), "下次定时 12:00") << "10:00 lies in the 09:00 slot";
   clock.Set(At(12, 5));
@@ -519,6 +641,38 @@ TEST_F(Unattended, TheStatusLineFollowsWhatHappens) {
 
   form->ShowStatusMessage(G("一条消息"));
   EXPECT_EQ(status->currentMessage().toStdString(), "一条消息");
+}
+
+// A 30-character tag and a 20-character name, as some sites name their screens: the card field
+// gives way, the other three show whole. With AQLED_DEMO_SCREENSHOTS=<folder> the line is saved
+// there as status_long_card.png.
+TEST_F(Unattended, ALongCardGivesWayAndTheOtherFieldsStayWhole) {
+  form = StartSized();
+  form->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+  const std::string tag = "ZJ-LISHUI-QINGTIAN-LED-0001234";
+  const std::string name = "丽水市青田县温溪镇游客中心广场东侧大屏幕";
+  ASSERT_EQ(tag.size(), 30u);
+  ASSERT_EQ(QString::fromStdString(name).size(), 20);
+  ASSERT_TRUE(card.LogIn(form->Link().ServerPort(), tag, 96, 48, name));
+  ASSERT_TRUE(WaitFor([&] { return !card.Times("Login").empty(); }));
+  Tick(At(10, 0));
+  auto* status = Control<StatusLine>(*form, "StatusBar1");
+  QApplication::processEvents();
+  for (const char* field : {"StatusSend", "StatusSchedule", "StatusFetch"}) {
+    const auto* label = Control<QLabel>(*form, field);
+    EXPECT_GE(label->width(), label->fontMetrics().horizontalAdvance(label->text())) << field;
+    EXPECT_LE(label->geometry().right(), status->width()) << field;
+  }
+  const auto* cardField = Control<QLabel>(*form, "StatusCard");
+  EXPECT_LT(cardField->width(), cardField->fontMetrics().horizontalAdvance(cardField->text()))
+      << "it gave way";
+  EXPECT_NE(status->FieldTip(0).toStdString().find(tag + " (" + name + ")"), std::string::npos);
+  const QString copies = qEnvironmentVariable("AQLED_DEMO_SCREENSHOTS");
+  if (!copies.isEmpty()) {
+    EXPECT_TRUE(form->grab(QRect(0, form->height() - 120, form->width(), 120))
+                    .save(copies + "/status_long_card.png"));
+  }
 }
 
 TEST_F(Unattended, TheStatusLineSaysWhenTheTimedDeliveryIsOff) {

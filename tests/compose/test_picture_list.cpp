@@ -48,6 +48,7 @@ class PictureListTest : public ::testing::Test {
     return list;
   }
   int renders_ = 0;
+  std::string list_;
   RecordingLog log_;
 };
 
@@ -156,11 +157,60 @@ INSTANTIATE_TEST_SUITE_P(Readings, PictureListAgeTest,
                                            AgeCase{"ALongerLimit", "2024-03-05 07:00", 12, true},
                                            AgeCase{"RuleOff", "2024-03-01 14:00", 0, true},
                                            AgeCase{"NegativeIsOff", "2024-03-01 14:00", -3, true},
-                                           AgeCase{"InTheFuture", "2024-03-06 09:00", 6, true},
                                            AgeCase{"NotADateIsNotJudged", "昨天 08:00", 6, true},
                                            AgeCase{"NoTimeIsNotJudged", "", 6, true},
                                            AgeCase{"NoSuchDay", "2024-02-30 08:00", 6, true}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// The clock says 14:00:30; a publish time more than an hour ahead is no reading of now, whatever
+// the age limit.
+struct AheadCase {
+  const char* name;
+  const char* publishTime;
+  int maxAgeHours;
+  bool listed;
+};
+void PrintTo(const AheadCase& c, std::ostream* os) { *os << c.name; }
+
+class PictureListAheadTest : public PictureListTest, public ::testing::WithParamInterface<AheadCase> {};
+
+TEST_P(PictureListAheadTest, PublishTimesFarAheadAreLeftOutWithALine) {
+  const AheadCase& c = GetParam();
+  in_.publishTimes[3] = G(c.publishTime);
+  in_.now = QDateTime(QDate(2024, 3, 5), QTime(14, 0, 30));
+  in_.maxDataAgeHours = c.maxAgeHours;
+  in_.choice = {true, false, false};
+  const AssemblyReport report = AssemblePictureList(in_, list_, log_);
+  EXPECT_EQ(report.stations, c.listed ? (std::vector<int>{1, 2, 3, 4}) : (std::vector<int>{1, 2, 4}));
+  EXPECT_EQ(report.leftOut, c.listed ? 0 : 1);
+  if (!c.listed) {
+    ASSERT_EQ(log_.lines.size(), 4u);
+    EXPECT_EQ(log_.lines[2].kind, 1);
+    EXPECT_EQ(testing::U(log_.lines[2].text),
+              std::string("不添加 小舟山数据: 发布时间 ") + c.publishTime + " 晚于当前时间一小时以上");
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Readings, PictureListAheadTest,
+    ::testing::Values(AheadCase{"AnHourAheadIsTheClocksDifference", "2024-03-05 15:00:30", 6, true},
+                      AheadCase{"JustOverAnHourAhead", "2024-03-05 15:00:31", 6, false},
+                      AheadCase{"TheNextDay", "2024-03-06 09:00", 6, false},
+                      AheadCase{"FarAheadWithTheAgeRuleOff", "2099-01-01 00:00", 0, false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(PictureListTest, TheDigestFollowsThePicturesBytesAndOrder) {
+  AddCopy("a.bmp");
+  testing::WriteBytes(PathFromGbk(pics_ + "b.bmp"), "y");
+  const std::string a = pics_ + "a.bmp;", b = pics_ + "b.bmp;";
+  const std::string ab = PictureListDigest(a + b);
+  EXPECT_EQ(PictureListDigest(a + b), ab);
+  EXPECT_NE(PictureListDigest(b + a), ab);
+  EXPECT_NE(PictureListDigest(a), ab);
+  EXPECT_NE(PictureListDigest(""), PictureListDigest(pics_ + "missing.bmp;"));
+  testing::WriteBytes(PathFromGbk(pics_ + "b.bmp"), "z");
+  EXPECT_NE(PictureListDigest(a + b), ab);
+}
 
 TEST_F(PictureListTest, WithoutAClockNothingIsJudgedStale) {
   in_.publishTimes[1] = "2000-01-01 00:00";

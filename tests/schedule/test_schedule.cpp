@@ -189,6 +189,42 @@ INSTANTIATE_TEST_SUITE_P(
         BusyCase{"NothingRunsAnyMore", At(5, 13, 58), false, false, TickAction::kAttempt}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// A slot that had its delivery at 14:01; the tick comes at 14:10.
+struct RefreshCase {
+  const char* name;
+  bool complete;  // the 14:01 delivery put readings on air (not only the notice page)
+  bool refreshWanted;
+  bool cardLoggedIn;
+  bool deliveryInFlight;
+  TickAction action;
+};
+void PrintTo(const RefreshCase& c, std::ostream* os) { *os << c.name; }
+
+class AfterADelivery : public ::testing::TestWithParam<RefreshCase> {};
+
+TEST_P(AfterADelivery, TheTickRefreshesOnlyWhatWantsIt) {
+  const RefreshCase& c = GetParam();
+  DeliverySchedule schedule;
+  schedule.SendStarted(At(5, 14, 1));
+  schedule.SendEnded(At(5, 14, 1), true, c.complete);
+  TickFacts facts;
+  facts.now = At(5, 14, 10);
+  facts.cardLoggedIn = c.cardLoggedIn;
+  facts.deliveryInFlight = c.deliveryInFlight;
+  facts.refreshWanted = c.refreshWanted;
+  EXPECT_EQ(schedule.OnTick(facts), c.action);
+  EXPECT_EQ(schedule.SlotDone(facts.now, 0), c.complete);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Schedule, AfterADelivery,
+    ::testing::Values(RefreshCase{"AllCurrent", true, false, true, false, TickAction::kNone},
+                      RefreshCase{"SomethingToCheck", true, true, true, false, TickAction::kRefresh},
+                      RefreshCase{"NoCardToTakeIt", true, true, false, false, TickAction::kNone},
+                      RefreshCase{"ADeliveryIsAwaited", true, true, true, true, TickAction::kNone},
+                      RefreshCase{"OnlyTheNoticeWentOut", false, false, true, false, TickAction::kAttempt}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 TEST(Schedule, AnOlderSuccessReportedLateDoesNotUndoANewerOne) {
   DeliverySchedule schedule;
   schedule.SendStarted(At(5, 14, 0));

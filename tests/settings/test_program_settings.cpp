@@ -4,6 +4,7 @@
 #include "test_support.h"
 
 using namespace aqled;
+using aqled::testing::G;
 
 namespace {
 
@@ -29,6 +30,7 @@ TEST(ProgramSettings, AnEmptyFileGivesEveryDefault) {
   EXPECT_EQ(s.ShareServer, 1);
   EXPECT_EQ(s.AutoSend, 1);
   EXPECT_EQ(s.MaxDataAge, 6);
+  EXPECT_EQ(s.NoDataText, G("空气质量数据更新中"));
 }
 
 TEST(ProgramSettings, ReadsEveryKeyInAnyCaseAndHexOrFallsBack) {
@@ -36,7 +38,8 @@ TEST(ProgramSettings, ReadsEveryKeyInAnyCaseAndHexOrFallsBack) {
       "[PATH]\r\nHTTPBASEDIR = http://192.168.0.9:8080/led/ \r\nfilebasedir=/srv/led/\r\n"
       "stationsite=https://127.0.0.1:8443\r\n"
       "[Set]\r\nDEBUG=1\r\nSendTimes=3\r\nstuntType=$0A\r\nstuntSpeed=0x20\r\nstayTime=fast\r\n"
-      "sendkind=2\r\nShareServer=0\r\nautosend=0\r\nMAXDATAAGE=0x18\r\n");
+      "sendkind=2\r\nShareServer=0\r\nautosend=0\r\nMAXDATAAGE=0x18\r\nnodatatext=" +
+      G("数据维护中") + "\r\n");
   const ProgramSettings s = ReadProgramSettings(ini, kDefaults);
   EXPECT_EQ(s.HttpBaseDir, "http://192.168.0.9:8080/led/");
   EXPECT_EQ(s.FileBaseDir, "/srv/led/");
@@ -50,6 +53,7 @@ TEST(ProgramSettings, ReadsEveryKeyInAnyCaseAndHexOrFallsBack) {
   EXPECT_EQ(s.ShareServer, 0);
   EXPECT_EQ(s.AutoSend, 0);
   EXPECT_EQ(s.MaxDataAge, 24);
+  EXPECT_EQ(s.NoDataText, G("数据维护中"));
 }
 
 TEST(ProgramSettings, AMalformedAgeOrSwitchKeepsTheTimedDeliveryAndTheAgeRule) {
