@@ -1,5 +1,6 @@
 #include "link/controller_link.h"
 
+#include <QElapsedTimer>
 #include <QPointer>
 #include <QSocketNotifier>
 #include <QTcpServer>
@@ -59,7 +60,7 @@ std::size_t CapacityUnder(long long openFileLimit) {
 
 struct ControllerLink::Peer {
   Peer(QTcpSocket* s, std::shared_ptr<SocketConnection> c, SessionTable& sessions, CommandExchange& exchange,
-       LogSink& log, LineBudget& badData, const QDateTime& now)
+       PeerLog& log, LineBudget& badData, const QDateTime& now)
       : socket(s),
         connection(c),
         receiver(std::move(c), sessions, exchange, log, badData),
@@ -71,9 +72,11 @@ struct ControllerLink::Peer {
   ConnectionReceiver receiver;
   QTimer answerTimer;  // the wait for this connection's Login answer
   QDateTime opened;
-  QDateTime lastHeard;     // the last bytes read
-  bool servicing = false;  // Service is on the stack for this connection
-  bool closing = false;    // the socket has closed; what it sent is still being handled
+  QDateTime lastHeard;        // the last bytes read
+  QElapsedTimer floodWindow;  // real time: the window of kFloodWindowMs now counted
+  int floodFrames = 0;        // frames in that window
+  bool servicing = false;     // Service is on the stack for this connection
+  bool closing = false;       // the socket has closed; what it sent is still being handled
   bool closed = false;
 };
 
@@ -81,8 +84,10 @@ ControllerLink::ControllerLink(LogSink& log, Clock& clock, QObject* parent)
     : QObject(parent),
       log_(log),
       clock_(clock),
-      sessions_(log, &clock),
-      exchange_(sessions_, log),
+      peerLog_(log, clock,
+               [this](const CardConnection& connection) { return sessions_.SlotOf(connection) > 0; }),
+      sessions_(peerLog_, &clock),
+      exchange_(sessions_, peerLog_),
       badData_(log, clock, kBadDataLinesPerWindow,
                [](long long n) { return Format(Utf8ToGbk("另有 %d 段异常数据未逐条记录"), {n}); }),
       refused_(log, clock, 0,
@@ -100,6 +105,8 @@ ControllerLink::ControllerLink(LogSink& log, Clock& clock, QObject* parent)
                 }),
       acceptFailures_(log, clock, 1,
                       [](long long n) { return Format(Utf8ToGbk("接受新连接又失败 %d 次"), {n}); }),
+      flooded_(log, clock, 1,
+               [](long long n) { return Format(Utf8ToGbk("另有 %d 个发送过快的连接已关闭"), {n}); }),
       capacity_(CapacityUnder(OpenFileLimit())),
       server_(new QTcpServer(this)),
       timeOuts_(new QTimer(this)),
@@ -121,6 +128,37 @@ ControllerLink::ControllerLink(LogSink& log, Clock& clock, QObject* parent)
     emit DeliveryEnded(outcome);
   });
   sessions_.SetCloseHandler([this](int slot) { exchange_.SlotClosed(slot); });
+  sessions_.SetReplaceHandler(
+      [this](int slot, const std::shared_ptr<CardConnection>& previous) { SlotReplaced(slot, previous); });
+}
+
+bool ControllerLink::FrameAdmitted(Peer& peer) {
+  if (!peer.floodWindow.isValid() || peer.floodWindow.elapsed() >= kFloodWindowMs) {
+    peer.floodWindow.start();
+    peer.floodFrames = 0;
+  }
+  if (++peer.floodFrames <= kFloodFrames) return true;
+  if (flooded_.Take()) {
+    log_.AppendLog(kLogError,
+                   Format(Utf8ToGbk("连接 (%s) %d 秒内发来超过 %d 帧, 远超控制卡所需, 关闭连接"),
+                          {peer.connection->PeerAddress(), static_cast<long long>(kFloodWindowMs / 1000),
+                           static_cast<long long>(kFloodFrames)}));
+  }
+  return false;
+}
+
+void ControllerLink::SlotReplaced(int k, const std::shared_ptr<CardConnection>& previous) {
+  exchange_.SlotReplaced(k);
+  for (const auto& [socket, peer] : peers_) {
+    if (peer->connection != previous || peer->closed || peer->closing) continue;
+    const Client_record& slot = sessions_.Slot(k);
+    peerLog_.AppendLog(kLogError, Format(Utf8ToGbk("[标签:%s] 已在新连接 (%s) 上登录, 关闭被取代的连接 (%s)"),
+                                         {slot.barcode, slot.remoteAddress, previous->PeerAddress()}));
+    // The map is left at once: Drop takes the connection out of it.
+    const std::shared_ptr<Peer> replaced = peer;
+    Drop(replaced);
+    return;
+  }
 }
 
 void ControllerLink::WatchDelivery(DeliveryRoute route) {
@@ -135,8 +173,9 @@ void ControllerLink::CheckDeliveryDeadline() {
 }
 
 void ControllerLink::WritePendingSummaries() {
-  for (LineBudget* budget : {&badData_, &refused_, &displaced_, &timedOut_, &acceptFailures_})
+  for (LineBudget* budget : {&badData_, &refused_, &displaced_, &timedOut_, &acceptFailures_, &flooded_})
     budget->Close();
+  peerLog_.Close();
 }
 
 ControllerLink::~ControllerLink() {
@@ -207,7 +246,8 @@ void ControllerLink::Admit(qintptr descriptor) {
     return;
   }
   auto peer = std::make_shared<Peer>(socket, std::make_shared<SocketConnection>(socket), sessions_, exchange_,
-                                     log_, badData_, clock_.Now());
+                                     peerLog_, badData_, clock_.Now());
+  peer->receiver.SetFrameGate([this, p = peer.get()] { return FrameAdmitted(*p); });
   socket->setReadBufferSize(kSocketBufferLimit);
   peer->answerTimer.setSingleShot(true);
   peer->answerTimer.setTimerType(Qt::PreciseTimer);
@@ -251,17 +291,24 @@ void ControllerLink::Service(const std::shared_ptr<Peer>& peer) {
   if (peer->servicing) return;
   peer->servicing = true;
   for (;;) {
+    if (peer->receiver.Stopped()) {
+      // A flood: nothing more of it is handled.
+      if (!peer->closed) Drop(peer);
+      break;
+    }
     if (peer->receiver.Waiting()) {
       if (!peer->closing) break;
       // A closed connection does not wait: its answer goes nowhere, and what it sent before
       // it closed is still handled.
       peer->answerTimer.stop();
+      PeerLog::Scope scope(peerLog_, *peer->connection);
       peer->receiver.EndWait();
       continue;
     }
     if (!peer->socket || peer->socket->bytesAvailable() <= 0) break;
     const QByteArray bytes = peer->socket->read(kReadChunk);
     if (bytes.isEmpty()) break;
+    PeerLog::Scope scope(peerLog_, *peer->connection);
     peer->receiver.Receive(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
   }
   peer->servicing = false;
@@ -288,7 +335,10 @@ void ControllerLink::AnswerDue(QTcpSocket* socket) {
   const std::shared_ptr<Peer> peer = it->second;
   if (peer->servicing) return;
   peer->servicing = true;
-  peer->receiver.EndWait();
+  {
+    PeerLog::Scope scope(peerLog_, *peer->connection);
+    peer->receiver.EndWait();
+  }
   peer->servicing = false;
   // The frames queued behind the answer, then whatever waits on the socket.
   Service(peer);
@@ -373,6 +423,8 @@ void ControllerLink::CheckTimeOuts() {
   displaced_.Flush();
   timedOut_.Flush();
   acceptFailures_.Flush();
+  flooded_.Flush();
+  peerLog_.Flush();
 }
 
 }  // namespace aqled

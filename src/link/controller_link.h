@@ -131,6 +131,12 @@ class ControllerLink : public QObject {
   void FinishClose(const std::shared_ptr<Peer>& peer);
   // Closes a connection the link gives up on; nothing of it is handled any more.
   void Drop(const std::shared_ptr<Peer>& peer);
+  // The gate of each frame a connection sends: true while it stays within kFloodFrames per
+  // kFloodWindowMs; the first frame beyond writes the connection's one closing line.
+  bool FrameAdmitted(Peer& peer);
+  // A login on another connection took slot k from `previous`: the delivery on it fails and
+  // the replaced connection is closed with a line saying so.
+  void SlotReplaced(int k, const std::shared_ptr<CardConnection>& previous);
   // Closes the oldest connection that has not logged in within kLoginGraceMs; false when
   // there is none.
   bool DisplaceOne();
@@ -139,6 +145,8 @@ class ControllerLink : public QObject {
 
   LogSink& log_;
   Clock& clock_;
+  // What the connections' frames cause goes through it (their budgets).
+  PeerLog peerLog_;
   SessionTable sessions_;
   CommandExchange exchange_;
   LineBudget badData_;
@@ -146,6 +154,7 @@ class ControllerLink : public QObject {
   LineBudget displaced_;
   LineBudget timedOut_;
   LineBudget acceptFailures_;
+  LineBudget flooded_;
   std::size_t capacity_;
   QTcpServer* server_;
   QTimer* timeOuts_;

@@ -1,6 +1,8 @@
 #include "link/exchange.h"
 
 #include <nlohmann/json.hpp>
+#include <optional>
+#include <utility>
 
 #include "link/log_limit.h"
 #include "text/gbk.h"
@@ -30,6 +32,35 @@ const std::string& DynamicStalledPattern() {
   static const std::string text = Utf8ToGbk("标签: %s, 名称: %s, %d 分钟内未收到动态区应答, 发送失败.");
   return text;
 }
+const std::string& CardFailurePattern() {
+  static const std::string text = Utf8ToGbk("标签: %s, 名称: %s, %s 失败: result=%s, message=%s, 发送失败.");
+  return text;
+}
+const std::string& ReplacedPattern() {
+  static const std::string text = Utf8ToGbk("标签: %s, 名称: %s, 发送中控制卡的连接被新连接取代, 发送失败.");
+  return text;
+}
+
+// A value of the answer's "output" as GBK text: nothing when "output" or the value is absent
+// or null; a value that is no text gives its JSON text.
+std::optional<std::string> OutputValue(const nlohmann::json& root, const char* key) {
+  const auto output = root.find("output");
+  if (output == root.end() || !output->is_object()) return std::nullopt;
+  const auto value = output->find(key);
+  if (value == output->end() || value->is_null()) return std::nullopt;
+  return Utf8ToGbkLenient(value->is_string() ? value->get_ref<const std::string&>() : value->dump());
+}
+
+// The commands of a delivery whose answers carry the card's result, upper-cased as dispatched,
+// with the name the failure line gives them.
+constexpr std::pair<std::string_view, std::string_view> kDeliveryCommands[] = {
+    {"PLAY", "play"},
+    {"UPDATEDYNAMIC", "UpdateDynamic"},
+    {"CLEARUSELESSMATERIAL", "clearuselessmaterial"},
+    {"QUERYDISK", "queryDisk"},
+    {"DOWNLOADFILEFROMURL", "downloadfilefromurl"},
+    {"QUERYDOWNLOADPROGRESS", "querydownloadprogress"},
+};
 }  // namespace
 
 void CommandExchange::ArmCardReset() {
@@ -69,6 +100,44 @@ void CommandExchange::SlotClosed(int k) {
   if (!state_.deliveryWatched || k != state_.deliverySlot) return;
   LogFailure(ConnectionLostPattern());
   EndDelivery(DeliveryOutcome::kFailed);
+}
+
+void CommandExchange::SlotReplaced(int k) {
+  if (!state_.deliveryWatched || k != state_.deliverySlot) return;
+  LogFailure(ReplacedPattern());
+  // The new connection's answers must not carry the failed delivery on to a play.
+  state_.downloadPending = false;
+  state_.playCommand.clear();
+  EndDelivery(DeliveryOutcome::kFailed);
+}
+
+bool CommandExchange::CardReportedFailure(const std::string& name, const nlohmann::json& root,
+                                          const std::shared_ptr<CardConnection>& connection) {
+  std::string_view command;
+  for (const auto& [upper, shown] : kDeliveryCommands) {
+    if (name == upper) command = shown;
+  }
+  if (command.empty()) return false;
+  const std::optional<std::string> result = OutputValue(root, "result");
+  if (!result || UpperAscii(*result) == "OK") return false;
+  std::optional<std::string> message = OutputValue(root, "message");
+  if (!message) message = OutputValue(root, "reason");
+  const Client_record& slot = sessions_.Slot(state_.deliverySlot);
+  log_.AppendLog(kLogError,
+                 Format(CardFailurePattern(), {slot.barcode, slot.controllerName, command, CutForLog(*result),
+                                               CutForLog(message.value_or(""))}));
+  if (!FromDeliverySlot(connection)) return true;
+  if (name == "UPDATEDYNAMIC") {
+    if (state_.watchedRoute == DeliveryRoute::kDynamic) EndDelivery(DeliveryOutcome::kFailed);
+    return true;
+  }
+  if (state_.watchedRoute != DeliveryRoute::kProgram) return true;
+  // A play answer counts only for the delivery's own play command; the chain's other answers
+  // end it wherever they come.
+  if (name == "PLAY" && !state_.watchedPlaySent) return true;
+  state_.downloadPending = false;
+  EndDelivery(DeliveryOutcome::kFailed);
+  return true;
 }
 
 void CommandExchange::EndDelivery(DeliveryOutcome outcome) {
@@ -140,6 +209,8 @@ void CommandExchange::Dispatch(const std::string& name, const nlohmann::json& ro
                                      {connection ? connection->PeerAddress() : std::string()}));
     return;
   }
+  // A failure the card reports ends the chain here: nothing further is sent for it.
+  if (CardReportedFailure(name, root, connection)) return;
   if (name == "HEARTBEAT") {
     // Each flag is used up by its heartbeat whether or not a card gets the command.
     if (state_.pendingDiskQuery) {
@@ -159,6 +230,8 @@ void CommandExchange::Dispatch(const std::string& name, const nlohmann::json& ro
     state_.downloadStatus =
         UpperAscii(output.contains("status") ? JsonText(output, "status") : std::string());
     if (state_.downloadStatus == "COMPLETE") {
+      // No play command is stored before a delivery, nor after one failed by a takeover.
+      if (state_.playCommand.empty()) return;
       LogProgress(Utf8ToGbk("标签: %s, 名称: %s, 下载完毕, 正在发送播放指令..."));
       Send(state_.playCommand);
       if (state_.deliveryWatched && state_.watchedRoute == DeliveryRoute::kProgram)

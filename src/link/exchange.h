@@ -93,8 +93,22 @@ class CommandExchange {
   // Called once with the outcome of every watched delivery that ends. A delivery ends with
   // success on the delivery slot's answer "play" to its own play command (program route) or
   // its "UpdateDynamic" answer (dynamic route); with failure on a progress status other than
-  // waiting, downloading and complete (kind-1 line naming the status); as stalled through
-  // CheckDeliveryDeadline. A newer BeginDelivery drops the watch without an outcome.
+  // waiting, downloading and complete (kind-1 line naming the status), on a failure the card
+  // reports (below), when its slot's connection closes or is taken over by another connection
+  // (SlotClosed, SlotReplaced); as stalled through CheckDeliveryDeadline. A newer
+  // BeginDelivery drops the watch without an outcome.
+  //
+  // A failure the card reports: an answer to a command of a delivery (play, UpdateDynamic,
+  // clearuselessmaterial, queryDisk, downloadfilefromurl, querydownloadprogress) whose "output"
+  // holds a "result" that is present, not null and not "ok" in any letter case (a value that is
+  // no text counts by its JSON text). An answer without "output" or without "result" is no
+  // failure, as before. It gives the kind-1 line "标签: %s, 名称: %s, %s 失败: result=%s,
+  // message=%s, 发送失败." (the command's name as the exchange sends it; the card's result and
+  // its "message", or "reason" when it has none, cut like received texts), sends nothing
+  // further and, from the delivery slot's connection, ends the watched delivery as failed: a
+  // play answer only after the delivery's own play command, an UpdateDynamic answer only on
+  // the dynamic route, the other answers only on the program route. A failing play answer
+  // gives no "发送成功." line.
   void SetDeliveryEndHandler(std::function<void(DeliveryOutcome)> handler) {
     deliveryEnded_ = std::move(handler);
   }
@@ -107,6 +121,11 @@ class CommandExchange {
   // Slot k's connection has closed: a delivery watched on it cannot be answered any more and
   // ends as failed, with a kind-1 line naming the card.
   void SlotClosed(int k);
+  // Slot k has been taken over by a login on another connection: a delivery watched on it
+  // belongs to the connection it started on and ends as failed, with a kind-1 line saying the
+  // card's connection was replaced; its download (if not sent yet) and play command are
+  // forgotten, so that a "complete" from the new connection sends no play.
+  void SlotReplaced(int k);
 
  private:
   void Dispatch(const std::string& name, const nlohmann::json& root,
@@ -118,6 +137,10 @@ class CommandExchange {
   void LogProgress(std::string_view pattern, std::string_view third = {});
   // The same as a kind-1 line.
   void LogFailure(std::string_view pattern, std::string_view third = {});
+  // True when the answer reports a failure of a delivery's command (see
+  // SetDeliveryEndHandler); it has then been logged and handled.
+  bool CardReportedFailure(const std::string& name, const nlohmann::json& root,
+                           const std::shared_ptr<CardConnection>& connection);
   // Ends the watched delivery, if any, with `outcome`.
   void EndDelivery(DeliveryOutcome outcome);
   // True when `connection` is the delivery slot's current connection.

@@ -56,6 +56,26 @@ inline constexpr std::size_t kMaxLoggedText = 4096;
 inline constexpr int kBadDataLinesPerWindow = 10;
 // The window of those summaries, and of the summaries of refused and closed connections.
 inline constexpr int kSummaryWindowMs = 1000;
+// What a log line costs beyond its text in the daily file: the time stamp "hh:nn:ss:zzz " and
+// the line end.
+inline constexpr long long kLogLineOverhead = 15;
+// The window of the budgets below: long enough that a card's conversation averages out, short
+// enough that a burst's summary comes within a minute.
+inline constexpr int kPeerLogWindowMs = 60 * 1000;
+// Log bytes per window that the frames of the card's connection (the one holding its slot,
+// kept across its reconnects) may cause: received lines, the exchange's lines and the commands
+// they send. A card's minute holds 6 heartbeats (about 0.5 KiB) and at most one delivery's
+// answers and commands (below 12 KiB with a 4 KiB download command), so this never cuts a card.
+inline constexpr long long kCardLogBytesPerWindow = 32 * 1024;
+// Log bytes per window that every connection without a slot may cause together: one budget for
+// all of them, so that opening new connections does not renew it. A card's own lines before its
+// login are one received line; this leaves room for a dozen cut frames of 4 KiB.
+inline constexpr long long kStrangerLogBytesPerWindow = 64 * 1024;
+// A connection that sends more frames than this within kFloodWindowMs (real time) is closed:
+// a card sends a heartbeat every 10 s and a delivery's answers come one per command, a few
+// dozen at most in a burst, so 20 frames a second is far beyond any card.
+inline constexpr int kFloodFrames = 200;
+inline constexpr int kFloodWindowMs = 10 * 1000;
 
 // --- messages ------------------------------------------------------------------------------
 

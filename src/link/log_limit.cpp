@@ -18,10 +18,10 @@ std::string CutForLog(std::string_view gbk) {
          Format(Utf8ToGbk("…(共 %d 字节)"), {static_cast<long long>(gbk.size())});
 }
 
-LineBudget::LineBudget(LogSink& log, const Clock& clock, int linesPerWindow, Summary summary)
-    : log_(log), clock_(clock), linesPerWindow_(linesPerWindow), summary_(std::move(summary)) {}
+LineBudget::LineBudget(LogSink& log, const Clock& clock, long long perWindow, Summary summary, int windowMs)
+    : log_(log), clock_(clock), perWindow_(perWindow), summary_(std::move(summary)), windowMs_(windowMs) {}
 
-bool LineBudget::Take() {
+bool LineBudget::Take(long long cost) {
   Flush();
   if (!open_) {
     open_ = true;
@@ -29,8 +29,8 @@ bool LineBudget::Take() {
     written_ = 0;
     counted_ = 0;
   }
-  if (written_ < linesPerWindow_) {
-    ++written_;
+  if (written_ + cost <= perWindow_) {
+    written_ += cost;
     return true;
   }
   ++counted_;
@@ -42,7 +42,7 @@ void LineBudget::Flush() {
   const QDateTime now = clock_.Now();
   // A clock set back ends the window as well.
   const qint64 elapsed = start_.msecsTo(now);
-  if (elapsed >= 0 && elapsed < kSummaryWindowMs) return;
+  if (elapsed >= 0 && elapsed < windowMs_) return;
   Close();
 }
 
@@ -51,6 +51,36 @@ void LineBudget::Close() {
   open_ = false;
   if (counted_ > 0) log_.AppendLog(kLogError, summary_(counted_));
   counted_ = 0;
+}
+
+PeerLog::PeerLog(LogSink& log, const Clock& clock, HoldsSlot holdsSlot)
+    : log_(log),
+      holdsSlot_(std::move(holdsSlot)),
+      card_(
+          log, clock, kCardLogBytesPerWindow,
+          [](long long n) { return Format(Utf8ToGbk("控制卡的连接另有 %d 行日志未记录"), {n}); },
+          kPeerLogWindowMs),
+      strangers_(
+          log, clock, kStrangerLogBytesPerWindow,
+          [](long long n) { return Format(Utf8ToGbk("未登录的连接另有 %d 行日志未记录"), {n}); },
+          kPeerLogWindowMs) {}
+
+void PeerLog::AppendLog(int kind, const std::string& text) {
+  if (current_ != nullptr) {
+    LineBudget& budget = holdsSlot_(*current_) ? card_ : strangers_;
+    if (!budget.Take(static_cast<long long>(text.size()) + kLogLineOverhead)) return;
+  }
+  log_.AppendLog(kind, text);
+}
+
+void PeerLog::Flush() {
+  card_.Flush();
+  strangers_.Flush();
+}
+
+void PeerLog::Close() {
+  card_.Close();
+  strangers_.Close();
 }
 
 }  // namespace aqled

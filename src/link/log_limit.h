@@ -8,27 +8,33 @@
 #include <string>
 #include <string_view>
 
+#include "link/limits.h"
 #include "logging/operation_log.h"
 #include "text/datetime.h"
 
 namespace aqled {
+
+class CardConnection;
 
 // A GBK text from a peer as it goes into a log line: unchanged up to kMaxLoggedText bytes;
 // longer, its first kMaxLoggedText bytes (a double-byte character that does not fit whole is
 // left out) followed by "…(共 N 字节)", N being the text's full length in bytes.
 std::string CutForLog(std::string_view gbk);
 
-// A budget of lines per window of kSummaryWindowMs on the clock: the first `linesPerWindow`
-// lines of a window are written, the others only counted; once the window has ended, one
-// kind-1 line `summary(count)` reports what was counted. A new window opens with the next line.
+// A budget per window of `windowMs` (kSummaryWindowMs unless given) on the clock: lines are
+// written while the costs taken in the window stay within `perWindow` (each line costs 1 unless
+// the owner counts bytes), the others only counted; once the window has ended, one kind-1 line
+// `summary(count)` reports how many lines were counted. A new window opens with the next line.
 class LineBudget {
  public:
   using Summary = std::function<std::string(long long count)>;
   // The log and the clock are borrowed and must outlive the budget.
-  LineBudget(LogSink& log, const Clock& clock, int linesPerWindow, Summary summary);
+  LineBudget(LogSink& log, const Clock& clock, long long perWindow, Summary summary,
+             int windowMs = kSummaryWindowMs);
 
-  // True when a line may be written now; otherwise the line is counted for the summary.
-  bool Take();
+  // True when a line of this cost may be written now; otherwise the line is counted for the
+  // summary.
+  bool Take(long long cost = 1);
   // Writes the summary of a window that has ended. Take calls it first; the owner's timer
   // calls it too, so that the summary of a burst does not wait for the next burst.
   void Flush();
@@ -39,12 +45,54 @@ class LineBudget {
  private:
   LogSink& log_;
   const Clock& clock_;
-  int linesPerWindow_;
+  long long perWindow_;
   Summary summary_;
+  int windowMs_;
   bool open_ = false;
   QDateTime start_;
-  int written_ = 0;
+  long long written_ = 0;
   long long counted_ = 0;
+};
+
+// The log of the controller link as the connections see it: a line written while a
+// connection's bytes are handled (inside a Scope) is charged, with kLogLineOverhead, to the
+// card's budget when that connection holds a slot at that moment, else to the one budget of
+// the connections without a slot; a line over budget is counted for that budget's summary.
+// Lines written outside any Scope (deliveries, time-outs) go to the log unbudgeted.
+class PeerLog : public LogSink {
+ public:
+  // Tells whether a connection holds a slot now.
+  using HoldsSlot = std::function<bool(const CardConnection& connection)>;
+  // The log and the clock are borrowed and must outlive this.
+  PeerLog(LogSink& log, const Clock& clock, HoldsSlot holdsSlot);
+
+  void AppendLog(int kind, const std::string& text) override;
+
+  // While it lives, lines are charged for `connection`.
+  class Scope {
+   public:
+    Scope(PeerLog& log, const CardConnection& connection) : log_(log), previous_(log.current_) {
+      log_.current_ = &connection;
+    }
+    ~Scope() { log_.current_ = previous_; }
+    Scope(const Scope&) = delete;
+    Scope& operator=(const Scope&) = delete;
+
+   private:
+    PeerLog& log_;
+    const CardConnection* previous_;
+  };
+
+  // The summaries of windows that have ended; Close writes every open one.
+  void Flush();
+  void Close();
+
+ private:
+  LogSink& log_;
+  HoldsSlot holdsSlot_;
+  LineBudget card_;
+  LineBudget strangers_;
+  const CardConnection* current_ = nullptr;
 };
 
 }  // namespace aqled

@@ -26,6 +26,7 @@ ConnectionReceiver::ConnectionReceiver(std::shared_ptr<CardConnection> connectio
       badData_(badData) {}
 
 void ConnectionReceiver::Receive(std::string_view bytes) {
+  if (stopped_) return;
   reader_.Append(bytes);
   HandleFrames();
 }
@@ -46,11 +47,16 @@ void ConnectionReceiver::HandleFrames() {
   // carries on with the frames after it.
   if (handling_) return;
   handling_ = true;
-  while (!waiting_) {
+  while (!waiting_ && !stopped_) {
     std::optional<ReceivedChunk> chunk;
     try {
       chunk = reader_.Next();
       if (!chunk) break;
+      if (gate_ && !gate_()) {
+        stopped_ = true;
+        reader_.Clear();
+        break;
+      }
       if (chunk->kind == ReceivedChunk::Kind::kBadLength) {
         if (badData_.Take()) {
           LogReceiveError(

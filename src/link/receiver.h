@@ -4,6 +4,7 @@
 // handed to the command exchange; a login starts the wait for its Login answer.
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <string_view>
 
@@ -31,6 +32,13 @@ class ConnectionReceiver {
   // Never throws.
   void Receive(std::string_view bytes);
 
+  // Asked before each chunk (a frame, foreign bytes, a bad length) is handled; when it answers
+  // false, everything buffered is dropped and nothing this connection sends is handled any more
+  // (its owner closes it).
+  void SetFrameGate(std::function<bool()> gate) { gate_ = std::move(gate); }
+  // True once the gate has refused a chunk.
+  bool Stopped() const { return stopped_; }
+
   // True while the connection waits for its Login answer.
   bool Waiting() const { return waiting_; }
   // The wait is over: the Login answer goes out, then the queued frames are handled, up to
@@ -52,6 +60,8 @@ class ConnectionReceiver {
   LogSink& log_;
   LineBudget& badData_;
   FrameReader reader_;
+  std::function<bool()> gate_;
+  bool stopped_ = false;
   bool waiting_ = false;
   bool handling_ = false;  // a frame's handling reached this connection again (it closed)
 };

@@ -193,7 +193,10 @@ bool SessionTable::HandleLogin(const nlohmann::json& input,
       break;
     }
   }
+  std::shared_ptr<CardConnection> replaced;
   if (k > 0) {
+    const std::shared_ptr<CardConnection> previous = slots_[k - 1].connection.lock();
+    if (previous && previous != connection && slots_[k - 1].socketHandle > 0) replaced = previous;
     FillFromLogin(slots_[k - 1], controllerName, width, height, connection);
     log_.AppendLog(
         kLogSent, Utf8ToGbk("[标签:") + barcode + Utf8ToGbk("] [匹配链接] [序列:") + std::to_string(k) + "]");
@@ -215,6 +218,8 @@ bool SessionTable::HandleLogin(const nlohmann::json& input,
       return false;
     }
     Client_record& slot = slots_[k - 1];
+    const std::shared_ptr<CardConnection> previous = slot.connection.lock();
+    if (previous && previous != connection && slot.socketHandle > 0) replaced = previous;
     FillFromLogin(slot, controllerName, width, height, connection);
     slot.barcode = barcode;
     slot.pictureList.clear();
@@ -225,6 +230,7 @@ bool SessionTable::HandleLogin(const nlohmann::json& input,
   // for it.
   due_[k - 1].pending = true;
   due_[k - 1].connection = connection;
+  if (replaced && replaceHandler_) replaceHandler_(k, replaced);
   return true;
 }
 

@@ -118,6 +118,13 @@ class SessionTable {
   int HandleClose(const CardConnection& connection);
   // Called with the slot's number after a slot's connection has closed.
   void SetCloseHandler(std::function<void(int slot)> handler) { closeHandler_ = std::move(handler); }
+  // Called, after the login's line, when a login took slot k over from another connection that
+  // had not closed (a card that logs in again on a new connection, or a device with its barcode);
+  // `previous` is the connection that lost the slot.
+  void SetReplaceHandler(
+      std::function<void(int slot, const std::shared_ptr<CardConnection>& previous)> handler) {
+    replaceHandler_ = std::move(handler);
+  }
 
   // Sends the GBK text as a frame to slot k's connection and logs "发送:" + text (kind 2).
   // Nothing is written or logged when k names no slot or the slot's connection has closed.
@@ -146,6 +153,7 @@ class SessionTable {
   DueAnswer due_[kSlotCapacity];
   int slotCount_ = 0;
   std::function<void(int)> closeHandler_;
+  std::function<void(int, const std::shared_ptr<CardConnection>&)> replaceHandler_;
 };
 
 }  // namespace aqled

@@ -486,6 +486,105 @@ TEST_F(DeliveryWatch, AFailureStatusWithoutAWatchedDeliveryIsStillNamed) {
   EXPECT_TRUE(ended.empty());
 }
 
+// --- failures the card reports -----------------------------------------------------------
+
+struct ResultCase {
+  const char* name;
+  DeliveryRoute route;
+  const char* answer;
+  const char* line;  // the one line the answer gives; nullptr: none
+  bool failed;
+};
+void PrintTo(const ResultCase& c, std::ostream* os) { *os << c.name; }
+
+class CardResult : public DeliveryWatch, public ::testing::WithParamInterface<ResultCase> {};
+
+TEST_P(CardResult, AFailureResultEndsTheDeliveryAsFailedAndSendsNothingMore) {
+  const ResultCase& c = GetParam();
+  if (c.route == DeliveryRoute::kProgram) {
+    ProgramUnderWay();
+    Feed(R"({"name":"querydownloadprogress","output":{"status":"complete"}})", c1);
+  } else {
+    exchange.WatchDelivery(DeliveryRoute::kDynamic, clock.Now());
+  }
+  c1->writes.clear();
+  const size_t mark = log.lines.size();
+  Feed(c.answer, c1);
+  EXPECT_EQ(LinesSince(mark), c.line ? std::vector<std::string>{c.line} : std::vector<std::string>{});
+  if (c.line) {
+    EXPECT_EQ(log.lines.back().kind, c.failed ? 1 : 2);
+  }
+  EXPECT_EQ(ended,
+            std::vector<DeliveryOutcome>{c.failed ? DeliveryOutcome::kFailed : DeliveryOutcome::kSucceeded});
+  EXPECT_EQ(c1->Payloads(), std::vector<std::string>{});
+}
+
+constexpr const char* kOk = "标签: X, 名称: 屏一, 发送成功.";
+
+INSTANTIATE_TEST_SUITE_P(
+    Exchange, CardResult,
+    ::testing::Values(
+        ResultCase{"PlayOk", DeliveryRoute::kProgram, R"({"name":"play","output":{"result":"ok"}})", kOk,
+                   false},
+        ResultCase{"PlayOK", DeliveryRoute::kProgram, R"({"name":"Play","output":{"result":"OK"}})", kOk,
+                   false},
+        ResultCase{"PlayOkMixed", DeliveryRoute::kProgram, R"({"name":"play","output":{"result":"Ok"}})", kOk,
+                   false},
+        ResultCase{"PlayWithoutResult", DeliveryRoute::kProgram,
+                   R"({"name":"play","output":{"pictures":"4"}})", kOk, false},
+        ResultCase{"PlayNullResult", DeliveryRoute::kProgram, R"({"name":"play","output":{"result":null}})",
+                   kOk, false},
+        ResultCase{"PlayFail", DeliveryRoute::kProgram,
+                   R"({"name":"play","output":{"result":"fail","message":"图片无法解码"}})",
+                   "标签: X, 名称: 屏一, play 失败: result=fail, message=图片无法解码, 发送失败.", true},
+        ResultCase{"PlayErrorWithReason", DeliveryRoute::kProgram,
+                   R"({"name":"PLAY","output":{"result":"error","reason":"no space"}})",
+                   "标签: X, 名称: 屏一, play 失败: result=error, message=no space, 发送失败.", true},
+        ResultCase{"PlayEmptyResult", DeliveryRoute::kProgram, R"({"name":"play","output":{"result":""}})",
+                   "标签: X, 名称: 屏一, play 失败: result=, message=, 发送失败.", true},
+        ResultCase{"PlayNumberResult", DeliveryRoute::kProgram, R"({"name":"play","output":{"result":0}})",
+                   "标签: X, 名称: 屏一, play 失败: result=0, message=, 发送失败.", true},
+        ResultCase{"DynamicOk", DeliveryRoute::kDynamic,
+                   R"({"name":"UpdateDynamic","output":{"result":"oK"}})", nullptr, false},
+        ResultCase{"DynamicFail", DeliveryRoute::kDynamic,
+                   R"({"name":"updatedynamic","output":{"result":"fail","message":"bad unit"}})",
+                   "标签: X, 名称: 屏一, UpdateDynamic 失败: result=fail, message=bad unit, 发送失败.", true},
+        ResultCase{"CleanUpFail", DeliveryRoute::kProgram,
+                   R"({"name":"clearuselessmaterial","output":{"result":"busy"}})",
+                   "标签: X, 名称: 屏一, clearuselessmaterial 失败: result=busy, message=, 发送失败.", true},
+        ResultCase{"DiskQueryFail", DeliveryRoute::kProgram,
+                   R"({"name":"queryDisk","output":{"result":"fail"}})",
+                   "标签: X, 名称: 屏一, queryDisk 失败: result=fail, message=, 发送失败.", true},
+        ResultCase{"DownloadFail", DeliveryRoute::kProgram,
+                   R"({"name":"downloadfilefromurl","output":{"id":"8","result":"refused","message":"url"}})",
+                   "标签: X, 名称: 屏一, downloadfilefromurl 失败: result=refused, message=url, 发送失败.",
+                   true},
+        ResultCase{"ProgressFail", DeliveryRoute::kProgram,
+                   R"({"name":"querydownloadprogress","output":{"status":"downloading","result":"fail"}})",
+                   "标签: X, 名称: 屏一, querydownloadprogress 失败: result=fail, message=, 发送失败.",
+                   true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(DeliveryWatch, ALongFailureTextIsCutLikeAReceivedText) {
+  exchange.WatchDelivery(DeliveryRoute::kDynamic, clock.Now());
+  Feed(R"({"name":"UpdateDynamic","output":{"result":"fail","message":")" + std::string(5000, 'm') + "\"}}",
+       c1);
+  EXPECT_EQ(log.Texts().back(), "标签: X, 名称: 屏一, UpdateDynamic 失败: result=fail, message=" +
+                                    std::string(4096, 'm') + "…(共 5000 字节), 发送失败.");
+}
+
+TEST_F(DeliveryWatch, ATakeoverBeforeThePlayAnswerFailsTheDeliveryAndItsChainEnds) {
+  sessions.SetReplaceHandler([this](int k, const auto&) { exchange.SlotReplaced(k); });
+  ProgramUnderWay();
+  Feed(Login("X", "evil"), c2);
+  EXPECT_EQ(ended, std::vector<DeliveryOutcome>{DeliveryOutcome::kFailed});
+  EXPECT_EQ(log.Texts()[log.lines.size() - 3],
+            "标签: X, 名称: evil, 发送中控制卡的连接被新连接取代, 发送失败.");
+  c2->writes.clear();
+  Feed(R"({"name":"querydownloadprogress","output":{"status":"complete"}})", c2);
+  EXPECT_TRUE(c2->writes.empty()) << "the new connection gets no play command";
+}
+
 TEST_F(ExchangeTest, EveryFrameOfTheSlotsCardRecordsWhenItCame) {
   EXPECT_FALSE(sessions.Slot(1).lastMessage.isValid());
   const QDateTime loginCame = clock.Now();

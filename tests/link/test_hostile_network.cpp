@@ -337,6 +337,116 @@ TEST_F(HostileTest, ABurstOfBadFramesIsSummarised) {
   EXPECT_EQ(log.lines.size(), static_cast<size_t>(kBadDataLinesPerWindow) + 1);
 }
 
+// --- floods: the connection closed, every line it causes within a budget -------------------
+
+// A frame of `count` copies of `payload` in one write.
+std::string Frames(const std::string& payload, int count) {
+  std::string out;
+  for (int i = 0; i < count; ++i) out += HandFrame(payload);
+  return out;
+}
+
+TEST_F(HostileTest, AConnectionSendingFramesFarFasterThanACardIsClosedWithOneLine) {
+  auto card = LoggedIn("X");
+  Card flood(link.ServerPort());
+  flood.Write(Frames(R"({"name":"heartbeat"})", kFloodFrames + 300));
+  ASSERT_TRUE(WaitFor([&] { return flood.socket.state() == QAbstractSocket::UnconnectedState; }, 10000));
+  EXPECT_EQ(Count("连接 (127.0.0.1) 10 秒内发来超过 200 帧, 远超控制卡所需, 关闭连接"), 1);
+  EXPECT_EQ(Count(R"(收到:{"name":"heartbeat"})"), kFloodFrames) << "nothing after the limit is handled";
+  EXPECT_EQ(link.OpenConnections(), 1u);
+  EXPECT_TRUE(link.SlotConnected(1)) << "the card stays";
+}
+
+struct BudgetCase {
+  const char* name;
+  bool fromCard;        // the card's own connection floods; otherwise a connection without a slot
+  std::string payload;  // each frame, about 4 KiB so that the budget is spent in a few dozen
+  const char* line;     // the line of its kind that each frame gives after its "收到:" line
+  const char* summary;  // the summary's text around the count
+  long long budget;
+};
+void PrintTo(const BudgetCase& c, std::ostream* os) { *os << c.name; }
+
+class LineBudgets : public HostileTest, public ::testing::WithParamInterface<BudgetCase> {};
+
+TEST_P(LineBudgets, StopAtTheBudgetAndSummariseTheRestWhenTheWindowEnds) {
+  const BudgetCase& c = GetParam();
+  auto card = LoggedIn("X");
+  link.BeginDelivery();
+  Card stranger(link.ServerPort());
+  Card& sender = c.fromCard ? *card : stranger;
+  const size_t mark = log.lines.size();
+  // One frame past the flood limit closes the connection: every frame before it was handled.
+  sender.Write(Frames(c.payload, kFloodFrames + 1));
+  ASSERT_TRUE(WaitFor([&] { return sender.socket.state() == QAbstractSocket::UnconnectedState; }, 20000));
+  long long written = 0, bytes = 0, kindLines = 0;
+  for (size_t i = mark; i < log.lines.size(); ++i) {
+    const std::string text = testing::U(log.lines[i].text);
+    if (text.rfind("连接 (127.0.0.1)", 0) == 0 || text == "客户端:X 断开连接") continue;  // the close
+    ++written;
+    bytes += static_cast<long long>(log.lines[i].text.size()) + kLogLineOverhead;
+    kindLines += c.line && text == c.line ? 1 : 0;
+  }
+  EXPECT_LE(bytes, c.budget);
+  EXPECT_GT(bytes, c.budget - 5000) << "the budget is used, not more";
+  if (c.line) {
+    EXPECT_GT(kindLines, 0);
+  }
+  const long long attempted = (c.line ? 2 : 1) * static_cast<long long>(kFloodFrames);
+  MoveTimeAndSweep(kPeerLogWindowMs);
+  EXPECT_EQ(log.Texts().back(),
+            std::string(c.summary) + std::to_string(attempted - written) + " 行日志未记录");
+}
+
+std::string Pad() { return std::string(4000, 'p'); }
+
+INSTANTIATE_TEST_SUITE_P(
+    Hostile, LineBudgets,
+    ::testing::Values(
+        BudgetCase{"Received", false, R"({"name":"heartbeat","pad":")" + Pad() + "\"}", nullptr,
+                   "未登录的连接另有 ", kStrangerLogBytesPerWindow},
+        BudgetCase{
+            "RefusedLogin", false,
+            R"({"name":"LOGIN","input":{"barcode":"Y","controllername":"N","width":"1","height":"1","pad":")" +
+                Pad() + "\"}}",
+            "[标签:Y] [拒绝链接] 会话表已满, 不回复登录", "未登录的连接另有 ", kStrangerLogBytesPerWindow},
+        BudgetCase{"MalformedLogin", false,
+                   R"({"name":"LOGIN","input":{"barcode":")" + std::string(300, 'B') +
+                       R"(","controllername":"N","width":"1","height":"1","pad":")" + Pad() + "\"}}",
+                   "错误,处理数据包时出错: 字段 \"barcode\" 过长: 300 字节", "未登录的连接另有 ",
+                   kStrangerLogBytesPerWindow},
+        BudgetCase{"PacketError", false, R"({"input":")" + Pad() + "\"}",
+                   "错误,处理数据包时出错: 缺少字段 \"name\"", "未登录的连接另有 ",
+                   kStrangerLogBytesPerWindow},
+        BudgetCase{"IgnoredAnswer", false, R"({"name":"stopplay","pad":")" + Pad() + "\"}",
+                   "应答并非来自当前控制卡的连接 (127.0.0.1), 已忽略", "未登录的连接另有 ",
+                   kStrangerLogBytesPerWindow}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(HostileTest, ATakeoverFailsTheDeliveryAndClosesTheReplacedConnectionSayingSo) {
+  auto card = LoggedIn("X");
+  std::vector<DeliveryOutcome> ended;
+  QObject::connect(&link, &ControllerLink::DeliveryEnded, [&](DeliveryOutcome o) { ended.push_back(o); });
+  link.BeginDelivery();
+  link.StoreProgramCommands(R"({"name":"downloadfilefromurl","input":{}})", R"({"name":"play","input":{}})");
+  link.SendToSlot(1, R"({"name":"clearuselessmaterial"})", 2);
+  link.WatchDelivery(DeliveryRoute::kProgram);
+  auto evil = LoggedIn("X");
+  ASSERT_TRUE(WaitFor([&] { return card->socket.state() == QAbstractSocket::UnconnectedState; }));
+  EXPECT_EQ(ended, std::vector<DeliveryOutcome>{DeliveryOutcome::kFailed});
+  EXPECT_EQ(Count("标签: X, 名称: N, 发送中控制卡的连接被新连接取代, 发送失败."), 1);
+  EXPECT_EQ(Count("[标签:X] 已在新连接 (127.0.0.1) 上登录, 关闭被取代的连接 (127.0.0.1)"), 1);
+  // The new connection cannot make the failed delivery look played.
+  evil->Write(HandFrame(R"({"name":"querydownloadprogress","output":{"status":"complete"}})"));
+  evil->Write(HandFrame(R"({"name":"play","output":{}})"));
+  ASSERT_TRUE(WaitFor([&] { return Logged(R"(收到:{"name":"play","output":{}})"); }));
+  EXPECT_EQ(evil->Payloads(), std::vector<std::string>{kLoginAnswerText}) << "no play command";
+  MoveTimeAndSweep(kLoginTimeoutMs);
+  EXPECT_EQ(CountPrefix("已关闭"), 0) << "the replaced connection was not a login that never came";
+  EXPECT_EQ(Count("客户端:X 断开连接"), 0);
+  EXPECT_EQ(ended.size(), 1u);
+}
+
 // --- connections ---------------------------------------------------------------------------
 
 TEST_F(HostileTest, AConnectionThatNeverLogsInIsClosedAfterItsTime) {

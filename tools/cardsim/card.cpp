@@ -129,6 +129,12 @@ void CardSimulator::Handle(const std::string& payload, int frameKind) {
       heartbeat_.start(options_.heartbeatMs);
       Log("logged in");
     }
+  } else if (const auto fail = options_.failures.find(key);
+             fail != options_.failures.end() && fail->second > 0) {
+    // Told to fail: the command is not carried out.
+    --fail->second;
+    Log(QString("answering %1 with a failure").arg(QString::fromStdString(name)));
+    Reply(Answer(name, {{"result", "fail"}, {"message", kSimulatedFailure}}));
   } else if (key == "querydisk") {
     Reply(Answer(name, DiskOutput()));
   } else if (key == "stopplay") {

@@ -21,6 +21,9 @@
 
 namespace aqled::cardsim {
 
+// The message of a failure the card is told to give (--fail).
+inline constexpr const char* kSimulatedFailure = "simulated failure";
+
 struct CardOptions {
   QString host = "127.0.0.1";
   quint16 port = 8115;
@@ -42,6 +45,9 @@ struct CardOptions {
   int resetAfterFrames = 0;  // > 0: reset the connection after sending this many frames (once)
   int answerDelayMs = 0;     // every answer waits this long
   int progressWaitMs = -1;   // how long a progress answer is held while downloading; -1: "delay"
+  // Commands (lower-case names) answered with result "fail" and kSimulatedFailure as message,
+  // without being carried out, as many times as the count says; after that as usual.
+  std::map<std::string, int> failures;
   // Ending, so tests finish.
   bool exitAfterPlay = false;
   bool exitAfterDynamic = false;

@@ -46,6 +46,11 @@ int main(int argc, char** argv) {
   const auto answerDelay = value("answer-delay-ms", "Delay every answer.", "0");
   const auto progressWait = value(
       "progress-wait-ms", "Hold a progress answer this long while downloading (default: its delay).", "-1");
+  QCommandLineOption fail("fail",
+                          "Answer the first N commands of this name (default 1) with result \"fail\"; "
+                          "may be given more than once.",
+                          "command[:N]");
+  parser.addOption(fail);
   const auto exitPlay = flag("exit-after-play", "Exit once a play command has been answered.");
   const auto exitDynamic = flag("exit-after-dynamic", "Exit once a dynamic-area command has been answered.");
   const auto exitSeconds = value("exit-after-seconds", "Give up after this many seconds (exit code 3).", "0");
@@ -83,6 +88,17 @@ int main(int argc, char** argv) {
   o.exitAfterPlay = parser.isSet(exitPlay);
   o.exitAfterDynamic = parser.isSet(exitDynamic);
   o.exitAfterSeconds = number(exitSeconds);
+  for (const QString& spec : parser.values(fail)) {
+    const QStringList parts = spec.split(':');
+    bool good = parts.size() <= 2 && !parts[0].isEmpty();
+    const int times = parts.size() == 2 ? parts[1].toInt(&good) : 1;
+    if (!good || times < 0) {
+      std::fprintf(stderr, "aqled-cardsim: --fail needs COMMAND or COMMAND:N, not %s\n", qPrintable(spec));
+      ok = false;
+      continue;
+    }
+    o.failures[parts[0].toLower().toStdString()] += times;
+  }
   if (!ok) return 1;
 
   aqled::cardsim::CardSimulator card(o);
