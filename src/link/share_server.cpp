@@ -21,6 +21,7 @@
 #include <cstring>
 #include <limits>
 #include <map>
+#include <tuple>
 #include <unordered_set>
 #include <vector>
 
