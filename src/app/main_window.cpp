@@ -314,6 +314,7 @@ void TForm1::FormCreate() {
     StartShareServer(*shareServer_, programSettings.HttpBaseDir, *this);
     // The share server keeps places for the addresses of the cards logged in on the link.
     const auto shareCards = [this] {
+      if (!shareServer_) return;  // going away
       std::vector<QHostAddress> cards;
       for (int k = 1; k <= link_->slotCount(); ++k) {
         if (link_->SlotConnected(k)) cards.emplace_back(QString::fromStdString(link_->Slot(k).remoteAddress));
