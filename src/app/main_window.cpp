@@ -30,6 +30,7 @@
 #include "link/share_server.h"
 #include "render/drawing.h"
 #include "render/previews.h"
+#include "settings/file_io.h"
 #include "settings/file_problem.h"
 #include "settings/ini_file.h"
 #include "stations/https_client.h"
@@ -290,6 +291,9 @@ void TForm1::FormCreate() {
       failures.push_back(Format(FolderFailedPattern(), {PictureFolder(), reason}));
     }
   }
+  // The whole-file writer's temporary files that a killed run left, in every folder it writes.
+  for (const std::string& written : {appFolder_, PictureFolder(), programSettings.FileBaseDir})
+    RemoveLeftoverTemporaries(PathFromGbk(written));
   // 9. The three text files, each only when it exists; one that cannot be read keeps the
   // window's text and is not replaced by a save.
   DisplayTexts texts = CollectDisplayTexts();
@@ -320,6 +324,17 @@ void TForm1::FormCreate() {
   if (programSettings.ShareServer == 1) {
     shareServer_ = std::make_unique<ShareServer>(programSettings.FileBaseDir, programSettings.HttpBaseDir);
     StartShareServer(*shareServer_, programSettings.HttpBaseDir, *this);
+    // The share server keeps places for the addresses of the cards logged in on the link.
+    const auto shareCards = [this] {
+      if (!shareServer_) return;  // going away
+      std::vector<QHostAddress> cards;
+      for (int k = 1; k <= link_->slotCount(); ++k) {
+        if (link_->SlotConnected(k)) cards.emplace_back(QString::fromStdString(link_->Slot(k).remoteAddress));
+      }
+      shareServer_->SetCardAddresses(std::move(cards));
+    };
+    connect(link_.get(), &ControllerLink::BytesHandled, this, shareCards);
+    connect(link_.get(), &ControllerLink::ConnectionClosed, this, shareCards);
   }
 }
 
@@ -640,6 +655,7 @@ SendRun TForm1::RunSend(const QDateTime& started, bool onlyIfChanged) {
   settings.stuntType = programSettings.stuntType;
   settings.stuntSpeed = programSettings.stuntSpeed;
   settings.stayTime = programSettings.stayTime;
+  settings.area = *area;
   delivering_ = program;
   return NoteDeliveryStart(started, DeliverProgram(*link_, settings, pictureList, *clock_, *this))
              ? SendRun::kDelivering

@@ -49,13 +49,6 @@ class SocketConnection : public CardConnection {
   bool closed_ = false;
 };
 
-// The connection cap under an open-file limit: room for kDescriptorReserve other descriptors.
-std::size_t CapacityUnder(long long openFileLimit) {
-  if (openFileLimit < 0) return kMaxConnections;
-  const long long room = std::max(1LL, openFileLimit - kDescriptorReserve);
-  return std::min(kMaxConnections, static_cast<std::size_t>(room));
-}
-
 }  // namespace
 
 struct ControllerLink::Peer {
@@ -107,7 +100,7 @@ ControllerLink::ControllerLink(LogSink& log, Clock& clock, QObject* parent)
                       [](long long n) { return Format(Utf8ToGbk("接受新连接又失败 %d 次"), {n}); }),
       flooded_(log, clock, 1,
                [](long long n) { return Format(Utf8ToGbk("另有 %d 个发送过快的连接已关闭"), {n}); }),
-      capacity_(CapacityUnder(OpenFileLimit())),
+      capacity_(DescriptorBudgetUnder(OpenFileLimit()).linkConnections),
       server_(new QTcpServer(this)),
       timeOuts_(new QTimer(this)),
       acceptRetry_(new QTimer(this)),

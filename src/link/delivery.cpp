@@ -61,13 +61,15 @@ DeliveryStart DeliverProgram(ControllerLink& link, const DeliverySettings& setti
   link.BeginDelivery();
   if (!link.SlotConnected(1)) return DeliveryStart::kNoCard;
   const Client_record& slot = link.Slot(1);
+  const int width = settings.area.isEmpty() ? slot.width : settings.area.width();
+  const int height = settings.area.isEmpty() ? slot.height : settings.area.height();
 
   if (settings.sendkind == 1) {
     const bool sent = Protected(ProgramError(), log, [&] {
       const std::string programId = FormatDateTime("yyyymmddhhnnss", clock.Now());
       link.SetSlotPictureList(1, pictureList);
       const int n = StagePictures(slot.pictureList, settings.FileBaseDir, log);
-      WriteProgramFiles(settings.FileBaseDir, slot.width, slot.height, programId, n);
+      WriteProgramFiles(settings.FileBaseDir, width, height, programId, n);
       std::string download = BuildDownloadCommand(settings.HttpBaseDir, settings.FileBaseDir, programId, n);
       std::string play = BuildPlayCommand(programId);
       link.StoreProgramCommands(std::move(download), std::move(play));
@@ -80,8 +82,8 @@ DeliveryStart DeliverProgram(ControllerLink& link, const DeliverySettings& setti
   const bool sent = Protected(DynamicError(), log, [&] {
     link.SetSlotPictureList(1, pictureList);
     const int n = StagePictures(slot.pictureList, settings.FileBaseDir, log);
-    std::string dynamic = BuildDynamicCommand(settings.HttpBaseDir, slot.width, slot.height, n,
-                                              settings.stuntType, settings.stuntSpeed, settings.stayTime);
+    std::string dynamic = BuildDynamicCommand(settings.HttpBaseDir, width, height, n, settings.stuntType,
+                                              settings.stuntSpeed, settings.stayTime);
     link.StoreDynamicCommand(dynamic);
     log.AppendLog(kLogSent, Format(DynamicLine(), {slot.barcode, slot.controllerName}));
     link.SendToSlot(1, dynamic, kFrameKindCommand);

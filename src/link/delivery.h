@@ -4,6 +4,7 @@
 // and sends the clean-up command; the dynamic-area route stages the pictures and sends one
 // UpdateDynamic command. The card's answers drive the rest (CommandExchange).
 
+#include <QSize>
 #include <string>
 #include <string_view>
 
@@ -25,6 +26,9 @@ struct DeliverySettings {
   int stuntType = 0;        // effect, speed and display time of every dynamic-area picture
   int stuntSpeed = 16;
   int stayTime = 10;
+  // The area the pictures were drawn at: ll.xml, pp.xml and the dynamic area carry it, so the
+  // card is told the size its pictures have. Empty: the size the card reported at login.
+  QSize area;
 };
 
 // How far a delivery got inside DeliverProgram.

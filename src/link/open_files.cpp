@@ -4,7 +4,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+
+#include "link/limits.h"
+#include "link/share_limits.h"
 
 namespace aqled {
 
@@ -21,6 +25,19 @@ long long RaiseOpenFileLimit() {
     setrlimit(RLIMIT_NOFILE, &limit);  // a refusal leaves the limit as it was
   }
   return OpenFileLimit();
+}
+
+DescriptorBudget DescriptorBudgetUnder(long long openFileLimit) {
+  if (openFileLimit < 0) return {kMaxConnections, kShareMaxConnections};
+  DescriptorBudget budget;
+  const long long forLink = std::max(1LL, openFileLimit - kDescriptorReserve);
+  budget.linkConnections = std::min(kMaxConnections, static_cast<std::size_t>(forLink));
+  const long long forShare =
+      (openFileLimit - kDescriptorReserve - static_cast<long long>(budget.linkConnections)) /
+      static_cast<long long>(kShareDescriptorsPerConnection);
+  budget.shareConnections =
+      static_cast<unsigned>(std::clamp(forShare, 1LL, static_cast<long long>(kShareMaxConnections)));
+  return budget;
 }
 
 Accepted AcceptWaiting(qintptr listeningDescriptor) {

@@ -4,6 +4,7 @@
 // descriptor left" apart (Qt's server retries that at once, for ever, at full CPU).
 
 #include <QtGlobal>
+#include <cstddef>
 
 namespace aqled {
 
@@ -13,6 +14,17 @@ long long RaiseOpenFileLimit();
 
 // The soft limit of open descriptors, -1 when there is none or it cannot be read.
 long long OpenFileLimit();
+
+// How many connections each server may hold so that, together with kDescriptorReserve, they
+// stay within the open-file limit.
+struct DescriptorBudget {
+  std::size_t linkConnections = 0;
+  unsigned shareConnections = 0;
+};
+// The budget under `openFileLimit` (-1: none): the reserve first, then the controller link up to
+// kMaxConnections (the card's own connection comes first), then the share server up to
+// kShareMaxConnections at kShareDescriptorsPerConnection each; each server gets at least 1.
+DescriptorBudget DescriptorBudgetUnder(long long openFileLimit);
 
 // One attempt to take a waiting connection off a listening socket.
 struct Accepted {

@@ -35,6 +35,10 @@ const std::string& CannotCopy() {
   static const std::string text = Utf8ToGbk("无法复制文件: ");
   return text;
 }
+const std::string& CopyTo() {
+  static const std::string text = Utf8ToGbk(" 到 ");
+  return text;
+}
 
 // The card parses these files and commands as they stand: blanks, attribute order and the
 // missing blank before "/>" of picUnit are part of what it has always been sent.
@@ -138,13 +142,14 @@ int StagePictures(std::string_view pictureList, const std::string& shareFolder, 
       continue;
     }
     ++k;
-    const fs::path target = PathFromGbk(folder + StagedPictureName(k));
+    const std::string staged = folder + StagedPictureName(k);
+    const fs::path target = PathFromGbk(staged);
     // A picture that already is the staged file is in place.
     if (fs::equivalent(source, target, ec)) continue;
     // The card may be downloading the old picture: the new one appears under the name only
     // when whole, and a failed copy leaves the old one.
     if (const FileWriteResult copied = CopyFileWhole(source, target); !copied)
-      throw PackagingError(CannotCopy() + item + ": " + copied.error);
+      throw PackagingError(CannotCopy() + item + CopyTo() + staged + ": " + copied.error);
   }
   return k;
 }

@@ -33,8 +33,9 @@ std::string StagedPictureName(int k);
 // returns their count. A missing picture logs kind 1 "文件:" + path + "不存在,将忽略" and takes no
 // number. Creates ShareFolder (one level) when missing. Each copy appears under its name only
 // when whole (a temporary file renamed over the old one). Throws PackagingError when the folder
-// cannot be created or a picture cannot be copied ("无法复制文件: " + path + ": " + the cause,
-// e.g. "No space left on device"); the name being copied keeps its old file. Older numbered
+// cannot be created or a picture cannot be copied ("无法复制文件: " + path + " 到 " + the file in
+// ShareFolder + ": " + the cause, e.g. "No space left on device"); the name being copied keeps
+// its old file. Older numbered
 // files above the count stay.
 int StagePictures(std::string_view pictureList, const std::string& shareFolder, LogSink& log);
 

@@ -10,9 +10,15 @@ namespace aqled {
 // of cards stays far below, while the descriptors of the process stay bounded.
 inline constexpr unsigned kShareMaxConnections = 1000;
 
-// Connections from one address at once: a single host, however busy, leaves 400 slots to the
-// cards.
-inline constexpr unsigned kShareMaxConnectionsPerAddress = 600;
+// Connections from one address at once, a card's excepted: a card downloads over one or two
+// connections and a browser opens six, so no single host can take more than a thirtieth of the
+// places.
+inline constexpr unsigned kShareMaxConnectionsPerAddress = 32;
+
+// Places only the addresses of logged-in cards may take (half the places when there are fewer
+// than twice as many): a card downloads over one or two connections, so the cards of a full
+// controller link are served however many strangers hold the rest.
+inline constexpr unsigned kShareCardReserve = 64;
 
 // Memory of one connection, which holds its request head and the head of its answer: four
 // times the head of a card's or a browser's request. A longer head is answered with an error
@@ -28,9 +34,8 @@ inline constexpr unsigned kShareIdleTimeoutSeconds = 30;
 // peer that trickles its head or reads its answer a byte at a time holds a slot no longer.
 inline constexpr unsigned kShareRequestTimeoutSeconds = 60;
 
-// Descriptors kept free beside the connections for everything else the application opens (the
-// controller link, the files being served and written, the log).
-inline constexpr unsigned kShareDescriptorReserve = 64;
+// Descriptors one connection may hold: its socket and the file its answer is read from.
+inline constexpr unsigned kShareDescriptorsPerConnection = 2;
 
 // Seconds between two summary lines in the log about peers refused or cut off by a limit, so a
 // flood costs one line a minute.

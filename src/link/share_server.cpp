@@ -20,8 +20,12 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <map>
+#include <tuple>
 #include <unordered_set>
+#include <vector>
 
+#include "link/open_files.h"
 #include "text/gbk.h"
 
 namespace aqled {
@@ -115,21 +119,12 @@ std::string_view TargetPath(std::string_view target) {
   return target.substr(0, target.find_first_of("?#"));
 }
 
-// Raises the soft limit of open descriptors towards what `connections` need, within the hard
-// limit; returns how many connections the resulting limit leaves room for.
-unsigned ReserveDescriptors(unsigned connections) {
-  rlimit limit{};
-  if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return connections;
-  const rlim_t wanted = static_cast<rlim_t>(connections) + kShareDescriptorReserve;
-  if (limit.rlim_cur != RLIM_INFINITY && limit.rlim_cur < wanted) {
-    rlimit raised = limit;
-    raised.rlim_cur = limit.rlim_max == RLIM_INFINITY ? wanted : std::min(wanted, limit.rlim_max);
-    if (setrlimit(RLIMIT_NOFILE, &raised) == 0) limit = raised;
-  }
-  if (limit.rlim_cur == RLIM_INFINITY || limit.rlim_cur >= wanted) return connections;
-  return limit.rlim_cur > 2 * kShareDescriptorReserve
-             ? static_cast<unsigned>(limit.rlim_cur - kShareDescriptorReserve)
-             : kShareDescriptorReserve;
+// The peer's address as the controller link writes it: an IPv4 address mapped into IPv6 (a
+// connection to the dual socket) is the IPv4 address itself.
+QHostAddress Normalized(const QHostAddress& address) {
+  bool v4 = false;
+  const quint32 ip = address.toIPv4Address(&v4);
+  return v4 ? QHostAddress(ip) : address;
 }
 
 }  // namespace
@@ -226,7 +221,8 @@ class ShareServer::Daemon {
 
   // Starts listening; returns the port or 0.
   quint16 Start(quint16 port, const QHostAddress& address) {
-    const unsigned limit = ReserveDescriptors(options_.maxConnections);
+    RaiseOpenFileLimit();
+    limit_ = std::min(options_.maxConnections, DescriptorBudgetUnder(OpenFileLimit()).shareConnections);
     unsigned flags = MHD_USE_EPOLL | MHD_USE_ERROR_LOG;
     sockaddr_in v4{};
     sockaddr_in6 v6{};
@@ -247,9 +243,9 @@ class ShareServer::Daemon {
       v4.sin_addr.s_addr = htonl(address.toIPv4Address());
       bindTo = reinterpret_cast<const sockaddr*>(&v4);
     }
-    mhd_ = StartMhd(flags, port, bindTo, limit);
+    mhd_ = StartMhd(flags, port, bindTo);
     // A machine without IPv6 cannot open the dual socket; every IPv4 address is then "all".
-    if (!mhd_ && any) mhd_ = StartMhd(MHD_USE_EPOLL | MHD_USE_ERROR_LOG, port, nullptr, limit);
+    if (!mhd_ && any) mhd_ = StartMhd(MHD_USE_EPOLL | MHD_USE_ERROR_LOG, port, nullptr);
     if (!mhd_) return 0;
     const MHD_DaemonInfo* bound = MHD_get_daemon_info(mhd_, MHD_DAEMON_INFO_BIND_PORT);
     const MHD_DaemonInfo* epoll = MHD_get_daemon_info(mhd_, MHD_DAEMON_INFO_EPOLL_FD);
@@ -265,6 +261,19 @@ class ShareServer::Daemon {
   }
 
   unsigned ConnectionCount() const { return static_cast<unsigned>(connections_.size()); }
+  unsigned ConnectionLimit() const { return limit_; }
+
+  // The addresses whose connections the reserve is kept for. Strangers beyond their share lose
+  // their connections now, the idle ones first, so that a card's next connection finds room.
+  void SetCardAddresses(const std::vector<QHostAddress>& addresses) {
+    cards_.clear();
+    for (const QHostAddress& a : addresses) cards_.push_back(Normalized(a).toString());
+    const unsigned strangers = Strangers();
+    const unsigned room = StrangerRoom();
+    for (unsigned excess = strangers > room ? strangers - room : 0; excess > 0; --excess) {
+      if (!Displace(nullptr, true)) break;
+    }
+  }
   // The summary of peers refused or cut off that waits for its interval, written now.
   void WritePendingSummary() { Report(); }
   void SetLog(LogSink* log) { log_ = log; }
@@ -273,19 +282,19 @@ class ShareServer::Daemon {
   // What the server keeps of one TCP connection.
   struct Connection {
     int fd = -1;
+    QString address;            // the peer's, normalized
     qint64 requestStartMs = 0;  // when the current request began (or the connection)
     std::string target;         // the request target of the current request, as sent
     bool answered = false;      // a response is queued for the current request
-    bool cut = false;           // ended by the whole-request time-out
+    bool cut = false;           // ended by the whole-request time-out, or displaced
+    bool inRequest = false;     // a request has begun and its answer is not complete
   };
 
-  MHD_Daemon* StartMhd(unsigned flags, quint16 port, const sockaddr* bindTo, unsigned limit) {
+  MHD_Daemon* StartMhd(unsigned flags, quint16 port, const sockaddr* bindTo) {
     MHD_OptionItem options[] = {
         {MHD_OPTION_EXTERNAL_LOGGER, reinterpret_cast<intptr_t>(&Daemon::OnMessage), this},
-        {MHD_OPTION_CONNECTION_LIMIT, static_cast<intptr_t>(std::min(limit, options_.maxConnections)),
-         nullptr},
-        {MHD_OPTION_PER_IP_CONNECTION_LIMIT, static_cast<intptr_t>(options_.maxConnectionsPerAddress),
-         nullptr},
+        // The limit per address is the server's own (OnAccept): card addresses have none.
+        {MHD_OPTION_CONNECTION_LIMIT, static_cast<intptr_t>(limit_), nullptr},
         {MHD_OPTION_CONNECTION_MEMORY_LIMIT, static_cast<intptr_t>(kShareConnectionMemory), nullptr},
         {MHD_OPTION_CONNECTION_TIMEOUT, static_cast<intptr_t>(options_.idleTimeoutSeconds), nullptr},
         {MHD_OPTION_NOTIFY_CONNECTION, reinterpret_cast<intptr_t>(&Daemon::OnConnection), this},
@@ -295,7 +304,7 @@ class ShareServer::Daemon {
         {MHD_OPTION_SIGPIPE_HANDLED_BY_APP, 1, nullptr},
         {bindTo ? MHD_OPTION_SOCK_ADDR : MHD_OPTION_END, 0, const_cast<sockaddr*>(bindTo)},
         {MHD_OPTION_END, 0, nullptr}};
-    return MHD_start_daemon(flags, port, nullptr, nullptr, &Daemon::OnRequest, this, MHD_OPTION_ARRAY,
+    return MHD_start_daemon(flags, port, &Daemon::OnAccept, this, &Daemon::OnRequest, this, MHD_OPTION_ARRAY,
                             options, MHD_OPTION_END);
   }
 
@@ -366,12 +375,21 @@ class ShareServer::Daemon {
       const MHD_ConnectionInfo* fd = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
       c->fd = fd ? fd->connect_fd : -1;
       c->requestStartMs = self->clock_.elapsed();
+      const MHD_ConnectionInfo* peer =
+          MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
+      if (peer && peer->client_addr) c->address = Normalized(QHostAddress(peer->client_addr)).toString();
       *socketContext = c;
       self->connections_.insert(c);
+      ++self->perAddress_[c->address];
       if (!self->sweepTimer_.isActive()) self->sweepTimer_.start();
+      // A card's connection took the last place: one is freed for the card's next connection.
+      if (self->IsCard(c->address) && self->connections_.size() >= self->limit_) self->Displace(c, false);
     } else if (auto* c = static_cast<Connection*>(*socketContext)) {
       self->closedInRun_ = true;
       self->connections_.erase(c);
+      if (auto count = self->perAddress_.find(c->address);
+          count != self->perAddress_.end() && --count->second == 0)
+        self->perAddress_.erase(count);
       delete c;
       *socketContext = nullptr;
     }
@@ -382,13 +400,76 @@ class ShareServer::Daemon {
     if (Connection* c = ConnectionOf(connection)) {
       c->target = uri ? uri : "";
       c->answered = false;
+      c->inRequest = true;
     }
     return nullptr;
   }
 
   static void OnCompleted(void* cls, MHD_Connection* connection, void**, MHD_RequestTerminationCode) {
     auto* self = static_cast<Daemon*>(cls);
-    if (Connection* c = ConnectionOf(connection)) c->requestStartMs = self->clock_.elapsed();
+    if (Connection* c = ConnectionOf(connection)) {
+      c->requestStartMs = self->clock_.elapsed();
+      c->inRequest = false;
+    }
+  }
+
+  bool IsCard(const QString& address) const {
+    return std::find(cards_.begin(), cards_.end(), address) != cards_.end();
+  }
+
+  // Connections from addresses that are not a card's.
+  unsigned Strangers() const {
+    unsigned cards = 0;
+    for (const QString& card : cards_) {
+      if (auto count = perAddress_.find(card); count != perAddress_.end()) cards += count->second;
+    }
+    return static_cast<unsigned>(connections_.size()) -
+           std::min(cards, static_cast<unsigned>(connections_.size()));
+  }
+
+  // The places strangers may take: all of them while no card is logged in, otherwise all but
+  // the cards' reserve.
+  unsigned StrangerRoom() const {
+    if (cards_.empty()) return limit_;
+    return limit_ - std::min(kShareCardReserve, limit_ / 2);
+  }
+
+  // Called with each accepted peer before the library takes it: a stranger beyond the limit of
+  // its address or beyond the strangers' room is closed at once; a card's address is always
+  // taken.
+  static MHD_Result OnAccept(void* cls, const sockaddr* address, socklen_t) {
+    auto* self = static_cast<Daemon*>(cls);
+    const QString peer = address ? Normalized(QHostAddress(address)).toString() : QString();
+    if (self->IsCard(peer)) return MHD_YES;
+    const auto count = self->perAddress_.find(peer);
+    if (count != self->perAddress_.end() && count->second >= self->options_.maxConnectionsPerAddress) {
+      self->Refused(1, "connection limit of one address");
+      return MHD_NO;
+    }
+    if (self->Strangers() >= self->StrangerRoom()) {
+      self->Refused(1, "connections kept for the cards");
+      return MHD_NO;
+    }
+    return MHD_YES;
+  }
+
+  // Ends one connection to make room: a stranger's before a card's (only a stranger's when
+  // `strangersOnly`), an idle one before one in a request, the one waiting longest first; never
+  // `keep`. The library closes it in its next run. False when there is none to end.
+  bool Displace(const Connection* keep, bool strangersOnly) {
+    Connection* chosen = nullptr;
+    auto rank = [this](const Connection* c) {
+      return std::tuple(IsCard(c->address), c->inRequest, c->requestStartMs);
+    };
+    for (Connection* c : connections_) {
+      if (c == keep || c->cut || (strangersOnly && IsCard(c->address))) continue;
+      if (!chosen || rank(c) < rank(chosen)) chosen = c;
+    }
+    if (!chosen) return false;
+    chosen->cut = true;
+    ::shutdown(chosen->fd, SHUT_RDWR);
+    Refused(1, "displaced for a card");
+    return true;
   }
 
   static void OnMessage(void* cls, const char* format, va_list args) {
@@ -494,6 +575,9 @@ class ShareServer::Daemon {
   QTimer sweepTimer_;
   QElapsedTimer clock_;
   std::unordered_set<Connection*> connections_;
+  std::map<QString, unsigned> perAddress_;  // open connections by peer address
+  std::vector<QString> cards_;              // the card addresses, normalized
+  unsigned limit_ = 0;                      // connections held at once
   LogSink* log_ = nullptr;
   QTimer reportTimer_;
   bool closedInRun_ = false;
@@ -517,11 +601,20 @@ bool ShareServer::Listen(quint16 port, const QHostAddress& address) {
   if (bound == 0) return false;
   daemon_ = std::move(daemon);
   daemon_->SetLog(log_);
+  daemon_->SetCardAddresses(cardAddresses_);
   port_ = bound;
   return true;
 }
 
 unsigned ShareServer::ConnectionCount() const { return daemon_ ? daemon_->ConnectionCount() : 0; }
+
+unsigned ShareServer::ConnectionLimit() const { return daemon_ ? daemon_->ConnectionLimit() : 0; }
+
+void ShareServer::SetCardAddresses(std::vector<QHostAddress> addresses) {
+  if (addresses == cardAddresses_) return;
+  cardAddresses_ = std::move(addresses);
+  if (daemon_) daemon_->SetCardAddresses(cardAddresses_);
+}
 
 void ShareServer::SetLog(LogSink* log) {
   log_ = log;

@@ -15,6 +15,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "link/share_limits.h"
 #include "logging/operation_log.h"
@@ -68,13 +69,24 @@ class ShareServer {
   // Starts listening on `address` (QHostAddress::Any: every IPv6 and IPv4 address, or every
   // IPv4 address where the machine has no IPv6); port 0 takes a free one. Returns false when
   // the port cannot be opened or the server already listens. Raises the process's limit of
-  // open descriptors towards what the connection limit needs and ignores SIGPIPE (a peer gone
+  // open descriptors to the hard limit, takes the share of the descriptor budget left for it
+  // (DescriptorBudgetUnder) and ignores SIGPIPE (a peer gone
   // in the middle of an answer is then an error of that connection only).
   bool Listen(quint16 port, const QHostAddress& address = QHostAddress::Any);
   // The port listened on, 0 before a successful Listen.
   quint16 Port() const { return port_; }
   // The connections open at this moment.
   unsigned ConnectionCount() const;
+  // The most connections held at once: maxConnections, less when the open-file limit leaves
+  // less (DescriptorBudgetUnder); 0 before a successful Listen.
+  unsigned ConnectionLimit() const;
+
+  // The addresses of the logged-in cards. Their connections may take the reserve of
+  // kShareCardReserve places that strangers cannot, have no limit per address, and a card's
+  // connection that takes the last place frees one by ending another (a stranger's idle one
+  // first). Strangers beyond their room lose their connections at once. Empty (the default):
+  // every place is open to every address, each address within maxConnectionsPerAddress.
+  void SetCardAddresses(std::vector<QHostAddress> addresses);
 
   // Where summary lines about peers refused or cut off by a limit go (kind 1, at most one
   // line per kShareLimitReportSeconds); null (the default) drops them. Borrowed.
@@ -99,6 +111,7 @@ class ShareServer {
   ShareServerOptions options_;
   std::unique_ptr<Daemon> daemon_;
   LogSink* log_ = nullptr;
+  std::vector<QHostAddress> cardAddresses_;
   quint16 port_ = 0;
 };
 

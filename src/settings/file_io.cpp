@@ -67,13 +67,20 @@ class Descriptor {
   int fd_;
 };
 
+// The random part of a temporary file's name, and its ending.
+constexpr std::string_view kTemporaryLetters =
+    "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+constexpr size_t kTemporaryRandomLength = 6;
+constexpr std::string_view kTemporaryEnding = ".tmp";
+
 // ".<name>.<six random letters>.tmp" beside `file`: hidden, so that a folder listing or the
 // share server never offers it.
 fs::path TemporaryNameFor(const fs::path& file) {
-  static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
   std::string suffix;
-  for (int i = 0; i < 6; ++i) suffix += kLetters[QRandomGenerator::global()->bounded(62)];
-  return file.parent_path() / ("." + file.filename().string() + "." + suffix + ".tmp");
+  for (size_t i = 0; i < kTemporaryRandomLength; ++i)
+    suffix += kTemporaryLetters[static_cast<size_t>(
+        QRandomGenerator::global()->bounded(static_cast<int>(kTemporaryLetters.size())))];
+  return file.parent_path() / ("." + file.filename().string() + "." + suffix + std::string(kTemporaryEnding));
 }
 
 // Puts the folder's entry for `file` on the disk, so that a power cut after a reported save
@@ -116,6 +123,29 @@ FileWriteResult WriteThrough(const fs::path& file, const std::function<int(int f
 }
 
 }  // namespace
+
+bool IsWriterTemporaryName(std::string_view name) {
+  // "." + a name of at least one character + "." + the random part + ".tmp"
+  const size_t tail = 1 + kTemporaryRandomLength + kTemporaryEnding.size();
+  if (name.size() < 2 + tail || name.front() != '.' || !name.ends_with(kTemporaryEnding)) return false;
+  const std::string_view random = name.substr(name.size() - tail + 1, kTemporaryRandomLength);
+  return name[name.size() - tail] == '.' &&
+         random.find_first_not_of(kTemporaryLetters) == std::string_view::npos;
+}
+
+int RemoveLeftoverTemporaries(const std::filesystem::path& folder) {
+  std::error_code ec;
+  int removed = 0;
+  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    std::error_code entryError;
+    // symlink_status: a link with such a name is not the writer's, whatever it points at.
+    if (!fs::is_regular_file(it->symlink_status(entryError)) ||
+        !IsWriterTemporaryName(it->path().filename().string()))
+      continue;
+    if (fs::remove(it->path(), entryError)) ++removed;
+  }
+  return removed;
+}
 
 std::optional<std::string> ReadFileWhole(const std::filesystem::path& file, std::uintmax_t maxBytes) {
   std::error_code ec;

@@ -40,4 +40,13 @@ FileWriteResult WriteFileWhole(const std::filesystem::path& file, std::string_vi
 // whole into memory). A source that cannot be read fails like a write.
 FileWriteResult CopyFileWhole(const std::filesystem::path& source, const std::filesystem::path& file);
 
+// Whether `name` is the name of a temporary file of the writer above: "." + the final name +
+// "." + six letters or digits + ".tmp" (".001.bmp.Xy7Qa2.tmp").
+bool IsWriterTemporaryName(std::string_view name);
+
+// Removes the writer's temporary files that a killed process left in `folder` (only regular
+// files whose names IsWriterTemporaryName accepts; nothing else, no subfolder) and returns how
+// many were removed. A missing folder removes nothing.
+int RemoveLeftoverTemporaries(const std::filesystem::path& folder);
+
 }  // namespace aqled

@@ -223,10 +223,49 @@ TEST_P(DeliveryFailure, AFullDiskPublishesNoPartialPictureAndLogsTheCause) {
   ASSERT_EQ(log.lines.size(), 1u) << ::testing::PrintToString(log.Texts());
   EXPECT_EQ(log.lines[0].kind, 1);
   EXPECT_EQ(U(log.lines[0].text), GetParam().errorPrefix + std::string("无法复制文件: ") +
-                                      (root / "file" / "1.bmp").string() + ": File too large");
+                                      (root / "file" / "1.bmp").string() + " 到 " +
+                                      Share("001.bmp").string() + ": File too large");
   EXPECT_TRUE(fs::is_empty(root / "share")) << "neither 001.bmp nor a temporary file";
   EXPECT_TRUE(card->writes.empty());
   EXPECT_FALSE(link.Exchange().downloadPending);
+}
+
+TEST_P(DeliveryFailure, AShareFolderFileThatCannotBeWrittenIsNamedInTheErrorLine) {
+  settings.sendkind = GetParam().sendkind;
+  LogIn();
+  fs::create_directories(Share("001.bmp"));  // a folder where the picture goes
+  EXPECT_EQ(Deliver(Picture("1.bmp", "first")), DeliveryStart::kFailed);
+  ASSERT_EQ(log.lines.size(), 1u) << ::testing::PrintToString(log.Texts());
+  EXPECT_EQ(log.lines[0].kind, 1);
+  EXPECT_EQ(U(log.lines[0].text), GetParam().errorPrefix + std::string("无法复制文件: ") +
+                                      (root / "file" / "1.bmp").string() + " 到 " +
+                                      Share("001.bmp").string() + ": Is a directory");
+  EXPECT_TRUE(card->writes.empty());
+}
+
+TEST_F(DeliveryTest, TheProgramCarriesTheAreaThePicturesWereDrawnAtNotTheReportedSize) {
+  link.Sessions().HandleLogin(nlohmann::json::parse(R"({"barcode":"SIM1","controllername":"north",)"
+                                                    R"("width":"2147483647","height":"2147483647"})"),
+                              card);
+  link.Sessions().SendLoginAnswer(*card);
+  card->writes.clear();
+  settings.area = QSize(256, 96);
+  ASSERT_EQ(Deliver(Picture("1.bmp", "first")), DeliveryStart::kSent);
+  EXPECT_EQ(Slurp(Share("ll.xml")),
+            R"(<?xml version="1.0" encoding="utf-8"?>  <list deviceType="33030" screenWidth="256" )"
+            R"(screenHeight="96">    <program order="0" playMode="1" playTime="1" priority="1" loop="0" )"
+            R"(dates="" times="" weekFlg="127" programFile="/share/20240305080509_pp.xml" />   </list>)"
+            "\r\n");
+  EXPECT_NE(Slurp(Share("pp.xml")).find(R"(<picturepanel x="0" y="0" w="256" h="96" zOrder="0")"),
+            std::string::npos);
+
+  settings.sendkind = 2;
+  card->writes.clear();
+  ASSERT_EQ(Deliver(Picture("1.bmp", "first")), DeliveryStart::kSent);
+  ASSERT_EQ(card->writes.size(), 1u);
+  EXPECT_NE(card->writes[0].find(R"("xCoord":"0","yCoord":"0","width":"256","height":"96",)"),
+            std::string::npos)
+      << card->writes[0];
 }
 
 TEST_F(DeliveryTest, ACardThatRefusesTheFirstCommandFailsTheDeliveryAndIsGone) {

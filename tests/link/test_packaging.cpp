@@ -205,7 +205,8 @@ TEST_F(PackagingTest, AFullDiskKeepsThePublishedFilesAndNamesTheCause) {
       programFiles = e.what();
     }
   }
-  EXPECT_EQ(staging, G("无法复制文件: ") + pics_ + "big.bmp: File too large");
+  EXPECT_EQ(staging,
+            G("无法复制文件: ") + pics_ + "big.bmp" + G(" 到 ") + share_ + "001.bmp: File too large");
   EXPECT_EQ(programFiles, G("无法写入文件: ") + share_ + "pp.xml: File too large");
   EXPECT_EQ(ReadFile(share_ + "001.bmp"), "published earlier");
   EXPECT_EQ(ReadFile(share_ + "pp.xml"), "old program");
@@ -259,7 +260,8 @@ TEST_F(PackagingTest, AFullFileSystemKeepsThePublishedPictureAndSaysNoSpaceIsLef
     } catch (const PackagingError& e) {
       error = e.what();
     }
-    const std::string expected = G("无法复制文件: ") + pics_ + "big.bmp: No space left on device";
+    const std::string expected =
+        G("无法复制文件: ") + pics_ + "big.bmp" + G(" 到 ") + share_ + "001.bmp: No space left on device";
     const bool ok = error == expected && ReadFile(share_ + "001.bmp") == "published earlier" &&
                     Names(share_) == std::vector<std::string>{"001.bmp"};
     if (!ok) std::fprintf(stderr, "staging on a full tmpfs: error \"%s\"\n", testing::U(error).c_str());

@@ -4,8 +4,10 @@
 
 #include <QFile>
 #include <QTemporaryDir>
+#include <QTest>
 
 #include "flood.h"
+#include "link/share_limits.h"
 
 namespace aqled {
 namespace {
@@ -77,7 +79,7 @@ TEST_F(ShareFlood, AnEndlessHeadAndA512MiBBodyLeaveTheMemoryFlatAndAreClosed) {
 
 TEST_F(ShareFlood, FiveHundredIdleConnectionsAreCutAfterTheIdleTimeOutAndAGetIsServedMeanwhile) {
   IdleConnections idle;
-  idle.Open(server_.Port(), 500);
+  idle.Open(server_.Port(), 500, 25);  // from 20 other hosts on loopback
   ASSERT_TRUE(idle.WaitConnected(kBoundMs));
   const Answer during = Get();
   EXPECT_EQ(during.statusLine, "HTTP/1.1 200 OK");
@@ -90,9 +92,44 @@ TEST_F(ShareFlood, FiveHundredIdleConnectionsAreCutAfterTheIdleTimeOutAndAGetIsS
 }
 
 TEST_F(ShareFlood, ThreeHundredParallelDownloadsOfTwoMiBAreByteExact) {
-  const Downloads d = ParallelDownloads(server_.Port(), "/share/001.bmp", picture_, 300, kBoundMs * 2);
+  const Downloads d = ParallelDownloads(server_.Port(), "/share/001.bmp", picture_, 300, kBoundMs * 2, 25);
   EXPECT_EQ(d.exact, 300);
   EXPECT_EQ(d.failed, 0);
+}
+
+TEST_F(ShareFlood, StrangersFillingTheServerAndAHostOnTheCardsAddressLeaveTheCardItsDownload) {
+  constexpr unsigned kPlaces = 200;
+  constexpr int kStrangerRoom = static_cast<int>(kPlaces - kShareCardReserve);
+  constexpr int kPerAddress = static_cast<int>(kShareMaxConnectionsPerAddress);
+  ServeOptions options;
+  options.folder = dir_.path();
+  options.maxConnections = kPlaces;
+  options.cardAddresses = {"127.0.0.1"};
+  ServerProcess server;
+  ASSERT_TRUE(server.Start(ShareFloodPath(), options)) << server.Error().toStdString();
+  // Strangers on ten other loopback addresses, each up to its limit: more than their room.
+  IdleConnections strangers;
+  strangers.Open(server.Port(), 10 * kPerAddress, kPerAddress);
+  ASSERT_TRUE(
+      QTest::qWaitFor([&] { return strangers.Closed() == 10 * kPerAddress - kStrangerRoom; }, kBoundMs))
+      << strangers.Closed() << " strangers closed";
+  // A host on the card's own address fills the reserve and more.
+  IdleConnections sameAddress;
+  sameAddress.Open(server.Port(), 100);
+  ASSERT_TRUE(sameAddress.WaitConnected(kBoundMs));
+  // Each of its connections that takes the last place ends a stranger's, so one place stays free.
+  const int displaced = 100 - (static_cast<int>(kPlaces) - 1 - kStrangerRoom);
+  ASSERT_TRUE(QTest::qWaitFor(
+      [&] { return strangers.Closed() == 10 * kPerAddress - kStrangerRoom + displaced; }, kBoundMs))
+      << strangers.Closed() << " strangers closed";
+
+  // The card gives up on a download after 10 s; it is served at once.
+  const Answer card = Exchange(server.Port(), "GET /share/001.bmp HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n", false,
+                               false, kBoundMs);
+  EXPECT_EQ(card.statusLine, "HTTP/1.1 200 OK");
+  EXPECT_TRUE(card.body == picture_.toStdString());
+  EXPECT_LT(card.ms, 2000);
+  EXPECT_EQ(sameAddress.Closed(), 0) << "the strangers' idle connections went first";
 }
 
 }  // namespace

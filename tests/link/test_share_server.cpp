@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <QElapsedTimer>
 #include <QTcpServer>
@@ -11,7 +14,10 @@
 #include <fstream>
 
 #include "flood.h"
+#include "link/controller_link.h"
+#include "link/limits.h"
 #include "link/share_server.h"
+#include "link_harness.h"
 #include "test_support.h"
 #include "text/gbk.h"
 
@@ -489,6 +495,43 @@ TEST(ShareServerStart, LogsPortOnSuccessAndFailure) {
   EXPECT_EQ(log.lines[2].text, G("共享服务地址: 127.0.0.1:") + port);
   EXPECT_EQ(log.lines[3].kind, 1);
   EXPECT_EQ(log.lines[3].text, G("共享服务地址无效: ") + "http://127.0.0.1:99999/");
+}
+
+// A desktop session's usual open-file limit: the controller link and the share server, each
+// with every connection it may hold (a share connection with the file it answers with), fit
+// together with what the process has open and the reserve. In a child process, whose limit is
+// lowered for good.
+TEST(DescriptorBudget, BothServersFitUnderALimitOf1024WithTheReserve) {
+  QTemporaryDir folder;
+  ASSERT_TRUE(folder.isValid());
+  const pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    const rlimit low{1024, 1024};
+    if (::setrlimit(RLIMIT_NOFILE, &low) != 0) ::_exit(2);
+    testing::FakeClock clock;
+    RecordingLog log;
+    ControllerLink link(log, clock);
+    ShareServer share(folder.path().toStdString() + "/", "http://127.0.0.1/share/");
+    const bool listening =
+        link.Listen(0, QHostAddress::LocalHost) && share.Listen(0, QHostAddress::LocalHost);
+    long long open = 0;
+    for ([[maybe_unused]] const auto& fd : fs::directory_iterator("/proc/self/fd")) ++open;
+    // As docs/link_limits.md gives them: 64 card connections, 448 share connections.
+    const long long needed =
+        static_cast<long long>(link.ConnectionCapacity()) + 2LL * share.ConnectionLimit();
+    const bool ok = listening && link.ConnectionCapacity() == 64 && share.ConnectionLimit() == 448 &&
+                    needed + kDescriptorReserve <= 1024 && open + needed <= 1024;
+    if (!ok)
+      std::fprintf(stderr, "listening %d, link %zu, share %u, open %lld\n", listening,
+                   link.ConnectionCapacity(), share.ConnectionLimit(), open);
+    ::_exit(ok ? 0 : 1);
+  }
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <QTemporaryDir>
+#include <algorithm>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -167,6 +168,33 @@ TEST_F(WholeFile, NothingIsReadFromAFolderOrAMissingFile) {
   fs::create_directory(base / "folder");
   EXPECT_FALSE(ReadFileWhole(base / "folder", kMaxSettingsFileBytes).has_value());
   EXPECT_FALSE(ReadFileWhole(base / "missing", kMaxSettingsFileBytes).has_value());
+}
+
+TEST_F(WholeFile, LeftoverTemporariesAreRemovedAndNothingThatOnlyLooksLikeThem) {
+  const std::vector<std::string> leftovers = {".001.bmp.Xy7Qa2.tmp", ".setup.ini.abc123.tmp",
+                                              ".ll.xml.ZZZZZZ.tmp"};
+  const std::vector<std::string> kept = {".001.bmp.Xy7Qa.tmp",     // five letters
+                                         ".001.bmp.Xy7Qa22.tmp",   // seven
+                                         ".001.bmp.Xy7-a2.tmp",    // not a letter or digit
+                                         ".001.bmp.Xy7Qa2.TMP",    // another ending
+                                         ".001.bmp.Xy7Qa2.tmp.1",  // something after it
+                                         "001.bmp.Xy7Qa2.tmp",     // not hidden
+                                         "..Xy7Qa2.tmp",           // no name before the random part
+                                         ".Xy7Qa2.tmp",           "001.bmp", "keep.txt"};
+  for (const std::string& name : leftovers) WriteBytes(base / name, "half");
+  for (const std::string& name : kept) WriteBytes(base / name, "mine");
+  fs::create_directory(base / ".folder.abcdef.tmp");
+  WriteBytes(base / ".folder.abcdef.tmp" / ".inner.abcdef.tmp", "in a subfolder");
+  fs::create_symlink(base / "keep.txt", base / ".link.abcdef.tmp");
+
+  EXPECT_EQ(RemoveLeftoverTemporaries(base), 3);
+  std::vector<std::string> expected = kept;
+  expected.insert(expected.end(), {".folder.abcdef.tmp", ".link.abcdef.tmp"});
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(Names(base), expected);
+  EXPECT_EQ(ReadBytes(base / "keep.txt"), "mine") << "the link's target stays";
+  EXPECT_TRUE(fs::exists(base / ".folder.abcdef.tmp" / ".inner.abcdef.tmp"));
+  EXPECT_EQ(RemoveLeftoverTemporaries(base / "missing"), 0);
 }
 
 }  // namespace

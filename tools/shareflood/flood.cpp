@@ -135,6 +135,8 @@ bool ServerProcess::Start(const QString& program, const ServeOptions& options, i
   if (options.idleTimeoutSeconds) args << "--idle-timeout" << QString::number(options.idleTimeoutSeconds);
   if (options.requestTimeoutSeconds)
     args << "--request-timeout" << QString::number(options.requestTimeoutSeconds);
+  if (options.maxConnections) args << "--connections" << QString::number(options.maxConnections);
+  for (const QString& card : options.cardAddresses) args << "--card-address" << card;
   process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
   process_.start(program, args);
   QByteArray out;
@@ -178,6 +180,7 @@ int Serve(const ServeOptions& options) {
   ShareServerOptions server;
   if (options.idleTimeoutSeconds) server.idleTimeoutSeconds = options.idleTimeoutSeconds;
   if (options.requestTimeoutSeconds) server.requestTimeoutSeconds = options.requestTimeoutSeconds;
+  if (options.maxConnections) server.maxConnections = options.maxConnections;
   ShareServer share(GbkFromPath(options.folder.toStdString()) + "/", FromQString(options.httpBaseDir),
                     server);
   if (!share.Listen(0, QHostAddress::LocalHost)) {
@@ -186,6 +189,9 @@ int Serve(const ServeOptions& options) {
   }
   ErrorOutput log;
   share.SetLog(&log);
+  std::vector<QHostAddress> cards;
+  for (const QString& card : options.cardAddresses) cards.emplace_back(card);
+  share.SetCardAddresses(std::move(cards));
   std::printf("port %u\n", static_cast<unsigned>(share.Port()));
   std::fflush(stdout);
   QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
@@ -248,7 +254,19 @@ Push HugeBody(quint16 port, qint64 bodyBytes, int timeoutMs) {
   return PushAt(port, head, QByteArray(64 * 1024, 'b'), head.size() + bodyBytes, timeoutMs);
 }
 
-void IdleConnections::Open(quint16 port, int count) {
+namespace {
+
+// With `perSource` > 0, binds the i-th socket to 127.0.0.2 onwards, `perSource` sockets to an
+// address: every 127.x.y.z is this machine's own, so they come from other hosts on loopback.
+void BindSource(QTcpSocket& socket, int i, int perSource) {
+  if (perSource <= 0) return;
+  const quint32 first = QHostAddress(QHostAddress::LocalHost).toIPv4Address() + 1;
+  socket.bind(QHostAddress(first + static_cast<quint32>(i / perSource)));
+}
+
+}  // namespace
+
+void IdleConnections::Open(quint16 port, int count, int perSource) {
   clock_.start();
   for (int i = 0; i < count; ++i) {
     auto socket = std::make_unique<QTcpSocket>();
@@ -257,6 +275,7 @@ void IdleConnections::Open(quint16 port, int count) {
       lastCloseMs_ = clock_.elapsed();
       if (firstCloseMs_ < 0) firstCloseMs_ = lastCloseMs_;
     });
+    BindSource(*socket, i, perSource);
     socket->connectToHost(QHostAddress::LocalHost, port);
     sockets_.push_back(std::move(socket));
   }
@@ -277,7 +296,7 @@ bool IdleConnections::WaitAllClosed(int timeoutMs) {
 }
 
 Downloads ParallelDownloads(quint16 port, const QByteArray& target, const QByteArray& expected, int count,
-                            int timeoutMs) {
+                            int timeoutMs, int perSource) {
   struct Download {
     QTcpSocket socket;
     std::string head;
@@ -323,6 +342,7 @@ Downloads ParallelDownloads(quint16 port, const QByteArray& target, const QByteA
       if (p->matched == expected.size()) finish(*p, false);
     });
     QObject::connect(&p->socket, &QTcpSocket::disconnected, [p, &finish] { finish(*p, true); });
+    BindSource(p->socket, i, perSource);
     p->socket.connectToHost(QHostAddress::LocalHost, port);
     downloads.push_back(std::move(d));
   }

@@ -9,6 +9,7 @@
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QString>
+#include <QStringList>
 #include <QTcpSocket>
 #include <map>
 #include <memory>
@@ -28,6 +29,8 @@ struct ServeOptions {
   QString httpBaseDir = "http://127.0.0.1/share/";  // the path it is published under
   unsigned idleTimeoutSeconds = 0;
   unsigned requestTimeoutSeconds = 0;
+  unsigned maxConnections = 0;  // connections held at once
+  QStringList cardAddresses;    // the addresses of logged-in cards
 };
 
 // The share server in a child process: `program serve ...` (program: an aqled-shareflood).
@@ -80,8 +83,9 @@ Push HugeBody(quint16 port, qint64 bodyBytes, int timeoutMs);
 // Connections that send nothing.
 class IdleConnections {
  public:
-  // Opens `count` connections to 127.0.0.1:port.
-  void Open(quint16 port, int count);
+  // Opens `count` connections to 127.0.0.1:port, from 127.0.0.1, or with `perSource` > 0 from
+  // 127.0.0.2 onwards, `perSource` connections from each address.
+  void Open(quint16 port, int count, int perSource = 0);
   // Waits until every connection is connected (or closed); false at the deadline.
   bool WaitConnected(int timeoutMs);
   // Waits until the server has closed every connection; false at the deadline.
@@ -101,13 +105,14 @@ class IdleConnections {
 };
 
 // `count` parallel GETs of `target`, each answer compared byte for byte with `expected` as it
-// arrives (nothing is kept whole). Returns how many were 200 with exactly those bytes.
+// arrives (nothing is kept whole). Returns how many were 200 with exactly those bytes. Sources
+// as IdleConnections::Open.
 struct Downloads {
   int exact = 0;
   int failed = 0;
   qint64 ms = 0;
 };
 Downloads ParallelDownloads(quint16 port, const QByteArray& target, const QByteArray& expected, int count,
-                            int timeoutMs);
+                            int timeoutMs, int perSource = 0);
 
 }  // namespace aqled::shareflood

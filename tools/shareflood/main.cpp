@@ -9,8 +9,9 @@
 //     picture N times in parallel (default 300) and compares every byte. After each step it
 //     prints the server's resident memory (VmRSS) and its peak (VmHWM).
 //   aqled-shareflood serve --folder DIR [--base URL] [--idle-timeout S] [--request-timeout S]
+//                          [--connections N] [--card-address A]...
 //     runs the share server alone on 127.0.0.1 (free port, printed as "port <n>") until its
-//     standard input closes.
+//     standard input closes; A is the address of a logged-in card.
 //
 // Every count and wait is bounded; the whole run takes well under a minute.
 #include <QCommandLineParser>
@@ -20,6 +21,7 @@
 #include <cstdio>
 
 #include "flood.h"
+#include "link/share_limits.h"
 #include "settings/file_io.h"
 
 namespace {
@@ -73,7 +75,8 @@ int Flood(int idle, int downloads, unsigned idleTimeout) {
               static_cast<long long>(first.ms));
 
   IdleConnections idlers;
-  idlers.Open(server.Port(), idle);
+  // From other hosts on loopback, as many from each as one address may hold.
+  idlers.Open(server.Port(), idle, static_cast<int>(aqled::kShareMaxConnectionsPerAddress));
   idlers.WaitConnected(kStepTimeoutMs);
   std::printf("%d idle connections open, %d closed by the server\n", idlers.Connected(), idlers.Closed());
   Memory("with the idle connections", pid);
@@ -101,7 +104,8 @@ int Flood(int idle, int downloads, unsigned idleTimeout) {
   Memory("after the idle time-out", pid);
 
   const Downloads parallel =
-      ParallelDownloads(server.Port(), "/share/001.bmp", picture, downloads, kStepTimeoutMs * 3);
+      ParallelDownloads(server.Port(), "/share/001.bmp", picture, downloads, kStepTimeoutMs * 3,
+                        static_cast<int>(aqled::kShareMaxConnectionsPerAddress));
   std::printf("%d parallel downloads of 2 MiB: %d exact, %d failed, %lld ms (%.0f MiB/s)\n", downloads,
               parallel.exact, parallel.failed, static_cast<long long>(parallel.ms),
               parallel.exact * 2.0 / std::max<qint64>(parallel.ms, 1) * 1000);
@@ -128,7 +132,10 @@ int main(int argc, char** argv) {
   const QCommandLineOption folder("folder", "serve: the folder published.", "dir");
   const QCommandLineOption base("base", "serve: the address it is published under.", "url",
                                 "http://127.0.0.1/share/");
-  parser.addOptions({idle, downloads, idleTimeout, requestTimeout, folder, base});
+  const QCommandLineOption connections("connections", "serve: the connections held at once.", "n", "0");
+  const QCommandLineOption cardAddress("card-address", "serve: the address of a logged-in card (repeatable).",
+                                       "address");
+  parser.addOptions({idle, downloads, idleTimeout, requestTimeout, folder, base, connections, cardAddress});
   parser.process(app);
 
   const unsigned timeout = std::clamp(parser.value(idleTimeout).toUInt(), 1u, kMaxIdleTimeoutSeconds);
@@ -138,6 +145,8 @@ int main(int argc, char** argv) {
     options.httpBaseDir = parser.value(base);
     options.idleTimeoutSeconds = parser.isSet(idleTimeout) ? timeout : 0;
     options.requestTimeoutSeconds = parser.value(requestTimeout).toUInt();
+    options.maxConnections = parser.value(connections).toUInt();
+    options.cardAddresses = parser.values(cardAddress);
     if (options.folder.isEmpty()) {
       std::fprintf(stderr, "aqled-shareflood serve: --folder is needed\n");
       return 2;
