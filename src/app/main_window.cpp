@@ -307,9 +307,9 @@ void TForm1::FormCreate() {
   Timer1->stop();
   Timer1->setInterval(60000);
   Timer1->start();
-  // 11 to 13. The log page, the housekeeping date, the first line and what failed.
+  // 11 to 13. The log page, the housekeeping of old daily files, the first line and what failed.
   PageControl1->setCurrentIndex(4);
-  operationLog_->SetLastLogDate(clock_->Now().date());
+  operationLog_->Housekeep(clock_->Now().date());
   AppendLog(kLogInfo, StartedText());
   for (const std::string& line : failures) AppendLog(kLogError, line);
   // 14. Open the server.
@@ -349,6 +349,10 @@ void TForm1::AppendLog(int kind, const std::string& text) {
       (lastSend_->state == SendState::kRunning || lastSend_->state == SendState::kDelivering)) {
     lastSend_->reason = text;
   }
+}
+
+void TForm1::AppendHeartbeat(const std::string& text, const HeartbeatSource& source) {
+  operationLog_->AppendHeartbeat(text, source);
 }
 
 DisplayControls TForm1::CollectDisplayControls() const {

@@ -98,6 +98,7 @@ class TForm1 : public QWidget, public LogSink {
 
   // The operation log: the line on the page "通讯日志" and in the daily file.
   void AppendLog(int kind, const std::string& text) override;
+  void AppendHeartbeat(const std::string& text, const HeartbeatSource& source) override;
   OperationLog& Log() { return *operationLog_; }
 
   // Paths of the system, GBK, each ending in the platform's separator.

@@ -55,6 +55,9 @@ inline constexpr std::size_t kMaxLoggedText = 4096;
 // Lines about bad data (foreign bytes, frame lengths out of range) written in one window; the
 // rest is counted and summarised in one line when the window ends.
 inline constexpr int kBadDataLinesPerWindow = 10;
+// A received text longer than this is never taken for a heartbeat, whose screen lines fold: a
+// heartbeat is a few dozen bytes, and a larger frame is spared a second parse.
+inline constexpr std::size_t kMaxHeartbeatLength = 1024;
 // The window of those summaries, and of the summaries of refused and closed connections.
 inline constexpr int kSummaryWindowMs = 1000;
 // What a log line costs beyond its text in the daily file: the time stamp "hh:nn:ss:zzz " and

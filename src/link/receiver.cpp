@@ -1,9 +1,12 @@
 #include "link/receiver.h"
 
+#include <cstdint>
 #include <exception>
+#include <nlohmann/json.hpp>
 #include <optional>
 
 #include "link/frame.h"
+#include "link/limits.h"
 #include "text/gbk.h"
 #include "text/strings.h"
 
@@ -13,6 +16,29 @@ namespace {
 // "错误:" + description, the error line of the receive road.
 void LogReceiveError(LogSink& log, std::string_view description) {
   log.AppendLog(kLogError, Utf8ToGbk("错误:") + std::string(description));
+}
+
+// A received text that is a card's heartbeat (its name "heartbeat" in any letter case) is
+// logged as one, so that the log can fold a run of them from one connection.
+void LogReceived(LogSink& log, const SessionTable& sessions, const CardConnection* connection,
+                 std::string_view gbkText, const std::string& line) {
+  bool heartbeat = false;
+  if (connection && gbkText.size() <= kMaxHeartbeatLength) {
+    try {
+      const nlohmann::json root = ParsePacket(GbkToUtf8(gbkText));
+      heartbeat = root.is_object() && UpperAscii(JsonText(root, "name")) == "HEARTBEAT";
+    } catch (const std::exception&) {
+      // Not a heartbeat; the exchange names what is wrong with it.
+    }
+  }
+  if (!heartbeat) {
+    log.AppendLog(kLogInfo, line);
+    return;
+  }
+  const int slot = sessions.SlotOf(*connection);
+  const std::string label = slot > 0 ? Format(Utf8ToGbk("[标签:%s]"), {sessions.Slot(slot).barcode})
+                                     : "[" + connection->PeerAddress() + "]";
+  log.AppendHeartbeat(line, {reinterpret_cast<std::uintptr_t>(connection), label});
 }
 
 }  // namespace
@@ -70,7 +96,7 @@ void ConnectionReceiver::HandleFrames() {
         if (badData_.Take()) log_.AppendLog(kLogInfo, line);
         continue;
       }
-      log_.AppendLog(kLogInfo, line);
+      LogReceived(log_, sessions_, connection_.get(), text, line);
       waiting_ = exchange_.HandleControllerPacket(text, connection_);
     } catch (const std::exception& e) {
       LogReceiveError(log_, CutForLog(Utf8ToGbkLenient(e.what())));

@@ -17,6 +17,7 @@
 #include <QTimer>
 #include <algorithm>
 
+#include "answering_card.h"
 #include "app/platform.h"
 #include "app_fixture.h"
 #include "link/frame.h"
@@ -407,6 +408,28 @@ TEST_F(Operator, TypingDoesNotChangeTheLogButItsTextCanBeCopied) {
   // The log still takes its lines.
   form->AppendLog(3, "x");
   EXPECT_EQ(Control<LogView>(*form, "log")->LineCount(), lines + 1);
+}
+
+TEST_F(Operator, ACardsHeartbeatsFoldIntoOneScreenLineAndStayWholeInTheFile) {
+  WithConfig();
+  WithLogFolder();
+  auto form = Start();
+  AnsweringCard card{clock};
+  ASSERT_TRUE(card.LogIn(port, "ZJ-LISHUI-1"));
+  ASSERT_TRUE(WaitFor([&] { return !card.Times("Login").empty(); }));
+  for (int beat = 1; beat <= 3; ++beat) {
+    clock.Advance(10000);
+    ASSERT_TRUE(card.Heartbeat());
+    const std::string line = beat == 1 ? R"(收到:{"name":"heartbeat"})"
+                                       : "[标签:ZJ-LISHUI-1] 收到心跳 ×" + std::to_string(beat) +
+                                             ", 最后 08:05:" + std::to_string(9 + 10 * beat);
+    ASSERT_TRUE(WaitFor([&] { return Lines(*form).back() == line; })) << line << " / " << Lines(*form).back();
+  }
+  const std::string file = U(ReadAll(folder / "log" / "Log20240305.txt"));
+  for (const char* stamp : {"08:05:19:042 ", "08:05:29:042 ", "08:05:39:042 "}) {
+    EXPECT_NE(file.find(std::string(stamp) + R"(收到:{"name":"heartbeat"})" + "\r\n"), std::string::npos)
+        << stamp;
+  }
 }
 
 // --- leaving --------------------------------------------------------------------------------

@@ -5,6 +5,7 @@
 #include <QTcpSocket>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
 
 #include "app_fixture.h"
 #include "link/controller_link.h"
@@ -198,17 +199,20 @@ TEST_F(Startup, TheLogControlColoursEveryKindAndEmptiesAfter200Lines) {
   EXPECT_EQ(Control<LogView>(*form, "log")->LineText(0), "08:05:09:042  fresh");
 }
 
-TEST_F(Startup, ADayChangeDeletesOnlyTheFileOfFiveDaysBefore) {
+TEST_F(Startup, OnlyTheLastFiveDaysDailyFilesRemainAfterStartUp) {
   WithConfig();
   WithLogFolder();
+  // Daily files of the 40 days up to today, 5 March 2024.
+  for (int back = 0; back < 40; ++back) {
+    WriteAll(folder / "log" / DailyLogFileName(QDate(2024, 3, 5).addDays(-back)), "old\r\n");
+  }
   auto form = Start();
-  WriteAll(folder / "log" / "Log20240301.txt", "old\r\n");
-  WriteAll(folder / "log" / "Log20240229.txt", "older\r\n");
-  clock.Set(QDateTime(QDate(2024, 3, 6), QTime(0, 0, 1, 5)));
-  form->AppendLog(3, "after midnight");
-  EXPECT_FALSE(std::filesystem::exists(folder / "log" / "Log20240301.txt"));
-  EXPECT_TRUE(std::filesystem::exists(folder / "log" / "Log20240229.txt"));
-  EXPECT_EQ(ReadAll(folder / "log" / "Log20240306.txt"), "00:00:01:005 after midnight\r\n");
+  std::vector<std::string> left;
+  for (const auto& entry : std::filesystem::directory_iterator(folder / "log"))
+    left.push_back(entry.path().filename().string());
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(left, (std::vector<std::string>{"Log20240301.txt", "Log20240302.txt", "Log20240303.txt",
+                                            "Log20240304.txt", "Log20240305.txt"}));
 }
 
 // A free loopback port for the share server.
