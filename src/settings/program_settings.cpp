@@ -37,6 +37,8 @@ ProgramSettings ReadProgramSettings(const IniFile& ini, const ProgramDefaults& d
   s.ShareServer = ini.ReadInteger("Set", "ShareServer", 1);
   s.AutoSend = ini.ReadInteger("Set", "AutoSend", 1);
   s.MaxDataAge = ini.ReadInteger("Set", "MaxDataAge", 6);
+  s.TlsVerify = ini.ReadInteger("Set", "TlsVerify", 1);
+  s.StationCA = ini.ReadString("Path", "StationCA", "");
 
   // Every file name is appended directly to these two, so without their final separator the
   // files would land beside the folder instead of in it.

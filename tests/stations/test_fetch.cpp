@@ -16,6 +16,7 @@
 #include "station_site.h"
 #include "stations/catalogue.h"
 #include "stations/https_client.h"
+#include "stations/trust.h"
 #include "stations/update.h"
 #include "test_support.h"
 
@@ -95,11 +96,23 @@ class StationFetchTest : public ::testing::Test {
   std::string Url(const std::string& path) const { return site_.Base() + path; }
   std::string Port() const { return std::to_string(site_.serverPort()); }
 
+  // A client that trusts the stand-in site's certificate the way an operator makes it trust
+  // the site: its CA file named as Path/StationCA.
+  static std::unique_ptr<HttpsClient> Client(int timeoutMs = kHttpTimeoutMs) {
+    auto client = std::make_unique<HttpsClient>(timeoutMs);
+    ProgramSettings settings;
+    settings.StationCA = cert_.toStdString();
+    const StationTrust trust = LoadStationTrust(settings, "/");
+    EXPECT_EQ(trust.problem, "");
+    client->SetTrust(trust.trust);
+    return client;
+  }
+
   // Runs one station cycle; `renderedAfter_` records the number of log lines at the point where
   // the caller draws, which it does only after a successful run.
   bool Run(int timeoutMs = kHttpTimeoutMs) {
-    HttpsClient client(timeoutMs);
-    StationUpdater updater(client, log_);
+    auto client = Client(timeoutMs);
+    StationUpdater updater(*client, log_);
     const bool ok = updater.UpdateStationPages(urls_, readings_, publishTimes_);
     if (ok) renderedAfter_.push_back(log_.lines.size());
     lastFetched_ = updater.LastFetched();
@@ -129,8 +142,8 @@ class StationFetchTest : public ::testing::Test {
 };
 
 TEST_F(StationFetchTest, RequestIsExactlyTheFourLines) {
-  HttpsClient client;
-  const HttpResponse r = client.Get(urls_[1]);
+  auto client = Client();
+  const HttpResponse r = client->Get(urls_[1]);
   ASSERT_TRUE(r.ok) << r.error;
   EXPECT_EQ(r.status, 200);
   EXPECT_EQ(r.reason, "OK");
@@ -143,8 +156,8 @@ TEST_F(StationFetchTest, RequestIsExactlyTheFourLines) {
 }
 
 TEST_F(StationFetchTest, AllFourFetchedLogFourLinesThenDraw) {
-  HttpsClient client;
-  StationUpdater updater(client, log_);
+  auto client = Client();
+  StationUpdater updater(*client, log_);
   std::vector<std::string> pageTexts;
   updater.SetPageTextSink([&](const std::string& text) { pageTexts.push_back(text); });
   const bool ok = updater.UpdateStationPages(urls_, readings_, publishTimes_);
@@ -256,8 +269,8 @@ TEST_F(StationFetchTest, FourByteCharactersInAPageKeepItsReadings) {
   Answer page;
   page.body = html;
   site_.SetAnswer(Path(1), page);
-  HttpsClient client;
-  StationUpdater updater(client, log_);
+  auto client = Client();
+  StationUpdater updater(*client, log_);
   std::vector<std::string> pageTexts;
   updater.SetPageTextSink([&](const std::string& text) { pageTexts.push_back(text); });
   EXPECT_TRUE(updater.UpdateStationPages(urls_, readings_, publishTimes_));
@@ -274,11 +287,11 @@ TEST_F(StationFetchTest, TheTimeOutNeverCutsARequestShort) {
   site_.SetAnswer("/silent", silent);
   // A coarse timer may end a wait up to 5 % early; a few rounds catch that.
   constexpr int kTimeoutMs = 200;
-  HttpsClient client(kTimeoutMs);
+  auto client = Client(kTimeoutMs);
   for (int round = 0; round < 5; ++round) {
     QElapsedTimer elapsed;
     elapsed.start();
-    const HttpResponse r = client.Get(Url("/silent"));
+    const HttpResponse r = client->Get(Url("/silent"));
     EXPECT_EQ(r.error, kTimeoutText);
     EXPECT_GE(elapsed.elapsed(), kTimeoutMs) << "round " << round;
   }
@@ -303,8 +316,8 @@ TEST_F(StationFetchTest, ProgressKeepsARequestAlive) {
   trickle.chunkDelayMs = 50;
   trickle.chunkBytes = 100;
   site_.SetAnswer("/slow", trickle);
-  HttpsClient client(400);
-  const HttpResponse r = client.Get(Url("/slow"));
+  auto client = Client(400);
+  const HttpResponse r = client->Get(Url("/slow"));
   ASSERT_TRUE(r.ok) << r.error;
   EXPECT_EQ(r.body, trickle.body);
 }
@@ -324,8 +337,8 @@ TEST_P(StatusRuleTest, SucceedsOrFailsWithTheReasonPhrase) {
   a.reason = GetParam().reason;
   a.body = "body of the answer";
   site_.SetAnswer("/status", a);
-  HttpsClient client;
-  const HttpResponse r = client.Get(Url("/status"));
+  auto client = Client();
+  const HttpResponse r = client->Get(Url("/status"));
   EXPECT_EQ(r.ok, GetParam().ok);
   EXPECT_EQ(r.status, GetParam().status);
   if (GetParam().ok) {
@@ -373,8 +386,8 @@ class ClientFailureTest : public StationFetchTest, public ::testing::WithParamIn
 
 TEST_P(ClientFailureTest, FailsWithAClearText) {
   site_.SetAnswer("/fail", GetParam().answer);
-  HttpsClient client(5000);
-  const HttpResponse r = client.Get(Url("/fail"));
+  auto client = Client(5000);
+  const HttpResponse r = client->Get(Url("/fail"));
   EXPECT_FALSE(r.ok);
   EXPECT_EQ(r.error, GetParam().error);
 }
@@ -402,12 +415,12 @@ TEST_F(StationFetchTest, InterimAnswersAreSkipped) {
                   Raw("HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 103 Early Hints\r\nLink: </s.css>\r\n\r\n"
                       "HTTP/1.0 200 OK\r\nContent-Length: 4\r\n\r\nbody"));
   site_.SetAnswer("/interim-404", Raw("HTTP/1.1 100 Continue\r\n\r\nHTTP/1.0 404 Gone Away\r\n\r\nnothing"));
-  HttpsClient client;
-  HttpResponse r = client.Get(Url("/interim"));
+  auto client = Client();
+  HttpResponse r = client->Get(Url("/interim"));
   ASSERT_TRUE(r.ok) << r.error;
   EXPECT_EQ(r.status, 200);
   EXPECT_EQ(r.body, "body");
-  r = client.Get(Url("/interim-404"));
+  r = client->Get(Url("/interim-404"));
   EXPECT_FALSE(r.ok);
   EXPECT_EQ(r.status, 404);
   EXPECT_EQ(r.error, "Gone Away");
@@ -416,11 +429,11 @@ TEST_F(StationFetchTest, InterimAnswersAreSkipped) {
 TEST_F(StationFetchTest, BodyRunsToTheCloseOrToContentLength) {
   site_.SetAnswer("/close", Raw("HTTP/1.0 200 OK\r\nServer: x\r\n\r\nto the close\r\n"));
   site_.SetAnswer("/length", Raw("HTTP/1.0 200 OK\r\ncontent-length: 4\r\n\r\nfour and more"));
-  HttpsClient client;
-  HttpResponse r = client.Get(Url("/close"));
+  auto client = Client();
+  HttpResponse r = client->Get(Url("/close"));
   ASSERT_TRUE(r.ok) << r.error;
   EXPECT_EQ(r.body, "to the close\r\n");
-  r = client.Get(Url("/length"));
+  r = client->Get(Url("/length"));
   ASSERT_TRUE(r.ok) << r.error;
   EXPECT_EQ(r.body, "four");
 }
@@ -430,8 +443,8 @@ TEST_F(StationFetchTest, RefusedConnectionFails) {
   ASSERT_TRUE(closed.listen(QHostAddress::LocalHost, 0));
   const std::string url = "https://127.0.0.1:" + std::to_string(closed.serverPort()) + "/x";
   closed.close();
-  HttpsClient client(5000);
-  EXPECT_EQ(client.Get(url).error, "Connection refused by the server");
+  auto client = Client(5000);
+  EXPECT_EQ(client->Get(url).error, "Connection refused by the server");
 }
 
 TEST_F(StationFetchTest, PeerWithoutTlsFailsTheHandshake) {
@@ -442,16 +455,16 @@ TEST_F(StationFetchTest, PeerWithoutTlsFailsTheHandshake) {
     s->write("HTTP/1.0 200 OK\r\n\r\nplain text, no TLS\r\n");
     s->disconnectFromHost();
   });
-  HttpsClient client(5000);
-  const HttpResponse r = client.Get("https://127.0.0.1:" + std::to_string(plain.serverPort()) + "/x");
+  auto client = Client(5000);
+  const HttpResponse r = client->Get("https://127.0.0.1:" + std::to_string(plain.serverPort()) + "/x");
   EXPECT_FALSE(r.ok);
   EXPECT_EQ(r.error.rfind("TLS handshake failed: ", 0), 0u) << r.error;
 }
 
 TEST_F(StationFetchTest, AddressesOtherThanHttpAreRefused) {
-  HttpsClient client;
-  EXPECT_EQ(client.Get("ftp://127.0.0.1/x").error, "Invalid address: ftp://127.0.0.1/x");
-  EXPECT_EQ(client.Get("no address").error.rfind("Invalid address: ", 0), 0u);
+  auto client = Client();
+  EXPECT_EQ(client->Get("ftp://127.0.0.1/x").error, "Invalid address: ftp://127.0.0.1/x");
+  EXPECT_EQ(client->Get("no address").error.rfind("Invalid address: ", 0), 0u);
   EXPECT_TRUE(site_.Requests().empty());
 }
 
@@ -461,8 +474,8 @@ TEST_F(StationFetchTest, RedirectsResolveAbsoluteAndRelativeLocations) {
   Answer page;
   page.body = "arrived";
   site_.SetAnswer("/rel/two", page);
-  HttpsClient client;
-  const HttpResponse r = client.Get(Url("/start/here"));
+  auto client = Client();
+  const HttpResponse r = client->Get(Url("/start/here"));
   ASSERT_TRUE(r.ok) << r.error;
   EXPECT_EQ(r.body, "arrived");
   EXPECT_EQ(r.redirects, 2);
@@ -478,29 +491,29 @@ TEST_F(StationFetchTest, RedirectsResolveAbsoluteAndRelativeLocations) {
 
 TEST_F(StationFetchTest, ResetAbandonsTheRequestInProgress) {
   site_.Hold(Path(1));
-  HttpsClient client(60000);
+  auto client = Client(60000);
   bool busyDuringWait = false;
   OnceOnRequest(site_, Path(1), [&] {
-    busyDuringWait = client.Busy();
-    client.Reset();
+    busyDuringWait = client->Busy();
+    client->Reset();
   });
-  const HttpResponse r = client.Get(urls_[1]);
+  const HttpResponse r = client->Get(urls_[1]);
   EXPECT_TRUE(busyDuringWait);
   EXPECT_FALSE(r.ok);
   EXPECT_EQ(r.error, "Request abandoned");
-  EXPECT_FALSE(client.Busy());
+  EXPECT_FALSE(client->Busy());
 }
 
 TEST_F(StationFetchTest, GetDuringAGetAbandonsTheFirst) {
   site_.Hold(Path(1));
-  HttpsClient client(60000);
+  auto client = Client(60000);
   HttpResponse inner;
-  OnceOnRequest(site_, Path(1), [&] { inner = client.Get(urls_[2]); });
-  const HttpResponse outer = client.Get(urls_[1]);
+  OnceOnRequest(site_, Path(1), [&] { inner = client->Get(urls_[2]); });
+  const HttpResponse outer = client->Get(urls_[1]);
   EXPECT_EQ(outer.error, "Request abandoned");
   ASSERT_TRUE(inner.ok) << inner.error;
   EXPECT_EQ(inner.body, StationPageHtml("站点2", Values(2), stationsite::LineEnds::kCrLf));
-  EXPECT_FALSE(client.Busy());
+  EXPECT_FALSE(client->Busy());
 }
 
 TEST_F(StationFetchTest, ControllerEventsAreHandledDuringAFetch) {
@@ -532,8 +545,8 @@ TEST_F(StationFetchTest, ControllerEventsAreHandledDuringAFetch) {
 
 TEST_F(StationFetchTest, SecondRunDuringAFetchIsRefused) {
   site_.Hold(Path(1));
-  HttpsClient client;
-  StationUpdater updater(client, log_);
+  auto client = Client();
+  StationUpdater updater(*client, log_);
   bool runningSeen = false;
   bool secondResult = true;
   StationReadings other;
@@ -589,7 +602,7 @@ TEST_F(StationFetchTest, HeldRequestsGetNothingUntilTheReleaseWhileOtherPathsAre
 
   // A whole exchange on another path while the two wait: had their answers been sent, they
   // would have arrived meanwhile.
-  const HttpResponse other = HttpsClient().Get(urls_[2]);
+  const HttpResponse other = Client()->Get(urls_[2]);
   ASSERT_TRUE(other.ok) << other.error;
   EXPECT_TRUE(first.Received().isEmpty());
   EXPECT_TRUE(second.Received().isEmpty());
@@ -620,17 +633,17 @@ TEST_P(GateTest, TheClientGetsThePageOnceTheGateOpensAndTheSiteGoesOn) {
   const std::string page = StationPageHtml("站点1", Values(1), stationsite::LineEnds::kCrLf);
   site_.Hold(Path(1));
   if (c.openBeforeTheRequest) site_.Release(Path(1));
-  HttpsClient client;
+  auto client = Client();
   size_t heldAtTheRequest = 99;
   OnceOnRequest(site_, Path(1), [&] {
     heldAtTheRequest = site_.Held(Path(1));
     if (c.clientGivesUp) {
-      client.Reset();
+      client->Reset();
     } else {
       site_.Release(Path(1));
     }
   });
-  const HttpResponse r = client.Get(urls_[1]);
+  const HttpResponse r = client->Get(urls_[1]);
   EXPECT_EQ(heldAtTheRequest, c.openBeforeTheRequest ? 0u : 1u);
   if (c.clientGivesUp) {
     EXPECT_EQ(r.error, "Request abandoned");
@@ -642,7 +655,7 @@ TEST_P(GateTest, TheClientGetsThePageOnceTheGateOpensAndTheSiteGoesOn) {
     EXPECT_EQ(r.body, page);
   }
   // The gate stays open: the next request for the path is answered at once.
-  const HttpResponse next = HttpsClient().Get(urls_[1]);
+  const HttpResponse next = Client()->Get(urls_[1]);
   ASSERT_TRUE(next.ok) << next.error;
   EXPECT_EQ(next.body, page);
   EXPECT_EQ(site_.Requests().size(), 2u);
@@ -655,8 +668,8 @@ INSTANTIATE_TEST_SUITE_P(Gates, GateTest,
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(StationFetchTest, ARunIsOverWhenItReturnsSoADrawingErrorCannotBlockTheNext) {
-  HttpsClient client;
-  StationUpdater updater(client, log_);
+  auto client = Client();
+  StationUpdater updater(*client, log_);
   EXPECT_TRUE(updater.UpdateStationPages(urls_, readings_, publishTimes_));
   EXPECT_FALSE(updater.Running());
   EXPECT_EQ(log_.lines.size(), 4u);
