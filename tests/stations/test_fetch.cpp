@@ -62,6 +62,12 @@ Dtstr Expected(int station) {
   return Dtstr{G(v.pm25.c_str()), G(v.ozone.c_str()), G(v.negativeIons.c_str()), G(v.level.c_str())};
 }
 
+std::string Repeated(const std::string& text, int times) {
+  std::string out;
+  for (int i = 0; i < times; ++i) out += text;
+  return out;
+}
+
 std::string Path(int station) {
   return "/zjqxkqfb/site/" + std::string(StationCatalogue()[station - 1].siteId);
 }
@@ -200,9 +206,9 @@ TEST_F(StationFetchTest, FailedStationKeepsItsReadingsAndNothingIsDrawn) {
 
 struct AnswerCase {
   const char* name;
-  StationSetup setup;  // for station 1; the others answer with their pages
-  bool pageReadings;   // station 1 ends with its page's readings (else nothing could be cut)
-  size_t requests;     // GETs the site sees for station 1
+  StationSetup setup;   // for station 1; the others answer with their pages
+  const char* failure;  // the message of station 1's failure (UTF-8); nullptr: its page's readings
+  size_t requests;      // GETs the site sees for station 1
 };
 void PrintTo(const AnswerCase& c, std::ostream* os) { *os << c.name; }
 
@@ -220,17 +226,16 @@ class StationAnswerTest : public StationFetchTest, public ::testing::WithParamIn
 TEST_P(StationAnswerTest, StationCountsAsFetchedOnlyWithReadings) {
   const AnswerCase& c = GetParam();
   Serve(1, c.setup);
-  EXPECT_EQ(Run(), c.pageReadings);
-  // A body from which nothing could be cut is a failed station with a reason of the system's own.
-  const std::string noReadings = "获取 [" + urls_[1] + "] 数据失败 错误代码: 页面中没有找到任何数据";
-  ExpectLines({{c.pageReadings ? 3 : 1, G(c.pageReadings ? kFetchedLine[1] : noReadings.c_str())},
+  const bool pageReadings = c.failure == nullptr;
+  EXPECT_EQ(Run(), pageReadings);
+  const std::string failed = "获取 [" + urls_[1] + "] 数据失败 错误代码: " + (pageReadings ? "" : c.failure);
+  ExpectLines({{pageReadings ? 3 : 1, G(pageReadings ? kFetchedLine[1] : failed.c_str())},
                {3, G(kFetchedLine[2])},
                {3, G(kFetchedLine[3])},
                {3, G(kFetchedLine[4])}});
-  EXPECT_EQ(readings_[1],
-            c.pageReadings ? Expected(1) : (Dtstr{"old pm", "old o3", "old ions", "old level"}));
-  EXPECT_EQ(publishTimes_[1], c.pageReadings ? "2024-03-05 08:00" : "old 1");
-  EXPECT_EQ(renderedAfter_, c.pageReadings ? std::vector<size_t>{4} : std::vector<size_t>{});
+  EXPECT_EQ(readings_[1], pageReadings ? Expected(1) : (Dtstr{"old pm", "old o3", "old ions", "old level"}));
+  EXPECT_EQ(publishTimes_[1], pageReadings ? "2024-03-05 08:00" : "old 1");
+  EXPECT_EQ(renderedAfter_, pageReadings ? std::vector<size_t>{4} : std::vector<size_t>{});
   EXPECT_EQ(site_.Requests().size(), c.requests + 3);
 }
 
@@ -250,16 +255,88 @@ TEST_F(StationFetchTest, AnErrorPageWithOneReadingIsStillAStationsPage) {
 INSTANTIATE_TEST_SUITE_P(
     Answers, StationAnswerTest,
     ::testing::Values(
-        AnswerCase{"UnauthorizedBodyIsCutLikeAPage", Answering(StationSetup::Mode::kUnauthorized), true, 1},
-        AnswerCase{"FiveRedirectsReachThePage", Answering(StationSetup::Mode::kRedirects, 5), true, 6},
-        // The sixth redirect is not followed: its own short body is the page.
-        AnswerCase{"SixthRedirectIsTheAnswer", Answering(StationSetup::Mode::kRedirects, 6), false, 6},
-        AnswerCase{"InvalidUtf8GivesNoReadings", Answering(StationSetup::Mode::kBadUtf8), false, 1},
+        AnswerCase{"UnauthorizedBodyIsCutLikeAPage", Answering(StationSetup::Mode::kUnauthorized), nullptr, 1},
+        AnswerCase{"FiveRedirectsReachThePage", Answering(StationSetup::Mode::kRedirects, 5), nullptr, 6},
+        // The sixth redirect is not followed: the station fails.
+        AnswerCase{"SixthRedirectIsAFailure", Answering(StationSetup::Mode::kRedirects, 6), "Too many redirects", 6},
+        // A body from which nothing could be cut is a failed station with a reason of the system's own.
+        AnswerCase{"InvalidUtf8GivesNoReadings", Answering(StationSetup::Mode::kBadUtf8), "页面中没有找到任何数据", 1},
         AnswerCase{"LfOnlyPageIsCutLikeAnyOther",
-                   Answering(StationSetup::Mode::kPage, 1, stationsite::LineEnds::kLf), true, 1},
+                   Answering(StationSetup::Mode::kPage, 1, stationsite::LineEnds::kLf), nullptr, 1},
         AnswerCase{"CrOnlyPageIsCutLikeAnyOther",
-                   Answering(StationSetup::Mode::kPage, 1, stationsite::LineEnds::kCr), true, 1}),
+                   Answering(StationSetup::Mode::kPage, 1, stationsite::LineEnds::kCr), nullptr, 1}),
     [](const auto& info) { return std::string(info.param.name); });
+
+struct OverlongCase {
+  const char* name;
+  std::string stationsite::PageValues::*field;
+  std::string value;    // what station 1's page prints there (UTF-8)
+  const char* failure;  // the failure message (UTF-8); nullptr: the value is a reading
+};
+void PrintTo(const OverlongCase& c, std::ostream* os) { *os << c.name; }
+
+class OverlongValueTest : public StationFetchTest, public ::testing::WithParamInterface<OverlongCase> {};
+
+TEST_P(OverlongValueTest, AValueLongerThanAReadingFailsThePage) {
+  const OverlongCase& c = GetParam();
+  stationsite::PageValues values = Values(1);
+  values.*c.field = c.value;
+  Answer page;
+  page.body = StationPageHtml("x", values, stationsite::LineEnds::kCrLf);
+  site_.SetAnswer(Path(1), page);
+  Run();
+  ASSERT_EQ(log_.lines.size(), 4u);
+  if (c.failure == nullptr) {
+    EXPECT_EQ(log_.lines[0].kind, kLogInfo);
+    EXPECT_NE(log_.lines[0].text.find(G(c.value.c_str())), std::string::npos) << U(log_.lines[0].text);
+    EXPECT_NE(readings_[1], (Dtstr{"old pm", "old o3", "old ions", "old level"}));
+  } else {
+    EXPECT_EQ(log_.lines[0].kind, kLogError);
+    EXPECT_EQ(U(log_.lines[0].text), "获取 [" + urls_[1] + "] 数据失败 错误代码: " + c.failure);
+    EXPECT_EQ(readings_[1], (Dtstr{"old pm", "old o3", "old ions", "old level"}));
+    EXPECT_EQ(publishTimes_[1], "old 1");
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Values, OverlongValueTest,
+    ::testing::Values(
+        OverlongCase{"PmAtTheBound", &stationsite::PageValues::pm25, std::string(32, '7'), nullptr},
+        OverlongCase{"PmOneByteOver", &stationsite::PageValues::pm25, std::string(33, '7'),
+                     "页面中的PM2.5过长: 33 字节, 最多 32 字节"},
+        // Seventeen characters of two bytes each in GBK.
+        OverlongCase{"LevelOfSeventeenCharacters", &stationsite::PageValues::level, Repeated("清", 17),
+                     "页面中的等级过长: 34 字节, 最多 32 字节"},
+        OverlongCase{"TenMegabyteOzone", &stationsite::PageValues::ozone, std::string(10 << 20, '9'),
+                     "页面中的臭氧过长: 10485760 字节, 最多 32 字节"},
+        OverlongCase{"PublishTimeAtTheBound", &stationsite::PageValues::publishTime, std::string(64, '1'), nullptr},
+        OverlongCase{"PublishTimeOneByteOver", &stationsite::PageValues::publishTime, std::string(65, '1'),
+                     "页面中的发布时间过长: 65 字节, 最多 64 字节"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(StationFetchTest, SiteTextsAreCutInTheLogAndTheWorkBoxGetsAHead) {
+  Answer refused;
+  refused.status = 403;
+  refused.reason = std::string(60000, 'r');
+  site_.SetAnswer(Path(1), refused);
+  // One line of 200 KB: the page's own readings are at its end, the head is padding.
+  Answer page;
+  page.body = std::string(200000, ' ') + StationPageHtml("x", Values(2), stationsite::LineEnds::kLf);
+  site_.SetAnswer(Path(2), page);
+  auto client = Client();
+  StationUpdater updater(*client, log_);
+  std::vector<std::string> pageTexts;
+  updater.SetPageTextSink([&](const std::string& text) { pageTexts.push_back(text); });
+  updater.UpdateStationPages(urls_, readings_, publishTimes_);
+  ASSERT_EQ(log_.lines.size(), 4u);
+  EXPECT_EQ(U(log_.lines[0].text),
+            "获取 [" + urls_[1] + "] 数据失败 错误代码: " + std::string(256, 'r') + "…(共 60000 字节)");
+  EXPECT_EQ(log_.lines[1].text, G(kFetchedLine[2]));
+  ASSERT_EQ(pageTexts.size(), 3u);
+  // The first 64 KiB of the decoded page (GBK), then its length.
+  EXPECT_EQ(pageTexts[0].find_first_not_of(' '), 65536u);
+  EXPECT_EQ(U(pageTexts[0].substr(65536)), "…(共 " + std::to_string(G(page.body.c_str()).size()) + " 字节)");
+}
 
 TEST_F(StationFetchTest, FourByteCharactersInAPageKeepItsReadings) {
   // A footer with an emoji and 𠮷, characters GBK lacks, each four bytes in UTF-8.
@@ -361,6 +438,7 @@ struct FailureCase {
   const char* name;
   Answer answer;
   std::string error;
+  int deadlineMs = kFetchDeadlineMs;
 };
 void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.name; }
 
@@ -370,15 +448,25 @@ Answer Raw(std::string bytes) {
   return a;
 }
 
-std::string Repeated(const std::string& text, int times) {
-  std::string out;
-  for (int i = 0; i < times; ++i) out += text;
-  return out;
-}
-
 Answer HangUp() {
   Answer a;
   a.hangUp = true;
+  return a;
+}
+
+// A page sent one byte every 20 ms: progress all the time, the end after a minute.
+Answer Drip() {
+  Answer a;
+  a.body = StationPageHtml("x", Values(1), stationsite::LineEnds::kCrLf);
+  a.chunkDelayMs = 20;
+  a.chunkBytes = 1;
+  return a;
+}
+
+// A redirect to itself whose answer carries a whole station page.
+Answer RedirectLoopWithAPage() {
+  Answer a = stationsite::RedirectAnswer("/fail");
+  a.body = StationPageHtml("x", Values(1), stationsite::LineEnds::kCrLf);
   return a;
 }
 
@@ -387,6 +475,7 @@ class ClientFailureTest : public StationFetchTest, public ::testing::WithParamIn
 TEST_P(ClientFailureTest, FailsWithAClearText) {
   site_.SetAnswer("/fail", GetParam().answer);
   auto client = Client(5000);
+  client->SetDeadlineMs(GetParam().deadlineMs);
   const HttpResponse r = client->Get(Url("/fail"));
   EXPECT_FALSE(r.ok);
   EXPECT_EQ(r.error, GetParam().error);
@@ -407,7 +496,9 @@ INSTANTIATE_TEST_SUITE_P(
                     "Connection closed before the server answered"},
         FailureCase{"EndlessInterimAnswers",
                     Raw(Repeated("HTTP/1.1 100 Continue\r\n\r\n", 9) + "HTTP/1.0 200 OK\r\n\r\nlate"),
-                    "Too many interim answers from the server"}),
+                    "Too many interim answers from the server"},
+        FailureCase{"DripPastTheDeadline", Drip(), "Request not complete within the fetch deadline", 400},
+        FailureCase{"RedirectPastTheFifthCarryingAPage", RedirectLoopWithAPage(), "Too many redirects"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(StationFetchTest, InterimAnswersAreSkipped) {
