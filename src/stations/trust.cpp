@@ -27,7 +27,7 @@ const std::string& NoCertificateText() {
 StationTrust LoadStationTrust(const ProgramSettings& settings, const std::string& appFolder) {
   StationTrust out;
   out.trust.verify = settings.TlsVerify != 0;
-  if (settings.StationCA.empty()) return out;
+  if (!out.trust.verify || settings.StationCA.empty()) return out;
   std::filesystem::path file = PathFromGbk(settings.StationCA);
   if (file.is_relative()) file = PathFromGbk(appFolder) / file;
   const std::string name = GbkFromPath(file);

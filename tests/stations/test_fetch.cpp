@@ -2,7 +2,9 @@
 // this test's one event loop.
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QElapsedTimer>
+#include <QProcess>
 #include <QSslSocket>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -77,6 +79,10 @@ class StationFetchTest : public ::testing::Test {
   static void SetUpTestSuite() {
     dir_ = new QTemporaryDir;
     certOk_ = dir_->isValid() && stationsite::MakeCertificate(dir_->path(), &cert_, &key_, &certError_);
+    // A certificate for another host name, in a folder of its own.
+    certOk_ = certOk_ && QDir(dir_->path()).mkdir("elsewhere") &&
+              stationsite::MakeCertificate(dir_->path() + "/elsewhere", &elsewhereCert_, &elsewhereKey_,
+                                           &certError_, "DNS:elsewhere.invalid");
   }
   static void TearDownTestSuite() {
     delete dir_;
@@ -137,6 +143,7 @@ class StationFetchTest : public ::testing::Test {
   static inline QTemporaryDir* dir_ = nullptr;
   static inline bool certOk_ = false;
   static inline QString cert_, key_, certError_;
+  static inline QString elsewhereCert_, elsewhereKey_;
 
   StationSite site_;
   StationUrlTable urls_;
@@ -576,6 +583,84 @@ TEST_F(StationFetchTest, RedirectsResolveAbsoluteAndRelativeLocations) {
   EXPECT_EQ(site_.Requests()[2].path, "/rel/two");
   EXPECT_TRUE(site_.Requests()[2].bytes.startsWith("GET /rel/two?x=1 HTTP/1.0\r\n"));
 }
+
+struct TrustCase {
+  const char* name;
+  bool elsewhere;       // the site serves the certificate made for another host name
+  bool stationCa;       // Path/StationCA names the certificate the site serves
+  int tlsVerify;        // Set/TlsVerify
+  const char* failure;  // the failure message (UTF-8); nullptr: the page arrives
+};
+void PrintTo(const TrustCase& c, std::ostream* os) { *os << c.name; }
+
+class TrustTest : public StationFetchTest, public ::testing::WithParamInterface<TrustCase> {};
+
+TEST_P(TrustTest, OnlyATrustedCertificateForTheHostGivesThePage) {
+  const TrustCase& c = GetParam();
+  StationSite elsewhere;
+  QString error;
+  ASSERT_TRUE(elsewhere.Start(elsewhereCert_, elsewhereKey_, 0, &error)) << error.toStdString();
+  stationsite::ServeStation(elsewhere, 1, stationsite::DefaultSetup(1));
+  const StationSite& site = c.elsewhere ? elsewhere : site_;
+  ProgramSettings settings;
+  settings.TlsVerify = c.tlsVerify;
+  if (c.stationCa) settings.StationCA = (c.elsewhere ? elsewhereCert_ : cert_).toStdString();
+  const StationTrust trust = LoadStationTrust(settings, "/");
+  ASSERT_EQ(trust.problem, "");
+  HttpsClient client;
+  client.SetTrust(trust.trust);
+  const HttpResponse r = client.Get(site.Base() + Path(1));
+  if (c.failure == nullptr) {
+    EXPECT_TRUE(r.ok) << U(r.error);
+  } else {
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(U(r.error), c.failure);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Certificates, TrustTest,
+    ::testing::Values(
+        TrustCase{"UntrustedCertificateFails", false, false, 1,
+                  "证书验证失败: The certificate is self-signed, and untrusted (Path/StationCA, Set/TlsVerify)"},
+        TrustCase{"ExtraCaFileTrustsIt", false, true, 1, nullptr},
+        TrustCase{"SwitchedOffTakesAnyCertificate", false, false, 0, nullptr},
+        TrustCase{"HostNameMismatchFails", true, true, 1,
+                  "证书验证失败: The host name did not match any of the valid hosts for this certificate "
+                  "(Path/StationCA, Set/TlsVerify)"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct ShortageCase {
+  const char* name;
+  bool cold;          // the TLS backend is first used during the shortage
+  int exitCode;       // 0: the fetch after the shortage succeeded
+  const char* after;  // the probe's line about that fetch, or its start
+};
+void PrintTo(const ShortageCase& c, std::ostream* os) { *os << c.name; }
+
+class DescriptorShortageTest : public StationFetchTest, public ::testing::WithParamInterface<ShortageCase> {};
+
+TEST_P(DescriptorShortageTest, AFetchWorksOnceDescriptorsCameBackIfTlsWasLoadedAtStartUp) {
+  // A fresh process takes every descriptor it can, fetches, gives them back and fetches again;
+  // this loop serves the site meanwhile.
+  const ShortageCase& c = GetParam();
+  QProcess probe;
+  QStringList args{QString::fromStdString(urls_[1])};
+  if (c.cold) args << "--cold";
+  probe.start(AQLED_TLSPROBE_PATH, args);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return probe.state() == QProcess::NotRunning; }, 60000));
+  const QByteArray out = probe.readAllStandardOutput();
+  EXPECT_EQ(probe.exitCode(), c.exitCode) << out.toStdString();
+  EXPECT_TRUE(out.contains("during the shortage")) << out.toStdString();
+  EXPECT_TRUE(out.contains(QByteArray("\nafter: ") + c.after)) << out.toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Tls, DescriptorShortageTest,
+    ::testing::Values(ShortageCase{"LoadedAtStartUp", false, 0, "ok\n"},
+                      // Without the early load the library stays unusable for the process.
+                      ShortageCase{"FirstUsedInTheShortage", true, 1, "Can't connect to the server: "}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // The tests below act while a request waits: station 1's answer is held at the site, and the
 // action runs when the site has the request, inside the loop the client waits in.
