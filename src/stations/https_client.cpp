@@ -199,9 +199,8 @@ class HttpsClient::Exchange {
       if (client_.verify_ && !client_.caCertificates_.isEmpty())
         config.setCaCertificates(client_.caCertificates_);
       config.setProtocol(QSsl::AnyProtocol);
+      // The name the certificate must carry is the host connected to.
       socket.setSslConfiguration(config);
-      // The name the certificate must carry: the host of the address asked for.
-      socket.setPeerVerifyName(url_.host());
       socket.connectToHostEncrypted(host, static_cast<quint16>(port), QIODevice::ReadWrite,
                                     QAbstractSocket::IPv4Protocol);
     } else {

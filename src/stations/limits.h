@@ -39,8 +39,8 @@ inline constexpr std::size_t kMaxPublishTimeBytes = 64;
 // A text of the site (a reason phrase, an address it redirected to) longer than this is logged
 // cut with its full byte count: a reason is a few words, and the log is for reading.
 inline constexpr std::size_t kMaxLoggedSiteText = 256;
-// The head of a decoded page the window's hidden work box is given: laying out megabytes of
-// one line would freeze the window for seconds, and nobody reads past the first screens.
-inline constexpr std::size_t kMaxPageTextShown = 64 * 1024;
+// The head of a decoded page the window's hidden work box is given: a whole station page is
+// about 10 KB, and laying out megabytes of one line would freeze the window for seconds.
+inline constexpr std::size_t kMaxPageTextShown = 16 * 1024;
 
 }  // namespace aqled

@@ -24,6 +24,11 @@ const std::string& NoCertificateText() {
 
 }  // namespace
 
+std::string TlsMissingText() {
+  static const std::string text = Utf8ToGbk("TLS 库无法加载: 站点数据无法获取");
+  return text;
+}
+
 StationTrust LoadStationTrust(const ProgramSettings& settings, const std::string& appFolder) {
   StationTrust out;
   out.trust.verify = settings.TlsVerify != 0;

@@ -20,4 +20,7 @@ struct StationTrust {
 // certificate is named in `problem`, and verification stays on with the system's store alone.
 StationTrust LoadStationTrust(const ProgramSettings& settings, const std::string& appFolder);
 
+// The kind-1 line (GBK) of a TLS library that cannot be loaded (LoadTlsBackend).
+std::string TlsMissingText();
+
 }  // namespace aqled
