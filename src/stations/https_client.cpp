@@ -329,8 +329,9 @@ class HttpsClient::Exchange {
       if (!connected_) {
         Fail("Connection closed before it was established");
       } else if (tls_ && !encrypted_) {
-        Fail(certificateProblems_.empty() ? std::string("TLS handshake failed: the server closed the connection")
-                                          : CertificateFailure());
+        Fail(certificateProblems_.empty()
+                 ? std::string("TLS handshake failed: the server closed the connection")
+                 : CertificateFailure());
       } else {
         Fail("Connection closed before the server answered");
       }

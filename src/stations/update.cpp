@@ -87,7 +87,8 @@ bool StationUpdater::UpdateStationPages(const StationUrlTable& urls, StationRead
         HttpResponse response = client_.Get(urls[n]);
         if (!response.ok) {
           // A reason phrase, or an address the site redirected to, is the site's text.
-          log_.AppendLog(kLogError, StationFailureLine(urls[n], CutGbkText(response.error, kMaxLoggedSiteText)));
+          log_.AppendLog(kLogError,
+                         StationFailureLine(urls[n], CutGbkText(response.error, kMaxLoggedSiteText)));
           continue;
         }
         std::string decoded = DecodePageBody(response.body);

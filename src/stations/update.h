@@ -35,8 +35,8 @@ class StationUpdater {
   // logs "获取 [<url>] 数据失败 错误代码: <message>" (kind 1; the message cut at
   // kMaxLoggedSiteText), and so does a page from which none of the four readings could be cut
   // (NoReadingsText) or one with a text longer than a reading can be (OverlongValueText); each
-  // leaves readings[n] and publishTimes[n] unchanged. Returns true when all four succeeded. A call while a run is
-  // in progress does nothing and returns false.
+  // leaves readings[n] and publishTimes[n] unchanged. Returns true when all four succeeded. A call while a
+  // run is in progress does nothing and returns false.
   bool UpdateStationPages(const StationUrlTable& urls, StationReadings& readings,
                           StationPublishTimes& publishTimes);
 

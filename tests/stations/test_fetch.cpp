@@ -262,12 +262,15 @@ TEST_F(StationFetchTest, AnErrorPageWithOneReadingIsStillAStationsPage) {
 INSTANTIATE_TEST_SUITE_P(
     Answers, StationAnswerTest,
     ::testing::Values(
-        AnswerCase{"UnauthorizedBodyIsCutLikeAPage", Answering(StationSetup::Mode::kUnauthorized), nullptr, 1},
+        AnswerCase{"UnauthorizedBodyIsCutLikeAPage", Answering(StationSetup::Mode::kUnauthorized), nullptr,
+                   1},
         AnswerCase{"FiveRedirectsReachThePage", Answering(StationSetup::Mode::kRedirects, 5), nullptr, 6},
         // The sixth redirect is not followed: the station fails.
-        AnswerCase{"SixthRedirectIsAFailure", Answering(StationSetup::Mode::kRedirects, 6), "Too many redirects", 6},
+        AnswerCase{"SixthRedirectIsAFailure", Answering(StationSetup::Mode::kRedirects, 6),
+                   "Too many redirects", 6},
         // A body from which nothing could be cut is a failed station with a reason of the system's own.
-        AnswerCase{"InvalidUtf8GivesNoReadings", Answering(StationSetup::Mode::kBadUtf8), "页面中没有找到任何数据", 1},
+        AnswerCase{"InvalidUtf8GivesNoReadings", Answering(StationSetup::Mode::kBadUtf8),
+                   "页面中没有找到任何数据", 1},
         AnswerCase{"LfOnlyPageIsCutLikeAnyOther",
                    Answering(StationSetup::Mode::kPage, 1, stationsite::LineEnds::kLf), nullptr, 1},
         AnswerCase{"CrOnlyPageIsCutLikeAnyOther",
@@ -316,7 +319,8 @@ INSTANTIATE_TEST_SUITE_P(
                      "页面中的等级过长: 34 字节, 最多 32 字节"},
         OverlongCase{"TenMegabyteOzone", &stationsite::PageValues::ozone, std::string(10 << 20, '9'),
                      "页面中的臭氧过长: 10485760 字节, 最多 32 字节"},
-        OverlongCase{"PublishTimeAtTheBound", &stationsite::PageValues::publishTime, std::string(64, '1'), nullptr},
+        OverlongCase{"PublishTimeAtTheBound", &stationsite::PageValues::publishTime, std::string(64, '1'),
+                     nullptr},
         OverlongCase{"PublishTimeOneByteOver", &stationsite::PageValues::publishTime, std::string(65, '1'),
                      "页面中的发布时间过长: 65 字节, 最多 64 字节"}),
     [](const auto& info) { return std::string(info.param.name); });
@@ -621,8 +625,9 @@ TEST_P(TrustTest, OnlyATrustedCertificateForTheHostGivesThePage) {
 INSTANTIATE_TEST_SUITE_P(
     Certificates, TrustTest,
     ::testing::Values(
-        TrustCase{"UntrustedCertificateFails", false, false, 1,
-                  "证书验证失败: The certificate is self-signed, and untrusted (Path/StationCA, Set/TlsVerify)"},
+        TrustCase{
+            "UntrustedCertificateFails", false, false, 1,
+            "证书验证失败: The certificate is self-signed, and untrusted (Path/StationCA, Set/TlsVerify)"},
         TrustCase{"ExtraCaFileTrustsIt", false, true, 1, nullptr},
         TrustCase{"SwitchedOffTakesAnyCertificate", false, false, 0, nullptr},
         TrustCase{"HostNameMismatchFails", true, true, 1,

@@ -17,7 +17,7 @@ struct TrustFileCase {
   const char* name;
   const char* stationCa;  // config.ini's value; the folder holds site.pem and junk.pem
   int tlsVerify;
-  const char* problem;    // UTF-8, "%s" standing for the folder; empty: none
+  const char* problem;  // UTF-8, "%s" standing for the folder; empty: none
   bool verify;
   int certificates;
 };

@@ -46,7 +46,8 @@ int main(int argc, char** argv) {
                                       "file");
   const QCommandLineOption keyOption("key", "PEM private key belonging to --cert.", "file");
   const QCommandLineOption caOutOption(
-      "ca-out", "Write the certificate the site serves with to this file (config.ini Path/StationCA).", "file");
+      "ca-out", "Write the certificate the site serves with to this file (config.ini Path/StationCA).",
+      "file");
   const QCommandLineOption configOption("config", "INI file with groups [station1] .. [station4].", "file");
   const QCommandLineOption setOption("set", "One setting, e.g. station2/answer=status (repeatable).",
                                      "group/key=value");
@@ -136,8 +137,8 @@ int main(int argc, char** argv) {
   if (!caOut.isEmpty()) {
     QFile cert(certFile);
     const QByteArray pem = cert.open(QIODevice::ReadOnly) ? cert.readAll() : QByteArray();
-    const FileWriteResult written =
-        WriteFileWhole(caOut.toStdString(), std::string_view(pem.constData(), static_cast<size_t>(pem.size())));
+    const FileWriteResult written = WriteFileWhole(
+        caOut.toStdString(), std::string_view(pem.constData(), static_cast<size_t>(pem.size())));
     if (pem.isEmpty() || !written) {
       std::fprintf(stderr, "aqled-stationsite: can't write %s: %s\n", qPrintable(caOut),
                    pem.isEmpty() ? "no certificate" : written.error.c_str());
@@ -167,7 +168,8 @@ int main(int argc, char** argv) {
   std::printf("aqled-stationsite: serving %s\nconfig.ini: [Path] StationSite=%s\n", site.Base().c_str(),
               site.Base().c_str());
   if (!caOut.isEmpty())
-    std::printf("config.ini: [Path] StationCA=%s\n", QFileInfo(caOut).absoluteFilePath().toUtf8().constData());
+    std::printf("config.ini: [Path] StationCA=%s\n",
+                QFileInfo(caOut).absoluteFilePath().toUtf8().constData());
   std::fflush(stdout);
   return app.exec();
 }

@@ -402,8 +402,8 @@ bool MakeCertificate(const QString& dir, QString* certFile, QString* keyFile, QS
   QProcess openssl;
   openssl.setProcessChannelMode(QProcess::MergedChannels);
   openssl.start("openssl", {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
-                            "-nodes", "-keyout", key, "-out", cert, "-days", "365", "-subj", "/CN=aqled-stationsite",
-                            "-addext", "subjectAltName=" + altNames});
+                            "-nodes", "-keyout", key, "-out", cert, "-days", "365", "-subj",
+                            "/CN=aqled-stationsite", "-addext", "subjectAltName=" + altNames});
   if (!openssl.waitForFinished(60000) || openssl.exitStatus() != QProcess::NormalExit ||
       openssl.exitCode() != 0) {
     if (error)
