@@ -22,8 +22,7 @@ struct ProgramSettings {
   int AutoSend = 1;         // 0: no timed delivery; any other value: a send at every slot of dtk
   int MaxDataAge = 6;       // hours after its publish time a station's readings go stale; 0 or less: never
   int TlsVerify = 1;        // 0: the data site's certificate is not verified; any other value: it is
-  std::string
-      StationCA;  // a PEM file of CA certificates trusted beside the system's (relative: in AppFolder)
+  std::string StationCA;    // PEM file of CA certificates trusted beside the system's; relative: in AppFolder
   bool operator==(const ProgramSettings&) const = default;
 };
 
