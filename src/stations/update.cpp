@@ -53,6 +53,7 @@ namespace {
 std::string OverlongValue(const PageReadings& cut) {
   static const std::string level = Utf8ToGbk("等级");
   static const std::string ions = Utf8ToGbk("负氧离子");
+  static const std::string pm25 = "PM2.5";
   static const std::string ozone = Utf8ToGbk("臭氧");
   static const std::string time = Utf8ToGbk("发布时间");
   const struct {
@@ -61,7 +62,7 @@ std::string OverlongValue(const PageReadings& cut) {
     std::size_t maxBytes;
   } texts[] = {{level, cut.level, kMaxReadingBytes},
                {ions, cut.negativeIons, kMaxReadingBytes},
-               {"PM2.5", cut.pm25, kMaxReadingBytes},
+               {pm25, cut.pm25, kMaxReadingBytes},
                {ozone, cut.ozone, kMaxReadingBytes},
                {time, cut.publishTime, kMaxPublishTimeBytes}};
   for (const auto& t : texts) {
