@@ -430,8 +430,9 @@ std::string CertificateFailureText(const std::string& problems) {
 
 bool LoadTlsBackend() {
   if (!QSslSocket::supportsSsl()) return false;
-  // The default configuration is the backend's first context of settings.
-  return !QSslConfiguration::defaultConfiguration().isNull();
+  // Qt's default configuration, which every later socket starts from, is made now as well.
+  QSslConfiguration::defaultConfiguration();
+  return true;
 }
 
 HttpsClient::HttpsClient(int timeoutMs, QObject* parent) : QObject(parent), timeoutMs_(timeoutMs) {}
