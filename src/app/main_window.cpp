@@ -34,6 +34,7 @@
 #include "settings/file_problem.h"
 #include "settings/ini_file.h"
 #include "stations/https_client.h"
+#include "stations/trust.h"
 #include "stations/update.h"
 #include "text/gbk.h"
 #include "text/strings.h"
@@ -265,6 +266,12 @@ void TForm1::FormCreate() {
     unread(folder / "config.ini", ReadProblemOf(folder / "config.ini"), DefaultsTakenText());
   programSettings = ReadProgramSettings(config.ini, defaults);
   RefreshStatus();
+  // The TLS library, loaded before peers can spend the descriptors, and what the station fetch
+  // trusts of the site's certificate.
+  if (!LoadTlsBackend()) failures.push_back(TlsMissingText());
+  const StationTrust trust = LoadStationTrust(programSettings, appFolder_);
+  if (!trust.problem.empty()) failures.push_back(trust.problem);
+  SslHttpCli1->SetTrust(trust.trust);
   // 4, 5. The controller server and the session table (its slotCount starts at 0).
   CreateControllerServer();
   // 6, 7. The station URL table; setup.ini into the controls and the variables. One that exists

@@ -1,22 +1,11 @@
 #include "link/log_limit.h"
 
 #include "link/limits.h"
-#include "text/gbk.h"
 #include "text/strings.h"
 
 namespace aqled {
 
-std::string CutForLog(std::string_view gbk) {
-  if (gbk.size() <= kMaxLoggedText) return std::string(gbk);
-  std::size_t end = 0;
-  while (end < kMaxLoggedText) {
-    const std::size_t width = static_cast<unsigned char>(gbk[end]) >= 0x81 ? 2 : 1;
-    if (end + width > kMaxLoggedText) break;
-    end += width;
-  }
-  return std::string(gbk.substr(0, end)) +
-         Format(Utf8ToGbk("…(共 %d 字节)"), {static_cast<long long>(gbk.size())});
-}
+std::string CutForLog(std::string_view gbk) { return CutGbkText(gbk, kMaxLoggedText); }
 
 LineBudget::LineBudget(LogSink& log, const Clock& clock, long long perWindow, Summary summary, int windowMs)
     : log_(log), clock_(clock), perWindow_(perWindow), summary_(std::move(summary)), windowMs_(windowMs) {}

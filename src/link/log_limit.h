@@ -16,9 +16,8 @@ namespace aqled {
 
 class CardConnection;
 
-// A GBK text from a peer as it goes into a log line: unchanged up to kMaxLoggedText bytes;
-// longer, its first kMaxLoggedText bytes (a double-byte character that does not fit whole is
-// left out) followed by "…(共 N 字节)", N being the text's full length in bytes.
+// A GBK text from a peer as it goes into a log line: CutGbkText (text/strings.h) at
+// kMaxLoggedText bytes.
 std::string CutForLog(std::string_view gbk);
 
 // A budget per window of `windowMs` (kSummaryWindowMs unless given) on the clock: lines are

@@ -45,6 +45,8 @@ ProgramSettings ReadProgramSettings(const IniFile& ini, const ProgramDefaults& d
   s.AutoSend = ini.ReadInteger("Set", "AutoSend", 1);
   s.MaxDataAge = ini.ReadInteger("Set", "MaxDataAge", 6);
   s.NoDataText = TextOrDefault(ini, "Set", "NoDataText", DefaultNoDataText());
+  s.TlsVerify = ini.ReadInteger("Set", "TlsVerify", 1);
+  s.StationCA = ini.ReadString("Path", "StationCA", "");
 
   // Every file name is appended directly to these two, so without their final separator the
   // files would land beside the folder instead of in it.

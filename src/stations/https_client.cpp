@@ -1,14 +1,18 @@
 #include "stations/https_client.h"
 
+#include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QSslConfiguration>
+#include <QSslError>
 #include <QSslSocket>
 #include <QTimer>
 #include <QUrl>
+#include <algorithm>
 #include <optional>
 #include <utility>
 #include <vector>
 
+#include "text/gbk.h"
 #include "text/strings.h"
 
 namespace aqled {
@@ -113,10 +117,10 @@ class HttpsClient::Exchange {
     std::string body;
   };
 
-  Exchange(HttpsClient& client, const QUrl& url, bool stopAtRedirect)
+  Exchange(HttpsClient& client, const QUrl& url, QDeadlineTimer deadline)
       : client_(client),
         url_(url),
-        stopAtRedirect_(stopAtRedirect),
+        deadline_(deadline),
         tls_(url.scheme().compare("https", Qt::CaseInsensitive) == 0) {}
 
   Outcome Run() {
@@ -133,6 +137,12 @@ class HttpsClient::Exchange {
     idle.setTimerType(Qt::PreciseTimer);
     idle.setInterval(client_.timeoutMs_);
     idle_ = &idle;
+    // The whole GET's deadline, which no progress moves.
+    QTimer whole;
+    whole.setSingleShot(true);
+    whole.setTimerType(Qt::PreciseTimer);
+    whole.setInterval(static_cast<int>(std::max<qint64>(deadline_.remainingTime(), 0)));
+    whole_ = &whole;
     QEventLoop loop;
     loop_ = &loop;
 
@@ -145,6 +155,7 @@ class HttpsClient::Exchange {
                "\r\n" + "User-Agent: " + kUserAgent + "\r\n" + "Host: " + hostLine + "\r\n\r\n";
 
     QObject::connect(&idle, &QTimer::timeout, &socket, [this] { Fail(kTimeoutText); });
+    QObject::connect(&whole, &QTimer::timeout, &socket, [this] { Fail(kDeadlineText); });
     QObject::connect(&socket, &QAbstractSocket::connected, &socket, [this, tls] {
       connected_ = true;
       Progress();
@@ -155,9 +166,20 @@ class HttpsClient::Exchange {
       Progress();
       SendRequest();
     });
-    // Verification is off; the socket may still report the certificate's faults once.
-    QObject::connect(&socket, &QSslSocket::sslErrors, &socket,
-                     [this](const QList<QSslError>&) { socket_->ignoreSslErrors(); });
+    // With verification off the socket may still report the certificate's faults once; with
+    // it on they end the handshake, and are kept for the failure's message.
+    QObject::connect(&socket, &QSslSocket::sslErrors, &socket, [this](const QList<QSslError>& errors) {
+      if (!client_.verify_) {
+        socket_->ignoreSslErrors();
+        return;
+      }
+      for (const QSslError& e : errors) {
+        const std::string text = FromQString(e.errorString());
+        if (std::find(certificateProblems_.begin(), certificateProblems_.end(), text) ==
+            certificateProblems_.end())
+          certificateProblems_.push_back(text);
+      }
+    });
     QObject::connect(&socket, &QAbstractSocket::bytesWritten, &socket, [this] { Progress(); });
     QObject::connect(&socket, &QSslSocket::encryptedBytesWritten, &socket, [this] { Progress(); });
     QObject::connect(&socket, &QIODevice::readyRead, &socket, [this] { Read(); });
@@ -166,11 +188,18 @@ class HttpsClient::Exchange {
                      [this](QAbstractSocket::SocketError e) { Error(e); });
 
     client_.current_ = this;
+    // Qt keeps what it reads for the caller without a bound by default; the body goes from a
+    // bounded socket buffer straight into its one buffer.
+    socket.setReadBufferSize(kSocketReadBufferBytes);
     idle.start();
+    whole.start();
     if (tls) {
       QSslConfiguration config = socket.sslConfiguration();
-      config.setPeerVerifyMode(QSslSocket::VerifyNone);
+      config.setPeerVerifyMode(client_.verify_ ? QSslSocket::VerifyPeer : QSslSocket::VerifyNone);
+      if (client_.verify_ && !client_.caCertificates_.isEmpty())
+        config.setCaCertificates(client_.caCertificates_);
       config.setProtocol(QSsl::AnyProtocol);
+      // The name the certificate must carry is the host connected to.
       socket.setSslConfiguration(config);
       socket.connectToHostEncrypted(host, static_cast<quint16>(port), QIODevice::ReadWrite,
                                     QAbstractSocket::IPv4Protocol);
@@ -183,10 +212,12 @@ class HttpsClient::Exchange {
     if (!done_) Fail(kAbandonedText);
     if (client_.current_ == this) client_.current_ = nullptr;
     idle.stop();
+    whole.stop();
     socket.disconnect();
     socket.abort();
     socket_ = nullptr;
     idle_ = nullptr;
+    whole_ = nullptr;
     loop_ = nullptr;
     return std::move(outcome_);
   }
@@ -207,12 +238,47 @@ class HttpsClient::Exchange {
 
   void Read() {
     if (done_) return;
-    buffer_ += socket_->readAll();
     Progress();
-    Parse();
+    Take();
   }
 
-  void Parse() {
+  // Takes what the socket holds: the head through a small buffer, the body straight into
+  // outcome_.body.
+  void Take() {
+    if (!headDone_) {
+      buffer_ += socket_->readAll();
+      TakeHead();
+    }
+    if (done_ || !headDone_) return;
+    std::string& body = outcome_.body;
+    qint64 available = socket_->bytesAvailable();
+    while (available > 0 && !done_) {
+      // One byte past the cap is enough to know the body is too large.
+      const auto room = static_cast<qint64>(kMaxBodyBytes) + 1 - static_cast<qint64>(body.size());
+      const qint64 want = std::min(available, room);
+      const size_t old = body.size();
+      body.resize(old + static_cast<size_t>(want));
+      const qint64 got = socket_->read(body.data() + old, want);
+      body.resize(old + static_cast<size_t>(std::max<qint64>(got, 0)));
+      if (got <= 0) break;
+      CheckBody();
+      available = socket_->bytesAvailable();
+    }
+  }
+
+  // The end of the body: its Content-Length reached, or the cap passed.
+  void CheckBody() {
+    std::string& body = outcome_.body;
+    const qint64 expected = outcome_.head.contentLength;
+    if (expected >= 0 && static_cast<qint64>(body.size()) >= expected) {
+      body.resize(static_cast<size_t>(expected));
+      Complete();
+    } else if (body.size() > static_cast<size_t>(kMaxBodyBytes)) {
+      Fail("Response body too large");
+    }
+  }
+
+  void TakeHead() {
     if (done_) return;
     while (!headDone_) {
       size_t headLength = 0;
@@ -241,33 +307,31 @@ class HttpsClient::Exchange {
         return;
       }
       const int s = outcome_.head.status;
-      if (stopAtRedirect_ && s >= 300 && s <= 399 && outcome_.head.location) {
-        Complete();  // the body of a redirect that is followed is not needed
+      if (s >= 300 && s <= 399 && outcome_.head.location) {
+        Complete();  // a redirect is followed or fails; its body is not needed
         return;
       }
-      break;
-    }
-    outcome_.body.append(buffer_.constData(), static_cast<size_t>(buffer_.size()));
-    buffer_.clear();
-    const qint64 expected = outcome_.head.contentLength;
-    if (expected >= 0 && static_cast<qint64>(outcome_.body.size()) >= expected) {
-      outcome_.body.resize(static_cast<size_t>(expected));
-      Complete();
-    } else if (outcome_.body.size() > static_cast<size_t>(kMaxBodyBytes)) {
-      Fail("Response body too large");
+      // The body is received into one buffer, which a known length fills exactly; without
+      // one it may grow to the cap (untouched room costs no memory).
+      const qint64 length = outcome_.head.contentLength;
+      outcome_.body.reserve(static_cast<size_t>(length >= 0 ? length : kMaxBodyBytes + 1));
+      outcome_.body.assign(buffer_.constData(), static_cast<size_t>(buffer_.size()));
+      buffer_ = QByteArray();
+      CheckBody();
     }
   }
 
   void Closed() {
     if (done_) return;
-    buffer_ += socket_->readAll();
-    Parse();
+    Take();
     if (done_) return;
     if (!headDone_) {
       if (!connected_) {
         Fail("Connection closed before it was established");
       } else if (tls_ && !encrypted_) {
-        Fail("TLS handshake failed: the server closed the connection");
+        Fail(certificateProblems_.empty()
+                 ? std::string("TLS handshake failed: the server closed the connection")
+                 : CertificateFailure());
       } else {
         Fail("Connection closed before the server answered");
       }
@@ -290,7 +354,7 @@ class HttpsClient::Exchange {
       Closed();
       return;
     }
-    const std::string detail = socket_->errorString().toStdString();
+    const std::string detail = FromQString(socket_->errorString());
     switch (e) {
       case QAbstractSocket::HostNotFoundError:
         Fail(kResolveText);
@@ -304,7 +368,7 @@ class HttpsClient::Exchange {
     if (!connected_) {
       Fail("Can't connect to the server: " + detail);
     } else if (tls_ && !encrypted_) {
-      Fail("TLS handshake failed: " + detail);
+      Fail(certificateProblems_.empty() ? "TLS handshake failed: " + detail : CertificateFailure());
     } else if (!headDone_) {
       Fail("Connection failed before the server answered: " + detail);
     } else {
@@ -329,15 +393,23 @@ class HttpsClient::Exchange {
 
   void Stop() {
     if (idle_) idle_->stop();
+    if (whole_) whole_->stop();
     if (loop_) loop_->exit();
+  }
+
+  std::string CertificateFailure() const {
+    std::string problems;
+    for (const std::string& p : certificateProblems_) problems += (problems.empty() ? "" : "; ") + p;
+    return CertificateFailureText(problems);
   }
 
   HttpsClient& client_;
   QUrl url_;
-  bool stopAtRedirect_;
+  QDeadlineTimer deadline_;
   bool tls_;
   QSslSocket* socket_ = nullptr;
   QTimer* idle_ = nullptr;
+  QTimer* whole_ = nullptr;
   QEventLoop* loop_ = nullptr;
   QByteArray request_;
   QByteArray buffer_;
@@ -346,11 +418,34 @@ class HttpsClient::Exchange {
   bool sent_ = false;
   bool headDone_ = false;
   int interimAnswers_ = 0;
+  std::vector<std::string> certificateProblems_;  // GBK, each once
   bool done_ = false;
   Outcome outcome_;
 };
 
+std::string CertificateFailureText(const std::string& problems) {
+  static const std::string head = Utf8ToGbk("证书验证失败: ");
+  return head + problems + " (Path/StationCA, Set/TlsVerify)";
+}
+
+bool LoadTlsBackend() {
+  if (!QSslSocket::supportsSsl()) return false;
+  // Qt's default configuration, which every later socket starts from, is made now as well.
+  QSslConfiguration::defaultConfiguration();
+  return true;
+}
+
 HttpsClient::HttpsClient(int timeoutMs, QObject* parent) : QObject(parent), timeoutMs_(timeoutMs) {}
+
+void HttpsClient::SetTrust(const TlsTrust& trust) {
+  verify_ = trust.verify;
+  caCertificates_.clear();
+  // Qt reads the system's store only while no certificates are set, so both go in together.
+  // The store is read once for the process (a quarter of a second for a few hundred files).
+  if (trust.extraCaCertificates.isEmpty()) return;
+  static const QList<QSslCertificate> system = QSslConfiguration::systemCaCertificates();
+  caCertificates_ = system + trust.extraCaCertificates;
+}
 
 HttpsClient::~HttpsClient() { Reset(); }
 
@@ -365,22 +460,29 @@ void HttpsClient::Reset() {
 HttpResponse HttpsClient::Get(const std::string& url) {
   Reset();
   HttpResponse response;
+  const QDeadlineTimer deadline(deadlineMs_, Qt::PreciseTimer);
   QUrl current = QUrl(QString::fromStdString(url), QUrl::StrictMode);
   for (;;) {
     const QString scheme = current.scheme().toLower();
     if (!current.isValid() || (scheme != "https" && scheme != "http") || current.host().isEmpty()) {
-      response.error = "Invalid address: " + current.toString().toStdString();
+      response.error = "Invalid address: " + FromQString(current.toString());
       if (current.toString().isEmpty()) response.error = "Invalid address: " + url;
       return response;
     }
-    Exchange exchange(*this, current, response.redirects < kMaxRedirects);
+    Exchange exchange(*this, current, deadline);
     Exchange::Outcome outcome = exchange.Run();
     if (!outcome.completed) {
       response.error = std::move(outcome.error);
       return response;
     }
     const ResponseHead& head = outcome.head;
-    if (head.status >= 300 && head.status <= 399 && head.location && response.redirects < kMaxRedirects) {
+    if (head.status >= 300 && head.status <= 399 && head.location) {
+      if (response.redirects >= kMaxRedirects) {
+        response.status = head.status;
+        response.reason = head.reason;
+        response.error = kTooManyRedirectsText;
+        return response;
+      }
       ++response.redirects;
       current = current.resolved(QUrl(QString::fromStdString(*head.location)));
       continue;

@@ -4,6 +4,7 @@
 
 #include "logging/operation_log.h"
 #include "stations/extract.h"
+#include "stations/limits.h"
 #include "stations/page_text.h"
 #include "text/gbk.h"
 #include "text/strings.h"
@@ -40,6 +41,38 @@ std::string NoReadingsText() {
   return text;
 }
 
+std::string OverlongValueText(const std::string& label, std::size_t bytes, std::size_t maxBytes) {
+  static const std::string pattern = Utf8ToGbk("页面中的%s过长: %d 字节, 最多 %d 字节");
+  return Format(pattern, {label, static_cast<long long>(bytes), static_cast<long long>(maxBytes)});
+}
+
+namespace {
+
+// The failure message of a page one of whose texts is longer than it can be; empty when every
+// text fits.
+std::string OverlongValue(const PageReadings& cut) {
+  static const std::string level = Utf8ToGbk("等级");
+  static const std::string ions = Utf8ToGbk("负氧离子");
+  static const std::string pm25 = "PM2.5";
+  static const std::string ozone = Utf8ToGbk("臭氧");
+  static const std::string time = Utf8ToGbk("发布时间");
+  const struct {
+    const std::string& label;
+    const std::string& value;
+    std::size_t maxBytes;
+  } texts[] = {{level, cut.level, kMaxReadingBytes},
+               {ions, cut.negativeIons, kMaxReadingBytes},
+               {pm25, cut.pm25, kMaxReadingBytes},
+               {ozone, cut.ozone, kMaxReadingBytes},
+               {time, cut.publishTime, kMaxPublishTimeBytes}};
+  for (const auto& t : texts) {
+    if (t.value.size() > t.maxBytes) return OverlongValueText(t.label, t.value.size(), t.maxBytes);
+  }
+  return {};
+}
+
+}  // namespace
+
 bool StationUpdater::UpdateStationPages(const StationUrlTable& urls, StationReadings& readings,
                                         StationPublishTimes& publishTimes) {
   if (running_) return false;
@@ -50,18 +83,30 @@ bool StationUpdater::UpdateStationPages(const StationUrlTable& urls, StationRead
     try {
       client_.Reset();
       client_.SetAccept("*/*");
-      HttpResponse response = client_.Get(urls[n]);
-      if (!response.ok) {
-        log_.AppendLog(kLogError, StationFailureLine(urls[n], response.error));
-        continue;
+      std::string pageText;
+      {
+        HttpResponse response = client_.Get(urls[n]);
+        if (!response.ok) {
+          // A reason phrase, or an address the site redirected to, is the site's text.
+          log_.AppendLog(kLogError,
+                         StationFailureLine(urls[n], CutGbkText(response.error, kMaxLoggedSiteText)));
+          continue;
+        }
+        std::string decoded = DecodePageBody(response.body);
+        response = HttpResponse();  // the body is not kept past its decoding
+        if (pageTextSink_) pageTextSink_(CutGbkText(decoded, kMaxPageTextShown));
+        pageText = JoinTrimmedLines(decoded);
       }
-      const std::string decoded = DecodePageBody(response.body);
-      response = HttpResponse();  // the body is not kept past its station
-      if (pageTextSink_) pageTextSink_(decoded);
-      const PageReadings cut = ExtractReadings(JoinTrimmedLines(decoded));
+      const PageReadings cut = ExtractReadings(pageText);
+      pageText = std::string();
       // A page of another shape, or an error page, yields nothing: it is no station's readings.
       if (cut.pm25.empty() && cut.ozone.empty() && cut.negativeIons.empty() && cut.level.empty()) {
         log_.AppendLog(kLogError, StationFailureLine(urls[n], NoReadingsText()));
+        continue;
+      }
+      // Nor is a page with a text longer than a reading can be.
+      if (const std::string overlong = OverlongValue(cut); !overlong.empty()) {
+        log_.AppendLog(kLogError, StationFailureLine(urls[n], overlong));
         continue;
       }
       readings[n] = cut.ToDtstr();
@@ -69,7 +114,8 @@ bool StationUpdater::UpdateStationPages(const StationUrlTable& urls, StationRead
       log_.AppendLog(kLogInfo, StationReadingsLine(station.name, readings[n], cut.publishTime));
       ++fetched;
     } catch (const std::exception& e) {
-      log_.AppendLog(kLogError, StationFailureLine(urls[n], e.what()));
+      log_.AppendLog(kLogError,
+                     StationFailureLine(urls[n], CutGbkText(Utf8ToGbkLenient(e.what()), kMaxLoggedSiteText)));
     }
   }
   lastFetched_ = fetched;

@@ -2,6 +2,7 @@
 // One run of the station cycle: fetch the four station pages in catalogue order, cut and log
 // their readings, and tell whether every page was fetched (the window then draws the pictures).
 
+#include <cstddef>
 #include <functional>
 #include <string>
 
@@ -20,8 +21,8 @@ class StationUpdater {
   // Both are borrowed and must outlive the updater.
   StationUpdater(HttpsClient& client, LogSink& log) : client_(client), log_(log) {}
 
-  // Receives the decoded text of each fetched page (the window's hidden work text box keeps
-  // the last one). Optional.
+  // Receives the head of the decoded text of each fetched page (CutGbkText at
+  // kMaxPageTextShown; the window's hidden work text box keeps the last one). Optional.
   void SetPageTextSink(std::function<void(const std::string& gbkText)> sink) {
     pageTextSink_ = std::move(sink);
   }
@@ -31,10 +32,11 @@ class StationUpdater {
 
   // For stations 1 to 4: GET urls[n], cut the page, store the readings in readings[n] and the
   // publish time text in publishTimes[n], and log "获取 <name> 等级 …" (kind 3). A failed GET
-  // logs "获取 [<url>] 数据失败 错误代码: <message>" (kind 1), and so does a page from which none
-  // of the four readings could be cut (the message kNoReadingsText); either leaves readings[n]
-  // and publishTimes[n] unchanged. Returns true when all four succeeded. A call while a run is
-  // in progress does nothing and returns false.
+  // logs "获取 [<url>] 数据失败 错误代码: <message>" (kind 1; the message cut at
+  // kMaxLoggedSiteText), and so does a page from which none of the four readings could be cut
+  // (NoReadingsText) or one with a text longer than a reading can be (OverlongValueText); each
+  // leaves readings[n] and publishTimes[n] unchanged. Returns true when all four succeeded. A call while a
+  // run is in progress does nothing and returns false.
   bool UpdateStationPages(const StationUrlTable& urls, StationReadings& readings,
                           StationPublishTimes& publishTimes);
 
@@ -51,6 +53,10 @@ class StationUpdater {
 
 // The failure message of a page that yields no reading at all (GBK).
 std::string NoReadingsText();
+
+// The failure message of a page whose text `label` (GBK) has `bytes` bytes, more than the
+// `maxBytes` a reading or a publish time can have.
+std::string OverlongValueText(const std::string& label, std::size_t bytes, std::size_t maxBytes);
 
 // The kind-3 line of a fetched station (all GBK).
 std::string StationReadingsLine(const std::string& name, const Dtstr& values, const std::string& publishTime);

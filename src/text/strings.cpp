@@ -2,6 +2,8 @@
 
 #include <charconv>
 
+#include "text/gbk.h"
+
 namespace aqled {
 
 std::string Trim(std::string_view text) {
@@ -9,6 +11,18 @@ std::string Trim(std::string_view text) {
   while (b < e && static_cast<unsigned char>(text[b]) <= 32) ++b;
   while (e > b && static_cast<unsigned char>(text[e - 1]) <= 32) --e;
   return std::string(text.substr(b, e - b));
+}
+
+std::string CutGbkText(std::string_view gbk, std::size_t maxBytes) {
+  if (gbk.size() <= maxBytes) return std::string(gbk);
+  std::size_t end = 0;
+  while (end < maxBytes) {
+    const std::size_t width = static_cast<unsigned char>(gbk[end]) >= 0x81 ? 2 : 1;
+    if (end + width > maxBytes) break;
+    end += width;
+  }
+  static const std::string suffix = Utf8ToGbk("…(共 %d 字节)");
+  return std::string(gbk.substr(0, end)) + Format(suffix, {static_cast<long long>(gbk.size())});
 }
 
 std::string UpperAscii(std::string_view text) {

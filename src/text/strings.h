@@ -1,6 +1,7 @@
 #pragma once
 // Byte-string helpers over GBK text. Positions are bytes; only ASCII letters change case.
 
+#include <cstddef>
 #include <initializer_list>
 #include <string>
 #include <string_view>
@@ -27,6 +28,11 @@ using FormatArg = std::variant<std::string_view, long long>;
 // at least three digits (zero-padded), "%%" is a percent sign. Arguments are used in order;
 // a directive without an argument, or of the wrong kind, is left as it stands.
 std::string Format(std::string_view pattern, std::initializer_list<FormatArg> args);
+
+// A GBK text from outside as it goes into a log line (or another bounded view): unchanged up
+// to `maxBytes` bytes; longer, its first `maxBytes` bytes (a double-byte character that does
+// not fit whole is left out) followed by "…(共 N 字节)", N being the text's full length.
+std::string CutGbkText(std::string_view gbk, std::size_t maxBytes);
 
 // The file name of a path: the text after the last "\", "/" or ":"; the whole path when it
 // has none. The second byte of a double-byte GBK character is never a separator.

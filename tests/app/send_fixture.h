@@ -54,10 +54,16 @@ struct SendFixture : AppFolderFixture {
     stationsite::ServeStation(site, n, setup);
   }
 
+  // The lines of section Path that point the window at the stand-in site and make it trust the
+  // site's certificate, as an operator does.
+  std::string SiteKeys() const {
+    return "StationSite=" + site.Base() + "\r\nStationCA=" + cert_.toStdString() + "\r\n";
+  }
+
   // config.ini naming the stand-in site, ShareFolder in the temporary folder and `httpBase`,
   // followed by `setKeys` (lines of section Set, each ended by CR LF).
   void ConfigFor(const std::string& httpBase, const std::string& setKeys) {
-    WithConfig("[Path]\r\nStationSite=" + site.Base() + "\r\nFileBaseDir=" + (folder / "share").string() +
+    WithConfig("[Path]\r\n" + SiteKeys() + "FileBaseDir=" + (folder / "share").string() +
                "/\r\nHttpBaseDir=" + httpBase + "\r\n[Set]\r\n" + setKeys);
   }
 

@@ -181,6 +181,17 @@ TEST_F(Startup, ATextFileThatCannotBeReadIsNamedAndStartUpGoesOn) {
   EXPECT_EQ(form->UnloadedFiles(), std::vector<std::filesystem::path>{folder / "gg.txt"});
 }
 
+TEST_F(Startup, AStationCaFileThatCannotBeUsedIsNamedAndVerificationStaysOn) {
+  WithConfig("[Path]\r\nStationCA=missing.pem\r\n");
+  auto form = Start();
+  ASSERT_EQ(Control<LogView>(*form, "log")->LineCount(), 3);
+  EXPECT_EQ(Control<LogView>(*form, "log")->LineText(1).toStdString(),
+            "08:05:09:042  证书文件无法使用: " + (folder / "missing.pem").string() +
+                " (No such file or directory), 站点证书只按系统证书验证 (Path/StationCA)");
+  EXPECT_EQ(Control<LogView>(*form, "log")->LineColour(1), kRed);
+  EXPECT_EQ(form->Settings().TlsVerify, 1);
+}
+
 TEST_F(Startup, TheLogControlColoursEveryKindAndEmptiesAfter200Lines) {
   WithConfig();
   auto form = Start();

@@ -46,7 +46,7 @@ TEST_F(Demo, TheShippedSetupIniShowsWholeStationPagesOnTheCard) {
   for (int n = 1; n <= 4; ++n) stationsite::ServeStation(site, n, stationsite::DefaultSetup(n));
   const quint16 sharePort = FreePort();
   WithConfig("[Path]\r\nFileBaseDir=\r\nHttpBaseDir=http://127.0.0.1:" + std::to_string(sharePort) +
-             "/share/\r\nStationSite=" + site.Base() + "\r\n[Set]\r\nsendkind=1\r\nShareServer=1\r\n");
+             "/share/\r\n" + SiteKeys() + "[Set]\r\nsendkind=1\r\nShareServer=1\r\n");
   std::filesystem::copy_file(std::filesystem::path(AQLED_SOURCE_DIR) / "docs" / "demo" / "setup.ini",
                              folder / "setup.ini");
   auto form = Start();

@@ -2,7 +2,9 @@
 // this test's one event loop.
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QElapsedTimer>
+#include <QProcess>
 #include <QSslSocket>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -16,6 +18,7 @@
 #include "station_site.h"
 #include "stations/catalogue.h"
 #include "stations/https_client.h"
+#include "stations/trust.h"
 #include "stations/update.h"
 #include "test_support.h"
 
@@ -61,6 +64,12 @@ Dtstr Expected(int station) {
   return Dtstr{G(v.pm25.c_str()), G(v.ozone.c_str()), G(v.negativeIons.c_str()), G(v.level.c_str())};
 }
 
+std::string Repeated(const std::string& text, int times) {
+  std::string out;
+  for (int i = 0; i < times; ++i) out += text;
+  return out;
+}
+
 std::string Path(int station) {
   return "/zjqxkqfb/site/" + std::string(StationCatalogue()[station - 1].siteId);
 }
@@ -70,6 +79,10 @@ class StationFetchTest : public ::testing::Test {
   static void SetUpTestSuite() {
     dir_ = new QTemporaryDir;
     certOk_ = dir_->isValid() && stationsite::MakeCertificate(dir_->path(), &cert_, &key_, &certError_);
+    // A certificate for another host name, in a folder of its own.
+    certOk_ = certOk_ && QDir(dir_->path()).mkdir("elsewhere") &&
+              stationsite::MakeCertificate(dir_->path() + "/elsewhere", &elsewhereCert_, &elsewhereKey_,
+                                           &certError_, "DNS:elsewhere.invalid");
   }
   static void TearDownTestSuite() {
     delete dir_;
@@ -95,11 +108,23 @@ class StationFetchTest : public ::testing::Test {
   std::string Url(const std::string& path) const { return site_.Base() + path; }
   std::string Port() const { return std::to_string(site_.serverPort()); }
 
+  // A client that trusts the stand-in site's certificate the way an operator makes it trust
+  // the site: its CA file named as Path/StationCA.
+  static std::unique_ptr<HttpsClient> Client(int timeoutMs = kHttpTimeoutMs) {
+    auto client = std::make_unique<HttpsClient>(timeoutMs);
+    ProgramSettings settings;
+    settings.StationCA = cert_.toStdString();
+    const StationTrust trust = LoadStationTrust(settings, "/");
+    EXPECT_EQ(trust.problem, "");
+    client->SetTrust(trust.trust);
+    return client;
+  }
+
   // Runs one station cycle; `renderedAfter_` records the number of log lines at the point where
   // the caller draws, which it does only after a successful run.
   bool Run(int timeoutMs = kHttpTimeoutMs) {
-    HttpsClient client(timeoutMs);
-    StationUpdater updater(client, log_);
+    auto client = Client(timeoutMs);
+    StationUpdater updater(*client, log_);
     const bool ok = updater.UpdateStationPages(urls_, readings_, publishTimes_);
     if (ok) renderedAfter_.push_back(log_.lines.size());
     lastFetched_ = updater.LastFetched();
@@ -118,6 +143,7 @@ class StationFetchTest : public ::testing::Test {
   static inline QTemporaryDir* dir_ = nullptr;
   static inline bool certOk_ = false;
   static inline QString cert_, key_, certError_;
+  static inline QString elsewhereCert_, elsewhereKey_;
 
   StationSite site_;
   StationUrlTable urls_;
@@ -129,8 +155,8 @@ class StationFetchTest : public ::testing::Test {
 };
 
 TEST_F(StationFetchTest, RequestIsExactlyTheFourLines) {
-  HttpsClient client;
-  const HttpResponse r = client.Get(urls_[1]);
+  auto client = Client();
+  const HttpResponse r = client->Get(urls_[1]);
   ASSERT_TRUE(r.ok) << r.error;
   EXPECT_EQ(r.status, 200);
   EXPECT_EQ(r.reason, "OK");
@@ -143,8 +169,8 @@ TEST_F(StationFetchTest, RequestIsExactlyTheFourLines) {
 }
 
 TEST_F(StationFetchTest, AllFourFetchedLogFourLinesThenDraw) {
-  HttpsClient client;
-  StationUpdater updater(client, log_);
+  auto client = Client();
+  StationUpdater updater(*client, log_);
   std::vector<std::string> pageTexts;
   updater.SetPageTextSink([&](const std::string& text) { pageTexts.push_back(text); });
   const bool ok = updater.UpdateStationPages(urls_, readings_, publishTimes_);
@@ -187,9 +213,9 @@ TEST_F(StationFetchTest, FailedStationKeepsItsReadingsAndNothingIsDrawn) {
 
 struct AnswerCase {
   const char* name;
-  StationSetup setup;  // for station 1; the others answer with their pages
-  bool pageReadings;   // station 1 ends with its page's readings (else nothing could be cut)
-  size_t requests;     // GETs the site sees for station 1
+  StationSetup setup;   // for station 1; the others answer with their pages
+  const char* failure;  // the message of station 1's failure (UTF-8); nullptr: its page's readings
+  size_t requests;      // GETs the site sees for station 1
 };
 void PrintTo(const AnswerCase& c, std::ostream* os) { *os << c.name; }
 
@@ -207,17 +233,16 @@ class StationAnswerTest : public StationFetchTest, public ::testing::WithParamIn
 TEST_P(StationAnswerTest, StationCountsAsFetchedOnlyWithReadings) {
   const AnswerCase& c = GetParam();
   Serve(1, c.setup);
-  EXPECT_EQ(Run(), c.pageReadings);
-  // A body from which nothing could be cut is a failed station with a reason of the system's own.
-  const std::string noReadings = "获取 [" + urls_[1] + "] 数据失败 错误代码: 页面中没有找到任何数据";
-  ExpectLines({{c.pageReadings ? 3 : 1, G(c.pageReadings ? kFetchedLine[1] : noReadings.c_str())},
+  const bool pageReadings = c.failure == nullptr;
+  EXPECT_EQ(Run(), pageReadings);
+  const std::string failed = "获取 [" + urls_[1] + "] 数据失败 错误代码: " + (pageReadings ? "" : c.failure);
+  ExpectLines({{pageReadings ? 3 : 1, G(pageReadings ? kFetchedLine[1] : failed.c_str())},
                {3, G(kFetchedLine[2])},
                {3, G(kFetchedLine[3])},
                {3, G(kFetchedLine[4])}});
-  EXPECT_EQ(readings_[1],
-            c.pageReadings ? Expected(1) : (Dtstr{"old pm", "old o3", "old ions", "old level"}));
-  EXPECT_EQ(publishTimes_[1], c.pageReadings ? "2024-03-05 08:00" : "old 1");
-  EXPECT_EQ(renderedAfter_, c.pageReadings ? std::vector<size_t>{4} : std::vector<size_t>{});
+  EXPECT_EQ(readings_[1], pageReadings ? Expected(1) : (Dtstr{"old pm", "old o3", "old ions", "old level"}));
+  EXPECT_EQ(publishTimes_[1], pageReadings ? "2024-03-05 08:00" : "old 1");
+  EXPECT_EQ(renderedAfter_, pageReadings ? std::vector<size_t>{4} : std::vector<size_t>{});
   EXPECT_EQ(site_.Requests().size(), c.requests + 3);
 }
 
@@ -237,16 +262,92 @@ TEST_F(StationFetchTest, AnErrorPageWithOneReadingIsStillAStationsPage) {
 INSTANTIATE_TEST_SUITE_P(
     Answers, StationAnswerTest,
     ::testing::Values(
-        AnswerCase{"UnauthorizedBodyIsCutLikeAPage", Answering(StationSetup::Mode::kUnauthorized), true, 1},
-        AnswerCase{"FiveRedirectsReachThePage", Answering(StationSetup::Mode::kRedirects, 5), true, 6},
-        // The sixth redirect is not followed: its own short body is the page.
-        AnswerCase{"SixthRedirectIsTheAnswer", Answering(StationSetup::Mode::kRedirects, 6), false, 6},
-        AnswerCase{"InvalidUtf8GivesNoReadings", Answering(StationSetup::Mode::kBadUtf8), false, 1},
+        AnswerCase{"UnauthorizedBodyIsCutLikeAPage", Answering(StationSetup::Mode::kUnauthorized), nullptr,
+                   1},
+        AnswerCase{"FiveRedirectsReachThePage", Answering(StationSetup::Mode::kRedirects, 5), nullptr, 6},
+        // The sixth redirect is not followed: the station fails.
+        AnswerCase{"SixthRedirectIsAFailure", Answering(StationSetup::Mode::kRedirects, 6),
+                   "Too many redirects", 6},
+        // A body from which nothing could be cut is a failed station with a reason of the system's own.
+        AnswerCase{"InvalidUtf8GivesNoReadings", Answering(StationSetup::Mode::kBadUtf8),
+                   "页面中没有找到任何数据", 1},
         AnswerCase{"LfOnlyPageIsCutLikeAnyOther",
-                   Answering(StationSetup::Mode::kPage, 1, stationsite::LineEnds::kLf), true, 1},
+                   Answering(StationSetup::Mode::kPage, 1, stationsite::LineEnds::kLf), nullptr, 1},
         AnswerCase{"CrOnlyPageIsCutLikeAnyOther",
-                   Answering(StationSetup::Mode::kPage, 1, stationsite::LineEnds::kCr), true, 1}),
+                   Answering(StationSetup::Mode::kPage, 1, stationsite::LineEnds::kCr), nullptr, 1}),
     [](const auto& info) { return std::string(info.param.name); });
+
+struct OverlongCase {
+  const char* name;
+  std::string stationsite::PageValues::*field;
+  std::string value;    // what station 1's page prints there (UTF-8)
+  const char* failure;  // the failure message (UTF-8); nullptr: the value is a reading
+};
+void PrintTo(const OverlongCase& c, std::ostream* os) { *os << c.name; }
+
+class OverlongValueTest : public StationFetchTest, public ::testing::WithParamInterface<OverlongCase> {};
+
+TEST_P(OverlongValueTest, AValueLongerThanAReadingFailsThePage) {
+  const OverlongCase& c = GetParam();
+  stationsite::PageValues values = Values(1);
+  values.*c.field = c.value;
+  Answer page;
+  page.body = StationPageHtml("x", values, stationsite::LineEnds::kCrLf);
+  site_.SetAnswer(Path(1), page);
+  Run();
+  ASSERT_EQ(log_.lines.size(), 4u);
+  if (c.failure == nullptr) {
+    EXPECT_EQ(log_.lines[0].kind, kLogInfo);
+    EXPECT_NE(log_.lines[0].text.find(G(c.value.c_str())), std::string::npos) << U(log_.lines[0].text);
+    EXPECT_NE(readings_[1], (Dtstr{"old pm", "old o3", "old ions", "old level"}));
+  } else {
+    EXPECT_EQ(log_.lines[0].kind, kLogError);
+    EXPECT_EQ(U(log_.lines[0].text), "获取 [" + urls_[1] + "] 数据失败 错误代码: " + c.failure);
+    EXPECT_EQ(readings_[1], (Dtstr{"old pm", "old o3", "old ions", "old level"}));
+    EXPECT_EQ(publishTimes_[1], "old 1");
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Values, OverlongValueTest,
+    ::testing::Values(
+        OverlongCase{"PmAtTheBound", &stationsite::PageValues::pm25, std::string(32, '7'), nullptr},
+        OverlongCase{"PmOneByteOver", &stationsite::PageValues::pm25, std::string(33, '7'),
+                     "页面中的PM2.5过长: 33 字节, 最多 32 字节"},
+        // Seventeen characters of two bytes each in GBK.
+        OverlongCase{"LevelOfSeventeenCharacters", &stationsite::PageValues::level, Repeated("清", 17),
+                     "页面中的等级过长: 34 字节, 最多 32 字节"},
+        OverlongCase{"TenMegabyteOzone", &stationsite::PageValues::ozone, std::string(10 << 20, '9'),
+                     "页面中的臭氧过长: 10485760 字节, 最多 32 字节"},
+        OverlongCase{"PublishTimeAtTheBound", &stationsite::PageValues::publishTime, std::string(64, '1'),
+                     nullptr},
+        OverlongCase{"PublishTimeOneByteOver", &stationsite::PageValues::publishTime, std::string(65, '1'),
+                     "页面中的发布时间过长: 65 字节, 最多 64 字节"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(StationFetchTest, SiteTextsAreCutInTheLogAndTheWorkBoxGetsAHead) {
+  Answer refused;
+  refused.status = 403;
+  refused.reason = std::string(60000, 'r');
+  site_.SetAnswer(Path(1), refused);
+  // One line of 200 KB: the page's own readings are at its end, the head is padding.
+  Answer page;
+  page.body = std::string(200000, ' ') + StationPageHtml("x", Values(2), stationsite::LineEnds::kLf);
+  site_.SetAnswer(Path(2), page);
+  auto client = Client();
+  StationUpdater updater(*client, log_);
+  std::vector<std::string> pageTexts;
+  updater.SetPageTextSink([&](const std::string& text) { pageTexts.push_back(text); });
+  updater.UpdateStationPages(urls_, readings_, publishTimes_);
+  ASSERT_EQ(log_.lines.size(), 4u);
+  EXPECT_EQ(U(log_.lines[0].text),
+            "获取 [" + urls_[1] + "] 数据失败 错误代码: " + std::string(256, 'r') + "…(共 60000 字节)");
+  EXPECT_EQ(log_.lines[1].text, G(kFetchedLine[2]));
+  ASSERT_EQ(pageTexts.size(), 3u);
+  // The first 16 KiB of the decoded page (GBK), then its length.
+  EXPECT_EQ(pageTexts[0].find_first_not_of(' '), 16384u);
+  EXPECT_EQ(U(pageTexts[0].substr(16384)), "…(共 " + std::to_string(G(page.body.c_str()).size()) + " 字节)");
+}
 
 TEST_F(StationFetchTest, FourByteCharactersInAPageKeepItsReadings) {
   // A footer with an emoji and 𠮷, characters GBK lacks, each four bytes in UTF-8.
@@ -256,8 +357,8 @@ TEST_F(StationFetchTest, FourByteCharactersInAPageKeepItsReadings) {
   Answer page;
   page.body = html;
   site_.SetAnswer(Path(1), page);
-  HttpsClient client;
-  StationUpdater updater(client, log_);
+  auto client = Client();
+  StationUpdater updater(*client, log_);
   std::vector<std::string> pageTexts;
   updater.SetPageTextSink([&](const std::string& text) { pageTexts.push_back(text); });
   EXPECT_TRUE(updater.UpdateStationPages(urls_, readings_, publishTimes_));
@@ -274,11 +375,11 @@ TEST_F(StationFetchTest, TheTimeOutNeverCutsARequestShort) {
   site_.SetAnswer("/silent", silent);
   // A coarse timer may end a wait up to 5 % early; a few rounds catch that.
   constexpr int kTimeoutMs = 200;
-  HttpsClient client(kTimeoutMs);
+  auto client = Client(kTimeoutMs);
   for (int round = 0; round < 5; ++round) {
     QElapsedTimer elapsed;
     elapsed.start();
-    const HttpResponse r = client.Get(Url("/silent"));
+    const HttpResponse r = client->Get(Url("/silent"));
     EXPECT_EQ(r.error, kTimeoutText);
     EXPECT_GE(elapsed.elapsed(), kTimeoutMs) << "round " << round;
   }
@@ -303,8 +404,8 @@ TEST_F(StationFetchTest, ProgressKeepsARequestAlive) {
   trickle.chunkDelayMs = 50;
   trickle.chunkBytes = 100;
   site_.SetAnswer("/slow", trickle);
-  HttpsClient client(400);
-  const HttpResponse r = client.Get(Url("/slow"));
+  auto client = Client(400);
+  const HttpResponse r = client->Get(Url("/slow"));
   ASSERT_TRUE(r.ok) << r.error;
   EXPECT_EQ(r.body, trickle.body);
 }
@@ -324,8 +425,8 @@ TEST_P(StatusRuleTest, SucceedsOrFailsWithTheReasonPhrase) {
   a.reason = GetParam().reason;
   a.body = "body of the answer";
   site_.SetAnswer("/status", a);
-  HttpsClient client;
-  const HttpResponse r = client.Get(Url("/status"));
+  auto client = Client();
+  const HttpResponse r = client->Get(Url("/status"));
   EXPECT_EQ(r.ok, GetParam().ok);
   EXPECT_EQ(r.status, GetParam().status);
   if (GetParam().ok) {
@@ -348,6 +449,7 @@ struct FailureCase {
   const char* name;
   Answer answer;
   std::string error;
+  int deadlineMs = kFetchDeadlineMs;
 };
 void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.name; }
 
@@ -357,15 +459,25 @@ Answer Raw(std::string bytes) {
   return a;
 }
 
-std::string Repeated(const std::string& text, int times) {
-  std::string out;
-  for (int i = 0; i < times; ++i) out += text;
-  return out;
-}
-
 Answer HangUp() {
   Answer a;
   a.hangUp = true;
+  return a;
+}
+
+// A page sent one byte every 20 ms: progress all the time, the end after a minute.
+Answer Drip() {
+  Answer a;
+  a.body = StationPageHtml("x", Values(1), stationsite::LineEnds::kCrLf);
+  a.chunkDelayMs = 20;
+  a.chunkBytes = 1;
+  return a;
+}
+
+// A redirect to itself whose answer carries a whole station page.
+Answer RedirectLoopWithAPage() {
+  Answer a = stationsite::RedirectAnswer("/fail");
+  a.body = StationPageHtml("x", Values(1), stationsite::LineEnds::kCrLf);
   return a;
 }
 
@@ -373,8 +485,9 @@ class ClientFailureTest : public StationFetchTest, public ::testing::WithParamIn
 
 TEST_P(ClientFailureTest, FailsWithAClearText) {
   site_.SetAnswer("/fail", GetParam().answer);
-  HttpsClient client(5000);
-  const HttpResponse r = client.Get(Url("/fail"));
+  auto client = Client(5000);
+  client->SetDeadlineMs(GetParam().deadlineMs);
+  const HttpResponse r = client->Get(Url("/fail"));
   EXPECT_FALSE(r.ok);
   EXPECT_EQ(r.error, GetParam().error);
 }
@@ -394,7 +507,9 @@ INSTANTIATE_TEST_SUITE_P(
                     "Connection closed before the server answered"},
         FailureCase{"EndlessInterimAnswers",
                     Raw(Repeated("HTTP/1.1 100 Continue\r\n\r\n", 9) + "HTTP/1.0 200 OK\r\n\r\nlate"),
-                    "Too many interim answers from the server"}),
+                    "Too many interim answers from the server"},
+        FailureCase{"DripPastTheDeadline", Drip(), "Request not complete within the fetch deadline", 400},
+        FailureCase{"RedirectPastTheFifthCarryingAPage", RedirectLoopWithAPage(), "Too many redirects"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(StationFetchTest, InterimAnswersAreSkipped) {
@@ -402,12 +517,12 @@ TEST_F(StationFetchTest, InterimAnswersAreSkipped) {
                   Raw("HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 103 Early Hints\r\nLink: </s.css>\r\n\r\n"
                       "HTTP/1.0 200 OK\r\nContent-Length: 4\r\n\r\nbody"));
   site_.SetAnswer("/interim-404", Raw("HTTP/1.1 100 Continue\r\n\r\nHTTP/1.0 404 Gone Away\r\n\r\nnothing"));
-  HttpsClient client;
-  HttpResponse r = client.Get(Url("/interim"));
+  auto client = Client();
+  HttpResponse r = client->Get(Url("/interim"));
   ASSERT_TRUE(r.ok) << r.error;
   EXPECT_EQ(r.status, 200);
   EXPECT_EQ(r.body, "body");
-  r = client.Get(Url("/interim-404"));
+  r = client->Get(Url("/interim-404"));
   EXPECT_FALSE(r.ok);
   EXPECT_EQ(r.status, 404);
   EXPECT_EQ(r.error, "Gone Away");
@@ -416,11 +531,11 @@ TEST_F(StationFetchTest, InterimAnswersAreSkipped) {
 TEST_F(StationFetchTest, BodyRunsToTheCloseOrToContentLength) {
   site_.SetAnswer("/close", Raw("HTTP/1.0 200 OK\r\nServer: x\r\n\r\nto the close\r\n"));
   site_.SetAnswer("/length", Raw("HTTP/1.0 200 OK\r\ncontent-length: 4\r\n\r\nfour and more"));
-  HttpsClient client;
-  HttpResponse r = client.Get(Url("/close"));
+  auto client = Client();
+  HttpResponse r = client->Get(Url("/close"));
   ASSERT_TRUE(r.ok) << r.error;
   EXPECT_EQ(r.body, "to the close\r\n");
-  r = client.Get(Url("/length"));
+  r = client->Get(Url("/length"));
   ASSERT_TRUE(r.ok) << r.error;
   EXPECT_EQ(r.body, "four");
 }
@@ -430,8 +545,8 @@ TEST_F(StationFetchTest, RefusedConnectionFails) {
   ASSERT_TRUE(closed.listen(QHostAddress::LocalHost, 0));
   const std::string url = "https://127.0.0.1:" + std::to_string(closed.serverPort()) + "/x";
   closed.close();
-  HttpsClient client(5000);
-  EXPECT_EQ(client.Get(url).error, "Connection refused by the server");
+  auto client = Client(5000);
+  EXPECT_EQ(client->Get(url).error, "Connection refused by the server");
 }
 
 TEST_F(StationFetchTest, PeerWithoutTlsFailsTheHandshake) {
@@ -442,16 +557,16 @@ TEST_F(StationFetchTest, PeerWithoutTlsFailsTheHandshake) {
     s->write("HTTP/1.0 200 OK\r\n\r\nplain text, no TLS\r\n");
     s->disconnectFromHost();
   });
-  HttpsClient client(5000);
-  const HttpResponse r = client.Get("https://127.0.0.1:" + std::to_string(plain.serverPort()) + "/x");
+  auto client = Client(5000);
+  const HttpResponse r = client->Get("https://127.0.0.1:" + std::to_string(plain.serverPort()) + "/x");
   EXPECT_FALSE(r.ok);
   EXPECT_EQ(r.error.rfind("TLS handshake failed: ", 0), 0u) << r.error;
 }
 
 TEST_F(StationFetchTest, AddressesOtherThanHttpAreRefused) {
-  HttpsClient client;
-  EXPECT_EQ(client.Get("ftp://127.0.0.1/x").error, "Invalid address: ftp://127.0.0.1/x");
-  EXPECT_EQ(client.Get("no address").error.rfind("Invalid address: ", 0), 0u);
+  auto client = Client();
+  EXPECT_EQ(client->Get("ftp://127.0.0.1/x").error, "Invalid address: ftp://127.0.0.1/x");
+  EXPECT_EQ(client->Get("no address").error.rfind("Invalid address: ", 0), 0u);
   EXPECT_TRUE(site_.Requests().empty());
 }
 
@@ -461,8 +576,8 @@ TEST_F(StationFetchTest, RedirectsResolveAbsoluteAndRelativeLocations) {
   Answer page;
   page.body = "arrived";
   site_.SetAnswer("/rel/two", page);
-  HttpsClient client;
-  const HttpResponse r = client.Get(Url("/start/here"));
+  auto client = Client();
+  const HttpResponse r = client->Get(Url("/start/here"));
   ASSERT_TRUE(r.ok) << r.error;
   EXPECT_EQ(r.body, "arrived");
   EXPECT_EQ(r.redirects, 2);
@@ -473,34 +588,113 @@ TEST_F(StationFetchTest, RedirectsResolveAbsoluteAndRelativeLocations) {
   EXPECT_TRUE(site_.Requests()[2].bytes.startsWith("GET /rel/two?x=1 HTTP/1.0\r\n"));
 }
 
+struct TrustCase {
+  const char* name;
+  bool elsewhere;       // the site serves the certificate made for another host name
+  bool stationCa;       // Path/StationCA names the certificate the site serves
+  int tlsVerify;        // Set/TlsVerify
+  const char* failure;  // the failure message (UTF-8); nullptr: the page arrives
+};
+void PrintTo(const TrustCase& c, std::ostream* os) { *os << c.name; }
+
+class TrustTest : public StationFetchTest, public ::testing::WithParamInterface<TrustCase> {};
+
+TEST_P(TrustTest, OnlyATrustedCertificateForTheHostGivesThePage) {
+  const TrustCase& c = GetParam();
+  StationSite elsewhere;
+  QString error;
+  ASSERT_TRUE(elsewhere.Start(elsewhereCert_, elsewhereKey_, 0, &error)) << error.toStdString();
+  stationsite::ServeStation(elsewhere, 1, stationsite::DefaultSetup(1));
+  const StationSite& site = c.elsewhere ? elsewhere : site_;
+  ProgramSettings settings;
+  settings.TlsVerify = c.tlsVerify;
+  if (c.stationCa) settings.StationCA = (c.elsewhere ? elsewhereCert_ : cert_).toStdString();
+  const StationTrust trust = LoadStationTrust(settings, "/");
+  ASSERT_EQ(trust.problem, "");
+  HttpsClient client;
+  client.SetTrust(trust.trust);
+  const HttpResponse r = client.Get(site.Base() + Path(1));
+  if (c.failure == nullptr) {
+    EXPECT_TRUE(r.ok) << U(r.error);
+  } else {
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(U(r.error), c.failure);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Certificates, TrustTest,
+    ::testing::Values(
+        TrustCase{
+            "UntrustedCertificateFails", false, false, 1,
+            "证书验证失败: The certificate is self-signed, and untrusted (Path/StationCA, Set/TlsVerify)"},
+        TrustCase{"ExtraCaFileTrustsIt", false, true, 1, nullptr},
+        TrustCase{"SwitchedOffTakesAnyCertificate", false, false, 0, nullptr},
+        TrustCase{"HostNameMismatchFails", true, true, 1,
+                  "证书验证失败: The host name did not match any of the valid hosts for this certificate "
+                  "(Path/StationCA, Set/TlsVerify)"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct ShortageCase {
+  const char* name;
+  bool cold;          // the TLS backend is first used during the shortage
+  int exitCode;       // 0: the fetch after the shortage succeeded
+  const char* after;  // the probe's line about that fetch, or its start
+};
+void PrintTo(const ShortageCase& c, std::ostream* os) { *os << c.name; }
+
+class DescriptorShortageTest : public StationFetchTest, public ::testing::WithParamInterface<ShortageCase> {};
+
+TEST_P(DescriptorShortageTest, AFetchWorksOnceDescriptorsCameBackIfTlsWasLoadedAtStartUp) {
+  // A fresh process takes every descriptor it can, fetches, gives them back and fetches again;
+  // this loop serves the site meanwhile.
+  const ShortageCase& c = GetParam();
+  QProcess probe;
+  QStringList args{QString::fromStdString(urls_[1])};
+  if (c.cold) args << "--cold";
+  probe.start(AQLED_TLSPROBE_PATH, args);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return probe.state() == QProcess::NotRunning; }, 60000));
+  const QByteArray out = probe.readAllStandardOutput();
+  EXPECT_EQ(probe.exitCode(), c.exitCode) << out.toStdString();
+  EXPECT_TRUE(out.contains("during the shortage")) << out.toStdString();
+  EXPECT_TRUE(out.contains(QByteArray("\nafter: ") + c.after)) << out.toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Tls, DescriptorShortageTest,
+    ::testing::Values(ShortageCase{"LoadedAtStartUp", false, 0, "ok\n"},
+                      // Without the early load the library stays unusable for the process.
+                      ShortageCase{"FirstUsedInTheShortage", true, 1, "Can't connect to the server: "}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 // The tests below act while a request waits: station 1's answer is held at the site, and the
 // action runs when the site has the request, inside the loop the client waits in.
 
 TEST_F(StationFetchTest, ResetAbandonsTheRequestInProgress) {
   site_.Hold(Path(1));
-  HttpsClient client(60000);
+  auto client = Client(60000);
   bool busyDuringWait = false;
   OnceOnRequest(site_, Path(1), [&] {
-    busyDuringWait = client.Busy();
-    client.Reset();
+    busyDuringWait = client->Busy();
+    client->Reset();
   });
-  const HttpResponse r = client.Get(urls_[1]);
+  const HttpResponse r = client->Get(urls_[1]);
   EXPECT_TRUE(busyDuringWait);
   EXPECT_FALSE(r.ok);
   EXPECT_EQ(r.error, "Request abandoned");
-  EXPECT_FALSE(client.Busy());
+  EXPECT_FALSE(client->Busy());
 }
 
 TEST_F(StationFetchTest, GetDuringAGetAbandonsTheFirst) {
   site_.Hold(Path(1));
-  HttpsClient client(60000);
+  auto client = Client(60000);
   HttpResponse inner;
-  OnceOnRequest(site_, Path(1), [&] { inner = client.Get(urls_[2]); });
-  const HttpResponse outer = client.Get(urls_[1]);
+  OnceOnRequest(site_, Path(1), [&] { inner = client->Get(urls_[2]); });
+  const HttpResponse outer = client->Get(urls_[1]);
   EXPECT_EQ(outer.error, "Request abandoned");
   ASSERT_TRUE(inner.ok) << inner.error;
   EXPECT_EQ(inner.body, StationPageHtml("站点2", Values(2), stationsite::LineEnds::kCrLf));
-  EXPECT_FALSE(client.Busy());
+  EXPECT_FALSE(client->Busy());
 }
 
 TEST_F(StationFetchTest, ControllerEventsAreHandledDuringAFetch) {
@@ -532,8 +726,8 @@ TEST_F(StationFetchTest, ControllerEventsAreHandledDuringAFetch) {
 
 TEST_F(StationFetchTest, SecondRunDuringAFetchIsRefused) {
   site_.Hold(Path(1));
-  HttpsClient client;
-  StationUpdater updater(client, log_);
+  auto client = Client();
+  StationUpdater updater(*client, log_);
   bool runningSeen = false;
   bool secondResult = true;
   StationReadings other;
@@ -589,7 +783,7 @@ TEST_F(StationFetchTest, HeldRequestsGetNothingUntilTheReleaseWhileOtherPathsAre
 
   // A whole exchange on another path while the two wait: had their answers been sent, they
   // would have arrived meanwhile.
-  const HttpResponse other = HttpsClient().Get(urls_[2]);
+  const HttpResponse other = Client()->Get(urls_[2]);
   ASSERT_TRUE(other.ok) << other.error;
   EXPECT_TRUE(first.Received().isEmpty());
   EXPECT_TRUE(second.Received().isEmpty());
@@ -620,17 +814,17 @@ TEST_P(GateTest, TheClientGetsThePageOnceTheGateOpensAndTheSiteGoesOn) {
   const std::string page = StationPageHtml("站点1", Values(1), stationsite::LineEnds::kCrLf);
   site_.Hold(Path(1));
   if (c.openBeforeTheRequest) site_.Release(Path(1));
-  HttpsClient client;
+  auto client = Client();
   size_t heldAtTheRequest = 99;
   OnceOnRequest(site_, Path(1), [&] {
     heldAtTheRequest = site_.Held(Path(1));
     if (c.clientGivesUp) {
-      client.Reset();
+      client->Reset();
     } else {
       site_.Release(Path(1));
     }
   });
-  const HttpResponse r = client.Get(urls_[1]);
+  const HttpResponse r = client->Get(urls_[1]);
   EXPECT_EQ(heldAtTheRequest, c.openBeforeTheRequest ? 0u : 1u);
   if (c.clientGivesUp) {
     EXPECT_EQ(r.error, "Request abandoned");
@@ -642,7 +836,7 @@ TEST_P(GateTest, TheClientGetsThePageOnceTheGateOpensAndTheSiteGoesOn) {
     EXPECT_EQ(r.body, page);
   }
   // The gate stays open: the next request for the path is answered at once.
-  const HttpResponse next = HttpsClient().Get(urls_[1]);
+  const HttpResponse next = Client()->Get(urls_[1]);
   ASSERT_TRUE(next.ok) << next.error;
   EXPECT_EQ(next.body, page);
   EXPECT_EQ(site_.Requests().size(), 2u);
@@ -655,8 +849,8 @@ INSTANTIATE_TEST_SUITE_P(Gates, GateTest,
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(StationFetchTest, ARunIsOverWhenItReturnsSoADrawingErrorCannotBlockTheNext) {
-  HttpsClient client;
-  StationUpdater updater(client, log_);
+  auto client = Client();
+  StationUpdater updater(*client, log_);
   EXPECT_TRUE(updater.UpdateStationPages(urls_, readings_, publishTimes_));
   EXPECT_FALSE(updater.Running());
   EXPECT_EQ(log_.lines.size(), 4u);

@@ -5,12 +5,14 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QFile>
+#include <QFileInfo>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <array>
 #include <cstdio>
 
+#include "settings/file_io.h"
 #include "station_site.h"
 #include "stations/catalogue.h"
 
@@ -43,13 +45,17 @@ int main(int argc, char** argv) {
   const QCommandLineOption certOption("cert", "PEM certificate (default: made with openssl at start).",
                                       "file");
   const QCommandLineOption keyOption("key", "PEM private key belonging to --cert.", "file");
+  const QCommandLineOption caOutOption(
+      "ca-out", "Write the certificate the site serves with to this file (config.ini Path/StationCA).",
+      "file");
   const QCommandLineOption configOption("config", "INI file with groups [station1] .. [station4].", "file");
   const QCommandLineOption setOption("set", "One setting, e.g. station2/answer=status (repeatable).",
                                      "group/key=value");
   const QCommandLineOption recordOption("record", "Append the raw bytes of every request to this file.",
                                         "file");
   const QCommandLineOption quietOption("quiet", "Do not print the requests.");
-  parser.addOptions({portOption, certOption, keyOption, configOption, setOption, recordOption, quietOption});
+  parser.addOptions(
+      {portOption, certOption, keyOption, caOutOption, configOption, setOption, recordOption, quietOption});
   parser.process(app);
 
   bool portOk = false;
@@ -126,6 +132,20 @@ int main(int argc, char** argv) {
     return 1;
   }
 
+  // aqled trusts the site through this copy of its certificate (a made one is its own CA).
+  const QString caOut = parser.value(caOutOption);
+  if (!caOut.isEmpty()) {
+    QFile cert(certFile);
+    const QByteArray pem = cert.open(QIODevice::ReadOnly) ? cert.readAll() : QByteArray();
+    const FileWriteResult written = WriteFileWhole(
+        caOut.toStdString(), std::string_view(pem.constData(), static_cast<size_t>(pem.size())));
+    if (pem.isEmpty() || !written) {
+      std::fprintf(stderr, "aqled-stationsite: can't write %s: %s\n", qPrintable(caOut),
+                   pem.isEmpty() ? "no certificate" : written.error.c_str());
+      return 1;
+    }
+  }
+
   // The certificate, the key and the settings are in memory now; nothing is left behind when
   // the site is stopped with Ctrl+C.
   scratch.remove();
@@ -147,6 +167,9 @@ int main(int argc, char** argv) {
 
   std::printf("aqled-stationsite: serving %s\nconfig.ini: [Path] StationSite=%s\n", site.Base().c_str(),
               site.Base().c_str());
+  if (!caOut.isEmpty())
+    std::printf("config.ini: [Path] StationCA=%s\n",
+                QFileInfo(caOut).absoluteFilePath().toUtf8().constData());
   std::fflush(stdout);
   return app.exec();
 }

@@ -395,14 +395,15 @@ void ServeStation(StationSite& site, int station, const StationSetup& setup) {
   site.SetAnswer(path, answer);
 }
 
-bool MakeCertificate(const QString& dir, QString* certFile, QString* keyFile, QString* error) {
+bool MakeCertificate(const QString& dir, QString* certFile, QString* keyFile, QString* error,
+                     const QString& altNames) {
   const QString cert = dir + "/cert.pem";
   const QString key = dir + "/key.pem";
   QProcess openssl;
   openssl.setProcessChannelMode(QProcess::MergedChannels);
   openssl.start("openssl", {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
-                            "-nodes", "-keyout", key, "-out", cert, "-days", "2", "-subj", "/CN=127.0.0.1",
-                            "-addext", "subjectAltName=IP:127.0.0.1"});
+                            "-nodes", "-keyout", key, "-out", cert, "-days", "365", "-subj",
+                            "/CN=aqled-stationsite", "-addext", "subjectAltName=" + altNames});
   if (!openssl.waitForFinished(60000) || openssl.exitStatus() != QProcess::NormalExit ||
       openssl.exitCode() != 0) {
     if (error)

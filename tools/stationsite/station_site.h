@@ -161,9 +161,12 @@ bool ReadSetup(const QSettings& settings, int station, StationSetup& setup, QStr
 // "/redirect/<site id>/") on the site.
 void ServeStation(StationSite& site, int station, const StationSetup& setup);
 
-// Makes a self-signed certificate for 127.0.0.1 with the openssl command-line tool in `dir`.
-// False with `error` when the tool fails.
-bool MakeCertificate(const QString& dir, QString* certFile, QString* keyFile, QString* error);
+// Makes a self-signed certificate with the openssl command-line tool in `dir`, for the names
+// `altNames` (an openssl subjectAltName value; 127.0.0.1 by default). The certificate is its own
+// CA: a client that trusts the file (config.ini Path/StationCA) trusts the site. False with
+// `error` when the tool fails.
+bool MakeCertificate(const QString& dir, QString* certFile, QString* keyFile, QString* error,
+                     const QString& altNames = "IP:127.0.0.1");
 
 // The request bytes made readable: CR and LF shown as "\r" and "\n", other control bytes and
 // bytes above 126 as "\xHH"; one request line per output line.
