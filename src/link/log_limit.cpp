@@ -1,6 +1,7 @@
 #include "link/log_limit.h"
 
 #include "link/limits.h"
+#include "text/gbk.h"
 #include "text/strings.h"
 
 namespace aqled {
