@@ -1,6 +1,5 @@
 #include "link/controller_link.h"
 
-#include <QElapsedTimer>
 #include <QPointer>
 #include <QSocketNotifier>
 #include <QTcpServer>
@@ -65,11 +64,11 @@ struct ControllerLink::Peer {
   ConnectionReceiver receiver;
   QTimer answerTimer;  // the wait for this connection's Login answer
   QDateTime opened;
-  QDateTime lastHeard;        // the last bytes read
-  QElapsedTimer floodWindow;  // real time: the window of kFloodWindowMs now counted
-  int floodFrames = 0;        // frames in that window
-  bool servicing = false;     // Service is on the stack for this connection
-  bool closing = false;       // the socket has closed; what it sent is still being handled
+  QDateTime lastHeard;     // the last bytes read
+  QDateTime floodWindow;   // start of the window of kFloodWindowMs now counted (the link's clock)
+  int floodFrames = 0;     // frames in that window
+  bool servicing = false;  // Service is on the stack for this connection
+  bool closing = false;    // the socket has closed; what it sent is still being handled
   bool closed = false;
 };
 
@@ -126,8 +125,10 @@ ControllerLink::ControllerLink(LogSink& log, Clock& clock, QObject* parent)
 }
 
 bool ControllerLink::FrameAdmitted(Peer& peer) {
-  if (!peer.floodWindow.isValid() || peer.floodWindow.elapsed() >= kFloodWindowMs) {
-    peer.floodWindow.start();
+  const QDateTime now = clock_.Now();
+  if (!peer.floodWindow.isValid() || peer.floodWindow.msecsTo(now) >= kFloodWindowMs ||
+      now < peer.floodWindow) {
+    peer.floodWindow = now;
     peer.floodFrames = 0;
   }
   if (++peer.floodFrames <= kFloodFrames) return true;

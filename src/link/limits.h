@@ -75,7 +75,7 @@ inline constexpr long long kCardLogBytesPerWindow = 32 * 1024;
 // all of them, so that opening new connections does not renew it. A card's own lines before its
 // login are one received line; this leaves room for a dozen cut frames of 4 KiB.
 inline constexpr long long kStrangerLogBytesPerWindow = 64 * 1024;
-// A connection that sends more frames than this within kFloodWindowMs (real time) is closed:
+// A connection that sends more frames than this within kFloodWindowMs (on the link's clock) is closed:
 // a card sends a heartbeat every 10 s and a delivery's answers come one per command, a few
 // dozen at most in a burst, so 20 frames a second is far beyond any card.
 inline constexpr int kFloodFrames = 200;

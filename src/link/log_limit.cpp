@@ -55,12 +55,18 @@ PeerLog::PeerLog(LogSink& log, const Clock& clock, HoldsSlot holdsSlot)
           [](long long n) { return Format(Utf8ToGbk("未登录的连接另有 %d 行日志未记录"), {n}); },
           kPeerLogWindowMs) {}
 
+bool PeerLog::Charge(const std::string& text) {
+  if (current_ == nullptr) return true;
+  LineBudget& budget = holdsSlot_(*current_) ? card_ : strangers_;
+  return budget.Take(static_cast<long long>(text.size()) + kLogLineOverhead);
+}
+
 void PeerLog::AppendLog(int kind, const std::string& text) {
-  if (current_ != nullptr) {
-    LineBudget& budget = holdsSlot_(*current_) ? card_ : strangers_;
-    if (!budget.Take(static_cast<long long>(text.size()) + kLogLineOverhead)) return;
-  }
-  log_.AppendLog(kind, text);
+  if (Charge(text)) log_.AppendLog(kind, text);
+}
+
+void PeerLog::AppendHeartbeat(const std::string& text, const HeartbeatSource& source) {
+  if (Charge(text)) log_.AppendHeartbeat(text, source);
 }
 
 void PeerLog::Flush() {

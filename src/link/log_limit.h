@@ -66,6 +66,8 @@ class PeerLog : public LogSink {
   PeerLog(LogSink& log, const Clock& clock, HoldsSlot holdsSlot);
 
   void AppendLog(int kind, const std::string& text) override;
+  // A heartbeat line is charged like any other and reaches the log as a heartbeat, to be folded.
+  void AppendHeartbeat(const std::string& text, const HeartbeatSource& source) override;
 
   // While it lives, lines are charged for `connection`.
   class Scope {
@@ -87,6 +89,9 @@ class PeerLog : public LogSink {
   void Close();
 
  private:
+  // True when the line fits the budget of the connection it is charged to (or no connection's).
+  bool Charge(const std::string& text);
+
   LogSink& log_;
   HoldsSlot holdsSlot_;
   LineBudget card_;

@@ -26,8 +26,8 @@ struct ProgramSettings {
   int MaxDataAge = 6;       // hours after its publish time a station's readings go stale; 0 or less: never
   // The text of the notice page that goes on air when no reading may (GBK); empty: the default.
   std::string NoDataText = DefaultNoDataText();
-  int TlsVerify = 1;        // 0: the data site's certificate is not verified; any other value: it is
-  std::string StationCA;    // PEM file of CA certificates trusted beside the system's; relative: in AppFolder
+  int TlsVerify = 1;      // 0: the data site's certificate is not verified; any other value: it is
+  std::string StationCA;  // PEM file of CA certificates trusted beside the system's; relative: in AppFolder
   bool operator==(const ProgramSettings&) const = default;
 };
 

@@ -26,6 +26,16 @@ struct UnattendedEndToEnd : CardFixture {
         << ::testing::PrintToString(Lines(*form)) << CardLog();
   }
 
+  // The site publishes every station's usual readings at the full hour of `t`.
+  void PublishAt(const QDateTime& t) {
+    for (int n = 1; n <= 4; ++n) {
+      stationsite::StationSetup setup;
+      setup.values = SiteValues(n);
+      setup.values.publishTime = t.toString("yyyy-MM-dd hh:00").toStdString();
+      stationsite::ServeStation(site, n, setup);
+    }
+  }
+
   std::unique_ptr<TForm1> form;
 };
 
@@ -89,5 +99,56 @@ TEST_F(UnattendedEndToEnd, TwoSlotsPutTwoProgramsOnTheCardWithTheReadingsOfTheir
   ASSERT_EQ(shown.size(), QSize(128, 64)) << CardLog();
   EXPECT_TRUE(shown == RgbPicture(folder / "share" / "001.bmp"));
 }
+
+// A card that answers the delivery's last command with a failure: the failure is named, the
+// slot is not done, and the next tick delivers again once the card answers "ok".
+struct CardFailureCase {
+  const char* name;
+  const char* sendkind;
+  const char* failing;  // the command the card fails once
+  const char* screen;   // the first picture the card's screen writes for the route
+};
+void PrintTo(const CardFailureCase& c, std::ostream* os) { *os << c.name; }
+
+struct CardFailure : UnattendedEndToEnd, ::testing::WithParamInterface<CardFailureCase> {};
+
+TEST_P(CardFailure, IsNamedAndTheNextTickDeliversOnceTheCardAnswersOk) {
+  const CardFailureCase& c = GetParam();
+  const quint16 sharePort = FreePort();
+  ConfigFor("http://127.0.0.1:" + std::to_string(sharePort) + "/share/",
+            std::string("sendkind=") + c.sendkind + "\r\nShareServer=1\r\n");
+  form = StartSized(128, 64);
+  Control<QTimer>(*form, "Timer1")->stop();
+  form->Link().findChild<QTimer*>("IdleCheck")->stop();
+  PublishAt(At(8, 0));
+  StartCard(CardsimArgs(form->Link().ServerPort(), "SIM1", "north", 128, 64, folder, 120)
+            << "--fail" << c.failing);
+  ASSERT_TRUE(WaitFor([&] { return form->Link().SlotConnected(1); })) << CardLog();
+
+  Tick(At(8, 0));
+  ASSERT_EQ(form->LastSend()->state, SendState::kFailed)
+      << ::testing::PrintToString(Lines(*form)) << CardLog();
+  const std::string failure = std::string("标签: SIM1, 名称: north, ") + c.failing +
+                              " 失败: result=fail, message=simulated failure, 发送失败.";
+  auto lines = Lines(*form);
+  ASSERT_EQ(Count(lines, failure), 1u) << ::testing::PrintToString(lines);
+  EXPECT_EQ(Control<LogView>(*form, "log")->LineColour(static_cast<int>(IndexOf(lines, failure))),
+            QColor(255, 0, 0));
+  EXPECT_EQ(Count(lines, "标签: SIM1, 名称: north, 发送成功."), 0u);
+  EXPECT_EQ(Control<StatusLine>(*form, "StatusBar1")->FieldText(1).toStdString(), "上次发送 08:00 自动 失败");
+  EXPECT_FALSE(std::filesystem::exists(folder / "card-screen" / c.screen)) << "nothing on the card's screen";
+
+  Tick(At(8, 10));
+  ASSERT_EQ(form->LastSend()->state, SendState::kSucceeded)
+      << ::testing::PrintToString(Lines(*form)) << CardLog();
+  EXPECT_EQ(Control<StatusLine>(*form, "StatusBar1")->FieldText(1).toStdString(), "上次发送 08:10 自动 成功");
+  EXPECT_TRUE(RgbPicture(folder / "card-screen" / c.screen) == RgbPicture(folder / "share" / "001.bmp"));
+}
+
+INSTANTIATE_TEST_SUITE_P(EndToEnd, CardFailure,
+                         ::testing::Values(CardFailureCase{"Play", "1", "play", "program_001.png"},
+                                           CardFailureCase{"UpdateDynamic", "2", "UpdateDynamic",
+                                                           "dynamic_001.png"}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
