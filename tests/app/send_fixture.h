@@ -53,6 +53,16 @@ struct SendFixture : AppFolderFixture {
     setup.values = SiteValues(n);
     stationsite::ServeStation(site, n, setup);
   }
+  // Every station prints its usual readings, published at the full hour of `t`, as the real
+  // site does.
+  void PublishAt(const QDateTime& t) {
+    for (int n = 1; n <= 4; ++n) {
+      stationsite::StationSetup setup;
+      setup.values = SiteValues(n);
+      setup.values.publishTime = t.toString("yyyy-MM-dd hh:00").toStdString();
+      stationsite::ServeStation(site, n, setup);
+    }
+  }
 
   // The lines of section Path that point the window at the stand-in site and make it trust the
   // site's certificate, as an operator does.

@@ -62,15 +62,6 @@ struct Unattended : SendFixture {
         20000))
         << ::testing::PrintToString(Lines(*form));
   }
-  // The site publishes every station's usual readings at the full hour of `t`.
-  void PublishAt(const QDateTime& t) {
-    for (int n = 1; n <= 4; ++n) {
-      stationsite::StationSetup setup;
-      setup.values = SiteValues(n);
-      setup.values.publishTime = t.toString("yyyy-MM-dd hh:00").toStdString();
-      stationsite::ServeStation(site, n, setup);
-    }
-  }
   // Ticks every ten minutes from `from` up to, not including, `to`.
   void TickThrough(const QDateTime& from, const QDateTime& to) {
     for (QDateTime t = from; t < to; t = t.addSecs(600)) {

@@ -26,16 +26,6 @@ struct UnattendedEndToEnd : CardFixture {
         << ::testing::PrintToString(Lines(*form)) << CardLog();
   }
 
-  // The site publishes every station's usual readings at the full hour of `t`.
-  void PublishAt(const QDateTime& t) {
-    for (int n = 1; n <= 4; ++n) {
-      stationsite::StationSetup setup;
-      setup.values = SiteValues(n);
-      setup.values.publishTime = t.toString("yyyy-MM-dd hh:00").toStdString();
-      stationsite::ServeStation(site, n, setup);
-    }
-  }
-
   std::unique_ptr<TForm1> form;
 };
 

@@ -88,12 +88,12 @@ int main(int argc, char** argv) {
   o.exitAfterPlay = parser.isSet(exitPlay);
   o.exitAfterDynamic = parser.isSet(exitDynamic);
   o.exitAfterSeconds = number(exitSeconds);
-  for (const QString& spec : parser.values(fail)) {
-    const QStringList parts = spec.split(':');
+  for (const QString& option : parser.values(fail)) {
+    const QStringList parts = option.split(':');
     bool good = parts.size() <= 2 && !parts[0].isEmpty();
     const int times = parts.size() == 2 ? parts[1].toInt(&good) : 1;
     if (!good || times < 0) {
-      std::fprintf(stderr, "aqled-cardsim: --fail needs COMMAND or COMMAND:N, not %s\n", qPrintable(spec));
+      std::fprintf(stderr, "aqled-cardsim: --fail needs COMMAND or COMMAND:N, not %s\n", qPrintable(option));
       ok = false;
       continue;
     }
