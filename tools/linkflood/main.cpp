@@ -9,6 +9,10 @@
 //   aqled-linkflood --serve [--nofile N] [--hold N] [--print-log] [--log-folder DIR] [--deliver]
 //       the server: listens on 127.0.0.1 (a free port, printed as "port N capacity C"), ends
 //       when its standard input closes or after --lifetime seconds (default 120).
+//   aqled-linkflood --app PATH_TO_aqled [--seconds S]
+//       the real application, started offscreen in a temporary folder of its own on port 8115,
+//       under 8 connections of heartbeats as fast as they go for S seconds (default 10): share
+//       GET and card login round trips, the drain after the flood and the log's growth.
 //
 // The probe is a card logged in on slot 1 after a delivery began (--deliver): each of its
 // "clearuselessmaterial" answers makes the server send a disk query back at once.
