@@ -9,6 +9,10 @@
 //   aqled-linkflood --serve [--nofile N] [--hold N] [--print-log] [--log-folder DIR] [--deliver]
 //       the server: listens on 127.0.0.1 (a free port, printed as "port N capacity C"), ends
 //       when its standard input closes or after --lifetime seconds (default 120).
+//   aqled-linkflood --app PATH_TO_aqled [--seconds S]
+//       the real application, started offscreen in a temporary folder of its own on port 8115,
+//       under 8 connections of heartbeats as fast as they go for S seconds (default 10): share
+//       GET and card login round trips, the drain after the flood and the log's growth.
 //
 // The probe is a card logged in on slot 1 after a delivery began (--deliver): each of its
 // "clearuselessmaterial" answers makes the server send a disk query back at once.
@@ -23,6 +27,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QSocketNotifier>
+#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -39,6 +44,7 @@
 #include "link/frame_reader.h"
 #include "link/limits.h"
 #include "link/open_files.h"
+#include "link/session.h"
 #include "text/gbk.h"
 
 namespace {
@@ -471,6 +477,328 @@ int Flood(const QCommandLineParser& args) {
   return server.exitStatus() == QProcess::NormalExit && server.exitCode() == 0 ? 0 : 1;
 }
 
+// --- the real application under a frame flood ----------------------------------------------
+
+// Bounds of the run against the application.
+constexpr int kAppFloodConnections = 8;           // the flooding connections, reopened when closed
+constexpr int kAppStartMs = 20000;                // the application's start-up, port 8115 open
+constexpr int kProbeTimeoutMs = 5000;             // a probe not answered by then counts as 5 s
+constexpr int kShareGapMs = 20;                   // between two share GETs during the flood
+constexpr int kLoginGapMs = 200;                  // between a login's answer and the next login
+constexpr int kDrainMostMs = 60000;               // the wait for the backlog to go
+constexpr double kDrainedMs = 10;                 // a share GET this fast: the backlog is gone
+constexpr qint64 kFloodPendingBytes = 64 * 1024;  // what each flooder keeps queued for the kernel
+constexpr quint16 kAppControllerPort = 8115;      // the application's fixed controller port
+
+// One request and its answer on a connection of its own, timed from the connect to the answer:
+// a share GET (answered when the server closes) or a card's LOGIN (answered by its first frame,
+// which waits aqled::kLoginAnswerWaitMs on purpose).
+class OneProbe : public QObject {
+ public:
+  OneProbe(quint16 port, QByteArray request, bool login, std::function<void(double)> done)
+      : login_(login), done_(std::move(done)) {
+    connect(&socket_, &QTcpSocket::connected, this, [this, request] { socket_.write(request); });
+    connect(&socket_, &QTcpSocket::readyRead, this, [this] {
+      const QByteArray b = socket_.readAll();
+      answer_ += b;
+      if (!login_) return;
+      reader_.Append(std::string_view(b.constData(), static_cast<size_t>(b.size())));
+      if (reader_.Next()) Finish(true);
+    });
+    connect(&socket_, &QTcpSocket::disconnected, this,
+            [this] { Finish(!login_ && answer_.startsWith("HTTP/1.1 200")); });
+    connect(&socket_, &QTcpSocket::errorOccurred, this, [this] {
+      if (socket_.error() != QAbstractSocket::RemoteHostClosedError) Finish(false);
+    });
+    QTimer::singleShot(kProbeTimeoutMs, this, [this] { Finish(false); });
+    clock_.start();
+    socket_.connectToHost(QHostAddress::LocalHost, port);
+  }
+
+ private:
+  void Finish(bool answered) {
+    if (finished_) return;
+    finished_ = true;
+    const double ms = static_cast<double>(clock_.nsecsElapsed()) / 1e6;
+    socket_.abort();
+    auto done = std::move(done_);
+    deleteLater();
+    done(answered ? ms : -1);
+  }
+
+  QTcpSocket socket_;
+  aqled::FrameReader reader_;
+  QByteArray answer_;
+  QElapsedTimer clock_;
+  bool login_;
+  bool finished_ = false;
+  std::function<void(double)> done_;
+};
+
+// A connection that logs in with a fresh barcode and then sends valid heartbeats as fast as
+// the kernel takes them; when the application closes it, it comes back at once.
+class Flooder : public QObject {
+ public:
+  Flooder(int index, quint16 port, const bool& on) : index_(index), port_(port), on_(on) {
+    connect(&socket_, &QTcpSocket::connected, this, [this] {
+      const std::string barcode = "FLOOD-" + std::to_string(index_) + "-" + std::to_string(++opened_);
+      const QByteArray login = Login(barcode);
+      loginBytes_ = login.size();
+      socket_.write(login);
+      TopUp();
+    });
+    connect(&socket_, &QTcpSocket::bytesWritten, this, [this](qint64 n) {
+      const qint64 skip = std::min(n, loginBytes_);
+      loginBytes_ -= skip;
+      beatBytes_ += n - skip;
+      TopUp();
+    });
+    connect(&socket_, &QTcpSocket::readyRead, this, [this] { socket_.readAll(); });
+    connect(&socket_, &QTcpSocket::stateChanged, this, [this](QAbstractSocket::SocketState s) {
+      if (s == QAbstractSocket::UnconnectedState && on_) QTimer::singleShot(1, this, [this] { Open(); });
+    });
+  }
+  void Open() {
+    if (on_ && socket_.state() == QAbstractSocket::UnconnectedState)
+      socket_.connectToHost(QHostAddress::LocalHost, port_);
+  }
+  void Stop() { socket_.abort(); }
+  long long Frames() const { return beatBytes_ / Beat().size(); }
+  int Opened() const { return opened_; }
+
+ private:
+  static const QByteArray& Beat() {
+    static const QByteArray beat = Frame(R"({"name":"heartbeat","input":{"barcode":"FLOOD"}})");
+    return beat;
+  }
+  void TopUp() {
+    static const QByteArray batch = Beat().repeated(256);
+    while (on_ && socket_.state() == QAbstractSocket::ConnectedState &&
+           socket_.bytesToWrite() < kFloodPendingBytes)
+      socket_.write(batch);
+  }
+
+  QTcpSocket socket_;
+  int index_;
+  quint16 port_;
+  const bool& on_;
+  int opened_ = 0;
+  qint64 loginBytes_ = 0;
+  qint64 beatBytes_ = 0;
+};
+
+// Starts one probe after another until `go` says no, each `gapMs` after the last answer.
+class ProbeSeries {
+ public:
+  ProbeSeries(quint16 port, QByteArray request, bool login, int gapMs)
+      : port_(port), request_(std::move(request)), login_(login), gapMs_(gapMs) {}
+  void Start(const std::function<bool()>& go) {
+    go_ = go;
+    Next();
+  }
+  std::vector<double> taken;  // answered round trips, ms
+  int failed = 0;
+
+ private:
+  void Next() {
+    if (!go_()) return;
+    new OneProbe(port_, request_, login_, [this](double ms) {
+      if (ms < 0)
+        ++failed;
+      else
+        taken.push_back(ms);
+      QTimer::singleShot(gapMs_, [this] { Next(); });
+    });
+  }
+  quint16 port_;
+  QByteArray request_;
+  bool login_;
+  int gapMs_;
+  std::function<bool()> go_;
+};
+
+quint16 FreeLoopbackPort() {
+  QTcpServer probe;
+  if (!probe.listen(QHostAddress::LocalHost, 0)) return 0;
+  return probe.serverPort();
+}
+
+void PrintSeries(const char* what, const ProbeSeries& s, double minus) {
+  std::vector<double> v = s.taken;
+  for (double& x : v) x -= minus;
+  std::printf("%s: %zu answered, %d not answered within %d ms; median %.1f ms, worst %.1f ms\n", what,
+              v.size(), s.failed, kProbeTimeoutMs, Percentile(v, 0.5), Percentile(v, 1.0));
+}
+
+int AppFlood(const QCommandLineParser& args) {
+  const int seconds = std::clamp(args.isSet("seconds") ? args.value("seconds").toInt() : 10, 1, kMostSeconds);
+  const QFileInfo built(args.value("app"));
+  if (!built.isExecutable()) {
+    std::fprintf(stderr, "%s is not an executable\n", qPrintable(args.value("app")));
+    return 1;
+  }
+  // The application's controller port is fixed; another program on it would take the flood.
+  {
+    QTcpServer check;
+    if (!check.listen(QHostAddress::Any, kAppControllerPort)) {
+      std::fprintf(stderr, "port %u is in use: stop what listens there first\n", kAppControllerPort);
+      return 1;
+    }
+  }
+  const quint16 sharePort = FreeLoopbackPort();
+  QTemporaryDir dir;
+  if (!dir.isValid() || sharePort == 0) {
+    std::fprintf(stderr, "no temporary folder or no free port\n");
+    return 1;
+  }
+  // A copy of the executable in a folder of its own takes that folder as its application folder.
+  const QString program = dir.filePath("aqled");
+  QFile::copy(built.absoluteFilePath(), program);
+  QFile::setPermissions(program, QFile::permissions(program) | QFileDevice::ExeOwner);
+  for (const char* sub : {"log", "share", "run"}) QDir(dir.path()).mkpath(sub);
+  QFile::setPermissions(dir.filePath("run"),
+                        QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+  const QString base = QString("http://127.0.0.1:%1/").arg(sharePort);
+  {
+    QFile config(dir.filePath("config.ini"));
+    config.open(QIODevice::WriteOnly);
+    // The data site is a closed port on loopback and nothing is sent by itself: only the flood
+    // reaches the application.
+    config.write(QString("[Path]\r\nFileBaseDir=\r\nHttpBaseDir=%1\r\nStationSite=https://127.0.0.1:1\r\n"
+                         "[Set]\r\nShareServer=1\r\nAutoSend=0\r\n")
+                     .arg(base)
+                     .toUtf8());
+    QFile probeFile(dir.filePath("share/probe.txt"));
+    probeFile.open(QIODevice::WriteOnly);
+    probeFile.write(QByteArray(1024, 'p'));
+  }
+  QProcess app;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert("QT_QPA_PLATFORM", "offscreen");
+  env.insert("XDG_RUNTIME_DIR", dir.filePath("run"));
+  env.remove("AQLED_SCREENSHOTS");
+  app.setProcessEnvironment(env);
+  app.setWorkingDirectory(dir.path());
+  app.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+  app.setStandardOutputFile(QProcess::nullDevice());
+  app.start(program, {});
+  auto stopApp = [&] {
+    app.terminate();
+    if (!app.waitForFinished(5000)) {
+      app.kill();
+      app.waitForFinished(5000);
+    }
+  };
+  // Port 8115 answers once start-up has opened it.
+  auto listening = [] {
+    QTcpSocket s;
+    s.connectToHost(QHostAddress::LocalHost, kAppControllerPort);
+    return s.waitForConnected(200);
+  };
+  WaitUntil([&] { return app.state() == QProcess::NotRunning || listening(); }, kAppStartMs);
+  if (app.state() == QProcess::NotRunning || !listening()) {
+    std::fprintf(stderr, "the application did not open port %u\n", kAppControllerPort);
+    stopApp();
+    return 1;
+  }
+  Pause(1000);
+  const qint64 pid = app.processId();
+  std::printf("application pid %lld in %s: controller 127.0.0.1:%u, share %s\n", static_cast<long long>(pid),
+              qPrintable(dir.path()), kAppControllerPort, qPrintable(base));
+
+  // The real card, logged in before the flood.
+  Probe card;
+  if (!card.LogIn(kAppControllerPort)) {
+    std::fprintf(stderr, "the card could not log in\n");
+    stopApp();
+    return 1;
+  }
+  std::printf("card PROBE logged in, answer after %.1f ms (the answer waits %d ms)\n", card.LoginMs(),
+              aqled::kLoginAnswerWaitMs);
+
+  const QByteArray get = QString("GET /probe.txt HTTP/1.1\r\nHost: 127.0.0.1:%1\r\nConnection: close\r\n\r\n")
+                             .arg(sharePort)
+                             .toUtf8();
+  // Before the flood: the same probes on a quiet application.
+  bool on = true;
+  QElapsedTimer quiet;
+  quiet.start();
+  ProbeSeries quietShare(sharePort, get, false, kShareGapMs);
+  ProbeSeries quietLogin(kAppControllerPort, Login("PROBE"), true, kLoginGapMs);
+  quietShare.Start([&] { return quiet.elapsed() < 2000; });
+  quietLogin.Start([&] { return quiet.elapsed() < 2000; });
+  Pause(3500);
+
+  const QString logFolder = dir.filePath("log");
+  const long long logBefore = FolderBytes(logFolder);
+  const ServerFigures before = Measure(pid);
+  std::vector<std::unique_ptr<Flooder>> flooders;
+  for (int i = 0; i < kAppFloodConnections; ++i)
+    flooders.push_back(std::make_unique<Flooder>(i + 1, kAppControllerPort, on));
+  for (auto& f : flooders) f->Open();
+  QElapsedTimer flood;
+  flood.start();
+  ProbeSeries share(sharePort, get, false, kShareGapMs);
+  // Another card: the same barcode on a new connection, as a card that restarted (the
+  // application has one slot, and a login with an unknown barcode gets no answer).
+  ProbeSeries login(kAppControllerPort, Login("PROBE"), true, kLoginGapMs);
+  const auto during = [&] { return flood.elapsed() < seconds * 1000LL; };
+  share.Start(during);
+  login.Start(during);
+  WaitUntil([&] { return !during(); }, seconds * 1000 + 1000);
+  on = false;
+  for (auto& f : flooders) f->Stop();
+  QElapsedTimer drain;
+  drain.start();
+  const ServerFigures atStop = Measure(pid);
+  // Until one share GET answers within kDrainedMs, one after another.
+  double drainedAfter = -1;
+  int drainGets = 0;
+  while (drain.elapsed() < kDrainMostMs && drainedAfter < 0) {
+    double ms = -2;
+    new OneProbe(sharePort, get, false, [&](double v) { ms = v; });
+    WaitUntil([&] { return ms != -2; }, kProbeTimeoutMs + 1000);
+    ++drainGets;
+    if (ms >= 0 && ms < kDrainedMs) drainedAfter = static_cast<double>(drain.nsecsElapsed()) / 1e6;
+  }
+  // Lines already counted are written when their summary window ends.
+  Pause(1500);
+  const long long logGrew = FolderBytes(logFolder) - logBefore;
+  long long frames = 0;
+  int opened = 0;
+  for (const auto& f : flooders) {
+    frames += f->Frames();
+    opened += f->Opened();
+  }
+  // Bytes the kernel took: a closed connection's queue is dropped unread, so what the application
+  // handled is bounded by its flood rule, kFloodFrames per connection.
+  const long long handled = static_cast<long long>(opened) * aqled::kFloodFrames;
+  std::printf(
+      "\nflood: %d s on %d connections, opened %d times (each closed by the application in turn); "
+      "%lld heartbeat frames written, of them at most %lld handled (%.0f a second)\n",
+      seconds, kAppFloodConnections, opened, frames, handled, static_cast<double>(handled) / seconds);
+  std::printf("application CPU during the flood: %.2f s of %d s; resident %lld KiB, peak %lld KiB\n",
+              atStop.cpuSeconds - before.cpuSeconds, seconds, atStop.rssKiB, atStop.peakKiB);
+  PrintSeries("share GET, quiet", quietShare, 0);
+  PrintSeries("share GET under the flood", share, 0);
+  char what[96];
+  std::snprintf(what, sizeof what, "card login -> Login answer, quiet, beyond the %d ms wait",
+                aqled::kLoginAnswerWaitMs);
+  PrintSeries(what, quietLogin, aqled::kLoginAnswerWaitMs);
+  std::snprintf(what, sizeof what, "card login -> Login answer under the flood, beyond the %d ms wait",
+                aqled::kLoginAnswerWaitMs);
+  PrintSeries(what, login, aqled::kLoginAnswerWaitMs);
+  if (drainedAfter >= 0)
+    std::printf("backlog gone: a share GET under %.0f ms %.1f ms after the flood stopped (%d GETs)\n",
+                kDrainedMs, drainedAfter, drainGets);
+  else
+    std::printf("backlog not gone within %d ms after the flood stopped\n", kDrainMostMs);
+  std::printf("log folder grew %lld bytes during the run: %.2f MB an hour at that rate\n", logGrew,
+              static_cast<double>(logGrew) * 3600.0 / seconds / 1e6);
+  stopApp();
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -496,13 +824,16 @@ int main(int argc, char** argv) {
       {"log-folder", "Server: write the daily log into this folder.", "dir"},
       {"deliver", "Server: begin a delivery at once, so that slot 1's answers are answered."},
       {"lifetime", "Server: end after this many seconds.", "s", "120"},
-      {"seconds", "Flood: length of the heartbeat phase.", "s", "5"},
+      {"seconds", "Flood: length of the heartbeat phase (--app: of the flood, default 10).", "s", "5"},
       {"connections", "Flood: idle connections.", "n", "1000"},
       {"heartbeats", "Flood: heartbeats per second.", "n", "10000"},
       {"storm", "Flood: connections of the login storm.", "n", "500"},
       {"logins", "Flood: LOGIN frames per storm connection.", "n", "4"},
+      {"app", "Flood the real application (this executable, started offscreen in a folder of its own).",
+       "path"},
   });
   parser.process(app);
   if (parser.isSet("serve")) return Serve(parser, app, limitSet);
+  if (parser.isSet("app")) return AppFlood(parser);
   return Flood(parser);
 }
