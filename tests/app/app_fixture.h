@@ -26,10 +26,13 @@
 
 namespace aqled::testing {
 
-// A free TCP port on 127.0.0.1 at this moment.
+// A TCP port free on every address at this moment.
 inline quint16 FreePort() {
   QTcpServer probe;
-  probe.listen(QHostAddress::LocalHost, 0);
+  // On every address, as the controller server listens: a port whose number an earlier test's
+  // connection from another loopback address (127.0.0.2 …) still holds in TIME_WAIT is free on
+  // 127.0.0.1 but not on all addresses.
+  probe.listen(QHostAddress::Any, 0);
   return probe.serverPort();
 }
 
