@@ -13,8 +13,8 @@
 
 #include "app/main_window.h"
 #include "app/platform.h"
-#include "link/open_files.h"
 #include "logging/operation_log.h"
+#include "share/open_files.h"
 
 namespace {
 

@@ -27,12 +27,12 @@
 #include "link/controller_link.h"
 #include "link/delivery.h"
 #include "link/exchange.h"
-#include "link/share_server.h"
 #include "render/drawing.h"
 #include "render/previews.h"
 #include "settings/file_io.h"
 #include "settings/file_problem.h"
 #include "settings/ini_file.h"
+#include "share/share_server.h"
 #include "stations/https_client.h"
 #include "stations/trust.h"
 #include "stations/update.h"
@@ -329,7 +329,10 @@ void TForm1::FormCreate() {
   link_->ArmCardReset();
   // The share server publishes ShareFolder itself unless an outside server does.
   if (programSettings.ShareServer == 1) {
-    shareServer_ = std::make_unique<ShareServer>(programSettings.FileBaseDir, programSettings.HttpBaseDir);
+    ShareServerOptions options;
+    options.linkConnections = kMaxConnections;
+    shareServer_ =
+        std::make_unique<ShareServer>(programSettings.FileBaseDir, programSettings.HttpBaseDir, options);
     StartShareServer(*shareServer_, programSettings.HttpBaseDir, *this);
     // The share server keeps places for the addresses of the cards logged in on the link.
     const auto shareCards = [this] {

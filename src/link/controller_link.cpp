@@ -10,7 +10,7 @@
 
 #include "link/frame.h"
 #include "link/limits.h"
-#include "link/open_files.h"
+#include "share/open_files.h"
 #include "text/gbk.h"
 #include "text/strings.h"
 
@@ -99,7 +99,7 @@ ControllerLink::ControllerLink(LogSink& log, Clock& clock, QObject* parent)
                       [](long long n) { return Format(Utf8ToGbk("接受新连接又失败 %d 次"), {n}); }),
       flooded_(log, clock, 1,
                [](long long n) { return Format(Utf8ToGbk("另有 %d 个发送过快的连接已关闭"), {n}); }),
-      capacity_(DescriptorBudgetUnder(OpenFileLimit()).linkConnections),
+      capacity_(DescriptorBudgetUnder(OpenFileLimit(), kMaxConnections).linkConnections),
       server_(new QTcpServer(this)),
       timeOuts_(new QTimer(this)),
       acceptRetry_(new QTimer(this)),

@@ -26,10 +26,6 @@ inline constexpr std::size_t kIdleReaderCapacity = 4 * 1024;
 
 // Simultaneous controller connections: one card, room for its reconnects and a few tools.
 inline constexpr std::size_t kMaxConnections = 64;
-// Descriptors kept for everything but the connections of the two servers (the standard streams,
-// the daily log file, the TLS backend and the station fetch, the window system and the event
-// loop, the files being read and written, the listening sockets): a few dozen at most.
-inline constexpr long long kDescriptorReserve = 64;
 // A new connection at the cap (or when no descriptor is left) displaces the oldest connection
 // that has not logged in for this long; a card logs in as soon as it has connected.
 inline constexpr int kLoginGraceMs = 2000;

@@ -8,7 +8,7 @@
 #include <fstream>
 #include <string>
 
-#include "link/share_server.h"
+#include "share/share_server.h"
 #include "text/gbk.h"
 
 namespace {

@@ -19,9 +19,9 @@
 #include "link/controller_link.h"
 #include "link/frame.h"
 #include "link/limits.h"
-#include "link/open_files.h"
-#include "link/share_server.h"
 #include "link_harness.h"
+#include "share/open_files.h"
+#include "share/share_server.h"
 
 namespace aqled {
 namespace {

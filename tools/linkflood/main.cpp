@@ -43,8 +43,8 @@
 #include "link/frame.h"
 #include "link/frame_reader.h"
 #include "link/limits.h"
-#include "link/open_files.h"
 #include "link/session.h"
+#include "share/open_files.h"
 #include "text/gbk.h"
 
 namespace {

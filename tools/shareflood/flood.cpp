@@ -12,7 +12,7 @@
 #include <cstring>
 #include <functional>
 
-#include "link/share_server.h"
+#include "share/share_server.h"
 #include "text/gbk.h"
 
 namespace aqled::shareflood {

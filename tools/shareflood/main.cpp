@@ -21,8 +21,8 @@
 #include <cstdio>
 
 #include "flood.h"
-#include "link/share_limits.h"
 #include "settings/file_io.h"
+#include "share/limits.h"
 
 namespace {
 

@@ -16,8 +16,8 @@
 #include "flood.h"
 #include "link/controller_link.h"
 #include "link/limits.h"
-#include "link/share_server.h"
 #include "link_harness.h"
+#include "share/share_server.h"
 #include "test_support.h"
 #include "text/gbk.h"
 
@@ -512,7 +512,9 @@ TEST(DescriptorBudget, BothServersFitUnderALimitOf1024WithTheReserve) {
     testing::FakeClock clock;
     RecordingLog log;
     ControllerLink link(log, clock);
-    ShareServer share(folder.path().toStdString() + "/", "http://127.0.0.1/share/");
+    ShareServerOptions options;
+    options.linkConnections = kMaxConnections;
+    ShareServer share(folder.path().toStdString() + "/", "http://127.0.0.1/share/", options);
     const bool listening =
         link.Listen(0, QHostAddress::LocalHost) && share.Listen(0, QHostAddress::LocalHost);
     long long open = 0;

@@ -7,7 +7,7 @@
 #include <QTest>
 
 #include "flood.h"
-#include "link/share_limits.h"
+#include "share/limits.h"
 
 namespace aqled {
 namespace {

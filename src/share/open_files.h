@@ -22,9 +22,9 @@ struct DescriptorBudget {
   unsigned shareConnections = 0;
 };
 // The budget under `openFileLimit` (-1: none): the reserve first, then the controller link up to
-// kMaxConnections (the card's own connection comes first), then the share server up to
+// `linkMaxConnections` (the card's own connection comes first), then the share server up to
 // kShareMaxConnections at kShareDescriptorsPerConnection each; each server gets at least 1.
-DescriptorBudget DescriptorBudgetUnder(long long openFileLimit);
+DescriptorBudget DescriptorBudgetUnder(long long openFileLimit, std::size_t linkMaxConnections);
 
 // One attempt to take a waiting connection off a listening socket.
 struct Accepted {

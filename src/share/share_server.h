@@ -5,7 +5,7 @@
 // time-outs, so the server has no thread of its own. It serves GET and HEAD for plain files
 // directly inside ShareFolder under the path of HttpBaseDir, streamed from the disk, with single
 // byte ranges; every other request is answered 404, and folders are never listed. The limits
-// are in link/share_limits.h.
+// are in share/limits.h.
 
 #include <QHostAddress>
 #include <QString>
@@ -17,8 +17,8 @@
 #include <string_view>
 #include <vector>
 
-#include "link/share_limits.h"
 #include "logging/operation_log.h"
+#include "share/limits.h"
 
 namespace aqled {
 
@@ -48,13 +48,16 @@ struct ByteRange {
 // another unit, several ranges.
 ByteRange ParseByteRange(std::string_view value, uint64_t size);
 
-// Settings of one server; the defaults are the limits of link/share_limits.h. Tests shorten
+// Settings of one server; the defaults are the limits of share/limits.h. Tests shorten
 // the time-outs.
 struct ShareServerOptions {
   unsigned maxConnections = kShareMaxConnections;
   unsigned maxConnectionsPerAddress = kShareMaxConnectionsPerAddress;
   unsigned idleTimeoutSeconds = kShareIdleTimeoutSeconds;
   unsigned requestTimeoutSeconds = kShareRequestTimeoutSeconds;
+  // Connections the controller link of the same process may hold, counted in the descriptor
+  // budget before this server's (DescriptorBudgetUnder); 0 for a server alone in its process.
+  std::size_t linkConnections = 0;
 };
 
 class ShareServer {

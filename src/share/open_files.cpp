@@ -1,4 +1,4 @@
-#include "link/open_files.h"
+#include "share/open_files.h"
 
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -7,8 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 
-#include "link/limits.h"
-#include "link/share_limits.h"
+#include "share/limits.h"
 
 namespace aqled {
 
@@ -27,11 +26,11 @@ long long RaiseOpenFileLimit() {
   return OpenFileLimit();
 }
 
-DescriptorBudget DescriptorBudgetUnder(long long openFileLimit) {
-  if (openFileLimit < 0) return {kMaxConnections, kShareMaxConnections};
+DescriptorBudget DescriptorBudgetUnder(long long openFileLimit, std::size_t linkMaxConnections) {
+  if (openFileLimit < 0) return {linkMaxConnections, kShareMaxConnections};
   DescriptorBudget budget;
   const long long forLink = std::max(1LL, openFileLimit - kDescriptorReserve);
-  budget.linkConnections = std::min(kMaxConnections, static_cast<std::size_t>(forLink));
+  budget.linkConnections = std::min(linkMaxConnections, static_cast<std::size_t>(forLink));
   const long long forShare =
       (openFileLimit - kDescriptorReserve - static_cast<long long>(budget.linkConnections)) /
       static_cast<long long>(kShareDescriptorsPerConnection);

@@ -1,4 +1,4 @@
-#include "link/share_server.h"
+#include "share/share_server.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -25,7 +25,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "link/open_files.h"
+#include "share/open_files.h"
 #include "text/gbk.h"
 
 namespace aqled {
@@ -222,7 +222,8 @@ class ShareServer::Daemon {
   // Starts listening; returns the port or 0.
   quint16 Start(quint16 port, const QHostAddress& address) {
     RaiseOpenFileLimit();
-    limit_ = std::min(options_.maxConnections, DescriptorBudgetUnder(OpenFileLimit()).shareConnections);
+    limit_ = std::min(options_.maxConnections,
+                      DescriptorBudgetUnder(OpenFileLimit(), options_.linkConnections).shareConnections);
     unsigned flags = MHD_USE_EPOLL | MHD_USE_ERROR_LOG;
     sockaddr_in v4{};
     sockaddr_in6 v6{};

@@ -6,6 +6,11 @@
 
 namespace aqled {
 
+// Descriptors kept for everything but the connections of the share server and the controller link (the
+// standard streams, the daily log file, the TLS backend and the station fetch, the window system and the
+// event loop, the files being read and written, the listening sockets): a few dozen at most.
+inline constexpr long long kDescriptorReserve = 64;
+
 // Connections held at once: a card downloads over one or two connections, so a LAN of dozens
 // of cards stays far below, while the descriptors of the process stay bounded.
 inline constexpr unsigned kShareMaxConnections = 1000;
