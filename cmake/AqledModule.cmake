@@ -9,14 +9,33 @@ function(aqled_module name)
 endfunction()
 
 # aqled_test(NAME DEPS...) builds tests/<folder> as the test program test_<NAME> from
-# every .cpp in the folder, linked with GoogleTest's main and the shared test support.
+# every .cpp in the folder, linked with GoogleTest's main and the shared test support. With
+# AQLED_TEST_PER_CASE (the default) every GoogleTest case is a CTest entry of its own, labelled
+# with NAME, so that CTest runs them in parallel and a failure names its case; the floods (cases
+# named *Flood* or *Hostile*) measure how the program holds up with the machine to themselves,
+# so they run alone and carry the label "flood" as well. Without it (the sanitizer build, whose
+# start-up per process is costly) each program is one entry, and the programs holding floods
+# run alone.
+include(GoogleTest)
+option(AQLED_TEST_PER_CASE "One CTest entry per GoogleTest case" ON)
 function(aqled_test name)
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.h)
   add_executable(test_${name} ${sources})
   target_link_libraries(test_${name} PRIVATE aqled_test_support ${ARGN} GTest::gtest Qt6::Test)
   target_compile_options(test_${name} PRIVATE ${AQLED_WARNINGS})
-  add_test(NAME ${name} COMMAND test_${name})
-  set_tests_properties(${name} PROPERTIES
-    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;AQLED_BIN_DIR=${CMAKE_BINARY_DIR}/bin"
-    TIMEOUT 600)
+  set(floods "*Flood*:*Hostile*")
+  if(NOT AQLED_TEST_PER_CASE)
+    add_test(NAME ${name} COMMAND test_${name})
+    set_tests_properties(${name} PROPERTIES LABELS "${name}" TIMEOUT 900)
+    if(name STREQUAL "link" OR name STREQUAL "share")
+      set_tests_properties(${name} PROPERTIES RUN_SERIAL TRUE)
+    endif()
+    return()
+  endif()
+  gtest_discover_tests(test_${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
+    TEST_FILTER "-${floods}"
+    PROPERTIES LABELS "${name}" TIMEOUT 600)
+  gtest_discover_tests(test_${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
+    TEST_FILTER "${floods}"
+    PROPERTIES LABELS "${name};flood" RUN_SERIAL TRUE TIMEOUT 600)
 endfunction()

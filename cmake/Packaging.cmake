@@ -17,7 +17,9 @@ install(FILES ${CMAKE_CURRENT_BINARY_DIR}/org.aqled.aqled.metainfo.xml DESTINATI
 install(FILES ${packaging}/aqled-autostart.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/aqled)
 # systemd looks for user units in <prefix>/lib/systemd/user, never in a multiarch folder.
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/aqled.service DESTINATION lib/systemd/user)
+# The Debian machine-readable copyright file (the project's licence and those of what it ships).
 install(FILES ${PROJECT_SOURCE_DIR}/docs/config.sample.ini ${PROJECT_SOURCE_DIR}/README.md
+              ${packaging}/copyright
         DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 set(CPACK_GENERATOR DEB)

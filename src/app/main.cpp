@@ -15,6 +15,7 @@
 #include "app/platform.h"
 #include "logging/operation_log.h"
 #include "share/open_files.h"
+#include "text/gbk.h"
 
 namespace {
 
@@ -34,6 +35,7 @@ int SaveScreenshots(aqled::TForm1& window, const QString& folder) {
 
 int main(int argc, char** argv) {
   aqled::RaiseOpenFileLimit();
+  aqled::LoadTextCodec();  // before the servers can hold every descriptor
   // Arguments are ignored, Qt's own (-platform, -reverse, -stylesheet, ...) too: Qt is shown
   // the program name only.
   int qtArgc = argc > 0 ? 1 : 0;

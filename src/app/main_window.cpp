@@ -664,6 +664,7 @@ SendRun TForm1::RunSend(const QDateTime& started, bool onlyIfChanged) {
   }
   DeliverySettings settings;
   settings.FileBaseDir = programSettings.FileBaseDir;
+  settings.pictureFolder = PictureFolder();
   settings.HttpBaseDir = programSettings.HttpBaseDir;
   settings.sendkind = programSettings.sendkind;
   settings.stuntType = programSettings.stuntType;

@@ -68,7 +68,7 @@ DeliveryStart DeliverProgram(ControllerLink& link, const DeliverySettings& setti
     const bool sent = Protected(ProgramError(), log, [&] {
       const std::string programId = FormatDateTime("yyyymmddhhnnss", clock.Now());
       link.SetSlotPictureList(1, pictureList);
-      const int n = StagePictures(slot.pictureList, settings.FileBaseDir, log);
+      const int n = StagePictures(slot.pictureList, settings.FileBaseDir, log, settings.pictureFolder);
       WriteProgramFiles(settings.FileBaseDir, width, height, programId, n);
       std::string download = BuildDownloadCommand(settings.HttpBaseDir, settings.FileBaseDir, programId, n);
       std::string play = BuildPlayCommand(programId);
@@ -81,7 +81,7 @@ DeliveryStart DeliverProgram(ControllerLink& link, const DeliverySettings& setti
 
   const bool sent = Protected(DynamicError(), log, [&] {
     link.SetSlotPictureList(1, pictureList);
-    const int n = StagePictures(slot.pictureList, settings.FileBaseDir, log);
+    const int n = StagePictures(slot.pictureList, settings.FileBaseDir, log, settings.pictureFolder);
     std::string dynamic = BuildDynamicCommand(settings.HttpBaseDir, width, height, n, settings.stuntType,
                                               settings.stuntSpeed, settings.stayTime);
     link.StoreDynamicCommand(dynamic);

@@ -20,10 +20,11 @@ inline constexpr std::string_view kDeliveryCleanUpCommand = R"({"name":"clearuse
 
 // The values of config.ini a delivery reads (GBK texts).
 struct DeliverySettings {
-  std::string FileBaseDir;  // ShareFolder
-  std::string HttpBaseDir;  // the address under which ShareFolder is published
-  int sendkind = 1;         // 1: program route; any other value: dynamic-area route
-  int stuntType = 0;        // effect, speed and display time of every dynamic-area picture
+  std::string FileBaseDir;    // ShareFolder
+  std::string HttpBaseDir;    // the address under which ShareFolder is published
+  std::string pictureFolder;  // where the application draws its pictures: staged by link
+  int sendkind = 1;           // 1: program route; any other value: dynamic-area route
+  int stuntType = 0;          // effect, speed and display time of every dynamic-area picture
   int stuntSpeed = 16;
   int stayTime = 10;
   // The area the pictures were drawn at: ll.xml, pp.xml and the dynamic area carry it, so the

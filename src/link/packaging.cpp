@@ -123,10 +123,18 @@ std::string ShareFolderPath(std::string_view shareFolder) {
 
 std::string StagedPictureName(int k) { return Format("%.3d.bmp", {static_cast<long long>(k)}); }
 
-int StagePictures(std::string_view pictureList, const std::string& shareFolder, LogSink& log) {
+int StagePictures(std::string_view pictureList, const std::string& shareFolder, LogSink& log,
+                  const std::string& pictureFolder) {
   const std::string folder = ShareFolderPath(shareFolder);
   std::error_code ec;
   const fs::path folderPath = PathFromGbk(folder);
+  const fs::path drawn = pictureFolder.empty() ? fs::path() : PathFromGbk(ShareFolderPath(pictureFolder));
+  // A picture the application drew: a plain file directly in the picture folder.
+  const auto isDrawn = [&](const fs::path& source) {
+    std::error_code linkError;
+    return !drawn.empty() && fs::is_regular_file(fs::symlink_status(source, linkError)) &&
+           fs::equivalent(source.parent_path(), drawn.parent_path(), linkError);
+  };
   if (!fs::is_directory(folderPath, ec)) {
     if (!fs::create_directory(folderPath, ec) || ec) throw PackagingError(CannotCreate() + folder);
   }
@@ -148,8 +156,9 @@ int StagePictures(std::string_view pictureList, const std::string& shareFolder, 
     if (fs::equivalent(source, target, ec)) continue;
     // The card may be downloading the old picture: the new one appears under the name only
     // when whole, and a failed copy leaves the old one.
-    if (const FileWriteResult copied = CopyFileWhole(source, target); !copied)
-      throw PackagingError(CannotCopy() + item + CopyTo() + staged + ": " + copied.error);
+    const FileWriteResult copied =
+        isDrawn(source) ? LinkFileWhole(source, target) : CopyFileWhole(source, target);
+    if (!copied) throw PackagingError(CannotCopy() + item + CopyTo() + staged + ": " + copied.error);
   }
   return k;
 }

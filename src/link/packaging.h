@@ -36,8 +36,11 @@ std::string StagedPictureName(int k);
 // cannot be created or a picture cannot be copied ("无法复制文件: " + path + " 到 " + the file in
 // ShareFolder + ": " + the cause, e.g. "No space left on device"); the name being copied keeps
 // its old file. Older numbered
-// files above the count stay.
-int StagePictures(std::string_view pictureList, const std::string& shareFolder, LogSink& log);
+// files above the count stay. A picture lying directly in `pictureFolder` (GBK, the folder the
+// application draws its pictures into with the one writer; empty: none) is staged as a hard
+// link instead of a copy where the two folders share a file system (LinkFileWhole).
+int StagePictures(std::string_view pictureList, const std::string& shareFolder, LogSink& log,
+                  const std::string& pictureFolder = {});
 
 // The playlist and the program as the card reads them: one line each, ended by CR LF.
 std::string PlaylistXml(int width, int height, const std::string& programId);

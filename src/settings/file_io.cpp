@@ -124,6 +124,25 @@ FileWriteResult WriteThrough(const fs::path& file, const std::function<int(int f
 
 }  // namespace
 
+FileWriteResult LinkFileWhole(const std::filesystem::path& source, const std::filesystem::path& file) {
+  fs::path temporary;
+  int error = EEXIST;
+  for (int attempt = 0; attempt < kTemporaryNameAttempts && error == EEXIST; ++attempt) {
+    temporary = TemporaryNameFor(file);
+    error = ::link(source.c_str(), temporary.c_str()) == 0 ? 0 : errno;
+  }
+  if (error == EXDEV || error == EPERM || error == EMLINK || error == ENOTSUP || error == EOPNOTSUPP)
+    return CopyFileWhole(source, file);
+  if (error != 0) return {ErrorText(error)};
+  if (::rename(temporary.c_str(), file.c_str()) != 0) {
+    error = errno;
+    ::unlink(temporary.c_str());
+    return {ErrorText(error)};
+  }
+  SyncFolderOf(file);
+  return {};
+}
+
 bool IsWriterTemporaryName(std::string_view name) {
   // "." + a name of at least one character + "." + the random part + ".tmp"
   const size_t tail = 1 + kTemporaryRandomLength + kTemporaryEnding.size();

@@ -1,7 +1,10 @@
 #pragma once
 // Whole-file reads and the one whole-file writer of the system: settings and text files,
-// pictures, and the files staged in ShareFolder are all replaced through WriteFileWhole or
-// CopyFileWhole, so that no reader ever sees half a file under its final name.
+// pictures, and the files staged in ShareFolder are all replaced through WriteFileWhole,
+// CopyFileWhole or LinkFileWhole, so that no reader ever sees half a file under its final name.
+// It is not QSaveFile: that syncs neither the folder after the rename (a power cut may lose the
+// new name) nor replaces a symbolic link under the name instead of writing through it, and it
+// cannot stage a file by a hard link.
 
 #include <cstdint>
 #include <filesystem>
@@ -39,6 +42,13 @@ FileWriteResult WriteFileWhole(const std::filesystem::path& file, std::string_vi
 // The same with the content of the regular file `source`, streamed in small pieces (never read
 // whole into memory). A source that cannot be read fails like a write.
 FileWriteResult CopyFileWhole(const std::filesystem::path& source, const std::filesystem::path& file);
+
+// Puts the file `source` under the name `file` as a hard link (a temporary link renamed over the
+// name, then the folder synced), so no byte is copied. Only for a source that this writer
+// wrote and that nobody changes in place: the writer only ever renames a new file over an old
+// name, so the linked content never changes under a reader of `file`. Where no link can be
+// made (another file system, one without hard links) it falls back to CopyFileWhole.
+FileWriteResult LinkFileWhole(const std::filesystem::path& source, const std::filesystem::path& file);
 
 // Whether `name` is the name of a temporary file of the writer above: "." + the final name +
 // "." + six letters or digits + ".tmp" (".001.bmp.Xy7Qa2.tmp").

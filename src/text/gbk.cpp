@@ -9,22 +9,30 @@
 namespace aqled {
 namespace {
 
-// One converter per direction for the life of the process; the system has one thread.
+// One converter per direction for the life of the process; the system has one thread. Opening
+// one loads the system's conversion module, which takes descriptors: a converter that could not
+// be opened (none left) is opened again at its next use instead of staying broken.
 class Converter {
  public:
-  Converter(const char* to, const char* from) : cd_(iconv_open(to, from)) {}
+  Converter(const char* to, const char* from) : to_(to), from_(from), cd_(iconv_open(to, from)) {}
   ~Converter() {
-    if (cd_ != reinterpret_cast<iconv_t>(-1)) iconv_close(cd_);
+    if (Open()) iconv_close(cd_);
   }
   Converter(const Converter&) = delete;
   Converter& operator=(const Converter&) = delete;
+
+  bool Open() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
+  bool Reopen() {
+    if (!Open()) cd_ = iconv_open(to_, from_);
+    return Open();
+  }
 
   // Converts `in`. At an input sequence the target cannot take (or that is malformed),
   // `replace(rest, out)` appends what stands for it and returns the bytes it stands for.
   template <typename Replace>
   std::string Run(std::string_view in, Replace replace) {
     std::string out;
-    if (cd_ == reinterpret_cast<iconv_t>(-1)) return std::string(in);
+    if (!Reopen()) return std::string(in);
     iconv(cd_, nullptr, nullptr, nullptr, nullptr);
     out.reserve(in.size() + in.size() / 2 + 8);
     char buf[4096];
@@ -49,6 +57,8 @@ class Converter {
   }
 
  private:
+  const char* to_;
+  const char* from_;
   iconv_t cd_;
 };
 
@@ -172,6 +182,11 @@ std::string DecodeGbk(std::string_view gbk, bool rawBytes) {
 }
 
 }  // namespace
+
+bool LoadTextCodec() {
+  const bool fromGbk = GbkToUtf8Converter().Reopen();
+  return Utf8ToGbkConverter().Reopen() && fromGbk;
+}
 
 std::string GbkToUtf8(std::string_view gbk) { return DecodeGbk(gbk, false); }
 

@@ -11,6 +11,12 @@ class QString;
 
 namespace aqled {
 
+// Opens the converters of both directions, which load a module of the system and so need
+// free descriptors: the program calls it at start-up, before its servers can take every
+// descriptor. False when one cannot be opened (it is tried again at its next use); until then
+// conversions of that direction hand their input back unchanged.
+bool LoadTextCodec();
+
 // GBK bytes to UTF-8. A path escape (below) becomes the character it stands for ("?" for an
 // escaped byte that is no UTF-8); any other byte sequence that is not GBK becomes "?" per
 // offending byte.

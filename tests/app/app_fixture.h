@@ -21,20 +21,11 @@
 #include "app/dialogs.h"
 #include "app/main_window.h"
 #include "link/controller_link.h"
+#include "programs.h"
 #include "settings/file_io.h"
 #include "test_support.h"
 
 namespace aqled::testing {
-
-// A TCP port free on every address at this moment.
-inline quint16 FreePort() {
-  QTcpServer probe;
-  // On every address, as the controller server listens: a port whose number an earlier test's
-  // connection from another loopback address (127.0.0.2 …) still holds in TIME_WAIT is free on
-  // 127.0.0.1 but not on all addresses.
-  probe.listen(QHostAddress::Any, 0);
-  return probe.serverPort();
-}
 
 // A control of the window found by its object name; a missing one fails the test (the
 // exception ends it with the name).

@@ -501,7 +501,8 @@ struct Program : ::testing::Test {
     std::filesystem::create_directories(folder / "log");
     WriteAll(folder / "config.ini", "[Set]\r\nShareServer=0\r\n");
     const std::filesystem::path exe = folder / "aqled";
-    std::filesystem::copy_file(AQLED_EXE_PATH, exe, std::filesystem::copy_options::overwrite_existing);
+    std::filesystem::copy_file(BuiltProgram("aqled").toStdString(), exe,
+                               std::filesystem::copy_options::overwrite_existing);
     QProcess program;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("QT_QPA_PLATFORM", "offscreen");

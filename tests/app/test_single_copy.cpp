@@ -26,11 +26,9 @@ struct Executable : AppFolderFixture {
   QString program;
 
   void SetUp() override {
-    const QString bin = qEnvironmentVariable("AQLED_BIN_DIR");
-    if (bin.isEmpty()) GTEST_SKIP() << "AQLED_BIN_DIR names the folder of the built aqled (set by CTest)";
     // AppFolder is the executable's folder: the program runs from a copy inside the temporary one.
     program = dir.filePath("aqled");
-    ASSERT_TRUE(QFile::copy(QDir(bin).filePath("aqled"), program));
+    ASSERT_TRUE(QFile::copy(BuiltProgram("aqled"), program));
     QFile::setPermissions(program, QFile::permissions(program) | QFileDevice::ExeOwner);
     WithConfig();
     WithLogFolder();

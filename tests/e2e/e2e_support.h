@@ -14,13 +14,6 @@
 
 namespace aqled::testing {
 
-// The built aqled-cardsim: beside the tests in AQLED_BIN_DIR, else where CMake built it.
-inline QString CardsimPath() {
-  const QString dir = qEnvironmentVariable("AQLED_BIN_DIR");
-  if (!dir.isEmpty() && QFile::exists(dir + "/aqled-cardsim")) return dir + "/aqled-cardsim";
-  return AQLED_CARDSIM_PATH;
-}
-
 // The simulator's arguments for a card that logs in to `port` as `barcode`/`name` with a
 // `width` x `height` screen, keeps its storage, screen pictures and log in `folder`, answers
 // progress queries quickly, heartbeats once a minute and ends itself after `exitAfterSeconds`.
@@ -69,8 +62,8 @@ struct CardFixture : SendFixture {
   // Starts the card with `args` (CardsimArgs and any more).
   void StartCard(const QStringList& args) {
     card.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    card.start(CardsimPath(), args);
-    ASSERT_TRUE(card.waitForStarted(5000)) << CardsimPath().toStdString();
+    card.start(BuiltProgram("aqled-cardsim"), args);
+    ASSERT_TRUE(card.waitForStarted(5000)) << BuiltProgram("aqled-cardsim").toStdString();
   }
   QProcess card;
 };

@@ -15,6 +15,7 @@
 
 #include "link/controller_link.h"
 #include "link_harness.h"
+#include "programs.h"
 
 namespace aqled {
 namespace {
@@ -22,12 +23,6 @@ namespace {
 using testing::FakeClock;
 using testing::RecordingLog;
 using testing::WaitFor;
-
-QString CardsimPath() {
-  const QString dir = qEnvironmentVariable("AQLED_BIN_DIR");
-  if (!dir.isEmpty() && QFile::exists(dir + "/aqled-cardsim")) return dir + "/aqled-cardsim";
-  return AQLED_CARDSIM_PATH;
-}
 
 // Serves the files of one folder under /share/ with HTTP/1.0 answers; one request per
 // connection. `slow` names a file whose answer is held back.
@@ -179,8 +174,8 @@ class CardsimIntegration : public ::testing::Test {
                         "1"};
     args += extra;
     card.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    card.start(CardsimPath(), args);
-    ASSERT_TRUE(card.waitForStarted(5000)) << CardsimPath().toStdString();
+    card.start(testing::BuiltProgram("aqled-cardsim"), args);
+    ASSERT_TRUE(card.waitForStarted(5000)) << testing::BuiltProgram("aqled-cardsim").toStdString();
     ASSERT_TRUE(WaitFor([&] { return link.SlotConnected(1); }, 5000)) << CardLog();
   }
   std::string CardLog() const {

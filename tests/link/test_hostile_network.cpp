@@ -20,6 +20,7 @@
 #include "link/frame.h"
 #include "link/limits.h"
 #include "link_harness.h"
+#include "programs.h"
 #include "share/open_files.h"
 #include "share/share_server.h"
 
@@ -510,12 +511,6 @@ TEST_F(HostileTest, ConnectionsBeyondTheCapAreRefusedWithOneLineThenDisplaceTheO
 
 // --- a low descriptor limit, in a server process of its own -------------------------------
 
-QString LinkfloodPath() {
-  const QString dir = qEnvironmentVariable("AQLED_BIN_DIR");
-  if (!dir.isEmpty() && QFile::exists(dir + "/aqled-linkflood")) return dir + "/aqled-linkflood";
-  return AQLED_LINKFLOOD_PATH;
-}
-
 // The CPU time a process has used so far, from /proc.
 double CpuSeconds(qint64 pid) {
   QFile stat(QString("/proc/%1/stat").arg(pid));
@@ -542,8 +537,9 @@ TEST_P(LowDescriptorLimit, TheCardStillLogsInAndIsAnswered) {
   ASSERT_GT(RaiseOpenFileLimit(), c.connections + 64) << "the test needs that many descriptors";
   QProcess server;
   server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-  server.start(LinkfloodPath(), {"--serve", "--print-log", "--nofile", QString::number(c.nofile), "--hold",
-                                 QString::number(c.hold), "--lifetime", "120"});
+  server.start(testing::BuiltProgram("aqled-linkflood"),
+               {"--serve", "--print-log", "--nofile", QString::number(c.nofile), "--hold",
+                QString::number(c.hold), "--lifetime", "120"});
   ASSERT_TRUE(server.waitForStarted(5000));
   QElapsedTimer running;
   running.start();

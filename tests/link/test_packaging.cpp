@@ -16,6 +16,7 @@
 
 #include "file_size_limit.h"
 #include "link/packaging.h"
+#include "settings/file_io.h"
 #include "test_support.h"
 #include "text/gbk.h"
 
@@ -165,6 +166,38 @@ TEST_F(PackagingTest, FailedCopyIsAnError) {
   WriteFile(pics_ + "a.bmp", "a");
   std::filesystem::create_directories(PathFromGbk(share_ + "001.bmp/blocker"));
   EXPECT_THROW(StagePictures(pics_ + "a.bmp;", share_, log_), PackagingError);
+}
+
+// A picture the application drew is staged as a link to the same file; a file from elsewhere
+// (an advertisement's original, a link into the picture folder) as a copy. A picture drawn
+// again later replaces its own name only: what was staged keeps its bytes for a downloading card.
+TEST_F(PackagingTest, DrawnPicturesAreLinkedOthersCopiedAndARedrawLeavesTheStagedBytes) {
+  const std::string elsewhere = root_ + "ads/";
+  std::filesystem::create_directories(PathFromGbk(elsewhere));
+  WriteFile(pics_ + "1.bmp", "drawn");
+  WriteFile(elsewhere + "ad.bmp", "advertisement");
+  std::filesystem::create_symlink(PathFromGbk(elsewhere + "ad.bmp"), PathFromGbk(pics_ + "link.bmp"));
+  const std::string list = pics_ + "1.bmp;" + elsewhere + "ad.bmp;" + pics_ + "link.bmp;";
+  ASSERT_EQ(StagePictures(list, share_, log_, pics_), 3);
+  const auto sameFile = [](const std::string& a, const std::string& b) {
+    return std::filesystem::equivalent(PathFromGbk(a), PathFromGbk(b));
+  };
+  const struct {
+    std::string staged, source;
+    bool linked;
+  } rows[] = {{"001.bmp", pics_ + "1.bmp", true},
+              {"002.bmp", elsewhere + "ad.bmp", false},
+              {"003.bmp", elsewhere + "ad.bmp", false}};
+  for (const auto& row : rows) {
+    EXPECT_EQ(sameFile(share_ + row.staged, row.source), row.linked) << row.staged;
+    EXPECT_EQ(ReadFile(share_ + row.staged), ReadFile(row.source)) << row.staged;
+    EXPECT_FALSE(std::filesystem::is_symlink(PathFromGbk(share_ + row.staged))) << row.staged;
+  }
+  ASSERT_TRUE(WriteFileWhole(PathFromGbk(pics_ + "1.bmp"), "drawn again"));
+  EXPECT_EQ(ReadFile(share_ + "001.bmp"), "drawn");
+  ASSERT_EQ(StagePictures(list, share_, log_, pics_), 3);
+  EXPECT_EQ(ReadFile(share_ + "001.bmp"), "drawn again");
+  EXPECT_TRUE(log_.lines.empty());
 }
 
 TEST_F(PackagingTest, PictureAlreadyStagedIsNotLost) {

@@ -7,18 +7,13 @@
 #include <QTest>
 
 #include "flood.h"
+#include "programs.h"
 #include "share/limits.h"
 
 namespace aqled {
 namespace {
 
 using namespace shareflood;
-
-QString ShareFloodPath() {
-  const QString dir = qEnvironmentVariable("AQLED_BIN_DIR");
-  if (!dir.isEmpty() && QFile::exists(dir + "/aqled-shareflood")) return dir + "/aqled-shareflood";
-  return AQLED_SHAREFLOOD_PATH;
-}
 
 // Resident memory the server may gain from a flood: a few MiB for the connections' buffers.
 constexpr long kMemoryMarginKiB = 8 * 1024;
@@ -39,7 +34,8 @@ class ShareFlood : public ::testing::Test {
     ServeOptions options;
     options.folder = dir_.path();
     options.idleTimeoutSeconds = kIdleTimeoutSeconds;
-    ASSERT_TRUE(server_.Start(ShareFloodPath(), options)) << server_.Error().toStdString();
+    ASSERT_TRUE(server_.Start(testing::BuiltProgram("aqled-shareflood"), options))
+        << server_.Error().toStdString();
     // One answer first, so that what the first request loads counts as the start.
     ASSERT_EQ(Get().statusLine, "HTTP/1.1 200 OK");
     startKiB_ = ResidentKiB(server_.Pid());
@@ -106,7 +102,8 @@ TEST_F(ShareFlood, StrangersFillingTheServerAndAHostOnTheCardsAddressLeaveTheCar
   options.maxConnections = kPlaces;
   options.cardAddresses = {"127.0.0.1"};
   ServerProcess server;
-  ASSERT_TRUE(server.Start(ShareFloodPath(), options)) << server.Error().toStdString();
+  ASSERT_TRUE(server.Start(testing::BuiltProgram("aqled-shareflood"), options))
+      << server.Error().toStdString();
   // Strangers on ten other loopback addresses, each up to its limit: more than their room.
   IdleConnections strangers;
   strangers.Open(server.Port(), 10 * kPerAddress, kPerAddress);

@@ -2,9 +2,14 @@
 // Times the part of a send that follows the fetch of the four stations, at 576 x 336: the
 // picture list with all three boxes checked (4 station pages, the text page drawn anew, 5
 // advertisements), the staging of those ten pictures as 001.bmp to 010.bmp, ll.xml and pp.xml,
-// and the download, play and dynamic-area commands. Beside it, in the same loop, a plain copy of
-// the same bytes: the ten pictures copied into another folder and the two XML texts written.
+// and the download, play and dynamic-area commands. Beside it, in the same loop, two copies of
+// the same bytes into other folders: a plain one (the ten pictures copied and the two XML texts
+// written, nothing synced) and a durable one (each file written to a temporary file, synced,
+// renamed over its name and the folder synced: what the send would cost if it copied).
 // Everything happens in a temporary folder; N runs (default 50) after one warm-up run of each.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <QColor>
 #include <QElapsedTimer>
 #include <QFont>
@@ -98,6 +103,7 @@ struct Setup {
   std::string shareFolder;  // GBK, ending with "/"
   fs::path pictureFolder;
   fs::path copyFolder;
+  fs::path durableFolder;
   StationReadings readings;
   std::vector<std::string> advertisements;  // the originals, outside PictureFolder
 };
@@ -109,9 +115,11 @@ Setup Prepare(const fs::path& root) {
   s.shareFolder = GbkFromPath(root / "share") + "/";
   s.pictureFolder = PathFromGbk(PictureFolderOf(s.appFolder));
   s.copyFolder = root / "copy";
+  s.durableFolder = root / "durable";
   const fs::path originals = root / "ads";
   fs::create_directories(s.pictureFolder);
   fs::create_directories(s.copyFolder);
+  fs::create_directories(s.durableFolder);
   fs::create_directories(originals);
 
   const StationPageInput stations = SampleStations();
@@ -156,7 +164,7 @@ SendOutcome Send(const Setup& s, const std::string& programId) {
   AssemblePictureList(in, out.pictureList, log);
   QElapsedTimer timer;
   timer.start();
-  const int n = StagePictures(out.pictureList, s.shareFolder, log);
+  const int n = StagePictures(out.pictureList, s.shareFolder, log, GbkFromPath(s.pictureFolder));
   out.stagingMs = timer.nsecsElapsed() / 1e6;
   timer.restart();
   WriteProgramFiles(s.shareFolder, kWidth, kHeight, programId, n);
@@ -212,6 +220,39 @@ void PlainCopy(const std::vector<fs::path>& pictures, const fs::path& folder, co
   WriteText(folder / "pp.xml", program);
 }
 
+// `bytes` under `path` as a careful program writes it: a temporary file in the same folder,
+// synced, renamed over the name, the folder synced.
+void WriteDurably(const fs::path& path, const std::string& bytes) {
+  const fs::path temporary = path.parent_path() / ("." + path.filename().string() + ".tmp");
+  const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  Check(fd >= 0, "cannot create " + temporary.string());
+  size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    Check(n > 0, "cannot write " + temporary.string());
+    done += static_cast<size_t>(n);
+  }
+  Check(::fsync(fd) == 0 && ::close(fd) == 0, "cannot sync " + temporary.string());
+  Check(::rename(temporary.c_str(), path.c_str()) == 0, "cannot rename to " + path.string());
+  const int folder = ::open(path.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  Check(folder >= 0 && ::fsync(folder) == 0 && ::close(folder) == 0,
+        "cannot sync " + path.parent_path().string());
+}
+
+std::string ReadAll(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// The same bytes copied durably: each picture read and written as WriteDurably does, the XML too.
+void DurableCopy(const std::vector<fs::path>& pictures, const fs::path& folder, const std::string& playlist,
+                 const std::string& program) {
+  int k = 0;
+  for (const fs::path& picture : pictures) WriteDurably(folder / StagedPictureName(++k), ReadAll(picture));
+  WriteDurably(folder / "ll.xml", playlist);
+  WriteDurably(folder / "pp.xml", program);
+}
+
 double Median(std::vector<double> v) {
   std::sort(v.begin(), v.end());
   const size_t m = v.size() / 2;
@@ -237,13 +278,14 @@ int Run(int runs) {
   const std::string playlist = PlaylistXml(kWidth, kHeight, programId);
   const std::string program = ProgramXml(kWidth, kHeight, programId, kPictures);
   PlainCopy(pictures, s.copyFolder, playlist, program);
+  DurableCopy(pictures, s.durableFolder, playlist, program);
 
   uintmax_t pictureBytes = 0;
   for (const fs::path& p : pictures) pictureBytes += fs::file_size(p);
   const size_t xmlBytes = playlist.size() + program.size();
 
-  // The two ways alternate so that both meet the same load of a shared machine.
-  std::vector<double> send, copy, textPage, staging, programFiles;
+  // The three ways alternate so that all meet the same load of a shared machine.
+  std::vector<double> send, copy, durable, textPage, staging, programFiles;
   for (int i = 0; i < runs; ++i) {
     QElapsedTimer timer;
     timer.start();
@@ -256,9 +298,13 @@ int Run(int runs) {
     timer.restart();
     PlainCopy(pictures, s.copyFolder, playlist, program);
     copy.push_back(timer.nsecsElapsed() / 1e6);
+
+    timer.restart();
+    DurableCopy(pictures, s.durableFolder, playlist, program);
+    durable.push_back(timer.nsecsElapsed() / 1e6);
   }
 
-  const double sendMedian = Median(send), copyMedian = Median(copy);
+  const double sendMedian = Median(send), copyMedian = Median(copy), durableMedian = Median(durable);
   std::printf(
       "%d pictures at %dx%d (%ju bytes) + ll.xml and pp.xml (%zu bytes); commands %zu bytes; %d runs\n",
       kPictures, kWidth, kHeight, pictureBytes, xmlBytes, first.commandBytes, runs);
@@ -268,8 +314,11 @@ int Run(int runs) {
       "ms\n",
       Median(textPage), Median(staging), Median(programFiles));
   std::printf("plain copy:           median %.2f ms, p90 %.2f ms\n", copyMedian, P90(copy));
+  std::printf("durable copy:         median %.2f ms, p90 %.2f ms\n", durableMedian, P90(durable));
   std::printf("ratio send / copy:    %.2f (medians), %.2f (p90)\n", sendMedian / copyMedian,
               P90(send) / P90(copy));
+  std::printf("ratio send / durable: %.2f (medians), %.2f (p90)\n", sendMedian / durableMedian,
+              P90(send) / P90(durable));
   return 0;
 }
 
