@@ -52,7 +52,7 @@ class SocketConnection : public CardConnection {
 
 struct ControllerLink::Peer {
   Peer(QTcpSocket* s, std::shared_ptr<SocketConnection> c, SessionTable& sessions, CommandExchange& exchange,
-       PeerLog& log, LineBudget& badData, const QDateTime& now)
+       PeerLog& log, LineBudget& badData, qint64 now)
       : socket(s),
         connection(c),
         receiver(std::move(c), sessions, exchange, log, badData),
@@ -63,10 +63,11 @@ struct ControllerLink::Peer {
   std::shared_ptr<SocketConnection> connection;
   ConnectionReceiver receiver;
   QTimer answerTimer;  // the wait for this connection's Login answer
-  QDateTime opened;
-  QDateTime lastHeard;     // the last bytes read
-  QDateTime floodWindow;   // start of the window of kFloodWindowMs now counted (the link's clock)
-  int floodFrames = 0;     // frames in that window
+  // Times on the link's clock (Millis).
+  qint64 opened;
+  qint64 lastHeard;        // the last bytes read
+  qint64 floodWindow = 0;  // start of the window of kFloodWindowMs now counted
+  int floodFrames = 0;     // frames in that window, 0 before the first
   bool servicing = false;  // Service is on the stack for this connection
   bool closing = false;    // the socket has closed; what it sent is still being handled
   bool closed = false;
@@ -125,9 +126,8 @@ ControllerLink::ControllerLink(LogSink& log, Clock& clock, QObject* parent)
 }
 
 bool ControllerLink::FrameAdmitted(Peer& peer) {
-  const QDateTime now = clock_.Now();
-  if (!peer.floodWindow.isValid() || peer.floodWindow.msecsTo(now) >= kFloodWindowMs ||
-      now < peer.floodWindow) {
+  const qint64 now = clock_.Millis();
+  if (peer.floodFrames == 0 || now - peer.floodWindow >= kFloodWindowMs || now < peer.floodWindow) {
     peer.floodWindow = now;
     peer.floodFrames = 0;
   }
@@ -240,7 +240,7 @@ void ControllerLink::Admit(qintptr descriptor) {
     return;
   }
   auto peer = std::make_shared<Peer>(socket, std::make_shared<SocketConnection>(socket), sessions_, exchange_,
-                                     peerLog_, badData_, clock_.Now());
+                                     peerLog_, badData_, clock_.Millis());
   peer->receiver.SetFrameGate([this, p = peer.get()] { return FrameAdmitted(*p); });
   socket->setReadBufferSize(kSocketBufferLimit);
   peer->answerTimer.setSingleShot(true);
@@ -267,11 +267,11 @@ void ControllerLink::CannotAccept(int error) {
 }
 
 bool ControllerLink::DisplaceOne() {
-  const QDateTime now = clock_.Now();
+  const qint64 now = clock_.Millis();
   std::shared_ptr<Peer> oldest;
   for (const auto& [socket, peer] : peers_) {
     if (peer->closed || peer->closing || sessions_.SlotOf(*peer->connection) > 0) continue;
-    if (peer->opened.msecsTo(now) < kLoginGraceMs) continue;
+    if (now - peer->opened < kLoginGraceMs) continue;
     if (!oldest || peer->opened < oldest->opened) oldest = peer;
   }
   if (!oldest) return false;
@@ -318,7 +318,7 @@ void ControllerLink::ServerSvr1ClientRead(QTcpSocket* socket) {
   if (it == peers_.end() || it->second->closed) return;
   // The peer stays alive through the handling even when a packet closes its connection.
   const std::shared_ptr<Peer> peer = it->second;
-  peer->lastHeard = clock_.Now();
+  peer->lastHeard = clock_.Millis();
   Service(peer);
   emit BytesHandled();
 }
@@ -396,15 +396,15 @@ void ControllerLink::Drop(const std::shared_ptr<Peer>& peer) {
 }
 
 void ControllerLink::CheckTimeOuts() {
-  const QDateTime now = clock_.Now();
+  const qint64 now = clock_.Millis();
   std::vector<std::shared_ptr<Peer>> expired;
   for (const auto& [socket, peer] : peers_) {
     if (peer->closed || peer->closing) continue;
     const int slot = sessions_.SlotOf(*peer->connection);
-    if (slot == 0 && peer->opened.msecsTo(now) >= kLoginTimeoutMs) {
+    if (slot == 0 && now - peer->opened >= kLoginTimeoutMs) {
       timedOut_.Take();
       expired.push_back(peer);
-    } else if (slot > 0 && peer->lastHeard.msecsTo(now) >= kCardIdleTimeoutMs) {
+    } else if (slot > 0 && now - peer->lastHeard >= kCardIdleTimeoutMs) {
       log_.AppendLog(kLogError, Format(Utf8ToGbk("[标签:%s] %d 秒未收到数据, 关闭连接"),
                                        {sessions_.Slot(slot).barcode,
                                         static_cast<long long>(kCardIdleTimeoutMs / 1000)}));

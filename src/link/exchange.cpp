@@ -171,12 +171,24 @@ void CommandExchange::LogFailure(std::string_view pattern, std::string_view thir
   log_.AppendLog(kLogError, Format(pattern, {slot.barcode, slot.controllerName, third}));
 }
 
-bool CommandExchange::HandleControllerPacket(std::string_view gbkText,
+ReceivedPacket ParseReceived(std::string_view gbkText) {
+  ReceivedPacket packet;
+  try {
+    // The JSON library reads UTF-8; the values read are turned back into GBK.
+    packet.root = ParsePacket(GbkToUtf8(gbkText));
+  } catch (...) {
+    packet.failure = std::current_exception();
+  }
+  return packet;
+}
+
+bool CommandExchange::HandleControllerPacket(const ReceivedPacket& packet,
                                              const std::shared_ptr<CardConnection>& connection) {
   bool waiting = false;
   try {
-    // The JSON library reads UTF-8; the values read are turned back into GBK.
-    const nlohmann::json root = ParsePacket(GbkToUtf8(gbkText));
+    // A parse failure is reported here, as any other failure of the packet.
+    if (packet.failure) std::rethrow_exception(packet.failure);
+    const nlohmann::json& root = packet.root;
     const std::string name = UpperAscii(JsonText(root, "name"));
     if (name == "LOGIN") {
       waiting = sessions_.HandleLogin(JsonObject(root, "input"), connection);

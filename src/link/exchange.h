@@ -4,8 +4,10 @@
 // to the delivery slot.
 
 #include <QDateTime>
+#include <exception>
 #include <functional>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <string_view>
 
@@ -27,6 +29,15 @@ inline constexpr std::string_view kClearUselessMaterialCommand = R"({"name": "cl
 // "%s" is the download id.
 inline constexpr std::string_view kProgressQueryPattern =
     R"({"name":"querydownloadprogress","input":{"delay":"5","id":"%s"}})";
+
+// The GBK text of one received frame, parsed once: the receive road reads it to tell a
+// heartbeat, the exchange dispatches it.
+struct ReceivedPacket {
+  nlohmann::json root;         // the first JSON value of the text
+  std::exception_ptr failure;  // why the text is no JSON (then root is null)
+};
+// Never throws: a text that is not JSON, or nests deeper than kMaxJsonDepth, keeps its error.
+ReceivedPacket ParseReceived(std::string_view gbkText);
 
 // The two routes of a delivery and how a watched delivery ended.
 enum class DeliveryRoute { kProgram, kDynamic };
@@ -67,7 +78,7 @@ class CommandExchange {
 
   const ExchangeState& State() const { return state_; }
 
-  // Handles the GBK text of one frame that came on `connection`. Never throws: a failure
+  // Handles one frame that came on `connection`, parsed by ParseReceived. Never throws: a failure
   // (not JSON, nesting deeper than kMaxJsonDepth, no "name", a missing "input"/"output" or
   // login field) is logged as kind 1 "错误,处理数据包时出错: " + description (cut like a
   // received text) and nothing is sent for the packet. Only the first JSON value of the text
@@ -76,7 +87,8 @@ class CommandExchange {
   // as ignored and drives nothing.
   // Returns true for a login that was given or matched a slot: its Login answer is due on
   // `connection` after kLoginAnswerWaitMs (SessionTable::SendLoginAnswer).
-  bool HandleControllerPacket(std::string_view gbkText, const std::shared_ptr<CardConnection>& connection);
+  bool HandleControllerPacket(const ReceivedPacket& packet,
+                              const std::shared_ptr<CardConnection>& connection);
 
   // Start-up arms the one-time card reset: the next heartbeat sends the disk query, the one
   // after it stop-play.

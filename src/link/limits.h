@@ -52,7 +52,7 @@ inline constexpr std::size_t kMaxLoggedText = 4096;
 // rest is counted and summarised in one line when the window ends.
 inline constexpr int kBadDataLinesPerWindow = 10;
 // A received text longer than this is never taken for a heartbeat, whose screen lines fold: a
-// heartbeat is a few dozen bytes, and a larger frame is spared a second parse.
+// heartbeat is a few dozen bytes, so a larger frame of that name gets a line of its own.
 inline constexpr std::size_t kMaxHeartbeatLength = 1024;
 // The window of those summaries, and of the summaries of refused and closed connections.
 inline constexpr int kSummaryWindowMs = 1000;

@@ -15,7 +15,7 @@ bool LineBudget::Take(long long cost) {
   Flush();
   if (!open_) {
     open_ = true;
-    start_ = clock_.Now();
+    start_ = clock_.Millis();
     written_ = 0;
     counted_ = 0;
   }
@@ -29,9 +29,8 @@ bool LineBudget::Take(long long cost) {
 
 void LineBudget::Flush() {
   if (!open_) return;
-  const QDateTime now = clock_.Now();
   // A clock set back ends the window as well.
-  const qint64 elapsed = start_.msecsTo(now);
+  const qint64 elapsed = clock_.Millis() - start_;
   if (elapsed >= 0 && elapsed < windowMs_) return;
   Close();
 }

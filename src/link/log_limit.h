@@ -48,7 +48,7 @@ class LineBudget {
   Summary summary_;
   int windowMs_;
   bool open_ = false;
-  QDateTime start_;
+  qint64 start_ = 0;  // the clock's Millis
   long long written_ = 0;
   long long counted_ = 0;
 };

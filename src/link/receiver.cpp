@@ -2,7 +2,6 @@
 
 #include <cstdint>
 #include <exception>
-#include <nlohmann/json.hpp>
 #include <optional>
 
 #include "link/frame.h"
@@ -21,12 +20,11 @@ void LogReceiveError(LogSink& log, std::string_view description) {
 // A received text that is a card's heartbeat (its name "heartbeat" in any letter case) is
 // logged as one, so that the log can fold a run of them from one connection.
 void LogReceived(LogSink& log, const SessionTable& sessions, const CardConnection* connection,
-                 std::string_view gbkText, const std::string& line) {
+                 std::string_view gbkText, const ReceivedPacket& packet, const std::string& line) {
   bool heartbeat = false;
-  if (connection && gbkText.size() <= kMaxHeartbeatLength) {
+  if (connection && gbkText.size() <= kMaxHeartbeatLength && packet.root.is_object()) {
     try {
-      const nlohmann::json root = ParsePacket(GbkToUtf8(gbkText));
-      heartbeat = root.is_object() && UpperAscii(JsonText(root, "name")) == "HEARTBEAT";
+      heartbeat = UpperAscii(JsonText(packet.root, "name")) == "HEARTBEAT";
     } catch (const std::exception&) {
       // Not a heartbeat; the exchange names what is wrong with it.
     }
@@ -96,8 +94,9 @@ void ConnectionReceiver::HandleFrames() {
         if (badData_.Take()) log_.AppendLog(kLogInfo, line);
         continue;
       }
-      LogReceived(log_, sessions_, connection_.get(), text, line);
-      waiting_ = exchange_.HandleControllerPacket(text, connection_);
+      const ReceivedPacket packet = ParseReceived(text);
+      LogReceived(log_, sessions_, connection_.get(), text, packet, line);
+      waiting_ = exchange_.HandleControllerPacket(packet, connection_);
     } catch (const std::exception& e) {
       LogReceiveError(log_, CutForLog(Utf8ToGbkLenient(e.what())));
     }

@@ -7,6 +7,7 @@
 namespace aqled {
 
 QDateTime SystemClock::Now() const { return QDateTime::currentDateTime(); }
+qint64 SystemClock::Millis() const { return QDateTime::currentMSecsSinceEpoch(); }
 
 namespace {
 

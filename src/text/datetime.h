@@ -12,11 +12,16 @@ class Clock {
  public:
   virtual ~Clock() = default;
   virtual QDateTime Now() const = 0;
+  // The same instant in milliseconds since the epoch, for measuring time-outs and windows:
+  // local time asks the C library for the time zone, which looks at the zone file each time,
+  // far too dear for what every received frame is timed by.
+  virtual qint64 Millis() const { return Now().toMSecsSinceEpoch(); }
 };
 
 class SystemClock : public Clock {
  public:
   QDateTime Now() const override;
+  qint64 Millis() const override;
 };
 
 // Formats a local date/time with the system's patterns; letters are matched without regard

@@ -28,7 +28,7 @@ class ExchangeTest : public ::testing::Test {
  protected:
   // One packet, and for a login that is due an answer the wait, moved on the clock.
   void Feed(const std::string& utf8Text, const std::shared_ptr<FakeConnection>& from) {
-    if (exchange.HandleControllerPacket(G(utf8Text.c_str()), from)) {
+    if (exchange.HandleControllerPacket(ParseReceived(G(utf8Text.c_str())), from)) {
       clock.Advance(kLoginAnswerWaitMs);
       waited_ms += kLoginAnswerWaitMs;
       sessions.SendLoginAnswer(*from);
