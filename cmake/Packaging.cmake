@@ -18,7 +18,9 @@ install(FILES ${packaging}/aqled-autostart.desktop DESTINATION ${CMAKE_INSTALL_D
 # systemd looks for user units in <prefix>/lib/systemd/user, never in a multiarch folder.
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/aqled.service DESTINATION lib/systemd/user)
 install(FILES ${PROJECT_SOURCE_DIR}/docs/config.sample.ini ${PROJECT_SOURCE_DIR}/README.md
-        DESTINATION ${CMAKE_INSTALL_DOCDIR})
+        ${PROJECT_SOURCE_DIR}/docs/monitoring.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+# The alert rules a Prometheus server loads to watch this PC (docs/monitoring.md).
+install(FILES ${packaging}/aqled.rules.yml DESTINATION ${CMAKE_INSTALL_DATADIR}/aqled)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME aqled)

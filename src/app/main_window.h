@@ -23,6 +23,7 @@
 #include "schedule/schedule.h"
 #include "settings/display_settings.h"
 #include "settings/program_settings.h"
+#include "status/status_page.h"
 #include "stations/catalogue.h"
 #include "stations/readings.h"
 #include "text/datetime.h"
@@ -74,6 +75,8 @@ struct OnAirProgram {
   std::string digest;                     // PictureListDigest of its pictures
   std::vector<std::string> publishTimes;  // of the station pages in it (GBK)
   bool notice = false;                    // only the notice page: no reading was fit to show
+  std::string pictureList;                // its PictureList, in play order
+  std::vector<OnAirStation> stations;     // its station pages with the readings they show
 };
 
 class TForm1 : public QWidget, public LogSink {
@@ -306,6 +309,9 @@ class TForm1 : public QWidget, public LogSink {
   void OnDeliveryEnded(DeliveryOutcome outcome);
   // The send started at `started` has ended in `state`.
   void EndSend(const QDateTime& started, SendState state);
+  // The status page, status.json and the metrics on the share server, and their facts.
+  void PublishStatus();
+  StatusFacts CollectStatusFacts() const;
   // The window's general error report: a message box with the text (GBK).
   void ReportError(const std::string& text);
   // Shows the picture file in the picture viewer; when none can be started, says so in a kind-1
@@ -355,6 +361,8 @@ class TForm1 : public QWidget, public LogSink {
   QTimer* statusTimer_ = nullptr;
   QTimer* statusDelay_ = nullptr;
   std::vector<std::filesystem::path> unloadedFiles_;
+  StatusCounters statusCounters_;
+  QDateTime startedAt_;
 };
 
 }  // namespace aqled
