@@ -23,9 +23,9 @@
 #include "schedule/schedule.h"
 #include "settings/display_settings.h"
 #include "settings/program_settings.h"
-#include "status/status_page.h"
 #include "stations/catalogue.h"
 #include "stations/readings.h"
+#include "status/status_page.h"
 #include "text/datetime.h"
 
 class QCheckBox;

@@ -224,7 +224,7 @@ void TForm1::EndSend(const QDateTime& started, SendState state) {
     delivering_.reset();
   }
   schedule_.SendEnded(started, succeeded, !notice);
-  statusCounters_.CountDelivery(succeeded                        ? DeliveryResult::kSucceeded
+  statusCounters_.CountDelivery(succeeded                      ? DeliveryResult::kSucceeded
                                 : state == SendState::kStalled ? DeliveryResult::kStalled
                                                                : DeliveryResult::kFailed);
   if (lastSend_ && lastSend_->started == started) {

@@ -4,8 +4,8 @@
 // thread: the library's epoll descriptor is watched by the Qt event loop, which also fires its
 // time-outs, so the server has no thread of its own. It serves GET and HEAD for plain files
 // directly inside ShareFolder under the path of HttpBaseDir, streamed from the disk, with single
-// byte ranges, and the pages its owner makes (SetPages); every other request is answered 404, and folders are never listed. The limits
-// are in share/limits.h.
+// byte ranges, and the pages its owner makes (SetPages); every other request is answered 404, and folders are
+// never listed. The limits are in share/limits.h.
 
 #include <QHostAddress>
 #include <QString>

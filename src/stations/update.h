@@ -15,7 +15,7 @@ namespace aqled {
 
 class LogSink;
 
-// How the fetch of one station page ended.
+// How the fetch of one station page ended (the status answers name them by this order).
 enum class FetchOutcome {
   kNone,        // not fetched yet
   kOk,          // its readings were taken

@@ -10,94 +10,38 @@
 
 #include "compose/picture_list.h"
 #include "logging/limits.h"
-#include "status/limits.h"
 #include "stations/extract.h"
+#include "status/limits.h"
 #include "text/gbk.h"
 #include "text/strings.h"
 
 namespace aqled {
 namespace {
 
-constexpr std::array<DeliveryResult, 3> kDeliveryResults = {DeliveryResult::kSucceeded, DeliveryResult::kFailed,
-                                                            DeliveryResult::kStalled};
+constexpr std::array<DeliveryResult, 3> kDeliveryResults = {
+    DeliveryResult::kSucceeded, DeliveryResult::kFailed, DeliveryResult::kStalled};
 constexpr std::array<FetchOutcome, 4> kFetchOutcomes = {FetchOutcome::kOk, FetchOutcome::kFailed,
                                                         FetchOutcome::kNoReadings, FetchOutcome::kOverlong};
 
-const char* ResultLabel(DeliveryResult r) {
-  switch (r) {
-    case DeliveryResult::kSucceeded:
-      return "succeeded";
-    case DeliveryResult::kFailed:
-      return "failed";
-    case DeliveryResult::kStalled:
-      return "stalled";
-  }
-  return "";
-}
+// The label in the answers for machines and the text on the page, by the enumerator's value.
+struct Names {
+  const char* label;
+  const char* text;
+};
+constexpr std::array<const char*, 3> kResultLabels = {"succeeded", "failed", "stalled"};
+constexpr std::array<Names, 5> kOutcomeNames = {{{"none", "未获取"},
+                                                 {"ok", "成功"},
+                                                 {"failed", "失败"},
+                                                 {"no_readings", "页面中没有数据"},
+                                                 {"overlong", "页面中的数据过长"}}};
+constexpr std::array<Names, 5> kStateNames = {
+    {{"running", "进行中"}, {"delivering", "等待应答"}, {"succeeded", "成功"}, {"failed", "失败"}, {"stalled", "超时"}}};
 
-const char* OutcomeLabel(FetchOutcome o) {
-  switch (o) {
-    case FetchOutcome::kNone:
-      return "none";
-    case FetchOutcome::kOk:
-      return "ok";
-    case FetchOutcome::kFailed:
-      return "failed";
-    case FetchOutcome::kNoReadings:
-      return "no_readings";
-    case FetchOutcome::kOverlong:
-      return "overlong";
-  }
-  return "";
-}
-
-const char* OutcomeText(FetchOutcome o) {
-  switch (o) {
-    case FetchOutcome::kNone:
-      return "未获取";
-    case FetchOutcome::kOk:
-      return "成功";
-    case FetchOutcome::kFailed:
-      return "失败";
-    case FetchOutcome::kNoReadings:
-      return "页面中没有数据";
-    case FetchOutcome::kOverlong:
-      return "页面中的数据过长";
-  }
-  return "";
-}
-
-const char* StateLabel(DeliveryState s) {
-  switch (s) {
-    case DeliveryState::kRunning:
-      return "running";
-    case DeliveryState::kDelivering:
-      return "delivering";
-    case DeliveryState::kSucceeded:
-      return "succeeded";
-    case DeliveryState::kFailed:
-      return "failed";
-    case DeliveryState::kStalled:
-      return "stalled";
-  }
-  return "";
-}
-
-const char* StateText(DeliveryState s) {
-  switch (s) {
-    case DeliveryState::kRunning:
-      return "进行中";
-    case DeliveryState::kDelivering:
-      return "等待应答";
-    case DeliveryState::kSucceeded:
-      return "成功";
-    case DeliveryState::kFailed:
-      return "失败";
-    case DeliveryState::kStalled:
-      return "超时";
-  }
-  return "";
-}
+const char* ResultLabel(DeliveryResult r) { return kResultLabels.at(static_cast<std::size_t>(r)); }
+const char* OutcomeLabel(FetchOutcome o) { return kOutcomeNames.at(static_cast<std::size_t>(o)).label; }
+const char* OutcomeText(FetchOutcome o) { return kOutcomeNames.at(static_cast<std::size_t>(o)).text; }
+const char* StateLabel(DeliveryState s) { return kStateNames.at(static_cast<std::size_t>(s)).label; }
+const char* StateText(DeliveryState s) { return kStateNames.at(static_cast<std::size_t>(s)).text; }
 
 // A text from outside, bounded and in UTF-8.
 std::string Outside(std::string_view gbk, std::size_t maxBytes = kStatusTextBytes) {
@@ -145,8 +89,8 @@ constexpr std::string_view kStyle =
     "section{background:#fff;padding:8px;margin-bottom:8px;border-radius:4px}"
     "table{border-collapse:collapse;width:100%}td,th{border:1px solid #ccc;padding:3px 5px;text-align:left}"
     ".ok{color:#080}.bad{color:#c00;font-weight:bold}"
-    ".pictures{display:flex;flex-wrap:wrap;gap:8px}figure{margin:0}"
-    "figure img{max-width:100%;image-rendering:pixelated;background:#000;min-width:128px}"
+    ".pictures{display:flex;flex-wrap:wrap;gap:8px}figure{margin:0;flex:1 1 40%;max-width:480px}"
+    "figure img{width:100%;image-rendering:pixelated;background:#000}"
     "figcaption{font-size:.85em}"
     ".log{background:#000;font-family:monospace;font-size:.8em;padding:4px;overflow-x:auto}"
     ".log div{white-space:pre-wrap;word-break:break-all}";
@@ -174,10 +118,12 @@ void CardSection(std::string& out, const StatusFacts& f) {
 }
 
 void ReadingCells(std::string& out, const Dtstr& r) {
-  for (const std::string* value : {&r.level, &r.negativeIons, &r.pm25, &r.ozone}) out += "<td>" + Html(*value) + "</td>";
+  for (const std::string* value : {&r.level, &r.negativeIons, &r.pm25, &r.ozone})
+    out += "<td>" + Html(*value) + "</td>";
 }
 
-constexpr std::string_view kReadingHeads = "<th>等级</th><th>负氧离子</th><th>PM2.5</th><th>臭氧</th><th>发布时间</th>";
+constexpr std::string_view kReadingHeads =
+    "<th>等级</th><th>负氧离子</th><th>PM2.5</th><th>臭氧</th><th>发布时间</th>";
 
 void OnAirSection(std::string& out, const StatusFacts& f) {
   out += "<section id=\"on-air\"><h2>正在播放</h2>";
@@ -196,14 +142,15 @@ void OnAirSection(std::string& out, const StatusFacts& f) {
   }
   out += "</div>";
   if (!a.stations.empty()) {
-    out += "<table id=\"on-air-stations\"><tr><th>站点</th>" + std::string(kReadingHeads) + "<th>状态</th></tr>";
+    out +=
+        "<table id=\"on-air-stations\"><tr><th>站点</th>" + std::string(kReadingHeads) + "<th>状态</th></tr>";
     for (const OnAirStation& s : a.stations) {
       out += "<tr><td>" + Html(StationName(s.station)) + "</td>";
       ReadingCells(out, s.readings);
       out += "<td>" + Html(s.publishTime) + "</td>";
-      out += Fresh(s.publishTime, f) ? "<td class=\"ok\">有效</td>"
-                                     : "<td class=\"bad\">已过期 (超过 " + std::to_string(f.maxDataAgeHours) +
-                                           " 小时)</td>";
+      out += Fresh(s.publishTime, f)
+                 ? "<td class=\"ok\">有效</td>"
+                 : "<td class=\"bad\">已过期 (超过 " + std::to_string(f.maxDataAgeHours) + " 小时)</td>";
       out += "</tr>";
     }
     out += "</table>";
@@ -218,8 +165,8 @@ void DeliverySection(std::string& out, const StatusFacts& f) {
   } else {
     const StatusDelivery& d = *f.lastDelivery;
     const bool bad = d.state == DeliveryState::kFailed || d.state == DeliveryState::kStalled;
-    out += Stamp(d.started) + " " + (d.automatic ? "自动" : "手动") + " <span class=\"" + (bad ? "bad" : "ok") +
-           "\">" + StateText(d.state) + "</span>";
+    out += Stamp(d.started) + " " + (d.automatic ? "自动" : "手动") + " <span class=\"" +
+           (bad ? "bad" : "ok") + "\">" + StateText(d.state) + "</span>";
     if (d.notice && d.state == DeliveryState::kSucceeded) out += " (提示页)";
     if (!d.reason.empty()) out += "<br>" + Html(d.reason, kStatusLogLineBytes);
   }
@@ -235,8 +182,8 @@ void FetchSection(std::string& out, const StatusFacts& f) {
     out += "<p>尚未获取</p></section>";
     return;
   }
-  out += "<p>" + Stamp(f.lastFetchAt) + "</p><table><tr><th>站点</th><th>结果</th>" + std::string(kReadingHeads) +
-         "</tr>";
+  out += "<p>" + Stamp(f.lastFetchAt) + "</p><table><tr><th>站点</th><th>结果</th>" +
+         std::string(kReadingHeads) + "</tr>";
   for (int n = 1; n <= kStationCount; ++n) {
     const StationFetchFacts& s = f.fetches[static_cast<std::size_t>(n)];
     const bool ok = s.outcome == FetchOutcome::kOk;
@@ -254,8 +201,8 @@ void LogSection(std::string& out, const StatusFacts& f) {
                                 ? f.log.size() - static_cast<std::size_t>(kRecentScreenLines)
                                 : 0;
   for (std::size_t i = first; i < f.log.size(); ++i) {
-    out += "<div style=\"color:" + HexColour(f.log[i].colour) + "\">" + Html(f.log[i].gbkText, kStatusLogLineBytes) +
-           "</div>";
+    out += "<div style=\"color:" + HexColour(f.log[i].colour) + "\">" +
+           Html(f.log[i].gbkText, kStatusLogLineBytes) + "</div>";
   }
   out += "</div></section>";
 }
@@ -384,9 +331,9 @@ std::string StatusPageHtml(const StatusFacts& f) {
       "<!DOCTYPE html><html lang=\"zh-CN\"><head><meta charset=\"utf-8\">"
       "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">"
       "<meta http-equiv=\"refresh\" content=\"" +
-      std::to_string(kStatusRefreshSeconds) + "\"><title>aqled 运行状态</title><style>" + std::string(kStyle) +
-      "</style></head><body><h1>aqled 运行状态</h1><p>版本 " + HtmlEscape(f.version) + ", 已运行 " +
-      Duration(f.started.secsTo(f.now)) + ", 更新于 " + Stamp(f.now) + "</p>";
+      std::to_string(kStatusRefreshSeconds) + "\"><title>aqled 运行状态</title><style>" +
+      std::string(kStyle) + "</style></head><body><h1>aqled 运行状态</h1><p>版本 " + HtmlEscape(f.version) +
+      ", 已运行 " + Duration(f.started.secsTo(f.now)) + ", 更新于 " + Stamp(f.now) + "</p>";
   CardSection(out, f);
   OnAirSection(out, f);
   DeliverySection(out, f);
@@ -415,7 +362,8 @@ std::string StatusJson(const StatusFacts& f) {
   if (f.onAir) {
     json pictures = json::array();
     for (std::size_t i = 0; i < std::min(f.onAir->pictures.size(), kStatusMaxPictures); ++i)
-      pictures.push_back({{"url", Outside(f.onAir->pictures[i].url)}, {"source", Outside(f.onAir->pictures[i].source)}});
+      pictures.push_back(
+          {{"url", Outside(f.onAir->pictures[i].url)}, {"source", Outside(f.onAir->pictures[i].source)}});
     json stations = json::array();
     for (const OnAirStation& s : f.onAir->stations) {
       json one = ReadingsJson(s.readings, s.publishTime);
@@ -439,7 +387,8 @@ std::string StatusJson(const StatusFacts& f) {
                           {"notice", d.notice},
                           {"reason", Outside(d.reason, kStatusLogLineBytes)}};
   }
-  j["timed_delivery"] = {{"enabled", f.autoSend}, {"next_slot", IsoTime(f.nextSlot)}, {"slot_hours", f.slotHours}};
+  j["timed_delivery"] = {
+      {"enabled", f.autoSend}, {"next_slot", IsoTime(f.nextSlot)}, {"slot_hours", f.slotHours}};
   json fetches = json::array();
   for (int n = 1; n <= kStationCount; ++n) {
     const StationFetchFacts& s = f.fetches[static_cast<std::size_t>(n)];
@@ -455,7 +404,8 @@ std::string StatusJson(const StatusFacts& f) {
                                 ? f.log.size() - static_cast<std::size_t>(kRecentScreenLines)
                                 : 0;
   for (std::size_t i = first; i < f.log.size(); ++i)
-    log.push_back({{"text", Outside(f.log[i].gbkText, kStatusLogLineBytes)}, {"colour", HexColour(f.log[i].colour)}});
+    log.push_back(
+        {{"text", Outside(f.log[i].gbkText, kStatusLogLineBytes)}, {"colour", HexColour(f.log[i].colour)}});
   j["log"] = log;
   return j.dump(-1, ' ', false, json::error_handler_t::replace) + "\n";
 }
@@ -471,8 +421,10 @@ std::string MetricsText(const StatusFacts& f) {
           std::max<qint64>(0, f.card.lastMessage.secsTo(f.now)));
   std::vector<std::pair<std::string, std::string>> samples;
   for (DeliveryResult r : kDeliveryResults)
-    samples.emplace_back(std::string("{outcome=\"") + ResultLabel(r) + "\"}", std::to_string(f.counters.Deliveries(r)));
-  Family(out, "aqled_deliveries_total", "counter", "Deliveries to the card since start-up, by outcome.", samples);
+    samples.emplace_back(std::string("{outcome=\"") + ResultLabel(r) + "\"}",
+                         std::to_string(f.counters.Deliveries(r)));
+  Family(out, "aqled_deliveries_total", "counter", "Deliveries to the card since start-up, by outcome.",
+         samples);
   if (f.onAir)
     Gauge(out, "aqled_last_successful_delivery_timestamp_seconds",
           "Start of the send whose delivery last succeeded, in seconds since the epoch.",
@@ -483,8 +435,8 @@ std::string MetricsText(const StatusFacts& f) {
       samples.emplace_back("{station=\"" + std::to_string(n) + "\",outcome=\"" + OutcomeLabel(o) + "\"}",
                            std::to_string(f.counters.Fetches(n, o)));
   }
-  Family(out, "aqled_fetches_total", "counter", "Fetches of the station pages since start-up, by station and outcome.",
-         samples);
+  Family(out, "aqled_fetches_total", "counter",
+         "Fetches of the station pages since start-up, by station and outcome.", samples);
   samples.clear();
   std::optional<qint64> oldest;
   if (f.onAir) {
@@ -501,10 +453,13 @@ std::string MetricsText(const StatusFacts& f) {
   if (oldest)
     Gauge(out, "aqled_on_air_oldest_publish_timestamp_seconds",
           "The oldest publish time of the readings on air, in seconds since the epoch.", *oldest);
-  Gauge(out, "aqled_max_data_age_seconds", "How old readings may be before they count as stale; 0: never stale.",
+  Gauge(out, "aqled_max_data_age_seconds",
+        "How old readings may be before they count as stale; 0: never stale.",
         std::max(0, f.maxDataAgeHours) * 3600LL);
-  Gauge(out, "aqled_timed_delivery_enabled", "Whether timed delivery is on (1) or off (0).", f.autoSend ? 1 : 0);
-  Gauge(out, "aqled_delivery_slot_seconds", "Length of one slot of the timed delivery.", f.slotHours * 3600LL);
+  Gauge(out, "aqled_timed_delivery_enabled", "Whether timed delivery is on (1) or off (0).",
+        f.autoSend ? 1 : 0);
+  Gauge(out, "aqled_delivery_slot_seconds", "Length of one slot of the timed delivery.",
+        f.slotHours * 3600LL);
   if (f.nextSlot.isValid())
     Gauge(out, "aqled_next_slot_timestamp_seconds", "Start of the next slot of the timed delivery.",
           f.nextSlot.toSecsSinceEpoch());

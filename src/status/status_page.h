@@ -20,10 +20,10 @@
 
 namespace aqled {
 
-// How the last delivery stands.
+// How the last delivery stands (the answers name the states by their order here).
 enum class DeliveryState { kRunning, kDelivering, kSucceeded, kFailed, kStalled };
 
-// The outcomes a delivery is counted under ("succeeded", "failed", "stalled").
+// The outcomes a delivery is counted under, in this order: "succeeded", "failed", "stalled".
 enum class DeliveryResult { kSucceeded, kFailed, kStalled };
 
 // Counts kept since start-up for the metrics, and when the card was last seen to go.
@@ -116,9 +116,9 @@ struct StatusFacts {
   bool autoSend = true;
   QDateTime nextSlot;
   int slotHours = 2;
-  QDateTime lastFetchAt;  // null: no fetch yet
+  QDateTime lastFetchAt;                                       // null: no fetch yet
   std::array<StationFetchFacts, kStationCount + 1> fetches{};  // by station number
-  std::vector<ScreenLine> log;                                  // oldest first
+  std::vector<ScreenLine> log;                                 // oldest first
   StatusCounters counters;
   ProcessFacts process;
 };

@@ -40,8 +40,9 @@ class Browser {
     });
     process_.setStandardOutputFile(QProcess::nullDevice());
     process_.setStandardErrorFile(QProcess::nullDevice());  // its complaints about D-Bus and the GPU
-    process_.start(kChromium, {"--headless", "--no-sandbox", "--disable-gpu", "--no-first-run", "--no-proxy-server",
-                               "--remote-debugging-pipe", "--user-data-dir=" + profile_.path(), "about:blank"});
+    process_.start(kChromium,
+                   {"--headless", "--no-sandbox", "--disable-gpu", "--no-first-run", "--no-proxy-server",
+                    "--remote-debugging-pipe", "--user-data-dir=" + profile_.path(), "about:blank"});
     ::close(in[0]);
     ::close(out[1]);
     toBrowser_ = in[1];

@@ -122,21 +122,23 @@ TEST_F(StatusEndToEnd, PrometheusFiresTheStaleScreenAlertWhenTheReadingsPassMaxD
   // The shipped rules, their waits cut to nothing.
   QFile shipped(AQLED_SOURCE_DIR "/packaging/aqled.rules.yml");
   ASSERT_TRUE(shipped.open(QIODevice::ReadOnly));
-  const QString rules = QString::fromUtf8(shipped.readAll()).replace(QRegularExpression("for: \\S+"), "for: 0s");
+  const QString rules =
+      QString::fromUtf8(shipped.readAll()).replace(QRegularExpression("for: \\S+"), "for: 0s");
   WriteAll(folder / "rules.yml", rules.toStdString());
   const quint16 promPort = FreePort();
-  WriteAll(folder / "prometheus.yml", "global: {scrape_interval: 1s, evaluation_interval: 1s}\n"
-                                      "rule_files: [rules.yml]\n"
-                                      "scrape_configs:\n"
-                                      "  - job_name: aqled\n"
-                                      "    static_configs: [{targets: ['127.0.0.1:" +
-                                          std::to_string(sharePort) + "']}]\n");
+  WriteAll(folder / "prometheus.yml",
+           "global: {scrape_interval: 1s, evaluation_interval: 1s}\n"
+           "rule_files: [rules.yml]\n"
+           "scrape_configs:\n"
+           "  - job_name: aqled\n"
+           "    static_configs: [{targets: ['127.0.0.1:" +
+               std::to_string(sharePort) + "']}]\n");
   QProcess prometheus;
   prometheus.setProcessChannelMode(QProcess::MergedChannels);
   const QString dir = QString::fromStdString(folder.string());
-  prometheus.start("/usr/bin/prometheus", {"--config.file=" + dir + "/prometheus.yml",
-                                           "--storage.tsdb.path=" + dir + "/tsdb",
-                                           "--web.listen-address=127.0.0.1:" + QString::number(promPort)});
+  prometheus.start("/usr/bin/prometheus",
+                   {"--config.file=" + dir + "/prometheus.yml", "--storage.tsdb.path=" + dir + "/tsdb",
+                    "--web.listen-address=127.0.0.1:" + QString::number(promPort)});
   ASSERT_TRUE(prometheus.waitForStarted(10000));
 
   // The alerts as Prometheus reports them, asked again at each tick of a one-second timer.
