@@ -3,6 +3,7 @@
 // program shares, the start-up sequence and the handlers of its buttons and sockets.
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QSize>
 #include <QWidget>
 #include <filesystem>
@@ -362,6 +363,8 @@ class TForm1 : public QWidget, public LogSink {
   QTimer* statusDelay_ = nullptr;
   std::vector<std::filesystem::path> unloadedFiles_;
   StatusCounters statusCounters_;
+  StatusAnswers statusAnswers_;
+  QElapsedTimer statusClock_;  // the age of the kept answers
   QDateTime startedAt_;
 };
 

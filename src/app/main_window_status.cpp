@@ -34,19 +34,13 @@ DeliveryState StateOf(SendState state) {
 
 void TForm1::PublishStatus() {
   startedAt_ = clock_->Now();
+  statusClock_.start();
   shareServer_->SetPages([this](const QString& path) -> std::optional<ShareAnswer> {
     const std::optional<StatusAddress> address = StatusAddressOf(path.toStdString());
     if (!address) return std::nullopt;
-    const StatusFacts facts = CollectStatusFacts();
-    switch (*address) {
-      case StatusAddress::kPage:
-        return ShareAnswer{StatusPageHtml(facts), kStatusPageType};
-      case StatusAddress::kJson:
-        return ShareAnswer{StatusJson(facts), kStatusJsonType};
-      case StatusAddress::kMetrics:
-        return ShareAnswer{MetricsText(facts), kMetricsType};
-    }
-    return std::nullopt;
+    return ShareAnswer{
+        statusAnswers_.Answer(*address, statusClock_.elapsed(), [this] { return CollectStatusFacts(); }),
+        kStatusContentTypes.at(static_cast<size_t>(*address))};
   });
 }
 

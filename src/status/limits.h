@@ -22,6 +22,11 @@ inline constexpr std::size_t kStatusTextBytes = 200;
 // full advertisement list fit many times over.
 inline constexpr std::size_t kStatusMaxPictures = 64;
 
+// Milliseconds an answer is kept and sent again before it is built anew: people and Prometheus ask
+// every few seconds at most, so a flood of requests costs the loop one build per address and
+// interval, and a scrape is never older than this.
+inline constexpr int kStatusAnswerKeepMs = 1000;
+
 // Upper bound of one answer with every text at its limit and every text escaped at its
 // longest (6 bytes for 1): a phone on a slow link loads it in a second, and a unit test holds
 // the builders to it.

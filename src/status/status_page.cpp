@@ -34,8 +34,11 @@ constexpr std::array<Names, 5> kOutcomeNames = {{{"none", "未获取"},
                                                  {"failed", "失败"},
                                                  {"no_readings", "页面中没有数据"},
                                                  {"overlong", "页面中的数据过长"}}};
-constexpr std::array<Names, 5> kStateNames = {
-    {{"running", "进行中"}, {"delivering", "等待应答"}, {"succeeded", "成功"}, {"failed", "失败"}, {"stalled", "超时"}}};
+constexpr std::array<Names, 5> kStateNames = {{{"running", "进行中"},
+                                               {"delivering", "等待应答"},
+                                               {"succeeded", "成功"},
+                                               {"failed", "失败"},
+                                               {"stalled", "超时"}}};
 
 const char* ResultLabel(DeliveryResult r) { return kResultLabels.at(static_cast<std::size_t>(r)); }
 const char* OutcomeLabel(FetchOutcome o) { return kOutcomeNames.at(static_cast<std::size_t>(o)).label; }
@@ -468,6 +471,26 @@ std::string MetricsText(const StatusFacts& f) {
   Gauge(out, "process_start_time_seconds", "Start time of the process since the epoch in seconds.",
         f.process.startTimeSeconds);
   return out;
+}
+
+const std::string& StatusAnswers::Answer(StatusAddress address, std::int64_t nowMs,
+                                         const std::function<StatusFacts()>& collect) {
+  Kept& kept = kept_.at(static_cast<std::size_t>(address));
+  if (kept.madeMs && nowMs >= *kept.madeMs && nowMs - *kept.madeMs < kStatusAnswerKeepMs) return kept.body;
+  const StatusFacts facts = collect();
+  switch (address) {
+    case StatusAddress::kPage:
+      kept.body = StatusPageHtml(facts);
+      break;
+    case StatusAddress::kJson:
+      kept.body = StatusJson(facts);
+      break;
+    case StatusAddress::kMetrics:
+      kept.body = MetricsText(facts);
+      break;
+  }
+  kept.madeMs = nowMs;
+  return kept.body;
 }
 
 }  // namespace aqled

@@ -8,6 +8,7 @@
 #include <QDateTime>
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -123,7 +124,7 @@ struct StatusFacts {
   ProcessFacts process;
 };
 
-// The three addresses.
+// The three addresses (kStatusContentTypes in this order).
 enum class StatusAddress { kPage, kJson, kMetrics };
 // Which address a request path names: "/status" and "/" the page, "/status.json", "/metrics";
 // nothing for any other path.
@@ -140,9 +141,24 @@ std::string StatusJson(const StatusFacts& facts);
 // The facts in the Prometheus text format (version 0.0.4).
 std::string MetricsText(const StatusFacts& facts);
 
+// The answers to the three addresses, each built at most once per kStatusAnswerKeepMs.
+class StatusAnswers {
+ public:
+  // The answer to `address` at `nowMs` (a clock that never goes back): the kept one while it is
+  // younger than kStatusAnswerKeepMs, else the facts from `collect` built into a new one.
+  const std::string& Answer(StatusAddress address, std::int64_t nowMs,
+                            const std::function<StatusFacts()>& collect);
+
+ private:
+  struct Kept {
+    std::optional<std::int64_t> madeMs;
+    std::string body;
+  };
+  std::array<Kept, 3> kept_;
+};
+
 // The content types of the three answers.
-inline constexpr const char* kStatusPageType = "text/html; charset=utf-8";
-inline constexpr const char* kStatusJsonType = "application/json";
-inline constexpr const char* kMetricsType = "text/plain; version=0.0.4; charset=utf-8";
+inline constexpr std::array<const char*, 3> kStatusContentTypes = {
+    "text/html; charset=utf-8", "application/json", "text/plain; version=0.0.4; charset=utf-8"};
 
 }  // namespace aqled

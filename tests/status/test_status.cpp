@@ -127,6 +127,29 @@ TEST(Status, TheCardIsGoneFromWhenItIsFirstSeenGone) {
   EXPECT_FALSE(c.GoneSince().isValid());
 }
 
+TEST(Status, AnAnswerIsBuiltAgainOnlyOnceItIsKeptLongEnough) {
+  StatusAnswers answers;
+  int collected = 0;
+  const auto collect = [&] {
+    ++collected;
+    return SampleFacts();
+  };
+  const struct {
+    StatusAddress address;
+    std::int64_t nowMs;
+    int collected;
+  } steps[] = {{StatusAddress::kMetrics, 0, 1},
+               {StatusAddress::kMetrics, kStatusAnswerKeepMs - 1, 1},
+               {StatusAddress::kJson, kStatusAnswerKeepMs - 1, 2},
+               {StatusAddress::kMetrics, kStatusAnswerKeepMs, 3}};
+  for (const auto& step : steps) {
+    const std::string& answer = answers.Answer(step.address, step.nowMs, collect);
+    EXPECT_EQ(collected, step.collected) << step.nowMs;
+    EXPECT_EQ(answer,
+              step.address == StatusAddress::kJson ? StatusJson(SampleFacts()) : MetricsText(SampleFacts()));
+  }
+}
+
 // Runs promtool with `args` (and `input` on its standard input); its output when it fails.
 std::optional<std::string> PromtoolFails(const QStringList& args, const std::string& input = {}) {
   QProcess promtool;
