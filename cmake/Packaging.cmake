@@ -19,8 +19,10 @@ install(FILES ${packaging}/aqled-autostart.desktop DESTINATION ${CMAKE_INSTALL_D
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/aqled.service DESTINATION lib/systemd/user)
 # The Debian machine-readable copyright file (the project's licence and those of what it ships).
 install(FILES ${PROJECT_SOURCE_DIR}/docs/config.sample.ini ${PROJECT_SOURCE_DIR}/README.md
-              ${packaging}/copyright
+              ${PROJECT_SOURCE_DIR}/docs/monitoring.md ${packaging}/copyright
         DESTINATION ${CMAKE_INSTALL_DOCDIR})
+# The alert rules a Prometheus server loads to watch this PC (docs/monitoring.md).
+install(FILES ${packaging}/aqled.rules.yml DESTINATION ${CMAKE_INSTALL_DATADIR}/aqled)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME aqled)

@@ -11,7 +11,8 @@ packages=(
   dpkg-dev desktop-file-utils appstream
 )
 if [ "${1:-}" = test ]; then
-  packages+=(git clang-format clang libclang-rt-14-dev)
+  # promtool and a Prometheus server, and a headless browser, for the status page's tests.
+  packages+=(git clang-format clang libclang-rt-14-dev prometheus chromium)
 fi
 missing=()
 for p in "${packages[@]}"; do

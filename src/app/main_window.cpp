@@ -334,6 +334,7 @@ void TForm1::FormCreate() {
     shareServer_ =
         std::make_unique<ShareServer>(programSettings.FileBaseDir, programSettings.HttpBaseDir, options);
     StartShareServer(*shareServer_, programSettings.HttpBaseDir, *this);
+    if (programSettings.StatusPage != 0) PublishStatus();
     // The share server keeps places for the addresses of the cards logged in on the link.
     const auto shareCards = [this] {
       if (!shareServer_) return;  // going away
@@ -649,8 +650,11 @@ SendRun TForm1::RunSend(const QDateTime& started, bool onlyIfChanged) {
   const AssemblyReport report = AssemblePictureList(in, pictureList, *this);
   OnAirProgram program;
   program.started = started;
-  for (int station : report.stations)
+  for (int station : report.stations) {
     program.publishTimes.push_back(publishTimes[static_cast<size_t>(station)]);
+    program.stations.push_back(
+        {station, readings[static_cast<size_t>(station)], publishTimes[static_cast<size_t>(station)]});
+  }
   // A program of no picture would clear the screen: it says that the readings are coming.
   if (pictureList.empty()) {
     pictureList = DrawNotice(*area) + ';';
@@ -658,6 +662,7 @@ SendRun TForm1::RunSend(const QDateTime& started, bool onlyIfChanged) {
   }
   incomplete_ = fetched < kStationCount || report.leftOut > 0;
   program.digest = PictureListDigest(pictureList);
+  program.pictureList = pictureList;
   if (onlyIfChanged && onAir_ && onAir_->digest == program.digest) {
     AppendLog(kLogInfo, UnchangedText());
     return SendRun::kUnchanged;

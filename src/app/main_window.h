@@ -3,6 +3,7 @@
 // program shares, the start-up sequence and the handlers of its buttons and sockets.
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QSize>
 #include <QWidget>
 #include <filesystem>
@@ -25,6 +26,7 @@
 #include "settings/program_settings.h"
 #include "stations/catalogue.h"
 #include "stations/readings.h"
+#include "status/status_page.h"
 #include "text/datetime.h"
 
 class QCheckBox;
@@ -74,6 +76,8 @@ struct OnAirProgram {
   std::string digest;                     // PictureListDigest of its pictures
   std::vector<std::string> publishTimes;  // of the station pages in it (GBK)
   bool notice = false;                    // only the notice page: no reading was fit to show
+  std::string pictureList;                // its PictureList, in play order
+  std::vector<OnAirStation> stations;     // its station pages with the readings they show
 };
 
 class TForm1 : public QWidget, public LogSink {
@@ -306,6 +310,9 @@ class TForm1 : public QWidget, public LogSink {
   void OnDeliveryEnded(DeliveryOutcome outcome);
   // The send started at `started` has ended in `state`.
   void EndSend(const QDateTime& started, SendState state);
+  // The status page, status.json and the metrics on the share server, and their facts.
+  void PublishStatus();
+  StatusFacts CollectStatusFacts() const;
   // The window's general error report: a message box with the text (GBK).
   void ReportError(const std::string& text);
   // Shows the picture file in the picture viewer; when none can be started, says so in a kind-1
@@ -355,6 +362,10 @@ class TForm1 : public QWidget, public LogSink {
   QTimer* statusTimer_ = nullptr;
   QTimer* statusDelay_ = nullptr;
   std::vector<std::filesystem::path> unloadedFiles_;
+  StatusCounters statusCounters_;
+  StatusAnswers statusAnswers_;
+  QElapsedTimer statusClock_;  // the age of the kept answers
+  QDateTime startedAt_;
 };
 
 }  // namespace aqled

@@ -9,6 +9,7 @@
 #include "link/controller_link.h"
 #include "link/delivery.h"
 #include "render/display_area.h"
+#include "stations/update.h"
 #include "text/gbk.h"
 #include "text/strings.h"
 
@@ -114,6 +115,7 @@ void TForm1::RefreshStatus() {
   if (Timer1->isActive()) s.nextTick = s.now.addMSecs(Timer1->remainingTime());
   s.lastFetch = lastFetch_;
   StatusBar1->Show(s);
+  statusCounters_.NoteCard(s.connected, s.now);
 }
 
 void TForm1::RunSchedule() {
@@ -154,6 +156,8 @@ void TForm1::RunSchedule() {
 
 void TForm1::NoteFetch(int fetched) {
   lastFetch_ = FetchRecord{clock_->Now(), fetched};
+  for (int station = 1; station <= kStationCount; ++station)
+    statusCounters_.CountFetch(station, stationUpdater_->LastOutcomes()[static_cast<size_t>(station)]);
   RefreshStatus();
 }
 
@@ -220,6 +224,9 @@ void TForm1::EndSend(const QDateTime& started, SendState state) {
     delivering_.reset();
   }
   schedule_.SendEnded(started, succeeded, !notice);
+  statusCounters_.CountDelivery(succeeded                      ? DeliveryResult::kSucceeded
+                                : state == SendState::kStalled ? DeliveryResult::kStalled
+                                                               : DeliveryResult::kFailed);
   if (lastSend_ && lastSend_->started == started) {
     lastSend_->state = state;
     lastSend_->notice = notice;

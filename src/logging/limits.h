@@ -12,6 +12,10 @@ inline constexpr int kScreenBatchMs = 250;
 // lines, so it never holds more than one line beyond it.
 inline constexpr int kScreenLinesBeforeClear = 200;
 
+// Screen lines the log keeps for the status page: two hundred would not fit a phone, fifty
+// cover the last delivery and its fetch.
+inline constexpr int kRecentScreenLines = 50;
+
 // Daily files kept: today's and those of the four days before. A file dated this many days
 // before today or earlier is deleted at start-up and at each day change, so a week of
 // switched-off nights cannot pile files up.

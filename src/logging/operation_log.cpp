@@ -95,6 +95,7 @@ void OperationLog::AppendLog(int kind, const std::string& text) {
   const QDateTime now = clock_.Now();
   const std::string stamp = FormatDateTime("hh:nn:ss:zzz ", now);
   run_.reset();
+  Remember({stamp + " " + text, ColourOfKind(kind)}, false);
   if (screen_) GatherLine({stamp + " " + text, ColourOfKind(kind)});
   WriteFileLine(now, stamp + text + "\r\n");
   ArmBatch();
@@ -109,6 +110,7 @@ void OperationLog::AppendHeartbeat(const std::string& text, const HeartbeatSourc
         run_->firstStamp + " " +
             Format(FoldedHeartbeatPattern(), {source.label, run_->count, FormatDateTime("hh:nn:ss", now)}),
         ColourOfKind(kLogInfo)};
+    Remember(folded, true);
     // Nothing was logged after the run's line: it is the last gathered one, or the last shown.
     if (!pending_.empty()) {
       pending_.back() = std::move(folded);
@@ -116,6 +118,7 @@ void OperationLog::AppendHeartbeat(const std::string& text, const HeartbeatSourc
       replaceLast_ = std::move(folded);
     }
   } else {
+    Remember({stamp + " " + text, ColourOfKind(kLogInfo)}, false);
     if (screen_) GatherLine({stamp + " " + text, ColourOfKind(kLogInfo)});
     run_ = HeartbeatRun{source, stamp, 1};
   }
@@ -132,6 +135,15 @@ void OperationLog::FlushBatch() {
     CountUnwritten(writtenSinceCheck_, FileGoneText());
   }
   writtenSinceCheck_ = 0;
+}
+
+void OperationLog::Remember(const ScreenLine& line, bool replace) {
+  if (replace && !recent_.empty()) {
+    recent_.back() = line;
+    return;
+  }
+  recent_.push_back(line);
+  if (recent_.size() > static_cast<size_t>(kRecentScreenLines)) recent_.pop_front();
 }
 
 void OperationLog::GatherLine(ScreenLine line) {

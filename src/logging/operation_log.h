@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QTimer>
 #include <cstdint>
+#include <deque>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -116,6 +117,10 @@ class OperationLog : public LogSink {
   // other line ends the run. The file keeps every line.
   void AppendHeartbeat(const std::string& text, const HeartbeatSource& source) override;
 
+  // The last kRecentScreenLines lines as the screen shows them (a heartbeat run folded into
+  // one line), oldest first; kept whether or not the screen has been emptied since.
+  const std::deque<ScreenLine>& RecentLines() const { return recent_; }
+
   // Puts the gathered lines on the screen and checks that the open daily file is still in its
   // folder; the batch timer runs it, and so does a reader of the screen.
   void FlushBatch();
@@ -129,6 +134,8 @@ class OperationLog : public LogSink {
   bool OpenFile(const QDate& day);
   void CountUnwritten(long long lines, const std::string& gbkReason);
   void ArmBatch();
+  // Keeps `line` among the recent lines, in place of the last one when `replace`.
+  void Remember(const ScreenLine& line, bool replace);
 
   std::filesystem::path logFolder_;
   Clock& clock_;
@@ -151,6 +158,7 @@ class OperationLog : public LogSink {
     long long count = 0;
   };
   std::optional<HeartbeatRun> run_;
+  std::deque<ScreenLine> recent_;
 
   QFile file_;
   QDate fileDay_;

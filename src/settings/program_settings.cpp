@@ -42,6 +42,7 @@ ProgramSettings ReadProgramSettings(const IniFile& ini, const ProgramDefaults& d
   s.sendkind = ini.ReadInteger("Set", "sendkind", 1);
   s.StationSite = TextOrDefault(ini, "Path", "StationSite", defaults.StationSite);
   s.ShareServer = ini.ReadInteger("Set", "ShareServer", 1);
+  s.StatusPage = ini.ReadInteger("Set", "StatusPage", 1);
   s.AutoSend = ini.ReadInteger("Set", "AutoSend", 1);
   s.MaxDataAge = ini.ReadInteger("Set", "MaxDataAge", 6);
   s.NoDataText = TextOrDefault(ini, "Set", "NoDataText", DefaultNoDataText());

@@ -22,6 +22,7 @@ struct ProgramSettings {
   int sendkind = 1;         // 1: program route; any other value: dynamic-area route
   std::string StationSite;  // "https://host[:port]" of the data site, no final "/"
   int ShareServer = 1;      // 1: the application publishes ShareFolder itself; 0: an outside server does
+  int StatusPage = 1;       // 0: the share server answers no status page, status.json or metrics
   int AutoSend = 1;         // 0: no timed delivery; any other value: a send at every slot of dtk
   int MaxDataAge = 6;       // hours after its publish time a station's readings go stale; 0 or less: never
   // The text of the notice page that goes on air when no reading may (GBK); empty: the default.

@@ -487,6 +487,18 @@ class ShareServer::Daemon {
     static_cast<Daemon*>(cls)->Refused(1, line);
   }
 
+  // Answers with a page the owner made; the library keeps its own copy of the body.
+  static MHD_Result QueuePage(MHD_Connection* connection, ShareAnswer& page) {
+    MHD_Response* response =
+        MHD_create_response_from_buffer(page.body.size(), page.body.data(), MHD_RESPMEM_MUST_COPY);
+    if (!response) return MHD_NO;
+    MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, page.contentType.c_str());
+    MHD_add_response_header(response, MHD_HTTP_HEADER_CACHE_CONTROL, "no-store");
+    const MHD_Result queued = MHD_queue_response(connection, MHD_HTTP_OK, response);
+    MHD_destroy_response(response);
+    return queued;
+  }
+
   // Whether the request announces a body.
   static bool AnnouncesBody(MHD_Connection* connection) {
     const char* length =
@@ -520,6 +532,9 @@ class ShareServer::Daemon {
     const std::string_view path = TargetPath(c->target);
     const QString decoded =
         QUrl::fromPercentEncoding(QByteArray(path.data(), static_cast<qsizetype>(path.size())));
+    if (self->owner_.pages_) {
+      if (std::optional<ShareAnswer> page = self->owner_.pages_(decoded)) return QueuePage(connection, *page);
+    }
     const int fd = self->owner_.OpenPublished(decoded);
     struct stat st {};
     if (fd < 0 || ::fstat(fd, &st) != 0) {

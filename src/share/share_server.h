@@ -4,13 +4,14 @@
 // thread: the library's epoll descriptor is watched by the Qt event loop, which also fires its
 // time-outs, so the server has no thread of its own. It serves GET and HEAD for plain files
 // directly inside ShareFolder under the path of HttpBaseDir, streamed from the disk, with single
-// byte ranges; every other request is answered 404, and folders are never listed. The limits
-// are in share/limits.h.
+// byte ranges, and the pages its owner makes (SetPages); every other request is answered 404, and folders are
+// never listed. The limits are in share/limits.h.
 
 #include <QHostAddress>
 #include <QString>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -60,6 +61,15 @@ struct ShareServerOptions {
   std::size_t linkConnections = 0;
 };
 
+// A page the owner makes itself instead of a file of ShareFolder.
+struct ShareAnswer {
+  std::string body;
+  std::string contentType;
+};
+// Asked with the decoded path of every GET and HEAD request before any file: an answer, or
+// nothing for a path it does not make.
+using SharePages = std::function<std::optional<ShareAnswer>(const QString& decodedPath)>;
+
 class ShareServer {
  public:
   // `shareFolder` (GBK) is opened anew for every request, so it may be created later;
@@ -91,6 +101,9 @@ class ShareServer {
   // every place is open to every address, each address within maxConnectionsPerAddress.
   void SetCardAddresses(std::vector<QHostAddress> addresses);
 
+  // Pages made by the owner (SharePages); empty (the default): files only.
+  void SetPages(SharePages pages) { pages_ = std::move(pages); }
+
   // Where summary lines about peers refused or cut off by a limit go (kind 1, at most one
   // line per kShareLimitReportSeconds); null (the default) drops them. Borrowed.
   void SetLog(LogSink* log);
@@ -115,6 +128,7 @@ class ShareServer {
   std::unique_ptr<Daemon> daemon_;
   LogSink* log_ = nullptr;
   std::vector<QHostAddress> cardAddresses_;
+  SharePages pages_;
   quint16 port_ = 0;
 };
 

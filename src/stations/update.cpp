@@ -78,8 +78,10 @@ bool StationUpdater::UpdateStationPages(const StationUrlTable& urls, StationRead
   if (running_) return false;
   FlagScope flag(running_);
   int fetched = 0;
+  std::array<FetchOutcome, kStationCount + 1> outcomes{};
   for (const Station& station : StationCatalogue()) {
     const int n = station.number;
+    outcomes[n] = FetchOutcome::kFailed;
     try {
       client_.Reset();
       client_.SetAccept("*/*");
@@ -102,16 +104,19 @@ bool StationUpdater::UpdateStationPages(const StationUrlTable& urls, StationRead
       // A page of another shape, or an error page, yields nothing: it is no station's readings.
       if (cut.pm25.empty() && cut.ozone.empty() && cut.negativeIons.empty() && cut.level.empty()) {
         log_.AppendLog(kLogError, StationFailureLine(urls[n], NoReadingsText()));
+        outcomes[n] = FetchOutcome::kNoReadings;
         continue;
       }
       // Nor is a page with a text longer than a reading can be.
       if (const std::string overlong = OverlongValue(cut); !overlong.empty()) {
         log_.AppendLog(kLogError, StationFailureLine(urls[n], overlong));
+        outcomes[n] = FetchOutcome::kOverlong;
         continue;
       }
       readings[n] = cut.ToDtstr();
       publishTimes[n] = cut.publishTime;
       log_.AppendLog(kLogInfo, StationReadingsLine(station.name, readings[n], cut.publishTime));
+      outcomes[n] = FetchOutcome::kOk;
       ++fetched;
     } catch (const std::exception& e) {
       log_.AppendLog(kLogError,
@@ -119,6 +124,7 @@ bool StationUpdater::UpdateStationPages(const StationUrlTable& urls, StationRead
     }
   }
   lastFetched_ = fetched;
+  lastOutcomes_ = outcomes;
   return fetched == kStationCount;
 }
 

@@ -2,6 +2,7 @@
 // One run of the station cycle: fetch the four station pages in catalogue order, cut and log
 // their readings, and tell whether every page was fetched (the window then draws the pictures).
 
+#include <array>
 #include <cstddef>
 #include <functional>
 #include <string>
@@ -13,6 +14,15 @@
 namespace aqled {
 
 class LogSink;
+
+// How the fetch of one station page ended (the status answers name them by this order).
+enum class FetchOutcome {
+  kNone,        // not fetched yet
+  kOk,          // its readings were taken
+  kFailed,      // the GET failed (or threw)
+  kNoReadings,  // the page yielded no reading
+  kOverlong,    // a text on the page was longer than a reading can be
+};
 
 // Runs UpdateStationPages on the window's one client and knows whether a run is in progress,
 // so that the send button can refuse a second send during a fetch.
@@ -42,6 +52,8 @@ class StationUpdater {
 
   // The number of stations the last finished run fetched (0 to 4).
   int LastFetched() const { return lastFetched_; }
+  // How the last finished run ended for each station, indexed by station number (0 unused).
+  const std::array<FetchOutcome, kStationCount + 1>& LastOutcomes() const { return lastOutcomes_; }
 
  private:
   HttpsClient& client_;
@@ -49,6 +61,7 @@ class StationUpdater {
   std::function<void(const std::string&)> pageTextSink_;
   bool running_ = false;
   int lastFetched_ = 0;
+  std::array<FetchOutcome, kStationCount + 1> lastOutcomes_{};
 };
 
 // The failure message of a page that yields no reading at all (GBK).

@@ -147,6 +147,8 @@ TEST_F(LogFixture, TenThousandLinesMakeAHandfulOfScreenUpdates) {
   // One update of each kind per batch, and a batch at most every 250 ms.
   EXPECT_LE(screen.Updates(), 3 * (elapsed.elapsed() / 250 + 2));
   EXPECT_LE(screen.Updates(), 12);
+  ASSERT_EQ(log.RecentLines().size(), 50u);
+  EXPECT_EQ(log.RecentLines().front().gbkText.substr(14), "9950");
   const std::string file = Today();
   EXPECT_EQ(std::count(file.begin(), file.end(), '\n'), 10001);
 }
@@ -179,6 +181,9 @@ TEST_P(HeartbeatFold, ARunFromOneCardIsOneScreenLine) {
   }
   log.FlushBatch();
   EXPECT_EQ(screen.Texts(), GetParam().screen);
+  std::vector<std::string> recent;
+  for (const ScreenLine& line : log.RecentLines()) recent.push_back(U(line.gbkText));
+  EXPECT_EQ(recent, GetParam().screen) << "the lines kept for the status page";
   const std::string file = Today();
   EXPECT_EQ(std::count(file.begin(), file.end(), '\n'), lines) << "the file keeps every line";
 }

@@ -86,6 +86,7 @@ for f in /usr/bin/aqled /usr/bin/aqled-autostart \
   /usr/share/icons/hicolor/scalable/apps/org.aqled.aqled.svg \
   /usr/share/metainfo/org.aqled.aqled.metainfo.xml \
   /usr/share/aqled/aqled-autostart.desktop \
+  /usr/share/aqled/aqled.rules.yml \
   /usr/lib/systemd/user/aqled.service \
   /usr/share/doc/aqled/config.sample.ini /usr/share/doc/aqled/copyright; do
   grep -qx "$f" "$scratch/files" || fail "dpkg -L aqled lacks $f"
@@ -95,6 +96,7 @@ for f in /usr/bin/aqled /usr/bin/aqled-autostart; do [ -x "$f" ] || fail "$f is 
 pass "file list"
 head -n 1 /usr/share/doc/aqled/copyright | grep -q "^Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/" &&
   grep -q "^License: MIT" /usr/share/doc/aqled/copyright || fail "the copyright file is not machine-readable or lacks the licence"
+promtool check rules /usr/share/aqled/aqled.rules.yml > /dev/null || fail "the installed alert rules"
 
 desktop-file-validate /usr/share/applications/org.aqled.aqled.desktop || fail "desktop entry"
 desktop-file-validate /usr/share/aqled/aqled-autostart.desktop || fail "autostart entry"

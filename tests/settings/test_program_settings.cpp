@@ -28,6 +28,7 @@ TEST(ProgramSettings, AnEmptyFileGivesEveryDefault) {
   EXPECT_EQ(s.sendkind, 1);
   EXPECT_EQ(s.StationSite, "https://site.example");
   EXPECT_EQ(s.ShareServer, 1);
+  EXPECT_EQ(s.StatusPage, 1);
   EXPECT_EQ(s.AutoSend, 1);
   EXPECT_EQ(s.MaxDataAge, 6);
   EXPECT_EQ(s.NoDataText, G("空气质量数据更新中"));
@@ -40,7 +41,8 @@ TEST(ProgramSettings, ReadsEveryKeyInAnyCaseAndHexOrFallsBack) {
       "[PATH]\r\nHTTPBASEDIR = http://192.168.0.9:8080/led/ \r\nfilebasedir=/srv/led/\r\n"
       "stationsite=https://127.0.0.1:8443\r\nSTATIONCA= site ca.pem \r\n"
       "[Set]\r\nDEBUG=1\r\nSendTimes=3\r\nstuntType=$0A\r\nstuntSpeed=0x20\r\nstayTime=fast\r\n"
-      "sendkind=2\r\nShareServer=0\r\nautosend=0\r\nMAXDATAAGE=0x18\r\ntlsverify=0\r\nnodatatext=" +
+      "sendkind=2\r\nShareServer=0\r\nstatuspage=0\r\nautosend=0\r\nMAXDATAAGE=0x18\r\ntlsverify="
+      "0\r\nnodatatext=" +
       G("数据维护中") + "\r\n");
   const ProgramSettings s = ReadProgramSettings(ini, kDefaults);
   EXPECT_EQ(s.HttpBaseDir, "http://192.168.0.9:8080/led/");
@@ -53,6 +55,7 @@ TEST(ProgramSettings, ReadsEveryKeyInAnyCaseAndHexOrFallsBack) {
   EXPECT_EQ(s.stayTime, 10);
   EXPECT_EQ(s.sendkind, 2);
   EXPECT_EQ(s.ShareServer, 0);
+  EXPECT_EQ(s.StatusPage, 0);
   EXPECT_EQ(s.AutoSend, 0);
   EXPECT_EQ(s.MaxDataAge, 24);
   EXPECT_EQ(s.NoDataText, G("数据维护中"));

@@ -193,6 +193,24 @@ TEST_F(ShareServerTest, OtherMethodsAndBackslashesAreNotFound) {
   EXPECT_EQ(back.body.find("secret"), std::string::npos);
 }
 
+TEST_F(ShareServerTest, PagesOfTheOwnerAnswerGetAndHeadOnlyBesideTheFiles) {
+  server_->SetPages([](const QString& path) -> std::optional<ShareAnswer> {
+    if (path != "/page") return std::nullopt;
+    return ShareAnswer{"made", "text/plain; charset=utf-8"};
+  });
+  const auto r = Exchange(port_,
+                          "HEAD /page HTTP/1.1\r\nHost: x\r\n\r\nGET /page?x=1 HTTP/1.1\r\nHost: x\r\n\r\n"
+                          "GET /share/ll.xml HTTP/1.1\r\nHost: x\r\n\r\n"
+                          "POST /page HTTP/1.1\r\nHost: x\r\nContent-Length: 0\r\n\r\n",
+                          {true, false, false, false});
+  ASSERT_EQ(r.size(), 4u);
+  EXPECT_EQ(r[0].contentLength, 4);
+  EXPECT_EQ(r[1].body, "made");
+  EXPECT_EQ(r[1].contentType, "text/plain; charset=utf-8");
+  EXPECT_EQ(r[2].body, "<list/>\r\n");
+  EXPECT_EQ(r[3].statusLine, "HTTP/1.1 404 Not Found");
+}
+
 TEST_F(ShareServerTest, FolderCreatedLaterIsServed) {
   ShareServer later(GbkFromPath(root_ / "later") + "/", "http://127.0.0.1/");
   EXPECT_FALSE(later.Resolve("/a.bmp"));

@@ -1,0 +1,96 @@
+// The window's side of the status page: the facts it holds, gathered at each request and
+// handed to the status module, whose answers the share server sends.
+
+#include <QComboBox>
+
+#include "app/main_window.h"
+#include "link/controller_link.h"
+#include "link/packaging.h"
+#include "share/share_server.h"
+#include "stations/update.h"
+#include "status/limits.h"
+#include "text/strings.h"
+
+namespace aqled {
+namespace {
+
+DeliveryState StateOf(SendState state) {
+  switch (state) {
+    case SendState::kRunning:
+      return DeliveryState::kRunning;
+    case SendState::kDelivering:
+      return DeliveryState::kDelivering;
+    case SendState::kSucceeded:
+      return DeliveryState::kSucceeded;
+    case SendState::kFailed:
+      return DeliveryState::kFailed;
+    case SendState::kStalled:
+      return DeliveryState::kStalled;
+  }
+  return DeliveryState::kFailed;
+}
+
+}  // namespace
+
+void TForm1::PublishStatus() {
+  startedAt_ = clock_->Now();
+  statusClock_.start();
+  shareServer_->SetPages([this](const QString& path) -> std::optional<ShareAnswer> {
+    const std::optional<StatusAddress> address = StatusAddressOf(path.toStdString());
+    if (!address) return std::nullopt;
+    return ShareAnswer{
+        statusAnswers_.Answer(*address, statusClock_.elapsed(), [this] { return CollectStatusFacts(); }),
+        kStatusContentTypes.at(static_cast<size_t>(*address))};
+  });
+}
+
+StatusFacts TForm1::CollectStatusFacts() const {
+  StatusFacts f;
+  f.now = clock_->Now();
+  f.started = startedAt_;
+  f.version = AQLED_VERSION;
+  const Client_record& card = link_->Slot(1);
+  f.card.known = link_->slotCount() > 0;
+  f.card.tag = card.barcode;
+  f.card.name = card.controllerName;
+  f.card.address = card.remoteAddress;
+  f.card.connected = link_->SlotConnected(1);
+  f.card.lastMessage = card.lastMessage;
+  f.card.goneSince = statusCounters_.GoneSince();
+  if (onAir_) {
+    StatusOnAir& a = f.onAir.emplace();
+    a.since = onAir_->started;
+    a.notice = onAir_->notice;
+    a.stations = onAir_->stations;
+    // The delivery staged the pictures in play order as 001.bmp onwards in ShareFolder.
+    const std::string published = SharePathOf(programSettings.HttpBaseDir);
+    size_t begin = 0;
+    for (size_t end = onAir_->pictureList.find(';');
+         end != std::string::npos && a.pictures.size() < kStatusMaxPictures;
+         end = onAir_->pictureList.find(';', begin)) {
+      const std::string source = FileNameOf(onAir_->pictureList.substr(begin, end - begin));
+      begin = end + 1;
+      a.pictures.push_back({published + StagedPictureName(static_cast<int>(a.pictures.size()) + 1), source});
+    }
+  }
+  f.maxDataAgeHours = programSettings.MaxDataAge;
+  if (lastSend_) {
+    f.lastDelivery = StatusDelivery{lastSend_->started, lastSend_->automatic, StateOf(lastSend_->state),
+                                    lastSend_->notice, lastSend_->reason};
+  }
+  f.autoSend = programSettings.AutoSend != 0;
+  f.nextSlot = NextSlotStart(f.now, dtk->currentIndex());
+  f.slotHours = SlotPeriodHours(dtk->currentIndex());
+  if (lastFetch_) f.lastFetchAt = lastFetch_->at;
+  for (int n = 1; n <= kStationCount; ++n) {
+    const size_t i = static_cast<size_t>(n);
+    f.fetches[i] = {stationUpdater_->LastOutcomes()[i], readings[i], publishTimes[i]};
+  }
+  const std::deque<ScreenLine>& recent = operationLog_->RecentLines();
+  f.log.assign(recent.begin(), recent.end());
+  f.counters = statusCounters_;
+  f.process = ReadProcessFacts();
+  return f;
+}
+
+}  // namespace aqled
