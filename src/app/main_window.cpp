@@ -175,19 +175,23 @@ PictureBox* TForm1::StationPreview(int station) const {
   }
 }
 
+const TForm1::FontButton TForm1::kFontButtons[] = {
+    {&TForm1::Button12, &TForm1::Button12Click, &DisplayFonts::zd, BoldTest::kAnyStyle},
+    {&TForm1::Button5, &TForm1::Button5Click, &DisplayFonts::bt, BoldTest::kAnyStyle},
+    {&TForm1::Button1, &TForm1::Button1Click, &DisplayFonts::dw, BoldTest::kBoldOnly},
+    {&TForm1::Button13, &TForm1::Button13Click, &DisplayFonts::qxdj, BoldTest::kAnyStyle},
+    {&TForm1::Button3, &TForm1::Button3Click, &DisplayFonts::dt, BoldTest::kBoldOnly},
+    {&TForm1::Button9, &TForm1::Button9Click, &DisplayFonts::bz2, BoldTest::kBoldOnly},
+    {&TForm1::Button6, &TForm1::Button6Click, &DisplayFonts::bz, BoldTest::kBoldOnly},
+    {&TForm1::Button10, &TForm1::Button10Click, &DisplayFonts::clock, BoldTest::kBoldOnly},
+    {&TForm1::Button8, &TForm1::Button8Click, &DisplayFonts::time, BoldTest::kAnyStyle},
+};
+
 void TForm1::ConnectHandlers() {
   connect(Timer1, &QTimer::timeout, this, &TForm1::Timer1Timer);
   connect(Button7, &QPushButton::clicked, this, &TForm1::Button7Click);
   connect(Button4, &QPushButton::clicked, this, &TForm1::Button4Click);
-  connect(Button12, &QPushButton::clicked, this, &TForm1::Button12Click);
-  connect(Button5, &QPushButton::clicked, this, &TForm1::Button5Click);
-  connect(Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
-  connect(Button13, &QPushButton::clicked, this, &TForm1::Button13Click);
-  connect(Button3, &QPushButton::clicked, this, &TForm1::Button3Click);
-  connect(Button9, &QPushButton::clicked, this, &TForm1::Button9Click);
-  connect(Button6, &QPushButton::clicked, this, &TForm1::Button6Click);
-  connect(Button10, &QPushButton::clicked, this, &TForm1::Button10Click);
-  connect(Button8, &QPushButton::clicked, this, &TForm1::Button8Click);
+  for (const FontButton& b : kFontButtons) connect(this->*b.button, &QPushButton::clicked, this, b.handler);
   connect(Button2, &QPushButton::clicked, this, &TForm1::Button2Click);
   connect(Button14, &QPushButton::clicked, this, &TForm1::Button14Click);
   connect(BitBtn1, &QPushButton::clicked, this, &TForm1::BitBtn1Click);
@@ -320,66 +324,50 @@ void TForm1::AppendHeartbeat(const std::string& text, const HeartbeatSource& sou
   operationLog_->AppendHeartbeat(text, source);
 }
 
+const TForm1::Binding<SpinEdit, int> TForm1::kSpinBindings[] = {
+    {&TForm1::pagetime, &DisplayControls::pagetime},
+    {&TForm1::xx1, &DisplayControls::col1},
+    {&TForm1::xx2, &DisplayControls::col2},
+    {&TForm1::dtx, &DisplayControls::dtx},
+    {&TForm1::dty, &DisplayControls::dty},
+    {&TForm1::dtw, &DisplayControls::dtw},
+    {&TForm1::dth, &DisplayControls::dth},
+    {&TForm1::zmx, &DisplayControls::zmx},
+    {&TForm1::zmy, &DisplayControls::zmy},
+    {&TForm1::zmw, &DisplayControls::zmw},
+    {&TForm1::zmh, &DisplayControls::zmh},
+    {&TForm1::tx, &DisplayControls::tx},
+    {&TForm1::ty, &DisplayControls::ty},
+    {&TForm1::tw, &DisplayControls::tw},
+    {&TForm1::th, &DisplayControls::th},
+    {&TForm1::hjj, &DisplayControls::hjj},
+};
+const TForm1::Binding<QCheckBox, bool> TForm1::kCheckBindings[] = {
+    {&TForm1::zmcheck, &DisplayControls::zmcheck}, {&TForm1::dt1check, &DisplayControls::dt1check},
+    {&TForm1::ggcheck, &DisplayControls::ggcheck}, {&TForm1::gg2check, &DisplayControls::ggcheck2},
+    {&TForm1::year_, &DisplayControls::year_},     {&TForm1::week_, &DisplayControls::week_},
+    {&TForm1::time_, &DisplayControls::time_},
+};
+const TForm1::Binding<QComboBox, int> TForm1::kComboBindings[] = {
+    {&TForm1::ggshowkind, &DisplayControls::ggshowkind},
+    {&TForm1::bm, &DisplayControls::bmsel},
+    {&TForm1::dtk, &DisplayControls::dtk},
+};
+
 DisplayControls TForm1::CollectDisplayControls() const {
   DisplayControls c;
-  c.zmcheck = zmcheck->isChecked();
-  c.dt1check = dt1check->isChecked();
-  c.ggcheck = ggcheck->isChecked();
-  c.ggcheck2 = gg2check->isChecked();
-  c.ggshowkind = ggshowkind->currentIndex();
+  for (const auto& b : kSpinBindings) c.*b.field = (this->*b.control)->Value();
+  for (const auto& b : kCheckBindings) c.*b.field = (this->*b.control)->isChecked();
+  for (const auto& b : kComboBindings) c.*b.field = (this->*b.control)->currentIndex();
   c.left = x();
   c.top = y();
-  c.pagetime = pagetime->Value();
-  c.col1 = xx1->Value();
-  c.col2 = xx2->Value();
-  c.dtx = dtx->Value();
-  c.dty = dty->Value();
-  c.dtw = dtw->Value();
-  c.dth = dth->Value();
-  c.zmx = zmx->Value();
-  c.zmy = zmy->Value();
-  c.zmw = zmw->Value();
-  c.zmh = zmh->Value();
-  c.tx = tx->Value();
-  c.ty = ty->Value();
-  c.tw = tw->Value();
-  c.th = th->Value();
-  c.year_ = year_->isChecked();
-  c.week_ = week_->isChecked();
-  c.time_ = time_->isChecked();
-  c.bmsel = bm->currentIndex();
-  c.hjj = hjj->Value();
-  c.dtk = dtk->currentIndex();
   return c;
 }
 
 void TForm1::ApplyDisplayControls(const DisplayControls& c) {
-  zmcheck->setChecked(c.zmcheck);
-  dt1check->setChecked(c.dt1check);
-  ggcheck->setChecked(c.ggcheck);
-  gg2check->setChecked(c.ggcheck2);
-  SetIndex(ggshowkind, c.ggshowkind);
-  pagetime->SetValue(c.pagetime);
-  xx1->SetValue(c.col1);
-  xx2->SetValue(c.col2);
-  dtx->SetValue(c.dtx);
-  dty->SetValue(c.dty);
-  dtw->SetValue(c.dtw);
-  dth->SetValue(c.dth);
-  zmx->SetValue(c.zmx);
-  zmy->SetValue(c.zmy);
-  zmw->SetValue(c.zmw);
-  zmh->SetValue(c.zmh);
-  tx->SetValue(c.tx);
-  ty->SetValue(c.ty);
-  tw->SetValue(c.tw);
-  th->SetValue(c.th);
-  year_->setChecked(c.year_);
-  week_->setChecked(c.week_);
-  time_->setChecked(c.time_);
-  SetIndex(bm, c.bmsel);
-  hjj->SetValue(c.hjj);
-  SetIndex(dtk, c.dtk);
+  for (const auto& b : kSpinBindings) (this->*b.control)->SetValue(c.*b.field);
+  for (const auto& b : kCheckBindings) (this->*b.control)->setChecked(c.*b.field);
+  for (const auto& b : kComboBindings) SetIndex(this->*b.control, c.*b.field);
 }
 
 DisplayTexts TForm1::CollectDisplayTexts() const {
@@ -419,20 +407,24 @@ void TForm1::Button4Click() {
   road_->ClearLastSendHour();
 }
 
-void TForm1::ChooseSlotFont(FontSlot& slot, BoldTest test) {
-  FontChoice choice = ChoiceFromSlot(slot, test);
-  if (dialogs_->ChooseFont(choice)) slot = SlotFromChoice(choice, test);
+void TForm1::ChooseButtonFont(QPushButton* TForm1::*button) {
+  for (const FontButton& b : kFontButtons) {
+    if (b.button != button) continue;
+    FontChoice choice = ChoiceFromSlot(fonts.*b.slot, b.test);
+    if (dialogs_->ChooseFont(choice)) fonts.*b.slot = SlotFromChoice(choice, b.test);
+    return;
+  }
 }
 
-void TForm1::Button12Click() { ChooseSlotFont(fonts.zd, BoldTest::kAnyStyle); }
-void TForm1::Button5Click() { ChooseSlotFont(fonts.bt, BoldTest::kAnyStyle); }
-void TForm1::Button1Click() { ChooseSlotFont(fonts.dw, BoldTest::kBoldOnly); }
-void TForm1::Button13Click() { ChooseSlotFont(fonts.qxdj, BoldTest::kAnyStyle); }
-void TForm1::Button3Click() { ChooseSlotFont(fonts.dt, BoldTest::kBoldOnly); }
-void TForm1::Button9Click() { ChooseSlotFont(fonts.bz2, BoldTest::kBoldOnly); }
-void TForm1::Button6Click() { ChooseSlotFont(fonts.bz, BoldTest::kBoldOnly); }
-void TForm1::Button10Click() { ChooseSlotFont(fonts.clock, BoldTest::kBoldOnly); }
-void TForm1::Button8Click() { ChooseSlotFont(fonts.time, BoldTest::kAnyStyle); }
+void TForm1::Button12Click() { ChooseButtonFont(&TForm1::Button12); }
+void TForm1::Button5Click() { ChooseButtonFont(&TForm1::Button5); }
+void TForm1::Button1Click() { ChooseButtonFont(&TForm1::Button1); }
+void TForm1::Button13Click() { ChooseButtonFont(&TForm1::Button13); }
+void TForm1::Button3Click() { ChooseButtonFont(&TForm1::Button3); }
+void TForm1::Button9Click() { ChooseButtonFont(&TForm1::Button9); }
+void TForm1::Button6Click() { ChooseButtonFont(&TForm1::Button6); }
+void TForm1::Button10Click() { ChooseButtonFont(&TForm1::Button10); }
+void TForm1::Button8Click() { ChooseButtonFont(&TForm1::Button8); }
 
 void TForm1::Button2Click() {
   int colour = fonts.wgcolor;

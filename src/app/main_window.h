@@ -235,8 +235,26 @@ class TForm1 : public QWidget, public LogSink, private SendListener {
   // on all addresses; false when the port cannot be opened.
   void CreateControllerServer();
   bool OpenControllerServer();
-  // Opens the font dialog for `slot` and takes the choice back by `test`; cancel leaves it.
-  void ChooseSlotFont(FontSlot& slot, BoldTest test);
+  // The nine font buttons: the slot each chooses and the bold test its choice is taken back by.
+  struct FontButton {
+    QPushButton* TForm1::*button;
+    void (TForm1::*handler)();
+    FontSlot DisplayFonts::*slot;
+    BoldTest test;
+  };
+  static const FontButton kFontButtons[];
+  // Opens the font dialog for the slot of `button` and takes the choice back by its bold test;
+  // cancel leaves it.
+  void ChooseButtonFont(QPushButton* TForm1::*button);
+  // The controls setup.ini stores, each beside its field.
+  template <class Control, class Field>
+  struct Binding {
+    Control* TForm1::*control;
+    Field DisplayControls::*field;
+  };
+  static const Binding<SpinEdit, int> kSpinBindings[];
+  static const Binding<QCheckBox, bool> kCheckBindings[];
+  static const Binding<QComboBox, int> kComboBindings[];
   // Esc presses BitBtn3 while page 1 is shown, unless the focus is in a multi-line text box.
   void EscapePressed();
   // Pixels at 120 pixels per inch on this screen.
