@@ -1,6 +1,7 @@
 #pragma once
-// TForm1, the one window of the application: its pages and controls, the state the whole
-// program shares, the start-up sequence and the handlers of its buttons and sockets.
+// TForm1, the one window of the application: its pages and controls, the settings and font
+// slots, the start-up sequence and the handlers of its buttons. The road of every send and what
+// it leaves behind are the send road's (send/send_road.h), which the window owns and drives.
 
 #include <QDateTime>
 #include <QSize>

@@ -119,8 +119,16 @@ TEST_F(SendRoadTest, AStalledDeliveryLeavesTheSlotDueAndTheNextTickSendsAgain) {
   road.ManualSend(controls);
   ASSERT_TRUE(road.AwaitingCard());
   clock.Advance(kProgramDeliveryLimitMs);
+  link.CheckDeliveryDeadline();
+  const std::string stalled = "标签: SIM1, 名称: north, 10 分钟内未完成节目发送, 发送失败.";
+  ASSERT_TRUE(road.LastSend());
+  EXPECT_EQ(road.LastSend()->state, SendState::kStalled);
+  EXPECT_EQ(U(road.LastSend()->reason), stalled) << "the line written while the card was awaited";
+  EXPECT_FALSE(road.AwaitingCard());
+  EXPECT_FALSE(road.Schedule().SlotDone(clock.Now(), controls.dtk));
+
   road.OnTick(controls);
-  EXPECT_EQ(listener.Count("标签: SIM1, 名称: north, 10 分钟内未完成节目发送, 发送失败."), 1);
+  EXPECT_EQ(listener.Count(stalled), 1);
   EXPECT_EQ(listener.Count("定时发送: 08:00 时段"), 1) << "the stall left the slot due";
   ASSERT_TRUE(road.LastSend());
   EXPECT_TRUE(road.LastSend()->automatic);
