@@ -233,6 +233,7 @@ SendRun SendRoad::RunSend(const SendControls& controls, const QDateTime& started
   }
   DeliverySettings delivery;
   delivery.FileBaseDir = settings_.FileBaseDir;
+  delivery.pictureFolder = PictureFolder();
   delivery.HttpBaseDir = settings_.HttpBaseDir;
   delivery.sendkind = settings_.sendkind;
   delivery.stuntType = settings_.stuntType;
