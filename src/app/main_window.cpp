@@ -227,7 +227,7 @@ void TForm1::FormCreate() {
   const IniFile::LoadResult config = IniFile::Load(folder / "config.ini");
   if (!config.readable)
     unread(folder / "config.ini", ReadProblemOf(folder / "config.ini"), DefaultsTakenText());
-  programSettings = ReadProgramSettings(config.ini, defaults);
+  programSettings = ReadProgramSettings(config.ini, defaults, &failures);
   RefreshStatus();
   // The TLS library, loaded before peers can spend the descriptors, and what the station fetch
   // trusts of the site's certificate.
@@ -235,8 +235,10 @@ void TForm1::FormCreate() {
   const StationTrust trust = LoadStationTrust(programSettings, appFolder_);
   if (!trust.problem.empty()) failures.push_back(trust.problem);
   road_->SetTrust(trust.trust);
-  // 4, 5. The controller server and the session table (its slotCount starts at 0).
+  // 4, 5. The controller server and the session table (its slotCount starts at 0), with the
+  // cards it takes.
   CreateControllerServer();
+  link_->SetCards(programSettings.Cards, programSettings.MaxCards);
   // 6, 7. The station URL table; setup.ini into the controls and the variables. One that exists
   // but cannot be read gives the defaults and is not replaced by a save.
   road_->SetStationUrls(BuildStationUrls(programSettings.StationSite));

@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "link/exchange.h"
 #include "link/log_limit.h"
@@ -47,6 +48,11 @@ class ControllerLink : public QObject {
   quint16 ServerPort() const;
   QTcpServer& ServerSvr1() { return *server_; }
   const QTcpServer& ServerSvr1() const { return *server_; }
+
+  // Which cards the session table takes (see SessionTable::SetCards); before Listen.
+  void SetCards(std::vector<std::string> barcodes, int maxCards) {
+    sessions_.SetCards(std::move(barcodes), maxCards);
+  }
 
   // Sends a GBK command to slot k and logs "发送:" (kind 2); nothing for slot 0 or a closed
   // connection.

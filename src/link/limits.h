@@ -77,6 +77,17 @@ inline constexpr long long kStrangerLogBytesPerWindow = 64 * 1024;
 inline constexpr int kFloodFrames = 200;
 inline constexpr int kFloodWindowMs = 10 * 1000;
 
+// --- cards --------------------------------------------------------------------------------
+
+// Slots of the session table at most (config.ini Set/MaxCards): a scenic area or a town puts up
+// a handful of screens, and 32 cards, each with a reconnect under way, still fit within
+// kMaxConnections.
+inline constexpr int kMaxCards = 32;
+// Barcodes off the config.ini Set/Cards list whose refusal one connection has logged; further
+// ones on that connection are refused without a line. A card sends one barcode, so a connection
+// trying more is not a card, and the memory of what was logged stays small.
+inline constexpr std::size_t kMaxRefusedBarcodesPerConnection = 8;
+
 // --- messages ------------------------------------------------------------------------------
 
 // JSON nesting deeper than this is refused while parsing, before any value is built: the

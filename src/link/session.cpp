@@ -1,5 +1,6 @@
 #include "link/session.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -136,26 +137,31 @@ const nlohmann::json& JsonObject(const nlohmann::json& object, std::string_view 
   return v;
 }
 
+void SessionTable::SetCards(std::vector<std::string> barcodes, int maxCards) {
+  cards_ = std::move(barcodes);
+  maxCards_ = std::clamp(maxCards, 1, kMaxCards);
+}
+
 const Client_record& SessionTable::Slot(int k) const {
   static const Client_record kNone;
-  return k >= 1 && k <= kSlotCapacity ? slots_[k - 1] : kNone;
+  return k >= 1 && k <= maxCards_ ? slots_[k - 1] : kNone;
 }
 
 bool SessionTable::SlotConnected(int k) const { return Slot(k).socketHandle > 0; }
 
 void SessionTable::SetPictureList(int k, std::string gbkList) {
-  if (k >= 1 && k <= kSlotCapacity) slots_[k - 1].pictureList = std::move(gbkList);
+  if (k >= 1 && k <= maxCards_) slots_[k - 1].pictureList = std::move(gbkList);
 }
 
 int SessionTable::SlotOf(const CardConnection& connection) const {
-  for (int k = 1; k <= kSlotCapacity; ++k) {
+  for (int k = 1; k <= maxCards_; ++k) {
     if (slots_[k - 1].connection.lock().get() == &connection) return k;
   }
   return 0;
 }
 
 int SessionTable::DueOn(const CardConnection& connection) const {
-  for (int k = 1; k <= kSlotCapacity; ++k) {
+  for (int k = 1; k <= maxCards_; ++k) {
     const DueAnswer& due = due_[k - 1];
     if (due.pending && due.connection.lock().get() == &connection) return k;
   }
@@ -164,7 +170,8 @@ int SessionTable::DueOn(const CardConnection& connection) const {
 
 void SessionTable::NoteMessage(const CardConnection& connection) {
   if (clock_ == nullptr) return;
-  for (Client_record& slot : slots_) {
+  for (int k = 1; k <= maxCards_; ++k) {
+    Client_record& slot = slots_[k - 1];
     if (slot.connection.lock().get() == &connection) slot.lastMessage = clock_->Now();
   }
 }
@@ -186,8 +193,13 @@ bool SessionTable::HandleLogin(const nlohmann::json& input,
   const std::string controllerName = IdentityText(input, "controllername");
   const std::int32_t width = JsonInt(input, "width");
   const std::int32_t height = JsonInt(input, "height");
+  if (!cards_.empty() && std::find(cards_.begin(), cards_.end(), barcode) == cards_.end()) {
+    RefuseUnlisted(barcode, connection);
+    return false;
+  }
+  // The assigned slots and the next free one, whose barcode is still empty.
   int k = 0;
-  for (int i = 1; i <= kSlotCapacity; ++i) {
+  for (int i = 1; i <= std::min(slotCount_ + 1, maxCards_); ++i) {
     if (slots_[i - 1].barcode == barcode) {
       k = i;
       break;
@@ -200,9 +212,9 @@ bool SessionTable::HandleLogin(const nlohmann::json& input,
     FillFromLogin(slots_[k - 1], controllerName, width, height, connection);
     log_.AppendLog(
         kLogSent, Utf8ToGbk("[标签:") + barcode + Utf8ToGbk("] [匹配链接] [序列:") + std::to_string(k) + "]");
-    slotCount_ = k;
+    slotCount_ = std::max(slotCount_, k);
   } else {
-    if (slotCount_ < kSlotCapacity) {
+    if (slotCount_ < maxCards_) {
       k = ++slotCount_;
     } else {
       // A slot that a login with an empty barcode matched belongs to no card: the first card
@@ -234,6 +246,18 @@ bool SessionTable::HandleLogin(const nlohmann::json& input,
   return true;
 }
 
+void SessionTable::RefuseUnlisted(const std::string& barcode,
+                                  const std::shared_ptr<CardConnection>& connection) {
+  // Connections that have gone take their record with them.
+  std::erase_if(refused_, [](const auto& entry) { return entry.first.expired(); });
+  std::vector<std::string>& logged = refused_[connection];
+  if (std::find(logged.begin(), logged.end(), barcode) != logged.end()) return;
+  if (logged.size() >= kMaxRefusedBarcodesPerConnection) return;
+  logged.push_back(barcode);
+  log_.AppendLog(kLogError,
+                 Format(Utf8ToGbk("[标签:%s] [拒绝链接] 不在控制卡名单中, 不回复登录"), {barcode}));
+}
+
 void SessionTable::SendLoginAnswer(const CardConnection& connection) {
   const int k = DueOn(connection);
   if (k == 0) return;
@@ -249,7 +273,11 @@ void SessionTable::SendLoginAnswer(const CardConnection& connection) {
 }
 
 int SessionTable::HandleClose(const CardConnection& connection) {
-  for (int k = 1; k <= kSlotCapacity; ++k) {
+  std::erase_if(refused_, [&connection](const auto& entry) {
+    const auto refusedOn = entry.first.lock();
+    return !refusedOn || refusedOn.get() == &connection;
+  });
+  for (int k = 1; k <= maxCards_; ++k) {
     Client_record& slot = slots_[k - 1];
     const auto current = slot.connection.lock();
     if (current.get() != &connection) continue;
@@ -266,7 +294,7 @@ int SessionTable::HandleClose(const CardConnection& connection) {
 }
 
 void SessionTable::SendToSlot(int k, std::string_view gbkText, int kind) {
-  if (k < 1 || k > kSlotCapacity) return;
+  if (k < 1 || k > maxCards_) return;
   const std::shared_ptr<CardConnection> connection = slots_[k - 1].connection.lock();
   DueAnswer& due = due_[k - 1];
   if (connection && due.pending && due.connection.lock() == connection) {

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <nlohmann/json_fwd.hpp>
 #include <stdexcept>
@@ -12,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "link/limits.h"
 #include "logging/operation_log.h"
 #include "text/datetime.h"
 
@@ -78,15 +80,20 @@ const nlohmann::json& JsonObject(const nlohmann::json& object, std::string_view 
 
 class SessionTable {
  public:
-  static constexpr int kSlotCapacity = 1;
-
   // The log is borrowed and must outlive the table.
   // The clock, when given, stamps each slot's lastMessage; both are borrowed.
   explicit SessionTable(LogSink& log, const Clock* clock = nullptr) : log_(log), clock_(clock) {}
 
-  // The number of assigned slots (0 or 1); also the slot that receives the Login answer.
+  // Which cards the table takes, set before the first login (config.ini Set/Cards and
+  // Set/MaxCards): only the listed barcodes (GBK, exact, with case; an empty list lets any card
+  // in), in at most maxCards slots, taken within 1..kMaxCards. Until then: any card, one slot.
+  void SetCards(std::vector<std::string> barcodes, int maxCards);
+  // The number of slots the table holds.
+  int MaxCards() const { return maxCards_; }
+
+  // The number of assigned slots (0 to MaxCards); slots 1 to slotCount are assigned.
   int slotCount() const { return slotCount_; }
-  // Slot k for k in 1..kSlotCapacity; any other number gives an empty record.
+  // Slot k for k in 1..MaxCards; any other number gives an empty record.
   const Client_record& Slot(int k) const;
   // True when slot k exists and its socketHandle is greater than 0.
   bool SlotConnected(int k) const;
@@ -100,9 +107,11 @@ class SessionTable {
 
   // A login: every field is read first, and a login lacking one, or with a barcode or name
   // that is not a text of at most kMaxIdentityLength bytes, throws PacketError and changes
-  // nothing. Then the barcode is matched (exact, with case) to a slot, or a new slot is
-  // assigned, or a slot that no barcode has claimed (an empty one) is taken; the slot line is
-  // logged and true returned: the Login answer is due on this connection after
+  // nothing. A barcode off a non-empty list is refused: no slot, nothing due, false, and a
+  // kind-1 line once per barcode and connection (at most kMaxRefusedBarcodesPerConnection of
+  // them). Otherwise the barcode is matched (exact, with case) to a slot, or given the next free
+  // slot, or, with every slot assigned, a slot that no barcode has claimed (an empty one); the
+  // slot line is logged and true returned: the Login answer is due on this connection after
   // kLoginAnswerWaitMs (SendLoginAnswer). An unknown barcode while every slot belongs to a
   // card is refused with a kind-1 line and false: nothing is due.
   bool HandleLogin(const nlohmann::json& input, const std::shared_ptr<CardConnection>& connection);
@@ -147,11 +156,18 @@ class SessionTable {
   void FillFromLogin(Client_record& slot, const std::string& controllerName, std::int32_t width,
                      std::int32_t height, const std::shared_ptr<CardConnection>& connection);
 
+  // A login whose barcode is off the list: its line, unless this connection has had it.
+  void RefuseUnlisted(const std::string& barcode, const std::shared_ptr<CardConnection>& connection);
+
   LogSink& log_;
   const Clock* clock_;
-  Client_record slots_[kSlotCapacity];
-  DueAnswer due_[kSlotCapacity];
+  std::vector<std::string> cards_;  // the barcodes that may log in; empty: any
+  int maxCards_ = 1;
+  Client_record slots_[kMaxCards];
+  DueAnswer due_[kMaxCards];
   int slotCount_ = 0;
+  // The unlisted barcodes each open connection has been refused with a line.
+  std::map<std::weak_ptr<CardConnection>, std::vector<std::string>, std::owner_less<>> refused_;
   std::function<void(int)> closeHandler_;
   std::function<void(int, const std::shared_ptr<CardConnection>&)> replaceHandler_;
 };

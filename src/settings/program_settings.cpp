@@ -1,6 +1,10 @@
 #include "settings/program_settings.h"
 
+#include <algorithm>
+
+#include "link/limits.h"
 #include "text/gbk.h"
+#include "text/strings.h"
 
 namespace aqled {
 namespace {
@@ -12,6 +16,19 @@ std::string TextOrDefault(const IniFile& ini, const char* section, const char* k
                           const std::string& fallback) {
   std::string v = ini.ReadString(section, key, fallback);
   return v.empty() ? fallback : v;
+}
+
+// The barcodes of a comma-separated list: a comma is never the second byte of a GBK character.
+std::vector<std::string> SplitCards(const std::string& list) {
+  std::vector<std::string> cards;
+  std::size_t start = 0;
+  while (start <= list.size()) {
+    const std::size_t comma = std::min(list.find(',', start), list.size());
+    std::string card = Trim(std::string_view(list).substr(start, comma - start));
+    if (!card.empty()) cards.push_back(std::move(card));
+    start = comma + 1;
+  }
+  return cards;
 }
 
 }  // namespace
@@ -30,7 +47,8 @@ const std::string& DefaultNoDataText() {
   return text;
 }
 
-ProgramSettings ReadProgramSettings(const IniFile& ini, const ProgramDefaults& defaults) {
+ProgramSettings ReadProgramSettings(const IniFile& ini, const ProgramDefaults& defaults,
+                                    std::vector<std::string>* problems) {
   ProgramSettings s;
   s.HttpBaseDir = TextOrDefault(ini, "Path", "HttpBaseDir", defaults.HttpBaseDir);
   s.FileBaseDir = TextOrDefault(ini, "Path", "FileBaseDir", defaults.FileBaseDir);
@@ -48,6 +66,14 @@ ProgramSettings ReadProgramSettings(const IniFile& ini, const ProgramDefaults& d
   s.NoDataText = TextOrDefault(ini, "Set", "NoDataText", DefaultNoDataText());
   s.TlsVerify = ini.ReadInteger("Set", "TlsVerify", 1);
   s.StationCA = ini.ReadString("Path", "StationCA", "");
+  s.Cards = SplitCards(ini.ReadString("Set", "Cards", ""));
+  const int maxCards = ini.ReadInteger("Set", "MaxCards", 1);
+  s.MaxCards = std::clamp(maxCards, 1, kMaxCards);
+  if (s.MaxCards != maxCards && problems != nullptr) {
+    problems->push_back(Format(Utf8ToGbk("config.ini 的 Set/MaxCards=%d 不在 1 到 %d 之间, 取 %d"),
+                               {static_cast<long long>(maxCards), static_cast<long long>(kMaxCards),
+                                static_cast<long long>(s.MaxCards)}));
+  }
 
   // Every file name is appended directly to these two, so without their final separator the
   // files would land beside the folder instead of in it.

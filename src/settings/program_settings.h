@@ -2,6 +2,7 @@
 // config.ini: the service side of the system, read once at start-up and never written.
 
 #include <string>
+#include <vector>
 
 #include "settings/ini_file.h"
 
@@ -29,6 +30,8 @@ struct ProgramSettings {
   std::string NoDataText = DefaultNoDataText();
   int TlsVerify = 1;      // 0: the data site's certificate is not verified; any other value: it is
   std::string StationCA;  // PEM file of CA certificates trusted beside the system's; relative: in AppFolder
+  std::vector<std::string> Cards;  // the barcodes that may log in (GBK), in their order; empty: any card
+  int MaxCards = 1;                // slots of the session table, 1 to kMaxCards (link/limits.h)
   bool operator==(const ProgramSettings&) const = default;
 };
 
@@ -46,7 +49,11 @@ ProgramDefaults MakeProgramDefaults(const std::string& appFolder, const std::str
 
 // Reads the keys of sections Path and Set in their order. A missing key, a malformed integer
 // and an empty text take the default. A missing final separator is added to FileBaseDir (the
-// platform's) and HttpBaseDir ("/"); a final "/" is removed from StationSite.
-ProgramSettings ReadProgramSettings(const IniFile& ini, const ProgramDefaults& defaults);
+// platform's) and HttpBaseDir ("/"); a final "/" is removed from StationSite. Cards is split at
+// commas, each barcode trimmed of blanks and empty ones left out. A MaxCards outside 1 to
+// kMaxCards is taken as the nearer end, and a kind-1 line saying so is added to `problems`
+// when given (GBK).
+ProgramSettings ReadProgramSettings(const IniFile& ini, const ProgramDefaults& defaults,
+                                    std::vector<std::string>* problems = nullptr);
 
 }  // namespace aqled

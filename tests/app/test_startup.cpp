@@ -9,6 +9,7 @@
 
 #include "app_fixture.h"
 #include "link/controller_link.h"
+#include "link/frame.h"
 
 using namespace aqled;
 using namespace aqled::testing;
@@ -141,6 +142,23 @@ TEST_F(Startup, StationUrlsComeFromTheConfiguredSite) {
   auto form = Start();
   EXPECT_EQ(form->StationUrls()[1], "https://127.0.0.1:9443/zjqxkqfb/site/9efe4be1d20c476e8f1438f06e56d870");
   EXPECT_EQ(form->StationUrls()[4], "https://127.0.0.1:9443/zjqxkqfb/site/c3387c02136b4348812567a547e771c0");
+}
+
+TEST_F(Startup, TheCardKeysReachTheSessionTable) {
+  WithConfig("[Set]\r\nCards= A , B\r\nMaxCards=40\r\n");
+  auto form = Start();
+  LogView& log = *Control<LogView>(*form, "log");
+  EXPECT_EQ(log.LineText(1),
+            QString::fromUtf8("08:05:09:042  config.ini 的 Set/MaxCards=40 不在 1 到 32 之间, 取 32"));
+  EXPECT_EQ(log.LineColour(1), kRed);
+  EXPECT_EQ(form->Link().Sessions().MaxCards(), 32);
+  QTcpSocket card;
+  card.connectToHost(QHostAddress::LocalHost, port);
+  ASSERT_TRUE(card.waitForConnected(5000));
+  card.write(QByteArray::fromStdString(BuildFrameUtf8(
+      2, R"({"name":"LOGIN","input":{"barcode":"F","controllername":"c","width":1,"height":1}})")));
+  const QString refused = QString::fromUtf8("[标签:F] [拒绝链接] 不在控制卡名单中, 不回复登录");
+  EXPECT_TRUE(WaitFor([&] { return log.LineText(log.LineCount() - 1).endsWith(refused); }));
 }
 
 TEST_F(Startup, PreviewsAreBlackAfterStartUp) {

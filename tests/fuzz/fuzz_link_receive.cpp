@@ -104,7 +104,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const Side& s : sides) {
       if (!s.receiver->Waiting() && s.receiver->Buffered() > aqled::kMaxFrameLength + maxRead) std::abort();
     }
-    if (sessions.slotCount() > aqled::SessionTable::kSlotCapacity) std::abort();
+    if (sessions.slotCount() > sessions.MaxCards()) std::abort();
   }
   for (Side& s : sides) {
     while (s.receiver->Waiting()) s.receiver->EndWait();

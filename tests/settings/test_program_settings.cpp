@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 #include "settings/program_settings.h"
 #include "test_support.h"
 
@@ -34,6 +37,8 @@ TEST(ProgramSettings, AnEmptyFileGivesEveryDefault) {
   EXPECT_EQ(s.NoDataText, G("空气质量数据更新中"));
   EXPECT_EQ(s.TlsVerify, 1);
   EXPECT_EQ(s.StationCA, "");
+  EXPECT_TRUE(s.Cards.empty());
+  EXPECT_EQ(s.MaxCards, 1);
 }
 
 TEST(ProgramSettings, ReadsEveryKeyInAnyCaseAndHexOrFallsBack) {
@@ -96,6 +101,44 @@ INSTANTIATE_TEST_SUITE_P(
                       SeparatorCase{"/srv/share", "http://h:8116", "/srv/share/", "http://h:8116/"},
                       // An empty value would make the root folder the share folder: the default instead.
                       SeparatorCase{"", "", "/opt/aqled/share/", "http://10.1.2.3:8116/"}));
+
+struct CardsCase {
+  const char* name;
+  const char* set;                 // the lines of section Set, UTF-8
+  std::vector<const char*> cards;  // UTF-8
+  int maxCards;
+  const char* problem;  // the line about the value, UTF-8; empty: none
+};
+
+class CardKeys : public ::testing::TestWithParam<CardsCase> {};
+
+TEST_P(CardKeys, AreSplitTrimmedAndKeptInRange) {
+  const CardsCase& c = GetParam();
+  std::vector<std::string> problems;
+  const ProgramSettings s =
+      ReadProgramSettings(IniFile(G((std::string("[Set]\r\n") + c.set).c_str())), kDefaults, &problems);
+  std::vector<std::string> cards;
+  for (const char* card : c.cards) cards.push_back(G(card));
+  EXPECT_EQ(s.Cards, cards);
+  EXPECT_EQ(s.MaxCards, c.maxCards);
+  std::vector<std::string> expected;
+  if (*c.problem != '\0') expected.push_back(G(c.problem));
+  EXPECT_EQ(problems, expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cards, CardKeys,
+    ::testing::Values(
+        CardsCase{"Empty", "Cards=\r\nMaxCards=3\r\n", {}, 3, ""},
+        CardsCase{"TrimmedAndBlanksLeftOut", "Cards= A1 ,B2,, \t,C 3 ,\r\n", {"A1", "B2", "C 3"}, 1, ""},
+        CardsCase{"Chinese", "cards=屏一,屏二\r\nmaxcards=$20\r\n", {"屏一", "屏二"}, 32, ""},
+        CardsCase{
+            "Above", "MaxCards=100\r\n", {}, 32, "config.ini 的 Set/MaxCards=100 不在 1 到 32 之间, 取 32"},
+        CardsCase{"Zero", "MaxCards=0\r\n", {}, 1, "config.ini 的 Set/MaxCards=0 不在 1 到 32 之间, 取 1"},
+        CardsCase{
+            "Negative", "MaxCards=-3\r\n", {}, 1, "config.ini 的 Set/MaxCards=-3 不在 1 到 32 之间, 取 1"},
+        CardsCase{"Malformed", "MaxCards=many\r\n", {}, 1, ""}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ProgramSettings, StationSiteLosesItsFinalSlash) {
   const ProgramSettings s =
