@@ -35,9 +35,15 @@ std::vector<std::string> Answered(const std::string& barcode, const std::string&
   return {"[标签:" + barcode + "] [" + link + "] [序列:" + std::to_string(slot) + "]",
           "标签: " + barcode + ", 名称: N, 回复登录...", std::string("发送:") + kLoginAnswerText};
 }
-std::vector<std::string> New(const std::string& barcode, int slot) { return Answered(barcode, "新建链接", slot); }
-std::vector<std::string> Match(const std::string& barcode, int slot) { return Answered(barcode, "匹配链接", slot); }
-std::vector<std::string> Full(const std::string& b) { return {"[标签:" + b + "] [拒绝链接] 会话表已满, 不回复登录"}; }
+std::vector<std::string> New(const std::string& barcode, int slot) {
+  return Answered(barcode, "新建链接", slot);
+}
+std::vector<std::string> Match(const std::string& barcode, int slot) {
+  return Answered(barcode, "匹配链接", slot);
+}
+std::vector<std::string> Full(const std::string& b) {
+  return {"[标签:" + b + "] [拒绝链接] 会话表已满, 不回复登录"};
+}
 std::vector<std::string> Unlisted(const std::string& b) {
   return {"[标签:" + b + "] [拒绝链接] 不在控制卡名单中, 不回复登录"};
 }
@@ -76,9 +82,11 @@ TEST_P(CardLogins, TakeTheirSlotsAndAnswers) {
       sessions.SendLoginAnswer(*from);
     }
     const std::vector<std::string> all = log.Texts();
-    EXPECT_EQ(std::vector<std::string>(all.begin() + static_cast<long>(mark), all.end()), step.lines) << step.barcode;
+    EXPECT_EQ(std::vector<std::string>(all.begin() + static_cast<long>(mark), all.end()), step.lines)
+        << step.barcode;
     const bool answered = step.lines.size() == 3;
-    EXPECT_EQ(from->Payloads(), answered ? std::vector<std::string>{kLoginAnswerText} : std::vector<std::string>{});
+    EXPECT_EQ(from->Payloads(),
+              answered ? std::vector<std::string>{kLoginAnswerText} : std::vector<std::string>{});
     if (mark < log.lines.size()) {
       EXPECT_EQ(log.lines[mark].kind, answered ? kLogSent : kLogError) << step.barcode;
     }
@@ -86,7 +94,8 @@ TEST_P(CardLogins, TakeTheirSlotsAndAnswers) {
   std::vector<std::string> barcodes;
   for (int k = 1; k <= c.maxCards; ++k) barcodes.push_back(U(sessions.Slot(k).barcode));
   EXPECT_EQ(barcodes, c.barcodes);
-  EXPECT_EQ(sessions.slotCount(), std::count_if(barcodes.begin(), barcodes.end(), [](auto& b) { return !b.empty(); }));
+  EXPECT_EQ(sessions.slotCount(),
+            std::count_if(barcodes.begin(), barcodes.end(), [](auto& b) { return !b.empty(); }));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -147,7 +156,8 @@ TEST(RefusedLogins, AreLoggedOncePerBarcodeAndConnectionWithinTheirBudget) {
   long long tried = 0;
   for (int i = 0; i < 40; ++i) {
     const auto from = std::make_shared<FakeConnection>(100 + i, "127.0.0.1");
-    for (std::size_t b = 0; b < kMaxRefusedBarcodesPerConnection; ++b, ++tried) feed(longCode + std::to_string(b), from);
+    for (std::size_t b = 0; b < kMaxRefusedBarcodesPerConnection; ++b, ++tried)
+      feed(longCode + std::to_string(b), from);
   }
   const auto written = static_cast<long long>(log.lines.size()) - 2 - kMaxRefusedBarcodesPerConnection;
   ASSERT_LT(written, tried);
@@ -157,7 +167,8 @@ TEST(RefusedLogins, AreLoggedOncePerBarcodeAndConnectionWithinTheirBudget) {
   EXPECT_EQ(sessions.SlotOf(*card), 1);
   clock.Advance(kPeerLogWindowMs);
   peerLog.Flush();
-  EXPECT_EQ(U(log.lines.back().text), "未登录的连接另有 " + std::to_string(tried - written) + " 行日志未记录");
+  EXPECT_EQ(U(log.lines.back().text),
+            "未登录的连接另有 " + std::to_string(tried - written) + " 行日志未记录");
 }
 
 }  // namespace
