@@ -31,23 +31,23 @@ const std::string& DefaultNoDataText() {
 }
 
 ProgramSettings ReadProgramSettings(const IniFile& ini, const ProgramDefaults& defaults) {
-  ProgramSettings s;
+  ProgramSettings s;  // every value starts at its default, kept when a key is missing
   s.HttpBaseDir = TextOrDefault(ini, "Path", "HttpBaseDir", defaults.HttpBaseDir);
   s.FileBaseDir = TextOrDefault(ini, "Path", "FileBaseDir", defaults.FileBaseDir);
-  s.Debug = ini.ReadInteger("Set", "Debug", 0);
-  s.SendTimes = ini.ReadInteger("Set", "SendTimes", 1);
-  s.stuntType = ini.ReadInteger("Set", "stuntType", 0);
-  s.stuntSpeed = ini.ReadInteger("Set", "stuntSpeed", 16);
-  s.stayTime = ini.ReadInteger("Set", "stayTime", 10);
-  s.sendkind = ini.ReadInteger("Set", "sendkind", 1);
+  s.Debug = ini.ReadInteger("Set", "Debug", s.Debug);
+  s.SendTimes = ini.ReadInteger("Set", "SendTimes", s.SendTimes);
+  s.stuntType = ini.ReadInteger("Set", "stuntType", s.stuntType);
+  s.stuntSpeed = ini.ReadInteger("Set", "stuntSpeed", s.stuntSpeed);
+  s.stayTime = ini.ReadInteger("Set", "stayTime", s.stayTime);
+  s.sendkind = ini.ReadInteger("Set", "sendkind", s.sendkind);
   s.StationSite = TextOrDefault(ini, "Path", "StationSite", defaults.StationSite);
-  s.ShareServer = ini.ReadInteger("Set", "ShareServer", 1);
-  s.StatusPage = ini.ReadInteger("Set", "StatusPage", 1);
-  s.AutoSend = ini.ReadInteger("Set", "AutoSend", 1);
-  s.MaxDataAge = ini.ReadInteger("Set", "MaxDataAge", 6);
-  s.NoDataText = TextOrDefault(ini, "Set", "NoDataText", DefaultNoDataText());
-  s.TlsVerify = ini.ReadInteger("Set", "TlsVerify", 1);
-  s.StationCA = ini.ReadString("Path", "StationCA", "");
+  s.ShareServer = ini.ReadInteger("Set", "ShareServer", s.ShareServer);
+  s.StatusPage = ini.ReadInteger("Set", "StatusPage", s.StatusPage);
+  s.AutoSend = ini.ReadInteger("Set", "AutoSend", s.AutoSend);
+  s.MaxDataAge = ini.ReadInteger("Set", "MaxDataAge", s.MaxDataAge);
+  s.NoDataText = TextOrDefault(ini, "Set", "NoDataText", s.NoDataText);
+  s.TlsVerify = ini.ReadInteger("Set", "TlsVerify", s.TlsVerify);
+  s.StationCA = ini.ReadString("Path", "StationCA", s.StationCA);
 
   // Every file name is appended directly to these two, so without their final separator the
   // files would land beside the folder instead of in it.
