@@ -16,26 +16,19 @@
 #include <QTcpSocket>
 #include <QTextEdit>
 #include <QTimer>
-#include <array>
 #include <optional>
-#include <stdexcept>
 #include <system_error>
 
 #include "app/platform.h"
 #include "compose/advertisement_list.h"
-#include "compose/picture_list.h"
 #include "link/controller_link.h"
-#include "link/delivery.h"
 #include "link/exchange.h"
 #include "render/drawing.h"
-#include "render/previews.h"
 #include "settings/file_io.h"
 #include "settings/file_problem.h"
 #include "settings/ini_file.h"
 #include "share/share_server.h"
-#include "stations/https_client.h"
 #include "stations/trust.h"
-#include "stations/update.h"
 #include "text/gbk.h"
 #include "text/strings.h"
 
@@ -57,14 +50,6 @@ const std::string& PortOpenedText() {
 }
 const std::string& PortFailedText() {
   static const std::string text = Utf8ToGbk("启动端口失败: ");
-  return text;
-}
-const std::string& ConfirmPattern() {
-  static const std::string text = Utf8ToGbk("向 标签[ %s ]LED屏发送节目,继续请确认.");
-  return text;
-}
-const std::string& ConfirmCaption() {
-  static const std::string text = Utf8ToGbk("提示信息");
   return text;
 }
 const std::string& ReadFailedPattern() {
@@ -91,32 +76,6 @@ const std::string& ViewerFailedPattern() {
   static const std::string text = Utf8ToGbk("无法启动图片查看程序, 未能打开 %s");
   return text;
 }
-const std::string& SendRunningText() {
-  static const std::string text = Utf8ToGbk("上一次发送尚未结束, 本次发送未执行.");
-  return text;
-}
-const std::string& UnchangedText() {
-  static const std::string text = Utf8ToGbk("节目内容没有变化, 不重复发送.");
-  return text;
-}
-const std::string& NoticePattern() {
-  static const std::string text = Utf8ToGbk("没有可以显示的数据, 发送提示页 \"%s\" %s");
-  return text;
-}
-// The notice page's file in PictureFolder.
-constexpr const char* kNoticeFile = "notice.bmp";
-
-const std::string& TimedSendErrorPattern() {
-  static const std::string text = Utf8ToGbk("定时发送出现错误: %s");
-  return text;
-}
-
-// An error that ends a handler and goes to the window's general error report; what() is GBK.
-class ReportedError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
-
 // A memo's text as the system holds it: GBK, lines separated by CR LF.
 std::string MemoText(const QPlainTextEdit* memo) {
   std::string text = FromQString(memo->toPlainText());
@@ -182,10 +141,10 @@ TForm1::TForm1(FormOptions options, QWidget* parent)
   Timer1->setObjectName("Timer1");
   operationLog_ = std::make_unique<OperationLog>(PathFromGbk(LogFolder()), *clock_, log);
   link_ = std::make_unique<ControllerLink>(*this, *clock_);
-  SslHttpCli1 = std::make_unique<HttpsClient>();
-  stationUpdater_ = std::make_unique<StationUpdater>(*SslHttpCli1, *this);
+  road_ = std::make_unique<SendRoad>(*link_, *clock_, *this, static_cast<SendListener&>(*this),
+                                     programSettings, appFolder_);
   // The hidden work box keeps the last decoded station page.
-  stationUpdater_->SetPageTextSink([this](const std::string& gbk) { SetMemoText(Memo1, gbk); });
+  road_->SetPageTextSink([this](const std::string& gbk) { SetMemoText(Memo1, gbk); });
   ConnectHandlers();
   ConnectStatus();
 }
@@ -216,19 +175,23 @@ PictureBox* TForm1::StationPreview(int station) const {
   }
 }
 
+const TForm1::FontButton TForm1::kFontButtons[] = {
+    {&TForm1::Button12, &TForm1::Button12Click, &DisplayFonts::zd, BoldTest::kAnyStyle},
+    {&TForm1::Button5, &TForm1::Button5Click, &DisplayFonts::bt, BoldTest::kAnyStyle},
+    {&TForm1::Button1, &TForm1::Button1Click, &DisplayFonts::dw, BoldTest::kBoldOnly},
+    {&TForm1::Button13, &TForm1::Button13Click, &DisplayFonts::qxdj, BoldTest::kAnyStyle},
+    {&TForm1::Button3, &TForm1::Button3Click, &DisplayFonts::dt, BoldTest::kBoldOnly},
+    {&TForm1::Button9, &TForm1::Button9Click, &DisplayFonts::bz2, BoldTest::kBoldOnly},
+    {&TForm1::Button6, &TForm1::Button6Click, &DisplayFonts::bz, BoldTest::kBoldOnly},
+    {&TForm1::Button10, &TForm1::Button10Click, &DisplayFonts::clock, BoldTest::kBoldOnly},
+    {&TForm1::Button8, &TForm1::Button8Click, &DisplayFonts::time, BoldTest::kAnyStyle},
+};
+
 void TForm1::ConnectHandlers() {
   connect(Timer1, &QTimer::timeout, this, &TForm1::Timer1Timer);
   connect(Button7, &QPushButton::clicked, this, &TForm1::Button7Click);
   connect(Button4, &QPushButton::clicked, this, &TForm1::Button4Click);
-  connect(Button12, &QPushButton::clicked, this, &TForm1::Button12Click);
-  connect(Button5, &QPushButton::clicked, this, &TForm1::Button5Click);
-  connect(Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
-  connect(Button13, &QPushButton::clicked, this, &TForm1::Button13Click);
-  connect(Button3, &QPushButton::clicked, this, &TForm1::Button3Click);
-  connect(Button9, &QPushButton::clicked, this, &TForm1::Button9Click);
-  connect(Button6, &QPushButton::clicked, this, &TForm1::Button6Click);
-  connect(Button10, &QPushButton::clicked, this, &TForm1::Button10Click);
-  connect(Button8, &QPushButton::clicked, this, &TForm1::Button8Click);
+  for (const FontButton& b : kFontButtons) connect(this->*b.button, &QPushButton::clicked, this, b.handler);
   connect(Button2, &QPushButton::clicked, this, &TForm1::Button2Click);
   connect(Button14, &QPushButton::clicked, this, &TForm1::Button14Click);
   connect(BitBtn1, &QPushButton::clicked, this, &TForm1::BitBtn1Click);
@@ -271,12 +234,12 @@ void TForm1::FormCreate() {
   if (!LoadTlsBackend()) failures.push_back(TlsMissingText());
   const StationTrust trust = LoadStationTrust(programSettings, appFolder_);
   if (!trust.problem.empty()) failures.push_back(trust.problem);
-  SslHttpCli1->SetTrust(trust.trust);
+  road_->SetTrust(trust.trust);
   // 4, 5. The controller server and the session table (its slotCount starts at 0).
   CreateControllerServer();
   // 6, 7. The station URL table; setup.ini into the controls and the variables. One that exists
   // but cannot be read gives the defaults and is not replaced by a save.
-  stationUrls = BuildStationUrls(programSettings.StationSite);
+  road_->SetStationUrls(BuildStationUrls(programSettings.StationSite));
   const std::filesystem::path setupIni = folder / "setup.ini";
   const IniFile::LoadResult setup = IniFile::Load(setupIni);
   if (setup.exists && !setup.readable) {
@@ -355,77 +318,57 @@ bool TForm1::OpenControllerServer() { return link_->Listen(controllerPort); }
 
 void TForm1::AppendLog(int kind, const std::string& text) {
   operationLog_->AppendLog(kind, text);
-  // The status line names why the last send failed: the last error written while it ran.
-  if (kind == kLogError && lastSend_ &&
-      (lastSend_->state == SendState::kRunning || lastSend_->state == SendState::kDelivering)) {
-    lastSend_->reason = text;
-  }
+  if (kind == kLogError && road_) road_->NoteError(text);
 }
 
 void TForm1::AppendHeartbeat(const std::string& text, const HeartbeatSource& source) {
   operationLog_->AppendHeartbeat(text, source);
 }
 
+const TForm1::Binding<SpinEdit, int> TForm1::kSpinBindings[] = {
+    {&TForm1::pagetime, &DisplayControls::pagetime},
+    {&TForm1::xx1, &DisplayControls::col1},
+    {&TForm1::xx2, &DisplayControls::col2},
+    {&TForm1::dtx, &DisplayControls::dtx},
+    {&TForm1::dty, &DisplayControls::dty},
+    {&TForm1::dtw, &DisplayControls::dtw},
+    {&TForm1::dth, &DisplayControls::dth},
+    {&TForm1::zmx, &DisplayControls::zmx},
+    {&TForm1::zmy, &DisplayControls::zmy},
+    {&TForm1::zmw, &DisplayControls::zmw},
+    {&TForm1::zmh, &DisplayControls::zmh},
+    {&TForm1::tx, &DisplayControls::tx},
+    {&TForm1::ty, &DisplayControls::ty},
+    {&TForm1::tw, &DisplayControls::tw},
+    {&TForm1::th, &DisplayControls::th},
+    {&TForm1::hjj, &DisplayControls::hjj},
+};
+const TForm1::Binding<QCheckBox, bool> TForm1::kCheckBindings[] = {
+    {&TForm1::zmcheck, &DisplayControls::zmcheck}, {&TForm1::dt1check, &DisplayControls::dt1check},
+    {&TForm1::ggcheck, &DisplayControls::ggcheck}, {&TForm1::gg2check, &DisplayControls::ggcheck2},
+    {&TForm1::year_, &DisplayControls::year_},     {&TForm1::week_, &DisplayControls::week_},
+    {&TForm1::time_, &DisplayControls::time_},
+};
+const TForm1::Binding<QComboBox, int> TForm1::kComboBindings[] = {
+    {&TForm1::ggshowkind, &DisplayControls::ggshowkind},
+    {&TForm1::bm, &DisplayControls::bmsel},
+    {&TForm1::dtk, &DisplayControls::dtk},
+};
+
 DisplayControls TForm1::CollectDisplayControls() const {
   DisplayControls c;
-  c.zmcheck = zmcheck->isChecked();
-  c.dt1check = dt1check->isChecked();
-  c.ggcheck = ggcheck->isChecked();
-  c.ggcheck2 = gg2check->isChecked();
-  c.ggshowkind = ggshowkind->currentIndex();
+  for (const auto& b : kSpinBindings) c.*b.field = (this->*b.control)->Value();
+  for (const auto& b : kCheckBindings) c.*b.field = (this->*b.control)->isChecked();
+  for (const auto& b : kComboBindings) c.*b.field = (this->*b.control)->currentIndex();
   c.left = x();
   c.top = y();
-  c.pagetime = pagetime->Value();
-  c.col1 = xx1->Value();
-  c.col2 = xx2->Value();
-  c.dtx = dtx->Value();
-  c.dty = dty->Value();
-  c.dtw = dtw->Value();
-  c.dth = dth->Value();
-  c.zmx = zmx->Value();
-  c.zmy = zmy->Value();
-  c.zmw = zmw->Value();
-  c.zmh = zmh->Value();
-  c.tx = tx->Value();
-  c.ty = ty->Value();
-  c.tw = tw->Value();
-  c.th = th->Value();
-  c.year_ = year_->isChecked();
-  c.week_ = week_->isChecked();
-  c.time_ = time_->isChecked();
-  c.bmsel = bm->currentIndex();
-  c.hjj = hjj->Value();
-  c.dtk = dtk->currentIndex();
   return c;
 }
 
 void TForm1::ApplyDisplayControls(const DisplayControls& c) {
-  zmcheck->setChecked(c.zmcheck);
-  dt1check->setChecked(c.dt1check);
-  ggcheck->setChecked(c.ggcheck);
-  gg2check->setChecked(c.ggcheck2);
-  SetIndex(ggshowkind, c.ggshowkind);
-  pagetime->SetValue(c.pagetime);
-  xx1->SetValue(c.col1);
-  xx2->SetValue(c.col2);
-  dtx->SetValue(c.dtx);
-  dty->SetValue(c.dty);
-  dtw->SetValue(c.dtw);
-  dth->SetValue(c.dth);
-  zmx->SetValue(c.zmx);
-  zmy->SetValue(c.zmy);
-  zmw->SetValue(c.zmw);
-  zmh->SetValue(c.zmh);
-  tx->SetValue(c.tx);
-  ty->SetValue(c.ty);
-  tw->SetValue(c.tw);
-  th->SetValue(c.th);
-  year_->setChecked(c.year_);
-  week_->setChecked(c.week_);
-  time_->setChecked(c.time_);
-  SetIndex(bm, c.bmsel);
-  hjj->SetValue(c.hjj);
-  SetIndex(dtk, c.dtk);
+  for (const auto& b : kSpinBindings) (this->*b.control)->SetValue(c.*b.field);
+  for (const auto& b : kCheckBindings) (this->*b.control)->setChecked(c.*b.field);
+  for (const auto& b : kComboBindings) SetIndex(this->*b.control, c.*b.field);
 }
 
 DisplayTexts TForm1::CollectDisplayTexts() const {
@@ -447,7 +390,7 @@ void TForm1::Timer1Timer() {
   Timer1->stop();
   Timer1->setInterval(600000);
   Timer1->start();
-  RunSchedule();
+  road_->OnTick(CollectSendControls());
 }
 
 void TForm1::Button7Click() { close(); }
@@ -462,23 +405,27 @@ void TForm1::Button4Click() {
   if (!SaveDisplayTexts(folder, CollectDisplayTexts(), *this, unloadedFiles_)) return;
   PageControl1->setCurrentIndex(4);
   Timer1Timer();
-  lastSendHour.clear();
+  road_->ClearLastSendHour();
 }
 
-void TForm1::ChooseSlotFont(FontSlot& slot, BoldTest test) {
-  FontChoice choice = ChoiceFromSlot(slot, test);
-  if (dialogs_->ChooseFont(choice)) slot = SlotFromChoice(choice, test);
+void TForm1::ChooseButtonFont(QPushButton* TForm1::*button) {
+  for (const FontButton& b : kFontButtons) {
+    if (b.button != button) continue;
+    FontChoice choice = ChoiceFromSlot(fonts.*b.slot, b.test);
+    if (dialogs_->ChooseFont(choice)) fonts.*b.slot = SlotFromChoice(choice, b.test);
+    return;
+  }
 }
 
-void TForm1::Button12Click() { ChooseSlotFont(fonts.zd, BoldTest::kAnyStyle); }
-void TForm1::Button5Click() { ChooseSlotFont(fonts.bt, BoldTest::kAnyStyle); }
-void TForm1::Button1Click() { ChooseSlotFont(fonts.dw, BoldTest::kBoldOnly); }
-void TForm1::Button13Click() { ChooseSlotFont(fonts.qxdj, BoldTest::kAnyStyle); }
-void TForm1::Button3Click() { ChooseSlotFont(fonts.dt, BoldTest::kBoldOnly); }
-void TForm1::Button9Click() { ChooseSlotFont(fonts.bz2, BoldTest::kBoldOnly); }
-void TForm1::Button6Click() { ChooseSlotFont(fonts.bz, BoldTest::kBoldOnly); }
-void TForm1::Button10Click() { ChooseSlotFont(fonts.clock, BoldTest::kBoldOnly); }
-void TForm1::Button8Click() { ChooseSlotFont(fonts.time, BoldTest::kAnyStyle); }
+void TForm1::Button12Click() { ChooseButtonFont(&TForm1::Button12); }
+void TForm1::Button5Click() { ChooseButtonFont(&TForm1::Button5); }
+void TForm1::Button1Click() { ChooseButtonFont(&TForm1::Button1); }
+void TForm1::Button13Click() { ChooseButtonFont(&TForm1::Button13); }
+void TForm1::Button3Click() { ChooseButtonFont(&TForm1::Button3); }
+void TForm1::Button9Click() { ChooseButtonFont(&TForm1::Button9); }
+void TForm1::Button6Click() { ChooseButtonFont(&TForm1::Button6); }
+void TForm1::Button10Click() { ChooseButtonFont(&TForm1::Button10); }
+void TForm1::Button8Click() { ChooseButtonFont(&TForm1::Button8); }
 
 void TForm1::Button2Click() {
   int colour = fonts.wgcolor;
@@ -495,7 +442,6 @@ StationPageInput TForm1::CollectStationPageInput() const {
   for (int n = 0; n < kStationCount; ++n)
     in.titles[static_cast<size_t>(n)] = captions.fresh[6 + static_cast<size_t>(n)];
   in.bigTitle = captions.fresh[0];
-  in.readings = readings;
   in.zd = fonts.zd;
   in.bt = fonts.bt;
   in.dw = fonts.dw;
@@ -523,198 +469,57 @@ TextPageInput TForm1::CollectTextPageInput() const {
   return in;
 }
 
+SendControls TForm1::CollectSendControls() const {
+  SendControls c;
+  c.dtw = dtw->Value();
+  c.dth = dth->Value();
+  c.dtk = dtk->currentIndex();
+  c.choice.stationPages = dt1check->isChecked();
+  c.choice.textPage = ggcheck->isChecked();
+  c.choice.advertisements = gg2check->isChecked();
+  c.stations = CollectStationPageInput();
+  c.textPage = CollectTextPageInput();
+  c.subtitle.zmcheck = zmcheck->isChecked();
+  c.subtitle.zmx = zmx->Value();
+  c.subtitle.zmy = zmy->Value();
+  c.subtitle.zmw = zmw->Value();
+  c.subtitle.zmh = zmh->Value();
+  c.subtitle.fly = MemoText(fly);
+  c.subtitle.bz = fonts.bz;
+  c.clock.year_ = year_->isChecked();
+  c.clock.week_ = week_->isChecked();
+  c.clock.time_ = time_->isChecked();
+  c.clock.tx = tx->Value();
+  c.clock.ty = ty->Value();
+  c.clock.tw = tw->Value();
+  c.clock.th = th->Value();
+  c.clock.font = fonts.clock;
+  c.advertisements = AdvertisementEntries();
+  return c;
+}
+
 void TForm1::ReportError(const std::string& text) { dialogs_->Message(text); }
 
-void TForm1::DrawStationPages(const QSize& area) {
-  StationPageInput in = CollectStationPageInput();
-  in.W = area.width();
-  in.H = area.height();
-  const StationPagesResult result = RenderStationPages(in, PathFromGbk(PictureFolder()));
-  if (!result.ok()) {
-    // The stations written before the failing one show their new page, without strips.
-    for (int station = 1; station <= result.written; ++station) {
-      StationPreview(station)->SetPicture(PagePreview(result.pages[static_cast<size_t>(station - 1)]));
-    }
-    throw ReportedError(result.error);
-  }
-  SubtitleStrip subtitle;
-  subtitle.zmcheck = zmcheck->isChecked();
-  subtitle.zmx = zmx->Value();
-  subtitle.zmy = zmy->Value();
-  subtitle.zmw = zmw->Value();
-  subtitle.zmh = zmh->Value();
-  subtitle.fly = MemoText(fly);
-  subtitle.bz = fonts.bz;
-  ClockStrip clockStrip;
-  clockStrip.year_ = year_->isChecked();
-  clockStrip.week_ = week_->isChecked();
-  clockStrip.time_ = time_->isChecked();
-  clockStrip.tx = tx->Value();
-  clockStrip.ty = ty->Value();
-  clockStrip.tw = tw->Value();
-  clockStrip.th = th->Value();
-  clockStrip.font = fonts.clock;
-  const std::array<QImage, 4> previews = RenderPreviews(result.pages, subtitle, clockStrip, *clock_);
-  for (int station = 1; station <= kStationCount; ++station) {
-    StationPreview(station)->SetPicture(previews[static_cast<size_t>(station - 1)]);
-  }
+bool TForm1::Confirm(const std::string& text, const std::string& caption) {
+  return dialogs_->Confirm(text, caption);
 }
 
-void TForm1::DrawTextPage(const QSize& area) {
-  TextPageInput in = CollectTextPageInput();
-  in.W = area.width();
-  in.H = area.height();
-  const TextPageResult result = RenderTextPage(in, PathFromGbk(PictureFolder()));
-  if (!result.ok()) throw ReportedError(result.error);
+void TForm1::SendBegins() { PageControl1->setCurrentIndex(4); }
+
+void TForm1::ShowStationPreview(int station, const QImage& preview) {
+  if (PictureBox* box = StationPreview(station)) box->SetPicture(preview);
 }
 
-bool TForm1::SendBusy() const { return sending_ || stationUpdater_->Running(); }
-
-void TForm1::RefuseSend() {
-  AppendLog(kLogError, SendRunningText());
-  ShowStatusMessage(SendRunningText());
-}
-
-void TForm1::Button14Click() {
-  // The fetch waits in a nested event loop, so this button can be clicked again meanwhile.
-  if (SendBusy()) {
-    RefuseSend();
-    return;
-  }
-  if (!dialogs_->Confirm(Format(ConfirmPattern(), {link_->Slot(1).barcode}), ConfirmCaption())) return;
-  // A timed send may have begun while the box was open.
-  if (SendBusy()) {
-    RefuseSend();
-    return;
-  }
-  StartSend(false);
-}
-
-void TForm1::StartSend(bool automatic, bool onlyIfChanged) {
-  const QDateTime started = clock_->Now();
-  std::optional<std::string> error;
-  SendRun run = SendRun::kStopped;
-  const std::optional<SendRecord> before = lastSend_;
-  {
-    FlagScope running(sending_);
-    schedule_.SendStarted(started);
-    lastSend_ = SendRecord{started, automatic, SendState::kRunning};
-    RefreshStatus();
-    try {
-      run = RunSend(started, onlyIfChanged);
-    } catch (const ReportedError& e) {
-      error = e.what();
-    } catch (const std::exception& e) {
-      error = Utf8ToGbkLenient(e.what());
-    }
-  }
-  if (run == SendRun::kUnchanged) {
-    // Nothing went out: the program on air and the record of the send that put it there stand.
-    schedule_.SendEnded(started, false);
-    lastSend_ = before;
-    RefreshStatus();
-  } else if (run == SendRun::kStopped) {
-    EndSend(started, SendState::kFailed);
-  }
-  // Reported once the send is over, so that an open box does not hold up the timed sends.
-  if (!error) return;
-  if (automatic) {
-    AppendLog(kLogError, Format(TimedSendErrorPattern(), {*error}));
-  } else {
-    ReportError(*error);
-  }
-}
-
-SendRun TForm1::RunSend(const QDateTime& started, bool onlyIfChanged) {
-  PageControl1->setCurrentIndex(4);
-  // A station whose page could not be fetched keeps what the site said last; the age rule of
-  // the list decides whether that may still go on air.
-  stationUpdater_->UpdateStationPages(stationUrls, readings, publishTimes);
-  const int fetched = stationUpdater_->LastFetched();
-  NoteFetch(fetched);
-  lastSendHour = FormatDateTime("hh", clock_->Now());
-  const std::optional<QSize> area = DrawingArea(AreaUse::kSend);
-  if (!area) return SendRun::kStopped;
-  DrawStationPages(*area);
-  PictureListInputs in;
-  in.appFolder = appFolder_;
-  in.choice.stationPages = dt1check->isChecked();
-  in.choice.textPage = ggcheck->isChecked();
-  in.choice.advertisements = gg2check->isChecked();
-  in.readings = readings;
-  in.publishTimes = publishTimes;
-  in.now = clock_->Now();
-  in.maxDataAgeHours = programSettings.MaxDataAge;
-  in.advertisements = AdvertisementEntries();
-  in.renderTextPage = [this, area] { DrawTextPage(*area); };
-  const AssemblyReport report = AssemblePictureList(in, pictureList, *this);
-  OnAirProgram program;
-  program.started = started;
-  for (int station : report.stations) {
-    program.publishTimes.push_back(publishTimes[static_cast<size_t>(station)]);
-    program.stations.push_back(
-        {station, readings[static_cast<size_t>(station)], publishTimes[static_cast<size_t>(station)]});
-  }
-  // A program of no picture would clear the screen: it says that the readings are coming.
-  if (pictureList.empty()) {
-    pictureList = DrawNotice(*area) + ';';
-    program.notice = true;
-  }
-  incomplete_ = fetched < kStationCount || report.leftOut > 0;
-  program.digest = PictureListDigest(pictureList);
-  program.pictureList = pictureList;
-  if (onlyIfChanged && onAir_ && onAir_->digest == program.digest) {
-    AppendLog(kLogInfo, UnchangedText());
-    return SendRun::kUnchanged;
-  }
-  DeliverySettings settings;
-  settings.FileBaseDir = programSettings.FileBaseDir;
-  settings.pictureFolder = PictureFolder();
-  settings.HttpBaseDir = programSettings.HttpBaseDir;
-  settings.sendkind = programSettings.sendkind;
-  settings.stuntType = programSettings.stuntType;
-  settings.stuntSpeed = programSettings.stuntSpeed;
-  settings.stayTime = programSettings.stayTime;
-  settings.area = *area;
-  delivering_ = program;
-  return NoteDeliveryStart(started, DeliverProgram(*link_, settings, pictureList, *clock_, *this))
-             ? SendRun::kDelivering
-             : SendRun::kStopped;
-}
-
-std::string TForm1::DrawNotice(const QSize& area) {
-  TextPageInput in;
-  in.W = area.width();
-  in.H = area.height();
-  in.text = programSettings.NoDataText;
-  in.layout = kCentredLayout;
-  in.font = fonts.time;
-  // The lines of the page as a box of the page's width would wrap them.
-  in.lines = TextBoxLines(in.text, area.width(), ApplyFontSlot(in.font));
-  const TextPageResult result = RenderTextPage(in, PathFromGbk(PictureFolder()), kNoticeFile);
-  if (!result.ok()) throw ReportedError(result.error);
-  const std::string path = PictureFolder() + kNoticeFile;
-  AppendLog(kLogError, Format(NoticePattern(), {programSettings.NoDataText, path}));
-  return path;
-}
+void TForm1::Button14Click() { road_->ManualSend(CollectSendControls()); }
 
 void TForm1::BitBtn1Click() {
   if (link_->SlotConnected(1)) link_->SendToSlot(1, kDiskQueryCommand, kFrameKindCommand);
 }
 
 void TForm1::Button11Click() {
-  // The page as a send would draw it; without any area there is nothing to show.
-  const std::optional<QSize> area = DrawingArea(AreaUse::kPreview);
-  if (!area) return;
-  try {
-    DrawTextPage(*area);
-  } catch (const ReportedError& e) {
-    ReportError(e.what());
-    return;
-  }
-  const std::string page = PictureFolder() + "g.bmp";
+  const std::optional<std::string> page = road_->DrawTextPreview(CollectSendControls());
   std::error_code ec;
-  if (std::filesystem::is_regular_file(PathFromGbk(page), ec)) OpenPicture(page);
+  if (page && std::filesystem::is_regular_file(PathFromGbk(*page), ec)) OpenPicture(*page);
 }
 
 void TForm1::OpenPicture(const std::string& gbkPath) {

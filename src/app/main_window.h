@@ -1,6 +1,7 @@
 #pragma once
-// TForm1, the one window of the application: its pages and controls, the state the whole
-// program shares, the start-up sequence and the handlers of its buttons and sockets.
+// TForm1, the one window of the application: its pages and controls, the settings and font
+// slots, the start-up sequence and the handlers of its buttons. The road of every send and what
+// it leaves behind are the send road's (send/send_road.h), which the window owns and drives.
 
 #include <QDateTime>
 #include <QElapsedTimer>
@@ -21,7 +22,7 @@
 #include "logging/operation_log.h"
 #include "render/station_pages.h"
 #include "render/text_page.h"
-#include "schedule/schedule.h"
+#include "send/send_road.h"
 #include "settings/display_settings.h"
 #include "settings/program_settings.h"
 #include "stations/catalogue.h"
@@ -44,11 +45,7 @@ class QTimer;
 namespace aqled {
 
 class ControllerLink;
-enum class DeliveryOutcome;
-enum class DeliveryStart;
-class HttpsClient;
 class ShareServer;
-class StationUpdater;
 
 // What the window takes from outside; tests pass their own folder, clock and dialogs.
 struct FormOptions {
@@ -60,27 +57,7 @@ struct FormOptions {
   int screenDpi = 0;                // pixels per inch the layout is scaled to; 0: the screen's
 };
 
-// What an area is drawn for: its log lines say so.
-enum class AreaUse { kSend, kPreview };
-
-// How the road of one send ended before the card's answers.
-enum class SendRun {
-  kDelivering,  // a delivery went out and is awaited
-  kStopped,     // it ended before a delivery (no card, no area, an error)
-  kUnchanged,   // what it would deliver is what is on air already: nothing was sent
-};
-
-// What a delivery puts on the screen.
-struct OnAirProgram {
-  QDateTime started;                      // start of the send that delivered it
-  std::string digest;                     // PictureListDigest of its pictures
-  std::vector<std::string> publishTimes;  // of the station pages in it (GBK)
-  bool notice = false;                    // only the notice page: no reading was fit to show
-  std::string pictureList;                // its PictureList, in play order
-  std::vector<OnAirStation> stations;     // its station pages with the readings they show
-};
-
-class TForm1 : public QWidget, public LogSink {
+class TForm1 : public QWidget, public LogSink, private SendListener {
   Q_OBJECT
 
  public:
@@ -127,12 +104,12 @@ class TForm1 : public QWidget, public LogSink {
   const ProgramSettings& Settings() const { return programSettings; }
   const DisplayCaptions& Captions() const { return captions; }
   const DisplayFonts& Fonts() const { return fonts; }
-  const StationUrlTable& StationUrls() const { return stationUrls; }
-  const StationReadings& Readings() const { return readings; }
+  const StationUrlTable& StationUrls() const { return road_->StationUrls(); }
+  const StationReadings& Readings() const { return road_->Readings(); }
   // The PictureList of the last assembled program.
-  const std::string& PictureList() const { return pictureList; }
+  const std::string& PictureList() const { return road_->PictureList(); }
   // "hh" of the last send or failed fetch; emptied by "立即执行".
-  const std::string& LastSendHour() const { return lastSendHour; }
+  const std::string& LastSendHour() const { return road_->LastSendHour(); }
 
   Dialogs& dialogs() { return *dialogs_; }
   Clock& clock() { return *clock_; }
@@ -145,17 +122,18 @@ class TForm1 : public QWidget, public LogSink {
   const ControllerLink& Link() const { return *link_; }
   // The share server when start-up started one (ShareServer=1), else null.
   ShareServer* Share() { return shareServer_.get(); }
+  // The send road: every send, the timed delivery, the last send and fetch, what is on air.
+  const SendRoad& Road() const { return *road_; }
   // True from the confirmation of a send until its handler returns.
-  bool Sending() const { return sending_; }
+  bool Sending() const { return road_->Sending(); }
   // How the last send (manual or timed) stands; nothing before the first.
-  const std::optional<SendRecord>& LastSend() const { return lastSend_; }
+  const std::optional<SendRecord>& LastSend() const { return road_->LastSend(); }
 
   // Shows a transient message (GBK) in the status line, over its fields.
-  void ShowStatusMessage(const std::string& gbkText);
+  void ShowStatusMessage(const std::string& gbkText) override;
 
-  // What the pages are drawn from, read from the controls and slots at this moment.
-  StationPageInput CollectStationPageInput() const;
-  TextPageInput CollectTextPageInput() const;
+  // What a send, a tick or the text page preview reads of the controls and slots at this moment.
+  SendControls CollectSendControls() const;
 
  public slots:
   // Re-arms Timer1 at ten minutes, ends a delivery past its limit, and starts the timed send
@@ -260,61 +238,49 @@ class TForm1 : public QWidget, public LogSink {
   // on all addresses; false when the port cannot be opened.
   void CreateControllerServer();
   bool OpenControllerServer();
-  // Opens the font dialog for `slot` and takes the choice back by `test`; cancel leaves it.
-  void ChooseSlotFont(FontSlot& slot, BoldTest test);
+  // The nine font buttons: the slot each chooses and the bold test its choice is taken back by.
+  struct FontButton {
+    QPushButton* TForm1::*button;
+    void (TForm1::*handler)();
+    FontSlot DisplayFonts::*slot;
+    BoldTest test;
+  };
+  static const FontButton kFontButtons[];
+  // Opens the font dialog for the slot of `button` and takes the choice back by its bold test;
+  // cancel leaves it.
+  void ChooseButtonFont(QPushButton* TForm1::*button);
+  // The controls setup.ini stores, each beside its field.
+  template <class Control, class Field>
+  struct Binding {
+    Control* TForm1::*control;
+    Field DisplayControls::*field;
+  };
+  static const Binding<SpinEdit, int> kSpinBindings[];
+  static const Binding<QCheckBox, bool> kCheckBindings[];
+  static const Binding<QComboBox, int> kComboBindings[];
   // Esc presses BitBtn3 while page 1 is shown, unless the focus is in a multi-line text box.
   void EscapePressed();
   // Pixels at 120 pixels per inch on this screen.
   int Px(int at120) const;
-  // The road of every send, manual (after its confirmation) or timed: it counts for the slot
-  // of its start; an error that ends it goes to the general error report (manual) or to a
-  // kind-1 line (timed, nobody may be there to close a box).
-  // With `onlyIfChanged` it delivers only what differs from the program on air.
-  void StartSend(bool automatic, bool onlyIfChanged = false);
-  // Fetch, draw, assemble, deliver. A station whose fetch failed keeps its last readings and
-  // their publish time, and the age rule decides whether its page goes on air; a list without
-  // any picture becomes the notice page. Errors that end it pass to StartSend.
-  SendRun RunSend(const QDateTime& started, bool onlyIfChanged);
-  // Draws the notice page (Set/NoDataText) at `area` as notice.bmp; returns its path (GBK).
-  // Throws on a file that cannot be written.
-  std::string DrawNotice(const QSize& area);
-  // True when what is on air wants a fresh look at `now`: a page on it has passed its age or
-  // lies too far ahead, or the send that made it failed a fetch or left a station out.
-  bool RefreshWanted(const QDateTime& now) const;
-  // Draws and writes the four station pages at `area` and shows them on the previews; throws
-  // on a file that cannot be written.
-  void DrawStationPages(const QSize& area);
-  // Draws and writes g.bmp at `area`; throws on a file that cannot be written.
-  void DrawTextPage(const QSize& area);
-  // The status line and the timed delivery: built, wired and fed as things happen.
+  // The status line: built, wired and fed as things happen.
   void BuildStatusLine();
   void ConnectStatus();
   void RefreshStatus();
-  // The timed delivery's part of a Timer1 tick.
-  void RunSchedule();
-  // True while a send runs (from its confirmation) or a station fetch waits.
-  bool SendBusy() const;
-  // Logs the refusal of a send and shows it in the status line.
-  void RefuseSend();
-  // The fetch of a send has ended with `fetched` of the four stations.
-  void NoteFetch(int fetched);
   // Redraws the status line soon: a burst of events redraws it once.
   void ScheduleStatusRefresh();
-  // The area a send or the text page preview draws at: dtw and dth, a 0 taking the card's
-  // screen (logged); nothing, with a kind-1 line, when no card can give it.
-  // The preview also shows that line in a message box: someone pressed the button.
-  std::optional<QSize> DrawingArea(AreaUse use);
-  // What DeliverProgram reported for the send started at `started`; true when it is awaited.
-  bool NoteDeliveryStart(const QDateTime& started, DeliveryStart start);
-  // The link's watched delivery has ended.
-  void OnDeliveryEnded(DeliveryOutcome outcome);
-  // The send started at `started` has ended in `state`.
-  void EndSend(const QDateTime& started, SendState state);
+  // What the send road tells the window (SendListener).
+  void SendStatusChanged() override { RefreshStatus(); }
+  void SendBegins() override;
   // The status page, status.json and the metrics on the share server, and their facts.
   void PublishStatus();
   StatusFacts CollectStatusFacts() const;
   // The window's general error report: a message box with the text (GBK).
-  void ReportError(const std::string& text);
+  void ReportError(const std::string& text) override;
+  bool Confirm(const std::string& text, const std::string& caption) override;
+  void ShowStationPreview(int station, const QImage& preview) override;
+  // What the pages are drawn from, read from the controls and slots at this moment.
+  StationPageInput CollectStationPageInput() const;
+  TextPageInput CollectTextPageInput() const;
   // Shows the picture file in the picture viewer; when none can be started, says so in a kind-1
   // line and a message box naming the file.
   void OpenPicture(const std::string& gbkPath);
@@ -328,11 +294,6 @@ class TForm1 : public QWidget, public LogSink {
   ProgramSettings programSettings;
   DisplayCaptions captions;  // the station page captions and "字符串"
   DisplayFonts fonts;        // the nine font slots and the table colour wgcolor
-  StationUrlTable stationUrls;
-  StationReadings readings;
-  StationPublishTimes publishTimes;  // the publish time text that came with each station's readings
-  std::string pictureList;
-  std::string lastSendHour;
   quint16 controllerPort = 0;
   std::string appFolder_;
   std::unique_ptr<Clock> ownClock_;
@@ -347,22 +308,11 @@ class TForm1 : public QWidget, public LogSink {
   PictureViewer* viewer_;
   std::unique_ptr<ControllerLink> link_;
   std::unique_ptr<ShareServer> shareServer_;
-  std::unique_ptr<HttpsClient> SslHttpCli1;
-  std::unique_ptr<StationUpdater> stationUpdater_;
-  bool sending_ = false;
-  DeliverySchedule schedule_;
-  std::optional<SendRecord> lastSend_;
-  std::optional<QDateTime> deliveryOf_;  // start of the send whose delivery the link watches
-  std::optional<FetchRecord> lastFetch_;
-  std::optional<OnAirProgram> onAir_;       // what the last successful delivery put on air
-  std::optional<OnAirProgram> delivering_;  // what the awaited delivery puts on air
-  // The last send's fetch failed for a station or its list left one out: the next ticks look
-  // at the site again.
-  bool incomplete_ = false;
+  // After the link, which it borrows.
+  std::unique_ptr<SendRoad> road_;
   QTimer* statusTimer_ = nullptr;
   QTimer* statusDelay_ = nullptr;
   std::vector<std::filesystem::path> unloadedFiles_;
-  StatusCounters statusCounters_;
   StatusAnswers statusAnswers_;
   QElapsedTimer statusClock_;  // the age of the kept answers
   QDateTime startedAt_;

@@ -56,39 +56,39 @@ StatusFacts TForm1::CollectStatusFacts() const {
   f.card.address = card.remoteAddress;
   f.card.connected = link_->SlotConnected(1);
   f.card.lastMessage = card.lastMessage;
-  f.card.goneSince = statusCounters_.GoneSince();
-  if (onAir_) {
+  f.card.goneSince = road_->Counters().GoneSince();
+  if (const std::optional<OnAirProgram>& onAir = road_->OnAir()) {
     StatusOnAir& a = f.onAir.emplace();
-    a.since = onAir_->started;
-    a.notice = onAir_->notice;
-    a.stations = onAir_->stations;
+    a.since = onAir->started;
+    a.notice = onAir->notice;
+    a.stations = onAir->stations;
     // The delivery staged the pictures in play order as 001.bmp onwards in ShareFolder.
     const std::string published = SharePathOf(programSettings.HttpBaseDir);
     size_t begin = 0;
-    for (size_t end = onAir_->pictureList.find(';');
+    for (size_t end = onAir->pictureList.find(';');
          end != std::string::npos && a.pictures.size() < kStatusMaxPictures;
-         end = onAir_->pictureList.find(';', begin)) {
-      const std::string source = FileNameOf(onAir_->pictureList.substr(begin, end - begin));
+         end = onAir->pictureList.find(';', begin)) {
+      const std::string source = FileNameOf(onAir->pictureList.substr(begin, end - begin));
       begin = end + 1;
       a.pictures.push_back({published + StagedPictureName(static_cast<int>(a.pictures.size()) + 1), source});
     }
   }
   f.maxDataAgeHours = programSettings.MaxDataAge;
-  if (lastSend_) {
-    f.lastDelivery = StatusDelivery{lastSend_->started, lastSend_->automatic, StateOf(lastSend_->state),
-                                    lastSend_->notice, lastSend_->reason};
+  if (const std::optional<SendRecord>& lastSend = road_->LastSend()) {
+    f.lastDelivery = StatusDelivery{lastSend->started, lastSend->automatic, StateOf(lastSend->state),
+                                    lastSend->notice, lastSend->reason};
   }
   f.autoSend = programSettings.AutoSend != 0;
   f.nextSlot = NextSlotStart(f.now, dtk->currentIndex());
   f.slotHours = SlotPeriodHours(dtk->currentIndex());
-  if (lastFetch_) f.lastFetchAt = lastFetch_->at;
+  if (road_->LastFetch()) f.lastFetchAt = road_->LastFetch()->at;
   for (int n = 1; n <= kStationCount; ++n) {
     const size_t i = static_cast<size_t>(n);
-    f.fetches[i] = {stationUpdater_->LastOutcomes()[i], readings[i], publishTimes[i]};
+    f.fetches[i] = {road_->LastOutcomes()[i], road_->Readings()[i], road_->PublishTimes()[i]};
   }
   const std::deque<ScreenLine>& recent = operationLog_->RecentLines();
   f.log.assign(recent.begin(), recent.end());
-  f.counters = statusCounters_;
+  f.counters = road_->Counters();
   f.process = ReadProcessFacts();
   return f;
 }

@@ -9,6 +9,8 @@
 #include <optional>
 #include <string>
 
+#include "send/send_road.h"
+
 class QLabel;
 
 namespace aqled {
@@ -24,22 +26,6 @@ inline constexpr int kStatusRefreshMs = 1000;
 // Events that change the line (a card's bytes, a closed connection) redraw it at most this
 // often: a flood brings thousands a second, and the eye reads a few.
 inline constexpr int kStatusDelayMs = 250;
-
-// How a send stands, from its start to its delivery's end.
-enum class SendState { kRunning, kDelivering, kSucceeded, kFailed, kStalled };
-
-struct SendRecord {
-  QDateTime started;
-  bool automatic = false;
-  SendState state = SendState::kRunning;
-  bool notice = false;   // it put the notice page on air: no reading was fit to show
-  std::string reason{};  // GBK: the last error line written while it ran; empty: none
-};
-
-struct FetchRecord {
-  QDateTime at;
-  int fetched = 0;  // stations fetched, of four
-};
 
 // What the status line shows, gathered by the window.
 struct StatusSnapshot {

@@ -1,0 +1,424 @@
+#include "send/send_road.h"
+
+#include <array>
+#include <stdexcept>
+
+#include "link/controller_link.h"
+#include "link/delivery.h"
+#include "link/exchange.h"
+#include "logging/operation_log.h"
+#include "render/display_area.h"
+#include "render/drawing.h"
+#include "stations/https_client.h"
+#include "stations/update.h"
+#include "text/datetime.h"
+#include "text/gbk.h"
+#include "text/strings.h"
+
+namespace aqled {
+namespace {
+
+// Texts of the system, GBK, converted once from the UTF-8 source.
+const std::string& ConfirmPattern() {
+  static const std::string text = Utf8ToGbk("向 标签[ %s ]LED屏发送节目,继续请确认.");
+  return text;
+}
+const std::string& ConfirmCaption() {
+  static const std::string text = Utf8ToGbk("提示信息");
+  return text;
+}
+const std::string& SendRunningText() {
+  static const std::string text = Utf8ToGbk("上一次发送尚未结束, 本次发送未执行.");
+  return text;
+}
+const std::string& UnchangedText() {
+  static const std::string text = Utf8ToGbk("节目内容没有变化, 不重复发送.");
+  return text;
+}
+const std::string& NoticePattern() {
+  static const std::string text = Utf8ToGbk("没有可以显示的数据, 发送提示页 \"%s\" %s");
+  return text;
+}
+// The notice page's file in PictureFolder.
+constexpr const char* kNoticeFile = "notice.bmp";
+
+const std::string& TimedSendErrorPattern() {
+  static const std::string text = Utf8ToGbk("定时发送出现错误: %s");
+  return text;
+}
+const std::string& TimedSendPattern() {
+  static const std::string text = Utf8ToGbk("定时发送: %s 时段");
+  return text;
+}
+const std::string& TimedNoCardPattern() {
+  static const std::string text = Utf8ToGbk("定时发送: %s 时段没有已登录的控制卡, 暂不发送");
+  return text;
+}
+const std::string& TimedRefreshPattern() {
+  static const std::string text = Utf8ToGbk("定时更新: %s 时段, 重新获取数据");
+  return text;
+}
+const std::string& NoCardSizeText() {
+  static const std::string text =
+      Utf8ToGbk("显示区域的宽度或高度为0, 已登录的控制卡报告的屏幕大小也为0, 本次发送未执行.");
+  return text;
+}
+const std::string& NoCardSizePreviewText() {
+  static const std::string text =
+      Utf8ToGbk("显示区域的宽度或高度为0, 已登录的控制卡报告的屏幕大小也为0, 无法预览.");
+  return text;
+}
+const std::string& NoCardText() {
+  static const std::string text = Utf8ToGbk("没有已登录的控制卡, 节目未发送.");
+  return text;
+}
+const std::string& CardAreaPattern(AreaUse use) {
+  static const std::string send = Utf8ToGbk("显示区域 %d x %d, 本次发送使用控制卡屏幕大小 %d x %d");
+  static const std::string preview = Utf8ToGbk("显示区域 %d x %d, 预览使用控制卡屏幕大小 %d x %d");
+  return use == AreaUse::kSend ? send : preview;
+}
+const std::string& NoAreaText(AreaUse use) {
+  static const std::string send =
+      Utf8ToGbk("显示区域的宽度或高度为0, 又没有已登录的控制卡提供屏幕大小, 本次发送未执行.");
+  static const std::string preview =
+      Utf8ToGbk("显示区域的宽度或高度为0, 又没有已登录的控制卡提供屏幕大小, 无法预览.");
+  return use == AreaUse::kSend ? send : preview;
+}
+
+SendState StateOf(DeliveryOutcome outcome) {
+  switch (outcome) {
+    case DeliveryOutcome::kSucceeded:
+      return SendState::kSucceeded;
+    case DeliveryOutcome::kStalled:
+      return SendState::kStalled;
+    case DeliveryOutcome::kFailed:
+      break;
+  }
+  return SendState::kFailed;
+}
+
+}  // namespace
+
+class SendRoad::Stop : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+SendRoad::SendRoad(ControllerLink& link, Clock& clock, LogSink& log, SendListener& listener,
+                   const ProgramSettings& settings, std::string appFolder)
+    : link_(link),
+      clock_(clock),
+      log_(log),
+      listener_(listener),
+      settings_(settings),
+      appFolder_(std::move(appFolder)),
+      SslHttpCli1(std::make_unique<HttpsClient>()),
+      stationUpdater_(std::make_unique<StationUpdater>(*SslHttpCli1, log)) {
+  connect(&link_, &ControllerLink::DeliveryEnded, this, &SendRoad::OnDeliveryEnded);
+}
+
+SendRoad::~SendRoad() = default;
+
+void SendRoad::SetTrust(const TlsTrust& trust) { SslHttpCli1->SetTrust(trust); }
+
+void SendRoad::SetPageTextSink(std::function<void(const std::string& gbkText)> sink) {
+  stationUpdater_->SetPageTextSink(std::move(sink));
+}
+
+std::string SendRoad::PictureFolder() const { return PictureFolderOf(appFolder_); }
+
+bool SendRoad::Busy() const { return sending_ || stationUpdater_->Running(); }
+
+void SendRoad::RefuseSend() {
+  log_.AppendLog(kLogError, SendRunningText());
+  listener_.ShowStatusMessage(SendRunningText());
+}
+
+void SendRoad::NoteError(const std::string& text) {
+  // The status line names why the last send failed: the last error written while it ran.
+  if (lastSend_ && (lastSend_->state == SendState::kRunning || lastSend_->state == SendState::kDelivering)) {
+    lastSend_->reason = text;
+  }
+}
+
+void SendRoad::ManualSend(const SendControls& controls) {
+  // The fetch waits in a nested event loop, so this button can be clicked again meanwhile.
+  if (Busy()) {
+    RefuseSend();
+    return;
+  }
+  if (!listener_.Confirm(Format(ConfirmPattern(), {link_.Slot(1).barcode}), ConfirmCaption())) return;
+  // A timed send may have begun while the box was open.
+  if (Busy()) {
+    RefuseSend();
+    return;
+  }
+  StartSend(controls, false);
+}
+
+void SendRoad::StartSend(const SendControls& controls, bool automatic, bool onlyIfChanged) {
+  const QDateTime started = clock_.Now();
+  std::optional<std::string> error;
+  SendRun run = SendRun::kStopped;
+  const std::optional<SendRecord> before = lastSend_;
+  {
+    FlagScope running(sending_);
+    schedule_.SendStarted(started);
+    lastSend_ = SendRecord{started, automatic, SendState::kRunning};
+    listener_.SendStatusChanged();
+    try {
+      run = RunSend(controls, started, onlyIfChanged);
+    } catch (const Stop& e) {
+      error = e.what();
+    } catch (const std::exception& e) {
+      error = Utf8ToGbkLenient(e.what());
+    }
+  }
+  if (run == SendRun::kUnchanged) {
+    // Nothing went out: the program on air and the record of the send that put it there stand.
+    schedule_.SendEnded(started, false);
+    lastSend_ = before;
+    listener_.SendStatusChanged();
+  } else if (run == SendRun::kStopped) {
+    EndSend(started, SendState::kFailed);
+  }
+  // Reported once the send is over, so that an open box does not hold up the timed sends.
+  if (!error) return;
+  if (automatic) {
+    log_.AppendLog(kLogError, Format(TimedSendErrorPattern(), {*error}));
+  } else {
+    listener_.ReportError(*error);
+  }
+}
+
+SendRun SendRoad::RunSend(const SendControls& controls, const QDateTime& started, bool onlyIfChanged) {
+  listener_.SendBegins();
+  // A station whose page could not be fetched keeps what the site said last; the age rule of
+  // the list decides whether that may still go on air.
+  stationUpdater_->UpdateStationPages(stationUrls_, readings_, publishTimes_);
+  const int fetched = stationUpdater_->LastFetched();
+  NoteFetch(fetched);
+  lastSendHour_ = FormatDateTime("hh", clock_.Now());
+  const std::optional<QSize> area = DrawingArea(controls, AreaUse::kSend);
+  if (!area) return SendRun::kStopped;
+  DrawStationPages(controls, *area);
+  PictureListInputs in;
+  in.appFolder = appFolder_;
+  in.choice = controls.choice;
+  in.readings = readings_;
+  in.publishTimes = publishTimes_;
+  in.now = clock_.Now();
+  in.maxDataAgeHours = settings_.MaxDataAge;
+  in.advertisements = controls.advertisements;
+  in.renderTextPage = [this, &controls, area] { DrawTextPage(controls, *area); };
+  const AssemblyReport report = AssemblePictureList(in, pictureList_, log_);
+  OnAirProgram program;
+  program.started = started;
+  for (int station : report.stations) {
+    program.publishTimes.push_back(publishTimes_[static_cast<size_t>(station)]);
+    program.stations.push_back(
+        {station, readings_[static_cast<size_t>(station)], publishTimes_[static_cast<size_t>(station)]});
+  }
+  // A program of no picture would clear the screen: it says that the readings are coming.
+  if (pictureList_.empty()) {
+    pictureList_ = DrawNotice(controls, *area) + ';';
+    program.notice = true;
+  }
+  incomplete_ = fetched < kStationCount || report.leftOut > 0;
+  program.digest = PictureListDigest(pictureList_);
+  program.pictureList = pictureList_;
+  if (onlyIfChanged && onAir_ && onAir_->digest == program.digest) {
+    log_.AppendLog(kLogInfo, UnchangedText());
+    return SendRun::kUnchanged;
+  }
+  DeliverySettings delivery;
+  delivery.FileBaseDir = settings_.FileBaseDir;
+  delivery.pictureFolder = PictureFolder();
+  delivery.HttpBaseDir = settings_.HttpBaseDir;
+  delivery.sendkind = settings_.sendkind;
+  delivery.stuntType = settings_.stuntType;
+  delivery.stuntSpeed = settings_.stuntSpeed;
+  delivery.stayTime = settings_.stayTime;
+  delivery.area = *area;
+  delivering_ = program;
+  return NoteDeliveryStart(started, DeliverProgram(link_, delivery, pictureList_, clock_, log_))
+             ? SendRun::kDelivering
+             : SendRun::kStopped;
+}
+
+std::string SendRoad::DrawNotice(const SendControls& controls, const QSize& area) {
+  TextPageInput in;
+  in.W = area.width();
+  in.H = area.height();
+  in.text = settings_.NoDataText;
+  in.layout = kCentredLayout;
+  in.font = controls.textPage.font;
+  // The lines of the page as a box of the page's width would wrap them.
+  in.lines = TextBoxLines(in.text, area.width(), ApplyFontSlot(in.font));
+  const TextPageResult result = RenderTextPage(in, PathFromGbk(PictureFolder()), kNoticeFile);
+  if (!result.ok()) throw Stop(result.error);
+  const std::string path = PictureFolder() + kNoticeFile;
+  log_.AppendLog(kLogError, Format(NoticePattern(), {settings_.NoDataText, path}));
+  return path;
+}
+
+void SendRoad::DrawStationPages(const SendControls& controls, const QSize& area) {
+  StationPageInput in = controls.stations;
+  in.W = area.width();
+  in.H = area.height();
+  in.readings = readings_;
+  const StationPagesResult result = RenderStationPages(in, PathFromGbk(PictureFolder()));
+  if (!result.ok()) {
+    // The stations written before the failing one show their new page, without strips.
+    for (int station = 1; station <= result.written; ++station)
+      listener_.ShowStationPreview(station, PagePreview(result.pages[static_cast<size_t>(station - 1)]));
+    throw Stop(result.error);
+  }
+  const std::array<QImage, 4> previews =
+      RenderPreviews(result.pages, controls.subtitle, controls.clock, clock_);
+  for (int station = 1; station <= kStationCount; ++station)
+    listener_.ShowStationPreview(station, previews[static_cast<size_t>(station - 1)]);
+}
+
+void SendRoad::DrawTextPage(const SendControls& controls, const QSize& area) {
+  TextPageInput in = controls.textPage;
+  in.W = area.width();
+  in.H = area.height();
+  const TextPageResult result = RenderTextPage(in, PathFromGbk(PictureFolder()));
+  if (!result.ok()) throw Stop(result.error);
+}
+
+std::optional<std::string> SendRoad::DrawTextPreview(const SendControls& controls) {
+  // The page as a send would draw it; without any area there is nothing to show.
+  const std::optional<QSize> area = DrawingArea(controls, AreaUse::kPreview);
+  if (!area) return std::nullopt;
+  try {
+    DrawTextPage(controls, *area);
+  } catch (const Stop& e) {
+    listener_.ReportError(e.what());
+    return std::nullopt;
+  }
+  return PictureFolder() + "g.bmp";
+}
+
+void SendRoad::OnTick(const SendControls& controls) {
+  // A delivery past its limit ends before the slot is judged, so the tick can try again.
+  link_.CheckDeliveryDeadline();
+  TickFacts facts;
+  facts.now = clock_.Now();
+  facts.autoSend = settings_.AutoSend != 0;
+  facts.dtk = controls.dtk;
+  facts.cardLoggedIn = link_.SlotConnected(1);
+  facts.sendRunning = Busy();
+  facts.deliveryInFlight = link_.DeliveryInFlight();
+  facts.refreshWanted = RefreshWanted(facts.now);
+  // A retry in the slot whose delivery is on air (only the notice went out) sends only news.
+  const bool onAirThisSlot =
+      onAir_ && SlotStart(onAir_->started, facts.dtk) == SlotStart(facts.now, facts.dtk);
+  const std::string slot = FormatDateTime("hh:nn", SlotStart(facts.now, facts.dtk));
+  switch (schedule_.OnTick(facts)) {
+    case TickAction::kAttempt:
+      log_.AppendLog(kLogInfo, Format(TimedSendPattern(), {slot}));
+      StartSend(controls, true, onAirThisSlot);
+      break;
+    case TickAction::kRefresh:
+      log_.AppendLog(kLogInfo, Format(TimedRefreshPattern(), {slot}));
+      StartSend(controls, true, true);
+      break;
+    case TickAction::kRefuse:
+      RefuseSend();
+      break;
+    case TickAction::kNoCardNotice:
+      log_.AppendLog(kLogError, Format(TimedNoCardPattern(), {slot}));
+      break;
+    case TickAction::kNone:
+      break;
+  }
+  listener_.SendStatusChanged();
+}
+
+void SendRoad::NoteFetch(int fetched) {
+  lastFetch_ = FetchRecord{clock_.Now(), fetched};
+  for (int station = 1; station <= kStationCount; ++station)
+    counters_.CountFetch(station, stationUpdater_->LastOutcomes()[static_cast<size_t>(station)]);
+  listener_.SendStatusChanged();
+}
+
+bool SendRoad::RefreshWanted(const QDateTime& now) const {
+  if (!onAir_) return false;
+  if (onAir_->notice || incomplete_) return true;
+  for (const std::string& published : onAir_->publishTimes) {
+    if (FreshnessOf(published, now, settings_.MaxDataAge) != Freshness::kFresh) return true;
+  }
+  return false;
+}
+
+std::optional<QSize> SendRoad::DrawingArea(const SendControls& controls, AreaUse use) {
+  const int w = controls.dtw;
+  const int h = controls.dth;
+  if (w > 0 && h > 0) return QSize(w, h);
+  const Client_record& card = link_.Slot(1);
+  const bool connected = link_.SlotConnected(1);
+  const QSize area = SendArea(w, h, connected ? QSize(card.width, card.height) : QSize());
+  if (area.isEmpty()) {
+    // A card that reports no screen is not a missing card: the operator must set the area.
+    const std::string& why = !connected              ? NoAreaText(use)
+                             : use == AreaUse::kSend ? NoCardSizeText()
+                                                     : NoCardSizePreviewText();
+    log_.AppendLog(kLogError, why);
+    if (use == AreaUse::kPreview) listener_.ReportError(why);
+    return std::nullopt;
+  }
+  log_.AppendLog(kLogInfo, Format(CardAreaPattern(use), {w, h, area.width(), area.height()}));
+  return area;
+}
+
+bool SendRoad::NoteDeliveryStart(const QDateTime& started, DeliveryStart start) {
+  // Whatever the link awaited before has been replaced by this delivery.
+  deliveryOf_.reset();
+  switch (start) {
+    case DeliveryStart::kSent:
+      deliveryOf_ = started;
+      if (lastSend_ && lastSend_->started == started) lastSend_->state = SendState::kDelivering;
+      listener_.SendStatusChanged();
+      return true;
+    case DeliveryStart::kNoCard:
+      log_.AppendLog(kLogError, NoCardText());
+      return false;
+    case DeliveryStart::kFailed:
+      return false;
+  }
+  return false;
+}
+
+void SendRoad::OnDeliveryEnded(DeliveryOutcome outcome) {
+  if (!deliveryOf_) return;
+  const QDateTime started = *deliveryOf_;
+  deliveryOf_.reset();
+  EndSend(started, StateOf(outcome));
+}
+
+const std::array<FetchOutcome, kStationCount + 1>& SendRoad::LastOutcomes() const {
+  return stationUpdater_->LastOutcomes();
+}
+
+void SendRoad::EndSend(const QDateTime& started, SendState state) {
+  const bool succeeded = state == SendState::kSucceeded;
+  bool notice = false;
+  if (delivering_ && delivering_->started == started) {
+    if (succeeded) onAir_ = delivering_;
+    notice = delivering_->notice;
+    delivering_.reset();
+  }
+  schedule_.SendEnded(started, succeeded, !notice);
+  counters_.CountDelivery(succeeded                      ? DeliveryResult::kSucceeded
+                          : state == SendState::kStalled ? DeliveryResult::kStalled
+                                                         : DeliveryResult::kFailed);
+  if (lastSend_ && lastSend_->started == started) {
+    lastSend_->state = state;
+    lastSend_->notice = notice;
+  }
+  listener_.SendStatusChanged();
+}
+
+}  // namespace aqled

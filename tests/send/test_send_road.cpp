@@ -1,0 +1,180 @@
+// The send road without a window: what it records of a send that fails or stalls, what the
+// schedule makes of that, and the refusal of a send while one runs. The station addresses are
+// empty, so every fetch fails at once without the network.
+
+#include <gtest/gtest.h>
+
+#include <QTemporaryDir>
+#include <filesystem>
+#include <functional>
+#include <nlohmann/json.hpp>
+#include <utility>
+
+#include "link/controller_link.h"
+#include "link/exchange.h"
+#include "link_harness.h"
+#include "send/send_road.h"
+#include "test_support.h"
+
+namespace aqled {
+namespace {
+
+using testing::FakeClock;
+using testing::FakeConnection;
+using testing::RecordingLog;
+using testing::U;
+
+// The window's part: error lines reach the road, the rest is recorded.
+struct Listener : SendListener, RecordingLog {
+  void AppendLog(int kind, const std::string& text) override {
+    RecordingLog::AppendLog(kind, text);
+    if (kind == kLogError && road) road->NoteError(text);
+  }
+  void SendStatusChanged() override {}
+  void SendBegins() override {
+    if (whileRunning) std::exchange(whileRunning, nullptr)();
+  }
+  void ShowStatusMessage(const std::string& text) override { statusMessages.push_back(U(text)); }
+  void ReportError(const std::string& text) override { errors.push_back(U(text)); }
+  bool Confirm(const std::string&, const std::string&) override {
+    ++confirms;
+    return true;
+  }
+  void ShowStationPreview(int, const QImage&) override {}
+
+  SendRoad* road = nullptr;
+  std::function<void()> whileRunning;  // runs once, as the next send begins its fetch
+  std::vector<std::string> statusMessages, errors;
+  int confirms = 0;
+};
+
+class SendRoadTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(tmp.isValid());
+    std::filesystem::create_directory(std::filesystem::path(folder()) / "file");
+    settings.FileBaseDir = folder() + "share/";
+    settings.HttpBaseDir = "http://127.0.0.1:8116/share/";
+    listener.road = &road;
+    controls.dtw = 96;
+    controls.dth = 48;
+  }
+  std::string folder() const { return tmp.path().toStdString() + "/"; }
+  // A card of 128 x 64 logs in to slot 1.
+  void CardLogsIn() {
+    link.Sessions().HandleLogin(nlohmann::json::parse(R"({"barcode":"SIM1","controllername":"north",)"
+                                                      R"("width":"128","height":"64"})"),
+                                card);
+    link.Sessions().SendLoginAnswer(*card);
+  }
+
+  QTemporaryDir tmp;
+  FakeClock clock{QDateTime(QDate(2024, 3, 5), QTime(8, 5))};
+  Listener listener;
+  ProgramSettings settings;
+  ControllerLink link{listener, clock};
+  SendRoad road{link, clock, listener, listener, settings, folder()};
+  std::shared_ptr<FakeConnection> card = std::make_shared<FakeConnection>(21, "127.0.0.1");
+  SendControls controls;
+};
+
+TEST_F(SendRoadTest, ASendRecordsHowItEndedAndWhy) {
+  struct Case {
+    const char* name;
+    bool card;
+    int dtw;
+    SendState state;
+    bool notice;
+    const char* reason;  // UTF-8, the start of it
+  };
+  const Case cases[] = {
+      {"no area, no card", false, 0, SendState::kFailed, false, "显示区域的宽度或高度为0, 又没有"},
+      {"no card", false, 96, SendState::kFailed, true, "没有已登录的控制卡, 节目未发送."},
+      {"a card", true, 0, SendState::kDelivering, false, "没有可以显示的数据, 发送提示页"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.card) CardLogsIn();
+    controls.dtw = c.dtw;
+    road.ManualSend(controls);
+    ASSERT_TRUE(road.LastSend());
+    EXPECT_EQ(road.LastSend()->state, c.state);
+    EXPECT_FALSE(road.LastSend()->automatic);
+    EXPECT_EQ(road.LastSend()->notice, c.notice);
+    EXPECT_EQ(U(road.LastSend()->reason).rfind(c.reason, 0), 0u) << U(road.LastSend()->reason);
+    ASSERT_TRUE(road.LastFetch());
+    EXPECT_EQ(road.LastFetch()->fetched, 0);
+    EXPECT_EQ(road.AwaitingCard(), c.state == SendState::kDelivering);
+    EXPECT_FALSE(road.Sending());
+    EXPECT_FALSE(road.Schedule().SlotDone(clock.Now(), controls.dtk));
+    EXPECT_FALSE(road.OnAir());
+  }
+  // The notice of the last send went out at the card's own size: nothing of the readings came.
+  EXPECT_NE(road.PictureList().find("notice.bmp"), std::string::npos);
+  EXPECT_EQ(listener.errors.size(), 0u) << "no error ends a send in a box";
+}
+
+TEST_F(SendRoadTest, AStalledDeliveryLeavesTheSlotDueAndTheNextTickSendsAgain) {
+  CardLogsIn();
+  road.ManualSend(controls);
+  ASSERT_TRUE(road.AwaitingCard());
+  clock.Advance(kProgramDeliveryLimitMs);
+  link.CheckDeliveryDeadline();
+  const std::string stalled = "标签: SIM1, 名称: north, 10 分钟内未完成节目发送, 发送失败.";
+  ASSERT_TRUE(road.LastSend());
+  EXPECT_EQ(road.LastSend()->state, SendState::kStalled);
+  EXPECT_EQ(U(road.LastSend()->reason), stalled) << "the line written while the card was awaited";
+  EXPECT_FALSE(road.AwaitingCard());
+  EXPECT_FALSE(road.Schedule().SlotDone(clock.Now(), controls.dtk));
+
+  road.OnTick(controls);
+  EXPECT_EQ(listener.Count(stalled), 1);
+  EXPECT_EQ(listener.Count("定时发送: 08:00 时段"), 1) << "the stall left the slot due";
+  ASSERT_TRUE(road.LastSend());
+  EXPECT_TRUE(road.LastSend()->automatic);
+  EXPECT_EQ(road.LastSend()->state, SendState::kDelivering);
+  EXPECT_EQ(road.LastSend()->started, clock.Now());
+  EXPECT_FALSE(road.OnAir());
+}
+
+TEST_F(SendRoadTest, ASecondSendWhileOneRunsIsRefused) {
+  const std::string refused = "上一次发送尚未结束, 本次发送未执行.";
+  struct Case {
+    const char* name;
+    std::function<void()> second;
+    int refusals;
+  };
+  const Case cases[] = {
+      {"a click", [&] { road.ManualSend(controls); }, 1},
+      {"a tick of the next slot",
+       [&] {
+         clock.Advance(2 * 3600 * 1000);
+         road.OnTick(controls);
+       },
+       1},
+      // The slot's own send is running: the tick waits for it without a word.
+      {"a tick of the same slot", [&] { road.OnTick(controls); }, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    listener.lines.clear();
+    listener.statusMessages.clear();
+    listener.confirms = 0;
+    bool running = false;
+    listener.whileRunning = [&] {
+      running = road.Sending() && road.Busy();
+      c.second();
+    };
+    road.ManualSend(controls);
+    EXPECT_TRUE(running);
+    EXPECT_EQ(listener.Count(refused), c.refusals);
+    EXPECT_EQ(listener.statusMessages, std::vector<std::string>(static_cast<size_t>(c.refusals), refused));
+    EXPECT_EQ(listener.confirms, 1) << "the refused click asks nothing";
+    EXPECT_EQ(listener.CountPrefix("定时发送: "), 0);
+    ASSERT_TRUE(road.LastSend());
+    EXPECT_FALSE(road.LastSend()->automatic) << "the record is the running send's";
+  }
+}
+
+}  // namespace
+}  // namespace aqled
