@@ -21,8 +21,8 @@
 #include <cstring>
 #include <limits>
 #include <map>
-#include <tuple>
 #include <memory>
+#include <tuple>
 #include <unordered_map>
 #include <vector>
 
@@ -449,7 +449,8 @@ class ShareServer::Daemon {
     return nullptr;
   }
 
-  static void OnCompleted(void* cls, MHD_Connection* connection, void**, MHD_RequestTerminationCode) noexcept {
+  static void OnCompleted(void* cls, MHD_Connection* connection, void**,
+                          MHD_RequestTerminationCode) noexcept {
     auto* self = static_cast<Daemon*>(cls);
     if (Connection* c = ConnectionOf(connection)) {
       c->requestStartMs = self->clock_.elapsed();
@@ -653,7 +654,8 @@ class ShareServer::Daemon {
   QTimer runTimer_;
   QTimer sweepTimer_;
   QElapsedTimer clock_;
-  std::unordered_map<const Connection*, std::unique_ptr<Connection>> connections_;  // open, by the library's context
+  std::unordered_map<const Connection*, std::unique_ptr<Connection>>
+      connections_;                         // open, by the library's context
   std::map<QString, unsigned> perAddress_;  // open connections by peer address
   std::vector<QString> cards_;              // the card addresses, normalized
   unsigned limit_ = 0;                      // connections held at once

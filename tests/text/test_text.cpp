@@ -133,7 +133,9 @@ struct DecimalCase {
 
 class DecimalDigits : public ::testing::TestWithParam<DecimalCase> {};
 
-TEST_P(DecimalDigits, AreReadOrRefused) { EXPECT_EQ(ParseDecimal(GetParam().text), GetParam().value) << GetParam().text; }
+TEST_P(DecimalDigits, AreReadOrRefused) {
+  EXPECT_EQ(ParseDecimal(GetParam().text), GetParam().value) << GetParam().text;
+}
 
 constexpr std::uint64_t kLargest = 18446744073709551615u;
 INSTANTIATE_TEST_SUITE_P(
@@ -142,8 +144,9 @@ INSTANTIATE_TEST_SUITE_P(
                       DecimalCase{"18446744073709551615", kLargest},     // the largest
                       DecimalCase{"18446744073709551616", kLargest},     // one more saturates
                       DecimalCase{"99999999999999999999999", kLargest},  //
-                      DecimalCase{"", std::nullopt}, DecimalCase{"-1", std::nullopt}, DecimalCase{"+1", std::nullopt},
-                      DecimalCase{" 1", std::nullopt}, DecimalCase{"1a", std::nullopt}, DecimalCase{"1.0", std::nullopt}));
+                      DecimalCase{"", std::nullopt}, DecimalCase{"-1", std::nullopt},
+                      DecimalCase{"+1", std::nullopt}, DecimalCase{" 1", std::nullopt},
+                      DecimalCase{"1a", std::nullopt}, DecimalCase{"1.0", std::nullopt}));
 
 struct CutCase {
   std::string text;
@@ -153,14 +156,16 @@ struct CutCase {
 
 class GbkCut : public ::testing::TestWithParam<CutCase> {};
 
-TEST_P(GbkCut, EndsOnACharacterBoundary) { EXPECT_EQ(CutGbk(GetParam().text, GetParam().maxBytes), GetParam().front); }
+TEST_P(GbkCut, EndsOnACharacterBoundary) {
+  EXPECT_EQ(CutGbk(GetParam().text, GetParam().maxBytes), GetParam().front);
+}
 
-INSTANTIATE_TEST_SUITE_P(
-    Texts, GbkCut,
-    ::testing::Values(CutCase{"abc", 2, "ab"}, CutCase{"abc", 9, "abc"}, CutCase{G("实时"), 3, G("实")},
-                      CutCase{"a" + G("实"), 2, "a"}, CutCase{"ab\x80\x41", 3, "ab\x80"},  // 0x80 leads nothing
-                      CutCase{"ab\x81\x41", 3, "ab"}, CutCase{"ab\xFE\x41", 3, "ab"},
-                      CutCase{"ab\xFF\x41", 3, "ab\xFF"}));  // nor does 0xFF
+INSTANTIATE_TEST_SUITE_P(Texts, GbkCut,
+                         ::testing::Values(CutCase{"abc", 2, "ab"}, CutCase{"abc", 9, "abc"},
+                                           CutCase{G("实时"), 3, G("实")}, CutCase{"a" + G("实"), 2, "a"},
+                                           CutCase{"ab\x80\x41", 3, "ab\x80"},  // 0x80 leads nothing
+                                           CutCase{"ab\x81\x41", 3, "ab"}, CutCase{"ab\xFE\x41", 3, "ab"},
+                                           CutCase{"ab\xFF\x41", 3, "ab\xFF"}));  // nor does 0xFF
 
 TEST(Strings, FormatDirectives) {
   EXPECT_EQ(Format("%.3d.bmp", {12}), "012.bmp");
