@@ -170,10 +170,10 @@ void StoreDisplaySettings(const DisplayControls& c, const DisplayFonts& f, IniFi
 
 namespace {
 
-// "保存文件失败: " + the file (GBK), kind 1.
-void LogSaveFailure(LogSink& log, const std::filesystem::path& file) {
+// "保存文件失败: " + the file (GBK), then ": " and the writer's reason when there is one; kind 1.
+void LogSaveFailure(LogSink& log, const std::filesystem::path& file, const std::string& reason = {}) {
   static const std::string prefix = Utf8ToGbk("保存文件失败: ");
-  log.AppendLog(kLogError, prefix + GbkFromPath(file));
+  log.AppendLog(kLogError, prefix + GbkFromPath(file) + (reason.empty() ? "" : ": " + reason));
 }
 
 }  // namespace
@@ -187,8 +187,8 @@ bool SaveDisplaySettings(const std::filesystem::path& setupIni, const DisplayCon
     return false;
   }
   StoreDisplaySettings(controls, fonts, current.ini);
-  if (!WriteFileWhole(setupIni, current.ini.Bytes())) {
-    LogSaveFailure(log, setupIni);
+  if (const FileWriteResult written = WriteFileWhole(setupIni, current.ini.Bytes()); !written) {
+    LogSaveFailure(log, setupIni, written.error);
     return false;
   }
   return true;
@@ -255,8 +255,8 @@ bool SaveDisplayTexts(const std::filesystem::path& appFolder, const DisplayTexts
   for (const auto& [name, bytes] : files) {
     const std::filesystem::path file = appFolder / name;
     if (KeepUnloadedFile(file, unloaded, log)) continue;
-    if (!WriteFileWhole(file, bytes)) {
-      LogSaveFailure(log, file);
+    if (const FileWriteResult written = WriteFileWhole(file, bytes); !written) {
+      LogSaveFailure(log, file, written.error);
       return false;
     }
   }
