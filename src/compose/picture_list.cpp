@@ -15,16 +15,10 @@ namespace aqled {
 
 namespace {
 
-// Log texts of the entries, GBK.
-const std::string& StationLine(int k) {
-  static const std::array<std::string, 5> lines = {
-      "",
-      Utf8ToGbk("添加 祯埠镇数据 "),
-      Utf8ToGbk("添加 石门洞数据 "),
-      Utf8ToGbk("添加 小舟山数据 "),
-      Utf8ToGbk("添加 千峡湖数据 "),
-  };
-  return lines[static_cast<size_t>(k)];
+// Log texts of the entries, GBK; a station's line names it from the catalogue.
+const std::string& StationLinePattern() {
+  static const std::string text = Utf8ToGbk("添加 %s数据 ");
+  return text;
 }
 const std::string& TextPageLine() {
   static const std::string text = Utf8ToGbk("添加 文本 ");
@@ -151,7 +145,7 @@ AssemblyReport AssemblePictureList(const PictureListInputs& in, std::string& pic
         ++report.leftOut;
         continue;
       }
-      append(StationLine(k), pictureFolder + std::to_string(k) + ".bmp");
+      append(Format(StationLinePattern(), {StationName(k)}), pictureFolder + std::to_string(k) + ".bmp");
       report.stations.push_back(k);
     }
   }

@@ -5,6 +5,8 @@
 
 #include <cstddef>
 
+#include "settings/program_settings.h"
+
 namespace aqled {
 
 // --- frames --------------------------------------------------------------------------------
@@ -24,7 +26,8 @@ inline constexpr std::size_t kIdleReaderCapacity = 4 * 1024;
 
 // --- connections ---------------------------------------------------------------------------
 
-// Simultaneous controller connections: one card, room for its reconnects and a few tools.
+// Simultaneous controller connections: the cards (kMaxCards at most), room for their reconnects
+// and a few tools.
 inline constexpr std::size_t kMaxConnections = 64;
 // A new connection at the cap (or when no descriptor is left) displaces the oldest connection
 // that has not logged in for this long; a card logs in as soon as it has connected.
@@ -79,10 +82,10 @@ inline constexpr int kFloodWindowMs = 10 * 1000;
 
 // --- cards --------------------------------------------------------------------------------
 
-// Slots of the session table at most (config.ini Set/MaxCards): a scenic area or a town puts up
-// a handful of screens, and 32 cards, each with a reconnect under way, still fit within
-// kMaxConnections.
-inline constexpr int kMaxCards = 32;
+// The session table holds at most kMaxCards slots (settings/program_settings.h, where
+// config.ini Set/MaxCards is read): every card, each with a reconnect under way, still fits
+// within kMaxConnections.
+static_assert(2 * static_cast<std::size_t>(kMaxCards) <= kMaxConnections);
 // Barcodes off the config.ini Set/Cards list whose refusal one connection has logged; further
 // ones on that connection are refused without a line. A card sends one barcode, so a connection
 // trying more is not a card, and the memory of what was logged stays small.

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <limits>
 #include <nlohmann/json.hpp>
+#include <vector>
 
 #include "link/frame.h"
 #include "link/limits.h"
@@ -24,50 +25,80 @@ const nlohmann::json& Member(const nlohmann::json& object, std::string_view key)
   throw PacketError(Format(Utf8ToGbk("缺少字段 \"%s\""), {KeyText(key)}));
 }
 
-// The JSON library's document builder, with a count of open arrays and objects: one level too
-// deep ends the parse before the value is built, so nothing later recurses through it.
-class DepthLimitedBuilder {
+// Builds the document through the JSON library's public event interface, counting open arrays
+// and objects: one level too deep ends the parse before the value is built, so nothing later
+// recurses through it. (The library's parse callback sees the depth as well, but its parse
+// insists that nothing follows the value, and a packet's first value is taken whatever follows.)
+class DepthLimitedBuilder final : public nlohmann::json_sax<nlohmann::json> {
  public:
   using Json = nlohmann::json;
-  explicit DepthLimitedBuilder(Json& root) : dom_(root, true) {}
+  explicit DepthLimitedBuilder(Json& root) : root_(root) {}
 
-  bool null() { return dom_.null(); }
-  bool boolean(bool v) { return dom_.boolean(v); }
-  bool number_integer(Json::number_integer_t v) { return dom_.number_integer(v); }
-  bool number_unsigned(Json::number_unsigned_t v) { return dom_.number_unsigned(v); }
-  bool number_float(Json::number_float_t v, const Json::string_t& s) { return dom_.number_float(v, s); }
-  bool string(Json::string_t& v) { return dom_.string(v); }
-  bool binary(Json::binary_t& v) { return dom_.binary(v); }
-  bool start_object(std::size_t n) {
-    Deeper();
-    return dom_.start_object(n);
+  bool null() override { return Put(nullptr); }
+  bool boolean(bool v) override { return Put(v); }
+  bool number_integer(number_integer_t v) override { return Put(v); }
+  bool number_unsigned(number_unsigned_t v) override { return Put(v); }
+  bool number_float(number_float_t v, const string_t&) override { return Put(v); }
+  bool string(string_t& v) override { return Put(std::move(v)); }
+  bool binary(binary_t& v) override { return Put(Json::binary(std::move(v))); }
+  bool start_object(std::size_t) override { return Open(Json::object()); }
+  bool key(string_t& v) override {
+    key_ = std::move(v);
+    return true;
   }
-  bool key(Json::string_t& v) { return dom_.key(v); }
-  bool end_object() {
-    --depth_;
-    return dom_.end_object();
-  }
-  bool start_array(std::size_t n) {
-    Deeper();
-    return dom_.start_array(n);
-  }
-  bool end_array() {
-    --depth_;
-    return dom_.end_array();
-  }
-  template <class Exception>
-  bool parse_error(std::size_t position, const std::string& token, const Exception& e) {
-    return dom_.parse_error(position, token, e);
+  bool end_object() override { return Close(); }
+  bool start_array(std::size_t) override { return Open(Json::array()); }
+  bool end_array() override { return Close(); }
+  bool parse_error(std::size_t, const std::string&, const Json::exception& e) override {
+    // Thrown as the library's own parse throws it: by its kind.
+    switch (e.id / 100) {
+      case 1:
+        throw static_cast<const Json::parse_error&>(e);
+      case 2:
+        throw static_cast<const Json::invalid_iterator&>(e);
+      case 3:
+        throw static_cast<const Json::type_error&>(e);
+      case 4:
+        throw static_cast<const Json::out_of_range&>(e);
+      default:
+        throw static_cast<const Json::other_error&>(e);
+    }
   }
 
  private:
-  void Deeper() {
-    if (++depth_ > kMaxJsonDepth)
+  // Places a value in the innermost open array or object (under the last key), or as the root.
+  Json* Place(Json value) {
+    if (open_.empty()) {
+      root_ = std::move(value);
+      return &root_;
+    }
+    Json& parent = *open_.back();
+    if (parent.is_array()) {
+      parent.push_back(std::move(value));
+      return &parent.back();
+    }
+    Json& member = parent[key_];
+    member = std::move(value);
+    return &member;
+  }
+  bool Put(Json value) {
+    Place(std::move(value));
+    return true;
+  }
+  bool Open(Json container) {
+    if (open_.size() >= static_cast<std::size_t>(kMaxJsonDepth))
       throw PacketError(Format(Utf8ToGbk("JSON 嵌套超过 %d 层"), {kMaxJsonDepth}));
+    open_.push_back(Place(std::move(container)));
+    return true;
+  }
+  bool Close() {
+    open_.pop_back();
+    return true;
   }
 
-  nlohmann::detail::json_sax_dom_parser<Json> dom_;
-  int depth_ = 0;
+  Json& root_;
+  std::vector<Json*> open_;  // the open arrays and objects, outermost first
+  std::string key_;
 };
 
 // A text field of a login: a text of at most kMaxIdentityLength bytes.

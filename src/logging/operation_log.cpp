@@ -52,14 +52,12 @@ std::optional<QDate> DateOfDailyLogFile(const std::string& fileName) {
   if (fileName.size() != 15 || fileName.compare(0, 3, "Log") != 0 || fileName.compare(11, 4, ".txt") != 0) {
     return std::nullopt;
   }
-  int digits[8] = {};
-  for (int i = 0; i < 8; ++i) {
-    const char c = fileName[3 + i];
-    if (c < '0' || c > '9') return std::nullopt;
-    digits[i] = c - '0';
-  }
-  const QDate date(digits[0] * 1000 + digits[1] * 100 + digits[2] * 10 + digits[3],
-                   digits[4] * 10 + digits[5], digits[6] * 10 + digits[7]);
+  const std::string_view name = fileName;
+  const std::optional<std::uint64_t> year = ParseDecimal(name.substr(3, 4));
+  const std::optional<std::uint64_t> month = ParseDecimal(name.substr(7, 2));
+  const std::optional<std::uint64_t> day = ParseDecimal(name.substr(9, 2));
+  if (!year || !month || !day) return std::nullopt;
+  const QDate date(static_cast<int>(*year), static_cast<int>(*month), static_cast<int>(*day));
   if (!date.isValid()) return std::nullopt;
   return date;
 }

@@ -79,14 +79,34 @@ int NearestTableIndex(QColor color) {
 
 QColor NearestTableColor(QColor color) { return QColor(TableColors()[NearestTableIndex(color)]); }
 
+namespace {
+
+// Where the pixels start in a file of `bits` bits per pixel, and the bytes of one stored row.
+quint32 PixelOffset(int bits) { return kFileHeaderSize + kInfoHeaderSize + (bits == 4 ? kTableSize : 0); }
+std::uint64_t RowBytes(int width, int bits) {
+  return ((static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(bits) + 31) / 32) * 4;
+}
+
+}  // namespace
+
+std::optional<quint32> BmpFileSize(int width, int height, int bitsPerPixel) {
+  if (width < 1 || height < 1 || (bitsPerPixel != 4 && bitsPerPixel != 32)) return std::nullopt;
+  const std::uint64_t size =
+      PixelOffset(bitsPerPixel) + RowBytes(width, bitsPerPixel) * static_cast<std::uint64_t>(height);
+  if (size > std::numeric_limits<quint32>::max()) return std::nullopt;
+  return static_cast<quint32>(size);
+}
+
 QByteArray EncodeBmp32(const QImage& source) {
   if (source.isNull()) return {};
+  const std::optional<quint32> fileSize = BmpFileSize(source.width(), source.height(), 32);
+  if (!fileSize) return {};
   const QImage image = source.convertToFormat(QImage::Format_RGB32);
   const int w = image.width();
   const int h = image.height();
-  const quint32 pixelBytes = static_cast<quint32>(w) * static_cast<quint32>(h) * 4;
+  const quint32 pixelBytes = *fileSize - PixelOffset(32);
   QByteArray out;
-  PutHeaders(out, w, h, 32, kFileHeaderSize + kInfoHeaderSize, pixelBytes, 0);
+  PutHeaders(out, w, h, 32, PixelOffset(32), pixelBytes, 0);
   const qsizetype start = out.size();
   out.resize(start + static_cast<qsizetype>(pixelBytes));
   auto* dst = reinterpret_cast<quint8*>(out.data() + start);
@@ -104,14 +124,16 @@ QByteArray EncodeBmp32(const QImage& source) {
 
 QByteArray EncodeBmp4(const QImage& source) {
   if (source.isNull()) return {};
+  const std::optional<quint32> fileSize = BmpFileSize(source.width(), source.height(), 4);
+  if (!fileSize) return {};
   const QImage image = source.convertToFormat(QImage::Format_RGB32);
   const int w = image.width();
   const int h = image.height();
-  const int rowBytes = ((w * 4 + 31) / 32) * 4;
-  const quint32 pixelBytes = static_cast<quint32>(rowBytes) * static_cast<quint32>(h);
-  const quint32 offset = kFileHeaderSize + kInfoHeaderSize + kTableSize;
+  const auto rowBytes = static_cast<qsizetype>(RowBytes(w, 4));
+  const quint32 offset = PixelOffset(4);
+  const quint32 pixelBytes = *fileSize - offset;
   QByteArray out;
-  out.reserve(static_cast<int>(offset + pixelBytes));
+  out.reserve(static_cast<qsizetype>(*fileSize));
   PutHeaders(out, w, h, 4, offset, pixelBytes, 16);
   for (QRgb c : TableColors()) {
     out.append(static_cast<char>(qBlue(c)));
@@ -162,7 +184,7 @@ BmpReadResult DecodeBmp(const QByteArray& b) {
   const bool bottomUp = rawHeight > 0;
   const qint64 height = bottomUp ? rawHeight : -static_cast<qint64>(rawHeight);
   if (height > 65535) return fail("bad size");
-  const qint64 rowBytes = ((static_cast<qint64>(width) * bits + 31) / 32) * 4;
+  const auto rowBytes = static_cast<qint64>(RowBytes(width, bits));
   if (offset < static_cast<quint32>(kFileHeaderSize + kInfoHeaderSize) ||
       static_cast<qint64>(offset) + rowBytes * height > b.size())
     return fail("pixel data beyond the end of the file");

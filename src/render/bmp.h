@@ -16,6 +16,7 @@
 #include <QImage>
 #include <array>
 #include <filesystem>
+#include <optional>
 #include <string>
 
 namespace aqled {
@@ -30,11 +31,17 @@ int NearestTableIndex(QColor color);
 // The nearest table colour itself.
 QColor NearestTableColor(QColor color);
 
-// The image as a 32-bit BMP file. A null image gives an empty array (the file of an empty page).
+// The size of the file EncodeBmp32 (32 bits) or EncodeBmp4 (4 bits) writes for a width x
+// height image, counted in 64 bits; nullopt when a side is below 1, for other bit counts, or
+// when the file would not fit the 32-bit size fields of its headers.
+std::optional<quint32> BmpFileSize(int width, int height, int bitsPerPixel);
+
+// The image as a 32-bit BMP file. A null image gives an empty array (the file of an empty page),
+// and so does an image whose file BmpFileSize refuses.
 QByteArray EncodeBmp32(const QImage& image);
 
 // The image as a 4-bit BMP file with the table colours, each pixel as its nearest table colour.
-// A null image gives an empty array.
+// A null image, or one whose file BmpFileSize refuses, gives an empty array.
 QByteArray EncodeBmp4(const QImage& image);
 
 // The outcome of reading a BMP file.

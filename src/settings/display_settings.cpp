@@ -32,7 +32,6 @@ struct Names {
   std::string ambientDefault = Utf8ToGbk("甲硫醇");
   // A file share of the data PC; stored, never used.
   std::string shareDefault = "\\\\127.0.0.1\\file";
-  std::string songti = Utf8ToGbk("宋体");
 
   Names() {
     freshKeys[0] = bigTitle;
@@ -69,7 +68,7 @@ DisplaySettings DefaultDisplaySettings() { return LoadDisplaySettings(IniFile())
 
 DisplaySettings LoadDisplaySettings(const IniFile& ini) {
   const Names& n = N();
-  DisplaySettings s;
+  DisplaySettings s;  // every control and font starts at its default, kept when a key is missing
   for (size_t i = 0; i < s.captions.fresh.size(); ++i) {
     s.captions.fresh[i] = ini.ReadString(n.fresh, n.freshKeys[i], n.freshDefaults[i]);
   }
@@ -81,45 +80,45 @@ DisplaySettings LoadDisplaySettings(const IniFile& ini) {
   DisplayControls& c = s.controls;
   DisplayFonts& f = s.fonts;
   s.captions.share = ini.ReadString(o, n.share, n.shareDefault);
-  c.zmcheck = ini.ReadBool(o, "zmcheck", true);
-  c.dt1check = ini.ReadBool(o, "dt1check", true);
-  c.ggcheck = ini.ReadBool(o, "ggcheck", false);
-  c.ggcheck2 = ini.ReadBool(o, "ggcheck2", false);
-  c.ggshowkind = ini.ReadInteger(o, "ggshowkind", 1);
-  f.clock.color = ini.ReadInteger(o, "color", 1);
-  f.clock.style = ini.ReadInteger(o, "style", 1);
-  f.clock.size = ini.ReadInteger(o, "size", 1);
-  f.clock.name = ini.ReadString(o, "name", n.songti);
-  c.pagetime = ini.ReadInteger(o, "pagetime", 10);
-  c.col1 = ini.ReadInteger(o, n.col1, 110);
-  c.col2 = ini.ReadInteger(o, n.col2, 80);
-  c.dtx = ini.ReadInteger(o, "dtx", 0);
-  c.dty = ini.ReadInteger(o, "dty", 0);
-  c.dtw = ini.ReadInteger(o, "dtw", 0);
-  c.dth = ini.ReadInteger(o, "dth", 0);
-  c.zmx = ini.ReadInteger(o, "zmx", 0);
-  c.zmy = ini.ReadInteger(o, "zmy", 0);
-  c.zmw = ini.ReadInteger(o, "zmw", 0);
-  c.zmh = ini.ReadInteger(o, "zmh", 0);
-  c.tx = ini.ReadInteger(o, "tx", 0);
-  c.ty = ini.ReadInteger(o, "ty", 0);
-  c.tw = ini.ReadInteger(o, "tw", 0);
-  c.th = ini.ReadInteger(o, "th", 0);
-  c.year_ = ini.ReadBool(o, "year_", false);
-  c.week_ = ini.ReadBool(o, "week_", false);
-  c.time_ = ini.ReadBool(o, "time_", false);
-  c.bmsel = ini.ReadInteger(o, "bmsel", 0);
-  c.hjj = ini.ReadInteger(o, "hjj", 3);
-  c.dtk = ini.ReadInteger(o, "dtk", 0);
+  c.zmcheck = ini.ReadBool(o, "zmcheck", c.zmcheck);
+  c.dt1check = ini.ReadBool(o, "dt1check", c.dt1check);
+  c.ggcheck = ini.ReadBool(o, "ggcheck", c.ggcheck);
+  c.ggcheck2 = ini.ReadBool(o, "ggcheck2", c.ggcheck2);
+  c.ggshowkind = ini.ReadInteger(o, "ggshowkind", c.ggshowkind);
+  f.clock.color = ini.ReadInteger(o, "color", f.clock.color);
+  f.clock.style = ini.ReadInteger(o, "style", f.clock.style);
+  f.clock.size = ini.ReadInteger(o, "size", f.clock.size);
+  f.clock.name = ini.ReadString(o, "name", f.clock.name);
+  c.pagetime = ini.ReadInteger(o, "pagetime", c.pagetime);
+  c.col1 = ini.ReadInteger(o, n.col1, c.col1);
+  c.col2 = ini.ReadInteger(o, n.col2, c.col2);
+  c.dtx = ini.ReadInteger(o, "dtx", c.dtx);
+  c.dty = ini.ReadInteger(o, "dty", c.dty);
+  c.dtw = ini.ReadInteger(o, "dtw", c.dtw);
+  c.dth = ini.ReadInteger(o, "dth", c.dth);
+  c.zmx = ini.ReadInteger(o, "zmx", c.zmx);
+  c.zmy = ini.ReadInteger(o, "zmy", c.zmy);
+  c.zmw = ini.ReadInteger(o, "zmw", c.zmw);
+  c.zmh = ini.ReadInteger(o, "zmh", c.zmh);
+  c.tx = ini.ReadInteger(o, "tx", c.tx);
+  c.ty = ini.ReadInteger(o, "ty", c.ty);
+  c.tw = ini.ReadInteger(o, "tw", c.tw);
+  c.th = ini.ReadInteger(o, "th", c.th);
+  c.year_ = ini.ReadBool(o, "year_", c.year_);
+  c.week_ = ini.ReadBool(o, "week_", c.week_);
+  c.time_ = ini.ReadBool(o, "time_", c.time_);
+  c.bmsel = ini.ReadInteger(o, "bmsel", c.bmsel);
+  c.hjj = ini.ReadInteger(o, "hjj", c.hjj);
+  c.dtk = ini.ReadInteger(o, "dtk", c.dtk);
 
   for (const SlotKeys& k : kSlots) {
     FontSlot& slot = f.*k.slot;
-    slot.name = ini.ReadString(n.fonts, Key(k, "name"), n.songti);
-    slot.size = ini.ReadInteger(n.fonts, Key(k, "size"), 16);
-    slot.color = ini.ReadInteger(n.fonts, Key(k, "color"), 255);
-    slot.style = ini.ReadInteger(n.fonts, Key(k, "style"), 0);
+    slot.name = ini.ReadString(n.fonts, Key(k, "name"), slot.name);
+    slot.size = ini.ReadInteger(n.fonts, Key(k, "size"), slot.size);
+    slot.color = ini.ReadInteger(n.fonts, Key(k, "color"), slot.color);
+    slot.style = ini.ReadInteger(n.fonts, Key(k, "style"), slot.style);
   }
-  f.wgcolor = ini.ReadInteger(n.fonts, "wgcolor", 255);
+  f.wgcolor = ini.ReadInteger(n.fonts, "wgcolor", f.wgcolor);
   return s;
 }
 
@@ -171,10 +170,10 @@ void StoreDisplaySettings(const DisplayControls& c, const DisplayFonts& f, IniFi
 
 namespace {
 
-// "保存文件失败: " + the file (GBK), kind 1.
-void LogSaveFailure(LogSink& log, const std::filesystem::path& file) {
+// "保存文件失败: " + the file (GBK), then ": " and the writer's reason when there is one; kind 1.
+void LogSaveFailure(LogSink& log, const std::filesystem::path& file, const std::string& reason = {}) {
   static const std::string prefix = Utf8ToGbk("保存文件失败: ");
-  log.AppendLog(kLogError, prefix + GbkFromPath(file));
+  log.AppendLog(kLogError, prefix + GbkFromPath(file) + (reason.empty() ? "" : ": " + reason));
 }
 
 }  // namespace
@@ -188,8 +187,8 @@ bool SaveDisplaySettings(const std::filesystem::path& setupIni, const DisplayCon
     return false;
   }
   StoreDisplaySettings(controls, fonts, current.ini);
-  if (!WriteFileWhole(setupIni, current.ini.Bytes())) {
-    LogSaveFailure(log, setupIni);
+  if (const FileWriteResult written = WriteFileWhole(setupIni, current.ini.Bytes()); !written) {
+    LogSaveFailure(log, setupIni, written.error);
     return false;
   }
   return true;
@@ -256,8 +255,8 @@ bool SaveDisplayTexts(const std::filesystem::path& appFolder, const DisplayTexts
   for (const auto& [name, bytes] : files) {
     const std::filesystem::path file = appFolder / name;
     if (KeepUnloadedFile(file, unloaded, log)) continue;
-    if (!WriteFileWhole(file, bytes)) {
-      LogSaveFailure(log, file);
+    if (const FileWriteResult written = WriteFileWhole(file, bytes); !written) {
+      LogSaveFailure(log, file, written.error);
       return false;
     }
   }

@@ -2,7 +2,6 @@
 
 #include <charconv>
 #include <cstdint>
-#include <limits>
 
 #include "settings/file_io.h"
 #include "text/strings.h"
@@ -11,10 +10,6 @@ namespace aqled {
 namespace {
 
 constexpr size_t npos = std::string::npos;
-
-char LowerAsciiChar(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool IsGbkLead(unsigned char b) { return b >= 0x81 && b <= 0xFE; }
 
 // A UTF-8 byte-order mark that an editor may have put before the first line is ignored when
 // the line is interpreted (it stays in the file).
@@ -39,19 +34,6 @@ std::optional<std::pair<std::string, std::string_view>> KeyLine(std::string_view
   const size_t eq = line.find('=');
   if (eq == npos) return std::nullopt;
   return std::make_pair(Trim(line.substr(0, eq)), line.substr(eq + 1));
-}
-
-// Cuts a GBK text to at most `limit` bytes without leaving half a double-byte character.
-std::string CutGbk(std::string text, size_t limit) {
-  if (text.size() <= limit) return text;
-  size_t i = 0;
-  while (i < limit) {
-    const size_t width = IsGbkLead(static_cast<unsigned char>(text[i])) ? 2 : 1;
-    if (i + width > limit) break;
-    i += width;
-  }
-  text.resize(i);
-  return text;
 }
 
 }  // namespace
@@ -80,13 +62,10 @@ std::optional<int> ParseIniInteger(std::string_view text) {
                                                           : static_cast<std::uint32_t>(magnitude));
     return static_cast<int>(static_cast<std::int32_t>(bits));
   }
-  const std::int64_t value =
-      negative ? -static_cast<std::int64_t>(magnitude) : static_cast<std::int64_t>(magnitude);
-  if (magnitude > 0x80000000ull || value < std::numeric_limits<int>::min() ||
-      value > std::numeric_limits<int>::max()) {
-    return std::nullopt;
-  }
-  return static_cast<int>(value);
+  // The range is checked on the magnitude, before any negation: -2^63 has no positive twin.
+  if (magnitude > (negative ? 0x80000000ull : 0x7FFFFFFFull)) return std::nullopt;
+  const auto value = static_cast<std::int64_t>(magnitude);
+  return static_cast<int>(negative ? -value : value);
 }
 
 bool SameIniName(std::string_view a, std::string_view b) {
@@ -100,7 +79,7 @@ bool SameIniName(std::string_view a, std::string_view b) {
       }
       continue;
     }
-    if (LowerAsciiChar(a[i]) != LowerAsciiChar(b[i])) return false;
+    if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
   }
   return true;
 }
@@ -160,7 +139,7 @@ std::optional<std::string> IniFile::Value(std::string_view section, std::string_
   if (header == npos) return std::nullopt;
   const size_t line = FindKey(header, key);
   if (line == npos) return std::nullopt;
-  return CutGbk(Trim(KeyLine(lines_[line].text)->second), kIniValueLimit);
+  return std::string(CutGbk(Trim(KeyLine(lines_[line].text)->second), kIniValueLimit));
 }
 
 std::string IniFile::ReadString(std::string_view section, std::string_view key,

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "link/limits.h"
 #include "text/gbk.h"
 #include "text/strings.h"
 
@@ -49,25 +48,25 @@ const std::string& DefaultNoDataText() {
 
 ProgramSettings ReadProgramSettings(const IniFile& ini, const ProgramDefaults& defaults,
                                     std::vector<std::string>* problems) {
-  ProgramSettings s;
+  ProgramSettings s;  // every value starts at its default, kept when a key is missing
   s.HttpBaseDir = TextOrDefault(ini, "Path", "HttpBaseDir", defaults.HttpBaseDir);
   s.FileBaseDir = TextOrDefault(ini, "Path", "FileBaseDir", defaults.FileBaseDir);
-  s.Debug = ini.ReadInteger("Set", "Debug", 0);
-  s.SendTimes = ini.ReadInteger("Set", "SendTimes", 1);
-  s.stuntType = ini.ReadInteger("Set", "stuntType", 0);
-  s.stuntSpeed = ini.ReadInteger("Set", "stuntSpeed", 16);
-  s.stayTime = ini.ReadInteger("Set", "stayTime", 10);
-  s.sendkind = ini.ReadInteger("Set", "sendkind", 1);
+  s.Debug = ini.ReadInteger("Set", "Debug", s.Debug);
+  s.SendTimes = ini.ReadInteger("Set", "SendTimes", s.SendTimes);
+  s.stuntType = ini.ReadInteger("Set", "stuntType", s.stuntType);
+  s.stuntSpeed = ini.ReadInteger("Set", "stuntSpeed", s.stuntSpeed);
+  s.stayTime = ini.ReadInteger("Set", "stayTime", s.stayTime);
+  s.sendkind = ini.ReadInteger("Set", "sendkind", s.sendkind);
   s.StationSite = TextOrDefault(ini, "Path", "StationSite", defaults.StationSite);
-  s.ShareServer = ini.ReadInteger("Set", "ShareServer", 1);
-  s.StatusPage = ini.ReadInteger("Set", "StatusPage", 1);
-  s.AutoSend = ini.ReadInteger("Set", "AutoSend", 1);
-  s.MaxDataAge = ini.ReadInteger("Set", "MaxDataAge", 6);
-  s.NoDataText = TextOrDefault(ini, "Set", "NoDataText", DefaultNoDataText());
-  s.TlsVerify = ini.ReadInteger("Set", "TlsVerify", 1);
-  s.StationCA = ini.ReadString("Path", "StationCA", "");
+  s.ShareServer = ini.ReadInteger("Set", "ShareServer", s.ShareServer);
+  s.StatusPage = ini.ReadInteger("Set", "StatusPage", s.StatusPage);
+  s.AutoSend = ini.ReadInteger("Set", "AutoSend", s.AutoSend);
+  s.MaxDataAge = ini.ReadInteger("Set", "MaxDataAge", s.MaxDataAge);
+  s.NoDataText = TextOrDefault(ini, "Set", "NoDataText", s.NoDataText);
+  s.TlsVerify = ini.ReadInteger("Set", "TlsVerify", s.TlsVerify);
+  s.StationCA = ini.ReadString("Path", "StationCA", s.StationCA);
   s.Cards = SplitCards(ini.ReadString("Set", "Cards", ""));
-  const int maxCards = ini.ReadInteger("Set", "MaxCards", 1);
+  const int maxCards = ini.ReadInteger("Set", "MaxCards", s.MaxCards);
   s.MaxCards = std::clamp(maxCards, 1, kMaxCards);
   if (s.MaxCards != maxCards && problems != nullptr) {
     problems->push_back(Format(Utf8ToGbk("config.ini 的 Set/MaxCards=%d 不在 1 到 %d 之间, 取 %d"),

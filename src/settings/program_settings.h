@@ -11,6 +11,10 @@ namespace aqled {
 // "空气质量数据更新中" (GBK): what the screen says while it has no reading to show.
 const std::string& DefaultNoDataText();
 
+// Set/MaxCards at most: a scenic area or a town puts up a handful of screens; the session table
+// holds a slot for each, and the controller link leaves room for each card's reconnect.
+inline constexpr int kMaxCards = 32;
+
 // Values of config.ini. Texts are GBK.
 struct ProgramSettings {
   std::string HttpBaseDir;  // address prefix of ShareFolder, ends in "/"
@@ -31,7 +35,7 @@ struct ProgramSettings {
   int TlsVerify = 1;      // 0: the data site's certificate is not verified; any other value: it is
   std::string StationCA;  // PEM file of CA certificates trusted beside the system's; relative: in AppFolder
   std::vector<std::string> Cards;  // the barcodes that may log in (GBK), in their order; empty: any card
-  int MaxCards = 1;                // slots of the session table, 1 to kMaxCards (link/limits.h)
+  int MaxCards = 1;                // slots of the session table, 1 to kMaxCards
   bool operator==(const ProgramSettings&) const = default;
 };
 

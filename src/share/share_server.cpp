@@ -21,12 +21,14 @@
 #include <cstring>
 #include <limits>
 #include <map>
+#include <memory>
 #include <tuple>
-#include <unordered_set>
+#include <unordered_map>
 #include <vector>
 
 #include "share/open_files.h"
 #include "text/gbk.h"
+#include "text/strings.h"
 
 namespace aqled {
 
@@ -57,6 +59,8 @@ const std::string& AllAddressesText() {
 
 // The body of every refusal.
 constexpr std::string_view kNotFoundBody = "Not Found";
+// The body of the answer to a request whose handling failed (out of memory, a page that threw).
+constexpr std::string_view kServerErrorBody = "Internal Server Error";
 // How often the whole-request time-outs are checked while connections are open.
 constexpr int kSweepIntervalMs = 500;
 
@@ -79,32 +83,11 @@ std::string_view HostAndPort(std::string_view httpBaseDir) {
 }
 
 const char* ContentTypeOf(std::string_view name) {
-  const size_t dot = name.rfind('.');
-  std::string ext(dot == std::string_view::npos ? std::string_view() : name.substr(dot));
-  for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const std::string ext = ExtensionOf(name);
   if (ext == ".bmp") return "image/bmp";
   if (ext == ".jpg" || ext == ".jpeg") return "image/jpeg";
   if (ext == ".xml") return "text/xml";
   return "application/octet-stream";
-}
-
-// A decimal number that saturates instead of overflowing; nullopt for no digits or others.
-std::optional<uint64_t> Decimal(std::string_view digits) {
-  if (digits.empty()) return std::nullopt;
-  uint64_t value = 0;
-  for (char c : digits) {
-    if (c < '0' || c > '9') return std::nullopt;
-    const uint64_t d = static_cast<uint64_t>(c - '0');
-    value = value > (std::numeric_limits<uint64_t>::max() - d) / 10 ? std::numeric_limits<uint64_t>::max()
-                                                                    : value * 10 + d;
-  }
-  return value;
-}
-
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-  return s;
 }
 
 // The path of a request target as sent: the query and fragment cut off, and an absolute form
@@ -118,6 +101,38 @@ std::string_view TargetPath(std::string_view target) {
   }
   return target.substr(0, target.find_first_of("?#"));
 }
+
+// A response given up by its maker when it goes out of scope (the library keeps a queued one).
+struct ResponseRelease {
+  void operator()(MHD_Response* response) const noexcept { MHD_destroy_response(response); }
+};
+using ResponsePtr = std::unique_ptr<MHD_Response, ResponseRelease>;
+
+// A plain-text answer whose body is static.
+MHD_Response* PlainResponse(std::string_view body) {
+  MHD_Response* response =
+      MHD_create_response_from_buffer(body.size(), const_cast<char*>(body.data()), MHD_RESPMEM_PERSISTENT);
+  if (response) MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, "text/plain");
+  return response;
+}
+
+// An open file descriptor, closed when it goes out of scope unless released.
+class OwnedFd {
+ public:
+  explicit OwnedFd(int fd) : fd_(fd) {}
+  ~OwnedFd() { reset(); }
+  OwnedFd(const OwnedFd&) = delete;
+  OwnedFd& operator=(const OwnedFd&) = delete;
+  int get() const { return fd_; }
+  void release() { fd_ = -1; }
+  void reset() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+  }
+
+ private:
+  int fd_;
+};
 
 // The peer's address as the controller link writes it: an IPv4 address mapped into IPv6 (a
 // connection to the dual socket) is the IPv4 address itself.
@@ -140,12 +155,8 @@ int SharePortOf(std::string_view httpBaseDir) {
   if (colon == std::string_view::npos) return 80;
   const std::string_view digits = authority.substr(colon + 1);
   if (digits.empty()) return 80;
-  long port = 0;
-  for (char c : digits) {
-    if (c < '0' || c > '9' || port > 65535) return -1;
-    port = port * 10 + (c - '0');
-  }
-  return port >= 1 && port <= 65535 ? static_cast<int>(port) : -1;
+  const std::optional<uint64_t> port = ParseDecimal(digits);
+  return port && *port >= 1 && *port <= 65535 ? static_cast<int>(*port) : -1;
 }
 
 std::string SharePathOf(std::string_view httpBaseDir) {
@@ -166,20 +177,18 @@ std::string ShareHostOf(std::string_view httpBaseDir) {
   return std::string(authority.substr(0, authority.find(':')));
 }
 
-ByteRange ParseByteRange(std::string_view value, uint64_t size) {
-  value = Trim(value);
+ByteRange ParseByteRange(std::string_view header, uint64_t size) {
+  const std::string trimmed = Trim(header);
   constexpr std::string_view kUnit = "bytes=";
-  if (value.size() < kUnit.size()) return {};
-  for (size_t i = 0; i < kUnit.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(value[i])) != kUnit[i]) return {};
-  value = Trim(value.substr(kUnit.size()));
-  if (value.find(',') != std::string_view::npos) return {};  // several ranges: the whole file
+  if (LowerAscii(std::string_view(trimmed).substr(0, kUnit.size())) != kUnit) return {};
+  const std::string value = Trim(std::string_view(trimmed).substr(kUnit.size()));
+  if (value.find(',') != std::string::npos) return {};  // several ranges: the whole file
   const size_t dash = value.find('-');
-  if (dash == std::string_view::npos) return {};
-  const std::string_view firstText = Trim(value.substr(0, dash));
-  const std::optional<uint64_t> first = Decimal(firstText);
-  const std::string_view lastText = Trim(value.substr(dash + 1));
-  const std::optional<uint64_t> last = Decimal(lastText);
+  if (dash == std::string::npos) return {};
+  const std::string firstText = Trim(std::string_view(value).substr(0, dash));
+  const std::optional<uint64_t> first = ParseDecimal(firstText);
+  const std::string lastText = Trim(std::string_view(value).substr(dash + 1));
+  const std::optional<uint64_t> last = ParseDecimal(lastText);
   if (firstText.empty()) {  // "-n": the last n bytes
     if (!last) return {};
     if (*last == 0 || size == 0) return {ByteRange::kUnsatisfiable};
@@ -199,9 +208,8 @@ class ShareServer::Daemon {
  public:
   Daemon(const ShareServer& owner, const ShareServerOptions& options) : owner_(owner), options_(options) {
     clock_.start();
-    notFound_ = MHD_create_response_from_buffer(kNotFoundBody.size(), const_cast<char*>(kNotFoundBody.data()),
-                                                MHD_RESPMEM_PERSISTENT);
-    MHD_add_response_header(notFound_, MHD_HTTP_HEADER_CONTENT_TYPE, "text/plain");
+    notFound_ = PlainResponse(kNotFoundBody);
+    serverError_ = PlainResponse(kServerErrorBody);
     runTimer_.setSingleShot(true);
     QObject::connect(&runTimer_, &QTimer::timeout, [this] { Run(); });
     reportTimer_.setSingleShot(true);
@@ -214,6 +222,7 @@ class ShareServer::Daemon {
     notifier_.reset();
     if (mhd_) MHD_stop_daemon(mhd_);  // reports every open connection closed
     MHD_destroy_response(notFound_);
+    MHD_destroy_response(serverError_);
   }
 
   Daemon(const Daemon&) = delete;
@@ -334,7 +343,7 @@ class ShareServer::Daemon {
     const qint64 now = clock_.elapsed();
     const qint64 limit = static_cast<qint64>(options_.requestTimeoutSeconds) * 1000;
     int cut = 0;
-    for (Connection* c : connections_) {
+    for (const auto& [key, c] : connections_) {
       if (c->cut || options_.requestTimeoutSeconds == 0 || now - c->requestStartMs < limit) continue;
       c->cut = true;
       ::shutdown(c->fd, SHUT_RDWR);
@@ -368,45 +377,80 @@ class ShareServer::Daemon {
     return info ? static_cast<Connection*>(info->socket_context) : nullptr;
   }
 
+  // The library's callbacks below never let an exception through into C: a failure drops the
+  // connection (or, inside a request, answers 500) and the server goes on.
+
   static void OnConnection(void* cls, MHD_Connection* connection, void** socketContext,
-                           MHD_ConnectionNotificationCode code) {
+                           MHD_ConnectionNotificationCode code) noexcept {
     auto* self = static_cast<Daemon*>(cls);
-    if (code == MHD_CONNECTION_NOTIFY_STARTED) {
-      auto* c = new Connection;
-      const MHD_ConnectionInfo* fd = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
-      c->fd = fd ? fd->connect_fd : -1;
-      c->requestStartMs = self->clock_.elapsed();
-      const MHD_ConnectionInfo* peer =
-          MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
-      if (peer && peer->client_addr) c->address = Normalized(QHostAddress(peer->client_addr)).toString();
-      *socketContext = c;
-      self->connections_.insert(c);
-      ++self->perAddress_[c->address];
-      if (!self->sweepTimer_.isActive()) self->sweepTimer_.start();
-      // A card's connection took the last place: one is freed for the card's next connection.
-      if (self->IsCard(c->address) && self->connections_.size() >= self->limit_) self->Displace(c, false);
-    } else if (auto* c = static_cast<Connection*>(*socketContext)) {
-      self->closedInRun_ = true;
-      self->connections_.erase(c);
-      if (auto count = self->perAddress_.find(c->address);
-          count != self->perAddress_.end() && --count->second == 0)
-        self->perAddress_.erase(count);
-      delete c;
-      *socketContext = nullptr;
+    try {
+      if (code == MHD_CONNECTION_NOTIFY_STARTED) {
+        self->Opened(connection, socketContext);
+      } else if (auto* c = static_cast<Connection*>(*socketContext)) {
+        *socketContext = nullptr;
+        self->Closed(c);
+      }
+    } catch (...) {
+      Drop(connection);
     }
   }
 
+  // Takes a new connection into the books; its context stays empty when that fails.
+  void Opened(MHD_Connection* connection, void** socketContext) {
+    auto owned = std::make_unique<Connection>();
+    Connection* c = owned.get();
+    const MHD_ConnectionInfo* fd = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
+    c->fd = fd ? fd->connect_fd : -1;
+    c->requestStartMs = clock_.elapsed();
+    const MHD_ConnectionInfo* peer = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
+    if (peer && peer->client_addr) c->address = Normalized(QHostAddress(peer->client_addr)).toString();
+    ++perAddress_[c->address];
+    try {
+      connections_.emplace(c, std::move(owned));
+    } catch (...) {
+      Forget(c->address);
+      throw;
+    }
+    *socketContext = c;
+    if (!sweepTimer_.isActive()) sweepTimer_.start();
+    // A card's connection took the last place: one is freed for the card's next connection.
+    if (IsCard(c->address) && connections_.size() >= limit_) Displace(c, false);
+  }
+
+  void Closed(const Connection* c) {
+    closedInRun_ = true;
+    Forget(c->address);
+    connections_.erase(c);
+  }
+
+  // One connection less from `address`.
+  void Forget(const QString& address) {
+    if (auto count = perAddress_.find(address); count != perAddress_.end() && --count->second == 0)
+      perAddress_.erase(count);
+  }
+
+  // Ends a connection whose handling failed; the library closes it in its next run.
+  static void Drop(MHD_Connection* connection) noexcept {
+    const MHD_ConnectionInfo* fd = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
+    if (fd) ::shutdown(fd->connect_fd, SHUT_RDWR);
+  }
+
   // Called with the request target as sent, before anything is decoded.
-  static void* OnTarget(void*, const char* uri, MHD_Connection* connection) {
-    if (Connection* c = ConnectionOf(connection)) {
-      c->target = uri ? uri : "";
-      c->answered = false;
-      c->inRequest = true;
+  static void* OnTarget(void*, const char* uri, MHD_Connection* connection) noexcept {
+    try {
+      if (Connection* c = ConnectionOf(connection)) {
+        c->target = uri ? uri : "";
+        c->answered = false;
+        c->inRequest = true;
+      }
+    } catch (...) {
+      Drop(connection);
     }
     return nullptr;
   }
 
-  static void OnCompleted(void* cls, MHD_Connection* connection, void**, MHD_RequestTerminationCode) {
+  static void OnCompleted(void* cls, MHD_Connection* connection, void**,
+                          MHD_RequestTerminationCode) noexcept {
     auto* self = static_cast<Daemon*>(cls);
     if (Connection* c = ConnectionOf(connection)) {
       c->requestStartMs = self->clock_.elapsed();
@@ -438,17 +482,24 @@ class ShareServer::Daemon {
   // Called with each accepted peer before the library takes it: a stranger beyond the limit of
   // its address or beyond the strangers' room is closed at once; a card's address is always
   // taken.
-  static MHD_Result OnAccept(void* cls, const sockaddr* address, socklen_t) {
-    auto* self = static_cast<Daemon*>(cls);
-    const QString peer = address ? Normalized(QHostAddress(address)).toString() : QString();
-    if (self->IsCard(peer)) return MHD_YES;
-    const auto count = self->perAddress_.find(peer);
-    if (count != self->perAddress_.end() && count->second >= self->options_.maxConnectionsPerAddress) {
-      self->Refused(1, "connection limit of one address");
+  static MHD_Result OnAccept(void* cls, const sockaddr* address, socklen_t) noexcept {
+    try {
+      return static_cast<Daemon*>(cls)->Accepts(address);
+    } catch (...) {
       return MHD_NO;
     }
-    if (self->Strangers() >= self->StrangerRoom()) {
-      self->Refused(1, "connections kept for the cards");
+  }
+
+  MHD_Result Accepts(const sockaddr* address) {
+    const QString peer = address ? Normalized(QHostAddress(address)).toString() : QString();
+    if (IsCard(peer)) return MHD_YES;
+    const auto count = perAddress_.find(peer);
+    if (count != perAddress_.end() && count->second >= options_.maxConnectionsPerAddress) {
+      Refused(1, "connection limit of one address");
+      return MHD_NO;
+    }
+    if (Strangers() >= StrangerRoom()) {
+      Refused(1, "connections kept for the cards");
       return MHD_NO;
     }
     return MHD_YES;
@@ -462,9 +513,9 @@ class ShareServer::Daemon {
     auto rank = [this](const Connection* c) {
       return std::tuple(IsCard(c->address), c->inRequest, c->requestStartMs);
     };
-    for (Connection* c : connections_) {
-      if (c == keep || c->cut || (strangersOnly && IsCard(c->address))) continue;
-      if (!chosen || rank(c) < rank(chosen)) chosen = c;
+    for (const auto& [key, c] : connections_) {
+      if (c.get() == keep || c->cut || (strangersOnly && IsCard(c->address))) continue;
+      if (!chosen || rank(c.get()) < rank(chosen)) chosen = c.get();
     }
     if (!chosen) return false;
     chosen->cut = true;
@@ -473,7 +524,15 @@ class ShareServer::Daemon {
     return true;
   }
 
-  static void OnMessage(void* cls, const char* format, va_list args) {
+  static void OnMessage(void* cls, const char* format, va_list args) noexcept {
+    try {
+      static_cast<Daemon*>(cls)->Message(format, args);
+    } catch (...) {
+      // Nothing to do: the message is lost, the library goes on.
+    }
+  }
+
+  void Message(const char* format, va_list args) {
     char text[1024];
     std::vsnprintf(text, sizeof text, format, args);
     std::string line = text;
@@ -484,19 +543,17 @@ class ShareServer::Daemon {
       line.erase(html, htmlEnd + 9 - html);
     while (!line.empty() && (line.back() == '\n' || line.back() == '\r' || line.back() == ' '))
       line.pop_back();
-    static_cast<Daemon*>(cls)->Refused(1, line);
+    Refused(1, line);
   }
 
   // Answers with a page the owner made; the library keeps its own copy of the body.
   static MHD_Result QueuePage(MHD_Connection* connection, ShareAnswer& page) {
-    MHD_Response* response =
-        MHD_create_response_from_buffer(page.body.size(), page.body.data(), MHD_RESPMEM_MUST_COPY);
+    const ResponsePtr response(
+        MHD_create_response_from_buffer(page.body.size(), page.body.data(), MHD_RESPMEM_MUST_COPY));
     if (!response) return MHD_NO;
-    MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, page.contentType.c_str());
-    MHD_add_response_header(response, MHD_HTTP_HEADER_CACHE_CONTROL, "no-store");
-    const MHD_Result queued = MHD_queue_response(connection, MHD_HTTP_OK, response);
-    MHD_destroy_response(response);
-    return queued;
+    MHD_add_response_header(response.get(), MHD_HTTP_HEADER_CONTENT_TYPE, page.contentType.c_str());
+    MHD_add_response_header(response.get(), MHD_HTTP_HEADER_CACHE_CONTROL, "no-store");
+    return MHD_queue_response(connection, MHD_HTTP_OK, response.get());
   }
 
   // Whether the request announces a body.
@@ -512,8 +569,18 @@ class ShareServer::Daemon {
   // body; one without is answered on the second call, which keeps the connection open for the
   // next request.
   static MHD_Result OnRequest(void* cls, MHD_Connection* connection, const char*, const char* method,
-                              const char*, const char*, size_t* uploadSize, void** request) {
+                              const char*, const char*, size_t* uploadSize, void** request) noexcept {
     auto* self = static_cast<Daemon*>(cls);
+    try {
+      return self->Answer(connection, method, uploadSize, request);
+    } catch (...) {
+      // Queuing is the last step of every answer, so nothing is queued for this request yet.
+      if (Connection* c = ConnectionOf(connection)) c->answered = true;
+      return MHD_queue_response(connection, MHD_HTTP_INTERNAL_SERVER_ERROR, self->serverError_);
+    }
+  }
+
+  MHD_Result Answer(MHD_Connection* connection, const char* method, size_t* uploadSize, void** request) {
     Connection* c = ConnectionOf(connection);
     if (!c) return MHD_NO;
     const bool head = std::strcmp(method, MHD_HTTP_METHOD_HEAD) == 0;
@@ -527,20 +594,18 @@ class ShareServer::Daemon {
       return MHD_YES;
     }
     c->answered = true;
-    if (!served) return MHD_queue_response(connection, MHD_HTTP_NOT_FOUND, self->notFound_);
+    if (!served) return MHD_queue_response(connection, MHD_HTTP_NOT_FOUND, notFound_);
 
     const std::string_view path = TargetPath(c->target);
     const QString decoded =
         QUrl::fromPercentEncoding(QByteArray(path.data(), static_cast<qsizetype>(path.size())));
-    if (self->owner_.pages_) {
-      if (std::optional<ShareAnswer> page = self->owner_.pages_(decoded)) return QueuePage(connection, *page);
+    if (owner_.pages_) {
+      if (std::optional<ShareAnswer> page = owner_.pages_(decoded)) return QueuePage(connection, *page);
     }
-    const int fd = self->owner_.OpenPublished(decoded);
+    OwnedFd fd(owner_.OpenPublished(decoded));
     struct stat st {};
-    if (fd < 0 || ::fstat(fd, &st) != 0) {
-      if (fd >= 0) ::close(fd);
-      return MHD_queue_response(connection, MHD_HTTP_NOT_FOUND, self->notFound_);
-    }
+    if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0)
+      return MHD_queue_response(connection, MHD_HTTP_NOT_FOUND, notFound_);
     const uint64_t size = static_cast<uint64_t>(st.st_size);
     ByteRange range;
     // Range applies to GET only; without validators an If-Range can never be confirmed.
@@ -549,14 +614,14 @@ class ShareServer::Daemon {
       if (value) range = ParseByteRange(value, size);
     }
 
-    MHD_Response* response = nullptr;
+    ResponsePtr response;
     unsigned status = MHD_HTTP_OK;
     std::string contentRange;
     if (range.kind == ByteRange::kUnsatisfiable) {
-      ::close(fd);
+      fd.reset();
       status = MHD_HTTP_RANGE_NOT_SATISFIABLE;
       contentRange = "bytes */" + std::to_string(size);
-      response = MHD_create_response_from_buffer(0, nullptr, MHD_RESPMEM_PERSISTENT);
+      response.reset(MHD_create_response_from_buffer(0, nullptr, MHD_RESPMEM_PERSISTENT));
     } else {
       uint64_t first = 0, length = size;
       if (range.kind == ByteRange::kPart) {
@@ -567,30 +632,30 @@ class ShareServer::Daemon {
                        std::to_string(size);
       }
       // The library reads the file as it sends (sendfile) and closes it with the response.
-      response = MHD_create_response_from_fd_at_offset64(length, fd, first);
-      if (!response) ::close(fd);
+      response.reset(MHD_create_response_from_fd_at_offset64(length, fd.get(), first));
       if (response) {
-        MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, ContentTypeOf(path));
-        MHD_add_response_header(response, MHD_HTTP_HEADER_ACCEPT_RANGES, "bytes");
+        fd.release();
+        MHD_add_response_header(response.get(), MHD_HTTP_HEADER_CONTENT_TYPE, ContentTypeOf(path));
+        MHD_add_response_header(response.get(), MHD_HTTP_HEADER_ACCEPT_RANGES, "bytes");
       }
     }
     if (!response) return MHD_NO;
     if (!contentRange.empty())
-      MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_RANGE, contentRange.c_str());
-    const MHD_Result queued = MHD_queue_response(connection, status, response);
-    MHD_destroy_response(response);
-    return queued;
+      MHD_add_response_header(response.get(), MHD_HTTP_HEADER_CONTENT_RANGE, contentRange.c_str());
+    return MHD_queue_response(connection, status, response.get());
   }
 
   const ShareServer& owner_;
   const ShareServerOptions options_;
   MHD_Daemon* mhd_ = nullptr;
   MHD_Response* notFound_ = nullptr;
+  MHD_Response* serverError_ = nullptr;
   std::unique_ptr<QSocketNotifier> notifier_;
   QTimer runTimer_;
   QTimer sweepTimer_;
   QElapsedTimer clock_;
-  std::unordered_set<Connection*> connections_;
+  std::unordered_map<const Connection*, std::unique_ptr<Connection>>
+      connections_;                         // open, by the library's context
   std::map<QString, unsigned> perAddress_;  // open connections by peer address
   std::vector<QString> cards_;              // the card addresses, normalized
   unsigned limit_ = 0;                      // connections held at once

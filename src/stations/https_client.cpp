@@ -21,14 +21,6 @@ namespace {
 constexpr const char* kUserAgent = "Mozilla/4.0";
 constexpr const char* kAbandonedText = "Request abandoned";
 
-std::string_view TrimBlanks(std::string_view text) {
-  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r')) {
-    text.remove_suffix(1);
-  }
-  return text;
-}
-
 // The parsed head of one response.
 struct ResponseHead {
   int status = 0;
@@ -53,30 +45,26 @@ bool ParseHead(std::string_view head, ResponseHead& out) {
   if (status.substr(0, 5) != "HTTP/") return false;
   const size_t sp = status.find(' ');
   if (sp == std::string_view::npos || status.size() < sp + 4) return false;
-  int code = 0;
-  for (size_t i = sp + 1; i < sp + 4; ++i) {
-    if (status[i] < '0' || status[i] > '9') return false;
-    code = code * 10 + (status[i] - '0');
-  }
+  const std::optional<std::uint64_t> code = ParseDecimal(status.substr(sp + 1, 3));
+  if (!code) return false;
   if (status.size() > sp + 4 && status[sp + 4] != ' ') return false;
-  out.status = code;
+  out.status = static_cast<int>(*code);
   // The reason phrase is kept exactly as sent: everything after the blank behind the code.
   out.reason = status.size() > sp + 5 ? std::string(status.substr(sp + 5)) : std::string();
 
   for (size_t i = 1; i < lines.size(); ++i) {
     const size_t colon = lines[i].find(':');
     if (colon == std::string_view::npos) continue;
-    const std::string name = LowerAscii(TrimBlanks(lines[i].substr(0, colon)));
-    const std::string_view value = TrimBlanks(lines[i].substr(colon + 1));
+    const std::string name = LowerAscii(Trim(lines[i].substr(0, colon)));
+    const std::string value = Trim(lines[i].substr(colon + 1));
     if (name == "location" && !out.location) {
-      out.location = std::string(value);
+      out.location = value;
     } else if (name == "content-length") {
-      qint64 n = 0;
-      bool valid = !value.empty() && value.size() <= 18;
-      for (char c : value) valid = valid && c >= '0' && c <= '9';
-      if (valid) {
-        for (char c : value) n = n * 10 + (c - '0');
-      }
+      // At most 18 digits: every such length fits a qint64.
+      const std::optional<std::uint64_t> digits =
+          value.size() <= 18 ? ParseDecimal(value) : std::optional<std::uint64_t>();
+      const bool valid = digits.has_value();
+      const qint64 n = valid ? static_cast<qint64>(*digits) : 0;
       // A malformed or contradicting length is ignored: the body then runs to the close.
       if (!valid || (out.contentLength >= 0 && out.contentLength != n)) {
         out.contentLength = -2;

@@ -1,6 +1,6 @@
 #include "text/strings.h"
 
-#include <charconv>
+#include <limits>
 
 #include "text/gbk.h"
 
@@ -13,16 +13,35 @@ std::string Trim(std::string_view text) {
   return std::string(text.substr(b, e - b));
 }
 
-std::string CutGbkText(std::string_view gbk, std::size_t maxBytes) {
-  if (gbk.size() <= maxBytes) return std::string(gbk);
+bool IsGbkLead(unsigned char b) { return b >= 0x81 && b <= 0xFE; }
+
+std::string_view CutGbk(std::string_view gbk, std::size_t maxBytes) {
+  if (gbk.size() <= maxBytes) return gbk;
   std::size_t end = 0;
   while (end < maxBytes) {
-    const std::size_t width = static_cast<unsigned char>(gbk[end]) >= 0x81 ? 2 : 1;
+    const std::size_t width = IsGbkLead(static_cast<unsigned char>(gbk[end])) ? 2 : 1;
     if (end + width > maxBytes) break;
     end += width;
   }
+  return gbk.substr(0, end);
+}
+
+std::string CutGbkText(std::string_view gbk, std::size_t maxBytes) {
+  if (gbk.size() <= maxBytes) return std::string(gbk);
   static const std::string suffix = Utf8ToGbk("…(共 %d 字节)");
-  return std::string(gbk.substr(0, end)) + Format(suffix, {static_cast<long long>(gbk.size())});
+  return std::string(CutGbk(gbk, maxBytes)) + Format(suffix, {static_cast<long long>(gbk.size())});
+}
+
+std::optional<std::uint64_t> ParseDecimal(std::string_view digits) {
+  if (digits.empty()) return std::nullopt;
+  constexpr std::uint64_t kMax = std::numeric_limits<std::uint64_t>::max();
+  std::uint64_t value = 0;
+  for (char c : digits) {
+    if (c < '0' || c > '9') return std::nullopt;
+    const auto d = static_cast<std::uint64_t>(c - '0');
+    value = value > (kMax - d) / 10 ? kMax : value * 10 + d;
+  }
+  return value;
 }
 
 std::string UpperAscii(std::string_view text) {
@@ -32,10 +51,11 @@ std::string UpperAscii(std::string_view text) {
   return s;
 }
 
+char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
 std::string LowerAscii(std::string_view text) {
   std::string s(text);
-  for (char& c : s)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  for (char& c : s) c = LowerAscii(c);
   return s;
 }
 
@@ -89,7 +109,7 @@ size_t AfterLastSeparator(std::string_view path) {
   for (size_t i = 0; i < path.size(); ++i) {
     const unsigned char b = static_cast<unsigned char>(path[i]);
     const unsigned char next = i + 1 < path.size() ? static_cast<unsigned char>(path[i + 1]) : 0;
-    if (b >= 0x81 && b <= 0xFE && next >= 0x40 && next <= 0xFE && next != 0x7F) {
+    if (IsGbkLead(b) && next >= 0x40 && next <= 0xFE && next != 0x7F) {
       ++i;
     } else if (b == '\\' || b == '/' || b == ':') {
       after = i + 1;

@@ -2,7 +2,9 @@
 // Byte-string helpers over GBK text. Positions are bytes; only ASCII letters change case.
 
 #include <cstddef>
+#include <cstdint>
 #include <initializer_list>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -16,6 +18,18 @@ std::string Trim(std::string_view text);
 // ASCII letters a-z / A-Z only; GBK bytes and everything else stay as they are.
 std::string UpperAscii(std::string_view text);
 std::string LowerAscii(std::string_view text);
+char LowerAscii(char c);
+
+// The value of a text of ASCII digits only (no sign, no blank); nullopt for an empty text or
+// any other byte. A value past the largest 64-bit one is that largest value (it saturates).
+std::optional<std::uint64_t> ParseDecimal(std::string_view digits);
+
+// True for the first byte of a double-byte GBK character (0x81 to 0xFE).
+bool IsGbkLead(unsigned char b);
+
+// The longest front of a GBK text of at most `maxBytes` bytes that ends on a character
+// boundary: a double-byte character that does not fit whole is left out.
+std::string_view CutGbk(std::string_view gbk, std::size_t maxBytes);
 
 // Replaces the first occurrence of `what` (compared with case); the text is unchanged when
 // `what` does not occur.

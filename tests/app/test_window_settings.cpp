@@ -220,7 +220,7 @@ TEST_F(WindowSettings, AFailedSaveStopsAtTheFailingFileAndSaysWhich) {
   EXPECT_EQ(Control<QTimer>(*form, "Timer1")->interval(), 60000);
   EXPECT_EQ(form->LastSendHour(), "09");
   ASSERT_EQ(Control<LogView>(*form, "log")->LineCount(), lines + 1);
-  const std::string line = G("保存文件失败: ") + (folder / "fly.txt").string();
+  const std::string line = G("保存文件失败: ") + (folder / "fly.txt").string() + ": Is a directory";
   EXPECT_EQ(Control<LogView>(*form, "log")->LineText(lines), "08:05:09:042  " + ToQString(line));
   EXPECT_EQ(Control<LogView>(*form, "log")->LineColour(lines), QColor(255, 0, 0));
   const std::string file = ReadAll(folder / "log" / "Log20240305.txt");

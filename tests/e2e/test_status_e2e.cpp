@@ -2,6 +2,8 @@
 // delivery to aqled-cardsim, a real Prometheus server scrapes the metrics and fires the alert
 // of a stale screen, and with the switch off the addresses are gone.
 #include <QCheckBox>
+#include <QDir>
+#include <QImage>
 #include <QNetworkAccessManager>
 #include <QNetworkProxy>
 #include <QNetworkReply>
@@ -94,9 +96,16 @@ TEST_P(StatusPage, ShowsTheCardTheReadingsAndEveryPictureOnAirInABrowser) {
   }
   if (c.screenshot) {
     browser.Resize(420, page["height"].get<int>());
-    QFile shot(AQLED_SOURCE_DIR "/docs/screenshots/status_page.png");
+    // The page as a phone shows it: kept in the test's folder, or where
+    // AQLED_DEMO_SCREENSHOTS names (docs/screenshots for the README).
+    const QByteArray png = browser.Screenshot();
+    EXPECT_TRUE(QImage::fromData(png, "PNG").width() > 0) << "the screenshot is a picture";
+    const QString copies = qEnvironmentVariable("AQLED_DEMO_SCREENSHOTS");
+    const QString folderName = copies.isEmpty() ? QString::fromStdString(folder.string()) : copies;
+    QDir().mkpath(folderName);
+    QFile shot(folderName + "/status_page.png");
     ASSERT_TRUE(shot.open(QIODevice::WriteOnly));
-    shot.write(browser.Screenshot());
+    shot.write(png);
   }
 }
 

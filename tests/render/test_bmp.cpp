@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <vector>
 
 #include "render/bmp.h"
@@ -71,6 +72,31 @@ TEST(EncodeBmp, NullImageGivesNoBytes) {
   EXPECT_TRUE(EncodeBmp32(QImage()).isEmpty());
   EXPECT_TRUE(EncodeBmp4(QImage()).isEmpty());
 }
+
+struct FileSizeCase {
+  int width, height, bits;
+  std::optional<quint32> size;  // headers + rows padded to 4 bytes; nullopt: refused
+};
+
+class BmpFileSizeTest : public ::testing::TestWithParam<FileSizeCase> {};
+
+TEST_P(BmpFileSizeTest, CountsIn64BitsAndRefusesWhatTheHeadersCannotHold) {
+  const FileSizeCase& c = GetParam();
+  EXPECT_EQ(BmpFileSize(c.width, c.height, c.bits), c.size)
+      << c.width << " x " << c.height << " x " << c.bits;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sizes, BmpFileSizeTest,
+    ::testing::Values(FileSizeCase{3, 2, 32, 78u}, FileSizeCase{3, 2, 4, 126u},
+                      FileSizeCase{576, 336, 32, 774198u}, FileSizeCase{576, 336, 4, 96886u},
+                      FileSizeCase{32767, 32768, 32, 4294836278u},   // just below 4 GiB
+                      FileSizeCase{32768, 32768, 32, std::nullopt},  // 4 GiB of pixels
+                      FileSizeCase{65536, 65536, 4, 2147483766u},    // width x height past 32 bits
+                      FileSizeCase{2147483647, 4, 4, std::nullopt},  // width x 4 past an int
+                      FileSizeCase{2147483647, 2147483647, 32, std::nullopt},
+                      FileSizeCase{0, 1, 32, std::nullopt}, FileSizeCase{1, -1, 4, std::nullopt},
+                      FileSizeCase{1, 1, 8, std::nullopt}));
 
 struct NearestCase {
   QColor color;

@@ -165,7 +165,7 @@ TEST_F(Folder, SaveKeepsUntouchedSectionsAndTheFreeTextByteForByte) {
   EXPECT_NE(saved.find("hjj=3\r\n[Extra]\r\nkeep=this\r\n\r\n" + G("[字体设置]")), std::string::npos);
 }
 
-TEST_F(Folder, AFailedSaveLeavesTheOldFileWholeAndLogsItsName) {
+TEST_F(Folder, AFailedSaveLeavesTheOldFileWholeAndLogsItsNameAndTheReason) {
   const std::string old = G("[清新空气设置]\r\n大标题=旧\r\n");
   WriteAll(base / "setup.ini", old);
   // The process may write no file larger than the old one: the new file cannot be completed,
@@ -186,7 +186,7 @@ TEST_F(Folder, AFailedSaveLeavesTheOldFileWholeAndLogsItsName) {
   EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"setup.ini"});
   ASSERT_EQ(log.lines.size(), 1u);
   EXPECT_EQ(log.lines[0].kind, 1);
-  EXPECT_EQ(log.lines[0].text, G("保存文件失败: ") + (base / "setup.ini").string());
+  EXPECT_EQ(log.lines[0].text, G("保存文件失败: ") + (base / "setup.ini").string() + ": File too large");
 }
 
 TEST_F(Folder, ASetupIniThatCannotBeReadIsNotOverwritten) {
@@ -322,7 +322,7 @@ TEST_F(Folder, TextFilesAreSavedWholeAndAFailureStopsAtTheFailingFile) {
   EXPECT_EQ(ReadAll(base / "txt.txt"), "x\r\n");
   ASSERT_EQ(log.lines.size(), 1u);
   EXPECT_EQ(log.lines[0].kind, 1);
-  EXPECT_EQ(log.lines[0].text, G("保存文件失败: ") + (base / "fly.txt").string());
+  EXPECT_EQ(log.lines[0].text, G("保存文件失败: ") + (base / "fly.txt").string() + ": Is a directory");
 }
 
 struct BoldCase {

@@ -32,7 +32,12 @@ INSTANTIATE_TEST_SUITE_P(
                       IntegerCase{"2147483648", 77}, IntegerCase{"99999999999", 77}, IntegerCase{"", 77},
                       IntegerCase{"abc", 77}, IntegerCase{"1.5", 77}, IntegerCase{"12abc", 77},
                       IntegerCase{"0x", 77}, IntegerCase{"$", 77}, IntegerCase{"0x1G", 77},
-                      IntegerCase{"1 2", 77}, IntegerCase{"--1", 77}));
+                      IntegerCase{"1 2", 77}, IntegerCase{"--1", 77}, IntegerCase{"-2147483649", 77},
+                      // The lowest 64-bit value and its neighbours (the sanitizer build catches a
+                      // negation before the range check).
+                      IntegerCase{"-9223372036854775808", 77}, IntegerCase{"-9223372036854775807", 77},
+                      IntegerCase{"-9223372036854775809", 77}, IntegerCase{"9223372036854775808", 77},
+                      IntegerCase{"-18446744073709551615", 77}));
 
 TEST(IniFile, SectionAndKeyNamesMatchInAnyLetterCase) {
   const IniFile ini("[pATH]\r\nHTTPBASEDIR=http://x/\r\n[set]\r\nSENDKIND=2\r\n");

@@ -12,6 +12,7 @@
 #include <QTimer>
 #include <filesystem>
 #include <fstream>
+#include <stdexcept>
 
 #include "flood.h"
 #include "link/controller_link.h"
@@ -209,6 +210,15 @@ TEST_F(ShareServerTest, PagesOfTheOwnerAnswerGetAndHeadOnlyBesideTheFiles) {
   EXPECT_EQ(r[1].contentType, "text/plain; charset=utf-8");
   EXPECT_EQ(r[2].body, "<list/>\r\n");
   EXPECT_EQ(r[3].statusLine, "HTTP/1.1 404 Not Found");
+}
+
+TEST_F(ShareServerTest, APageThatThrowsIsAnswered500AndTheServerGoesOn) {
+  server_->SetPages([](const QString& path) -> std::optional<ShareAnswer> {
+    if (path == "/page") throw std::runtime_error("the page failed");
+    return std::nullopt;
+  });
+  EXPECT_EQ(Get(port_, "/page").statusLine, "HTTP/1.1 500 Internal Server Error");
+  EXPECT_EQ(Get(port_, "/share/ll.xml").body, "<list/>\r\n");
 }
 
 TEST_F(ShareServerTest, FolderCreatedLaterIsServed) {

@@ -28,10 +28,11 @@ inline QString BuiltProgram(const QString& name) {
 
 // A TCP port that stays this test program's own: taken below the system's range of ephemeral
 // ports (so no connection's own end and no server asking for port 0 gets it), held by a lock
-// file in the temporary folder for the rest of the program's life (so a test program running
-// beside this one never gets the same number), and free on every address when handed out, as
-// the controller server listens there. Never the same port twice in one program, so a port
-// an earlier test's connections still hold in TIME_WAIT is not handed out again.
+// file in the user's folder of locks under the temporary folder for the rest of the program's
+// life (so a test program running beside this one never gets the same number), and free on
+// every address when handed out, as the controller server listens there. Never the same port
+// twice in one program, so a port an earlier test's connections still hold in TIME_WAIT is not
+// handed out again.
 inline quint16 FreePort() {
   constexpr int kLowest = 20000;
   static int highest = [] {
@@ -40,7 +41,8 @@ inline quint16 FreePort() {
     return low > kLowest + 1000 ? low - 1 : kLowest + 9999;
   }();
   static int next = kLowest + static_cast<int>(::getpid() * 7919L % (highest - kLowest));
-  const QString folder = QDir::temp().filePath("aqled-test-ports");
+  // One folder a user: another user's folder (root's, say) is not writable.
+  const QString folder = QDir::temp().filePath(QStringLiteral("aqled-test-ports-%1").arg(::getuid()));
   QDir().mkpath(folder);
   for (int tries = 0; tries <= highest - kLowest; ++tries) {
     const int port = next;

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <QString>
+#include <cstdint>
 #include <filesystem>
+#include <optional>
 
 #include "test_support.h"
 #include "text/datetime.h"
@@ -120,7 +122,50 @@ TEST(Strings, TrimRemovesControlBytesAndBlanksAtTheEndsOnly) {
 TEST(Strings, CaseChangesOnlyAsciiLetters) {
   EXPECT_EQ(UpperAscii(G("heartBeat实")), G("HEARTBEAT实"));
   EXPECT_EQ(LowerAscii("PROMO.JPG"), "promo.jpg");
+  EXPECT_EQ(LowerAscii('Z'), 'z');
+  EXPECT_EQ(LowerAscii('\xC1'), '\xC1');
 }
+
+struct DecimalCase {
+  const char* text;
+  std::optional<std::uint64_t> value;
+};
+
+class DecimalDigits : public ::testing::TestWithParam<DecimalCase> {};
+
+TEST_P(DecimalDigits, AreReadOrRefused) {
+  EXPECT_EQ(ParseDecimal(GetParam().text), GetParam().value) << GetParam().text;
+}
+
+constexpr std::uint64_t kLargest = 18446744073709551615u;
+INSTANTIATE_TEST_SUITE_P(
+    Texts, DecimalDigits,
+    ::testing::Values(DecimalCase{"0", 0u}, DecimalCase{"007", 7u}, DecimalCase{"65535", 65535u},
+                      DecimalCase{"18446744073709551615", kLargest},     // the largest
+                      DecimalCase{"18446744073709551616", kLargest},     // one more saturates
+                      DecimalCase{"99999999999999999999999", kLargest},  //
+                      DecimalCase{"", std::nullopt}, DecimalCase{"-1", std::nullopt},
+                      DecimalCase{"+1", std::nullopt}, DecimalCase{" 1", std::nullopt},
+                      DecimalCase{"1a", std::nullopt}, DecimalCase{"1.0", std::nullopt}));
+
+struct CutCase {
+  std::string text;
+  std::size_t maxBytes;
+  std::string front;
+};
+
+class GbkCut : public ::testing::TestWithParam<CutCase> {};
+
+TEST_P(GbkCut, EndsOnACharacterBoundary) {
+  EXPECT_EQ(CutGbk(GetParam().text, GetParam().maxBytes), GetParam().front);
+}
+
+INSTANTIATE_TEST_SUITE_P(Texts, GbkCut,
+                         ::testing::Values(CutCase{"abc", 2, "ab"}, CutCase{"abc", 9, "abc"},
+                                           CutCase{G("实时"), 3, G("实")}, CutCase{"a" + G("实"), 2, "a"},
+                                           CutCase{"ab\x80\x41", 3, "ab\x80"},  // 0x80 leads nothing
+                                           CutCase{"ab\x81\x41", 3, "ab"}, CutCase{"ab\xFE\x41", 3, "ab"},
+                                           CutCase{"ab\xFF\x41", 3, "ab\xFF"}));  // nor does 0xFF
 
 TEST(Strings, FormatDirectives) {
   EXPECT_EQ(Format("%.3d.bmp", {12}), "012.bmp");

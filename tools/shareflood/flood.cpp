@@ -14,6 +14,7 @@
 
 #include "share/share_server.h"
 #include "text/gbk.h"
+#include "text/strings.h"
 
 namespace aqled::shareflood {
 
@@ -74,8 +75,7 @@ bool ParseHead(const std::string& raw, Answer& answer, size_t& bodyStart) {
         head.substr(start, lineEnd == std::string::npos ? std::string::npos : lineEnd - start);
     const size_t colon = line.find(':');
     if (colon == std::string::npos) continue;
-    std::string name = line.substr(0, colon);
-    for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const std::string name = LowerAscii(std::string_view(line).substr(0, colon));
     const size_t value = line.find_first_not_of(' ', colon + 1);
     answer.headers[name] = value == std::string::npos ? "" : line.substr(value);
   }
