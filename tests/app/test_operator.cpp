@@ -212,7 +212,7 @@ TEST_F(Operator, AReadOnlyApplicationFolderIsNamedAndTheScreenIsStillServed) {
   EXPECT_EQ(lines, (std::vector<std::string>{"程序开始运行",
                                              "创建文件夹失败: " + (folder / "file").string() + "/ (没有权限)",
                                              PortLine(), ShareLine(), ShareAddressLine()}));
-  EXPECT_EQ(Lines(*form).back(), "保存文件失败: " + (folder / "setup.ini").string());
+  EXPECT_EQ(Lines(*form).back(), "保存文件失败: " + (folder / "setup.ini").string() + ": Permission denied");
   EXPECT_EQ(ReadAll(folder / "setup.ini"), files.setup);
   EXPECT_EQ(ReadAll(folder / "gg.txt"), files.gg);
 }
