@@ -515,7 +515,7 @@ void TForm1::ShowStationPreview(int station, const QImage& preview) {
 void TForm1::Button14Click() { road_->ManualSend(CollectSendControls()); }
 
 void TForm1::BitBtn1Click() {
-  if (link_->SlotConnected(1)) link_->SendToSlot(1, kDiskQueryCommand, kFrameKindCommand);
+  for (int k : link_->ConnectedSlots()) link_->SendToSlot(k, kDiskQueryCommand, kFrameKindCommand);
 }
 
 void TForm1::Button11Click() {

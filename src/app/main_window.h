@@ -155,7 +155,7 @@ class TForm1 : public QWidget, public LogSink, private SendListener {
   // "发送C2": confirm, fetch and draw the station pages, assemble the picture list, deliver.
   // Refused with a kind-1 line (also in the status line) while an earlier send is running.
   void Button14Click();
-  // Sends the disk query to slot 1 when a card is connected; nothing otherwise.
+  // Sends the disk query to every connected card; nothing when none is.
   void BitBtn1Click();
   // "效果预览": renders g.bmp and opens it in the picture viewer.
   void Button11Click();

@@ -116,9 +116,9 @@ ControllerLink::ControllerLink(LogSink& log, Clock& clock, QObject* parent)
   });
   deliveryCheck_->setInterval(kDeliveryCheckIntervalMs);
   connect(deliveryCheck_, &QTimer::timeout, this, &ControllerLink::CheckDeliveryDeadline);
-  exchange_.SetDeliveryEndHandler([this](DeliveryOutcome outcome) {
-    deliveryCheck_->stop();
-    emit DeliveryEnded(outcome);
+  exchange_.SetDeliveryEndHandler([this](DeliveryOutcome outcome, int slot) {
+    if (!DeliveryInFlight()) deliveryCheck_->stop();
+    emit DeliveryEnded(outcome, slot);
   });
   sessions_.SetCloseHandler([this](int slot) { exchange_.SlotClosed(slot); });
   sessions_.SetReplaceHandler(
@@ -155,9 +155,17 @@ void ControllerLink::SlotReplaced(int k, const std::shared_ptr<CardConnection>& 
   }
 }
 
-void ControllerLink::WatchDelivery(DeliveryRoute route) {
-  exchange_.WatchDelivery(route, clock_.Now());
+void ControllerLink::WatchDelivery(DeliveryRoute route, int k) {
+  exchange_.WatchDelivery(route, clock_.Now(), k);
   deliveryCheck_->start();
+}
+
+std::vector<int> ControllerLink::ConnectedSlots() const {
+  std::vector<int> connected;
+  for (int k = 1; k <= sessions_.MaxCards(); ++k) {
+    if (sessions_.SlotConnected(k)) connected.push_back(k);
+  }
+  return connected;
 }
 
 void ControllerLink::CheckDeliveryDeadline() {

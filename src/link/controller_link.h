@@ -62,26 +62,32 @@ class ControllerLink : public QObject {
   const Client_record& Slot(int k) const { return sessions_.Slot(k); }
   int slotCount() const { return sessions_.slotCount(); }
   bool SlotConnected(int k) const { return sessions_.SlotConnected(k); }
-  const ExchangeState& Exchange() const { return exchange_.State(); }
+  // Slot k's conversation (see CommandExchange::State).
+  const ExchangeState& Exchange(int k = 1) const { return exchange_.State(k); }
+  // The number of slots the table holds, and those holding a connected card, in slot order.
+  int MaxCards() const { return sessions_.MaxCards(); }
+  std::vector<int> ConnectedSlots() const;
 
-  // What delivery and start-up call (see CommandExchange and SessionTable).
+  // What delivery and start-up call (see CommandExchange and SessionTable); k is the slot.
   void ArmCardReset() { exchange_.ArmCardReset(); }
-  void BeginDelivery() { exchange_.BeginDelivery(); }
-  void StoreProgramCommands(std::string downloadCommand, std::string playCommand) {
-    exchange_.StoreProgramCommands(std::move(downloadCommand), std::move(playCommand));
+  void BeginDelivery(int k = 1) { exchange_.BeginDelivery(k); }
+  void StoreProgramCommands(std::string downloadCommand, std::string playCommand, int k = 1) {
+    exchange_.StoreProgramCommands(std::move(downloadCommand), std::move(playCommand), k);
   }
-  void StoreDynamicCommand(std::string dynamicCommand) {
-    exchange_.StoreDynamicCommand(std::move(dynamicCommand));
+  void StoreDynamicCommand(std::string dynamicCommand, int k = 1) {
+    exchange_.StoreDynamicCommand(std::move(dynamicCommand), k);
   }
   void SetSlotPictureList(int k, std::string gbkList) { sessions_.SetPictureList(k, std::move(gbkList)); }
 
-  // After a delivery's first command went out: its end is awaited from the clock's now on and
-  // reported once by DeliveryEnded (see CommandExchange::SetDeliveryEndHandler). Its limit is
-  // checked every kDeliveryCheckIntervalMs and by CheckDeliveryDeadline.
-  void WatchDelivery(DeliveryRoute route);
-  // True while a watched delivery has not ended.
-  bool DeliveryInFlight() const { return exchange_.State().deliveryWatched; }
-  // Ends the watched delivery as stalled when its limit has passed on the clock.
+  // After the first command of a delivery to slot k went out: its end is awaited from the
+  // clock's now on and reported once by DeliveryEnded (see
+  // CommandExchange::SetDeliveryEndHandler). Its limit is checked every
+  // kDeliveryCheckIntervalMs and by CheckDeliveryDeadline.
+  void WatchDelivery(DeliveryRoute route, int k = 1);
+  // True while a watched delivery to any slot has not ended; for one slot.
+  bool DeliveryInFlight() const { return exchange_.AnyWatched(); }
+  bool DeliveryInFlight(int k) const { return exchange_.State(k).deliveryWatched; }
+  // Ends each watched delivery whose limit has passed on the clock as stalled.
   void CheckDeliveryDeadline();
 
   SessionTable& Sessions() { return sessions_; }
@@ -104,8 +110,8 @@ class ControllerLink : public QObject {
   void BytesHandled();
   // After a connection has been handled as closed.
   void ConnectionClosed();
-  // A watched delivery has ended.
-  void DeliveryEnded(aqled::DeliveryOutcome outcome);
+  // The watched delivery to `slot` has ended.
+  void DeliveryEnded(aqled::DeliveryOutcome outcome, int slot);
 
  private:
   // Socket handlers. The link connects every accepted connection's readyRead, disconnected

@@ -48,47 +48,57 @@ bool Protected(std::string_view errorPattern, LogSink& log, Steps&& steps) {
 
 // After the first command: a card that refused it has been closed (and logged as gone) and
 // cannot carry the delivery; otherwise the link watches it to its end.
-DeliveryStart Watch(ControllerLink& link, DeliveryRoute route) {
-  if (!link.SlotConnected(1)) return DeliveryStart::kFailed;
-  link.WatchDelivery(route);
+DeliveryStart Watch(ControllerLink& link, DeliveryRoute route, int k) {
+  if (!link.SlotConnected(k)) return DeliveryStart::kFailed;
+  link.WatchDelivery(route, k);
   return DeliveryStart::kSent;
 }
 
 }  // namespace
 
 DeliveryStart DeliverProgram(ControllerLink& link, const DeliverySettings& settings,
-                             const std::string& pictureList, const Clock& clock, LogSink& log) {
-  link.BeginDelivery();
-  if (!link.SlotConnected(1)) return DeliveryStart::kNoCard;
-  const Client_record& slot = link.Slot(1);
+                             const std::string& pictureList, const Clock& clock, LogSink& log, int k,
+                             StagedProgram* shared) {
+  link.BeginDelivery(k);
+  if (!link.SlotConnected(k)) return DeliveryStart::kNoCard;
+  const Client_record& slot = link.Slot(k);
   const int width = settings.area.isEmpty() ? slot.width : settings.area.width();
   const int height = settings.area.isEmpty() ? slot.height : settings.area.height();
+  StagedProgram own;
+  StagedProgram& staged = shared ? *shared : own;
 
   if (settings.sendkind == 1) {
     const bool sent = Protected(ProgramError(), log, [&] {
-      const std::string programId = FormatDateTime("yyyymmddhhnnss", clock.Now());
-      link.SetSlotPictureList(1, pictureList);
-      const int n = StagePictures(slot.pictureList, settings.FileBaseDir, log, settings.pictureFolder);
-      WriteProgramFiles(settings.FileBaseDir, width, height, programId, n);
-      std::string download = BuildDownloadCommand(settings.HttpBaseDir, settings.FileBaseDir, programId, n);
-      std::string play = BuildPlayCommand(programId);
-      link.StoreProgramCommands(std::move(download), std::move(play));
+      link.SetSlotPictureList(k, pictureList);
+      if (!staged.staged) {
+        staged.programId = FormatDateTime("yyyymmddhhnnss", clock.Now());
+        staged.n = StagePictures(slot.pictureList, settings.FileBaseDir, log, settings.pictureFolder);
+        WriteProgramFiles(settings.FileBaseDir, width, height, staged.programId, staged.n);
+        staged.staged = true;
+      }
+      std::string download =
+          BuildDownloadCommand(settings.HttpBaseDir, settings.FileBaseDir, staged.programId, staged.n);
+      std::string play = BuildPlayCommand(staged.programId);
+      link.StoreProgramCommands(std::move(download), std::move(play), k);
       log.AppendLog(kLogSent, Format(ProgramLine(), {slot.barcode, slot.controllerName}));
-      link.SendToSlot(1, kDeliveryCleanUpCommand, kFrameKindCommand);
+      link.SendToSlot(k, kDeliveryCleanUpCommand, kFrameKindCommand);
     });
-    return sent ? Watch(link, DeliveryRoute::kProgram) : DeliveryStart::kFailed;
+    return sent ? Watch(link, DeliveryRoute::kProgram, k) : DeliveryStart::kFailed;
   }
 
   const bool sent = Protected(DynamicError(), log, [&] {
-    link.SetSlotPictureList(1, pictureList);
-    const int n = StagePictures(slot.pictureList, settings.FileBaseDir, log, settings.pictureFolder);
-    std::string dynamic = BuildDynamicCommand(settings.HttpBaseDir, width, height, n, settings.stuntType,
-                                              settings.stuntSpeed, settings.stayTime);
-    link.StoreDynamicCommand(dynamic);
+    link.SetSlotPictureList(k, pictureList);
+    if (!staged.staged) {
+      staged.n = StagePictures(slot.pictureList, settings.FileBaseDir, log, settings.pictureFolder);
+      staged.staged = true;
+    }
+    std::string dynamic = BuildDynamicCommand(settings.HttpBaseDir, width, height, staged.n,
+                                              settings.stuntType, settings.stuntSpeed, settings.stayTime);
+    link.StoreDynamicCommand(dynamic, k);
     log.AppendLog(kLogSent, Format(DynamicLine(), {slot.barcode, slot.controllerName}));
-    link.SendToSlot(1, dynamic, kFrameKindCommand);
+    link.SendToSlot(k, dynamic, kFrameKindCommand);
   });
-  return sent ? Watch(link, DeliveryRoute::kDynamic) : DeliveryStart::kFailed;
+  return sent ? Watch(link, DeliveryRoute::kDynamic, k) : DeliveryStart::kFailed;
 }
 
 }  // namespace aqled

@@ -63,55 +63,82 @@ constexpr std::pair<std::string_view, std::string_view> kDeliveryCommands[] = {
 };
 }  // namespace
 
+const ExchangeState& CommandExchange::State(int k) const {
+  static const ExchangeState kNone;
+  return k >= 1 && k <= kMaxCards ? states_[static_cast<std::size_t>(k - 1)] : kNone;
+}
+
 void CommandExchange::ArmCardReset() {
-  state_.pendingDiskQuery = true;
-  state_.pendingStopPlay = true;
+  for (ExchangeState& state : states_) {
+    state.pendingDiskQuery = true;
+    state.pendingStopPlay = true;
+  }
 }
 
-void CommandExchange::BeginDelivery() {
-  state_.deliverySlot = 1;
-  state_.pendingDiskQuery = false;
-  state_.pendingStopPlay = false;
-  state_.downloadPending = false;
+void CommandExchange::BeginDelivery(int k) {
+  if (k < 1 || k > kMaxCards) return;
+  ExchangeState& state = Conversation(k);
+  state.deliverySlot = k;
+  state.pendingDiskQuery = false;
+  state.pendingStopPlay = false;
+  state.downloadPending = false;
   // A delivery still awaited is replaced by this one; it ends without an outcome.
-  state_.deliveryWatched = false;
+  state.deliveryWatched = false;
 }
 
-void CommandExchange::WatchDelivery(DeliveryRoute route, const QDateTime& started) {
-  state_.deliveryWatched = true;
-  state_.watchedRoute = route;
-  state_.watchStarted = started;
-  state_.watchedPlaySent = false;
+void CommandExchange::WatchDelivery(DeliveryRoute route, const QDateTime& started, int k) {
+  if (k < 1 || k > kMaxCards) return;
+  ExchangeState& state = Conversation(k);
+  state.deliveryWatched = true;
+  state.watchedRoute = route;
+  state.watchStarted = started;
+  state.watchedPlaySent = false;
+}
+
+bool CommandExchange::AnyWatched() const {
+  for (const ExchangeState& state : states_) {
+    if (state.deliveryWatched) return true;
+  }
+  return false;
 }
 
 bool CommandExchange::CheckDeliveryDeadline(const QDateTime& now) {
-  if (!state_.deliveryWatched) return false;
-  const bool program = state_.watchedRoute == DeliveryRoute::kProgram;
-  const qint64 limit = program ? kProgramDeliveryLimitMs : kDynamicDeliveryLimitMs;
-  if (state_.watchStarted.msecsTo(now) < limit) return false;
-  const Client_record& slot = sessions_.Slot(state_.deliverySlot);
-  log_.AppendLog(kLogError, Format(program ? ProgramStalledPattern() : DynamicStalledPattern(),
-                                   {slot.barcode, slot.controllerName, limit / 60000}));
-  EndDelivery(DeliveryOutcome::kStalled);
-  return true;
+  bool ended = false;
+  for (ExchangeState& state : states_) {
+    if (!state.deliveryWatched) continue;
+    const bool program = state.watchedRoute == DeliveryRoute::kProgram;
+    const qint64 limit = program ? kProgramDeliveryLimitMs : kDynamicDeliveryLimitMs;
+    if (state.watchStarted.msecsTo(now) < limit) continue;
+    const Client_record& slot = sessions_.Slot(state.deliverySlot);
+    log_.AppendLog(kLogError, Format(program ? ProgramStalledPattern() : DynamicStalledPattern(),
+                                     {slot.barcode, slot.controllerName, limit / 60000}));
+    EndDelivery(state, DeliveryOutcome::kStalled);
+    ended = true;
+  }
+  return ended;
 }
 
 void CommandExchange::SlotClosed(int k) {
-  if (!state_.deliveryWatched || k != state_.deliverySlot) return;
-  LogFailure(ConnectionLostPattern());
-  EndDelivery(DeliveryOutcome::kFailed);
+  if (k < 1 || k > kMaxCards) return;
+  ExchangeState& state = Conversation(k);
+  if (!state.deliveryWatched || k != state.deliverySlot) return;
+  LogFailure(state, ConnectionLostPattern());
+  EndDelivery(state, DeliveryOutcome::kFailed);
 }
 
 void CommandExchange::SlotReplaced(int k) {
-  if (!state_.deliveryWatched || k != state_.deliverySlot) return;
-  LogFailure(ReplacedPattern());
+  if (k < 1 || k > kMaxCards) return;
+  ExchangeState& state = Conversation(k);
+  if (!state.deliveryWatched || k != state.deliverySlot) return;
+  LogFailure(state, ReplacedPattern());
   // The new connection's answers must not carry the failed delivery on to a play.
-  state_.downloadPending = false;
-  state_.playCommand.clear();
-  EndDelivery(DeliveryOutcome::kFailed);
+  state.downloadPending = false;
+  state.playCommand.clear();
+  EndDelivery(state, DeliveryOutcome::kFailed);
 }
 
-bool CommandExchange::CardReportedFailure(const std::string& name, const nlohmann::json& root,
+bool CommandExchange::CardReportedFailure(ExchangeState& state, const std::string& name,
+                                          const nlohmann::json& root,
                                           const std::shared_ptr<CardConnection>& connection) {
   std::string_view command;
   for (const auto& [upper, shown] : kDeliveryCommands) {
@@ -122,52 +149,58 @@ bool CommandExchange::CardReportedFailure(const std::string& name, const nlohman
   if (!result || UpperAscii(*result) == "OK") return false;
   std::optional<std::string> message = OutputValue(root, "message");
   if (!message) message = OutputValue(root, "reason");
-  const Client_record& slot = sessions_.Slot(state_.deliverySlot);
+  const Client_record& slot = sessions_.Slot(state.deliverySlot);
   log_.AppendLog(kLogError,
                  Format(CardFailurePattern(), {slot.barcode, slot.controllerName, command, CutForLog(*result),
                                                CutForLog(message.value_or(""))}));
-  if (!FromDeliverySlot(connection)) return true;
+  if (!FromDeliverySlot(state, connection)) return true;
   if (name == "UPDATEDYNAMIC") {
-    if (state_.watchedRoute == DeliveryRoute::kDynamic) EndDelivery(DeliveryOutcome::kFailed);
+    if (state.watchedRoute == DeliveryRoute::kDynamic) EndDelivery(state, DeliveryOutcome::kFailed);
     return true;
   }
-  if (state_.watchedRoute != DeliveryRoute::kProgram) return true;
+  if (state.watchedRoute != DeliveryRoute::kProgram) return true;
   // A play answer counts only for the delivery's own play command; the chain's other answers
   // end it wherever they come.
-  if (name == "PLAY" && !state_.watchedPlaySent) return true;
-  state_.downloadPending = false;
-  EndDelivery(DeliveryOutcome::kFailed);
+  if (name == "PLAY" && !state.watchedPlaySent) return true;
+  state.downloadPending = false;
+  EndDelivery(state, DeliveryOutcome::kFailed);
   return true;
 }
 
-void CommandExchange::EndDelivery(DeliveryOutcome outcome) {
-  if (!state_.deliveryWatched) return;
-  state_.deliveryWatched = false;
-  if (deliveryEnded_) deliveryEnded_(outcome);
+void CommandExchange::EndDelivery(ExchangeState& state, DeliveryOutcome outcome) {
+  if (!state.deliveryWatched) return;
+  state.deliveryWatched = false;
+  if (deliveryEnded_) deliveryEnded_(outcome, state.deliverySlot);
 }
 
-bool CommandExchange::FromDeliverySlot(const std::shared_ptr<CardConnection>& connection) const {
-  const auto slotConnection = sessions_.Slot(state_.deliverySlot).connection.lock();
+bool CommandExchange::FromDeliverySlot(const ExchangeState& state,
+                                       const std::shared_ptr<CardConnection>& connection) const {
+  const auto slotConnection = sessions_.Slot(state.deliverySlot).connection.lock();
   return slotConnection && slotConnection == connection;
 }
 
-void CommandExchange::StoreProgramCommands(std::string downloadCommand, std::string playCommand) {
-  state_.downloadCommand = std::move(downloadCommand);
-  state_.playCommand = std::move(playCommand);
-  state_.downloadPending = true;
+void CommandExchange::StoreProgramCommands(std::string downloadCommand, std::string playCommand, int k) {
+  if (k < 1 || k > kMaxCards) return;
+  ExchangeState& state = Conversation(k);
+  state.downloadCommand = std::move(downloadCommand);
+  state.playCommand = std::move(playCommand);
+  state.downloadPending = true;
 }
 
-void CommandExchange::StoreDynamicCommand(std::string dynamicCommand) {
-  state_.dynamicCommand = std::move(dynamicCommand);
+void CommandExchange::StoreDynamicCommand(std::string dynamicCommand, int k) {
+  if (k < 1 || k > kMaxCards) return;
+  Conversation(k).dynamicCommand = std::move(dynamicCommand);
 }
 
-void CommandExchange::LogProgress(std::string_view pattern, std::string_view third) {
-  const Client_record& slot = sessions_.Slot(state_.deliverySlot);
+void CommandExchange::LogProgress(const ExchangeState& state, std::string_view pattern,
+                                  std::string_view third) {
+  const Client_record& slot = sessions_.Slot(state.deliverySlot);
   log_.AppendLog(kLogSent, Format(pattern, {slot.barcode, slot.controllerName, third}));
 }
 
-void CommandExchange::LogFailure(std::string_view pattern, std::string_view third) {
-  const Client_record& slot = sessions_.Slot(state_.deliverySlot);
+void CommandExchange::LogFailure(const ExchangeState& state, std::string_view pattern,
+                                 std::string_view third) {
+  const Client_record& slot = sessions_.Slot(state.deliverySlot);
   log_.AppendLog(kLogError, Format(pattern, {slot.barcode, slot.controllerName, third}));
 }
 
@@ -182,6 +215,12 @@ ReceivedPacket ParseReceived(std::string_view gbkText) {
   return packet;
 }
 
+int CommandExchange::ConversationOf(const std::shared_ptr<CardConnection>& connection) const {
+  const int k = connection ? sessions_.SlotOf(*connection) : 0;
+  // One slot: every frame talks to it, whichever connection it came on.
+  return k == 0 && sessions_.MaxCards() == 1 ? 1 : k;
+}
+
 bool CommandExchange::HandleControllerPacket(const ReceivedPacket& packet,
                                              const std::shared_ptr<CardConnection>& connection) {
   bool waiting = false;
@@ -192,8 +231,12 @@ bool CommandExchange::HandleControllerPacket(const ReceivedPacket& packet,
     const std::string name = UpperAscii(JsonText(root, "name"));
     if (name == "LOGIN") {
       waiting = sessions_.HandleLogin(JsonObject(root, "input"), connection);
-    } else {
-      Dispatch(name, root, connection);
+    } else if (const int k = ConversationOf(connection); k > 0) {
+      Dispatch(Conversation(k), name, root, connection);
+    } else if (name != "HEARTBEAT") {
+      // Several slots, and this connection holds none of them: no card's conversation.
+      log_.AppendLog(kLogError, Format(Utf8ToGbk("应答并非来自当前控制卡的连接 (%s), 已忽略"),
+                                       {connection ? connection->PeerAddress() : std::string()}));
     }
   } catch (const PacketError& e) {
     log_.AppendLog(kLogError, Format(PacketErrorPattern(), {CutForLog(e.what())}));  // already GBK
@@ -206,83 +249,81 @@ bool CommandExchange::HandleControllerPacket(const ReceivedPacket& packet,
   return waiting;
 }
 
-bool CommandExchange::FromDeliveryCard(const std::shared_ptr<CardConnection>& connection) const {
-  // Before the first delivery no answer drives anything: every send goes to slot 0.
-  if (state_.deliverySlot == 0) return true;
-  const auto slotConnection = sessions_.Slot(state_.deliverySlot).connection.lock();
-  return slotConnection && slotConnection == connection;
+bool CommandExchange::FromDeliveryCard(const ExchangeState& state,
+                                       const std::shared_ptr<CardConnection>& connection) const {
+  // Before the slot's first delivery no answer drives anything: every send goes to slot 0.
+  if (state.deliverySlot == 0) return true;
+  return FromDeliverySlot(state, connection);
 }
 
-void CommandExchange::Dispatch(const std::string& name, const nlohmann::json& root,
+void CommandExchange::Dispatch(ExchangeState& state, const std::string& name, const nlohmann::json& root,
                                const std::shared_ptr<CardConnection>& connection) {
-  if (name != "HEARTBEAT" && !FromDeliveryCard(connection)) {
-    // Only the card the exchange talks to drives it; another device's answer is not its.
+  if (name != "HEARTBEAT" && !FromDeliveryCard(state, connection)) {
+    // Only the card the conversation talks to drives it; another device's answer is not its.
     log_.AppendLog(kLogError, Format(Utf8ToGbk("应答并非来自当前控制卡的连接 (%s), 已忽略"),
                                      {connection ? connection->PeerAddress() : std::string()}));
     return;
   }
   // A failure the card reports ends the chain here: nothing further is sent for it.
-  if (CardReportedFailure(name, root, connection)) return;
+  if (CardReportedFailure(state, name, root, connection)) return;
   if (name == "HEARTBEAT") {
     // Each flag is used up by its heartbeat whether or not a card gets the command.
-    if (state_.pendingDiskQuery) {
-      state_.pendingDiskQuery = false;
-      Send(kDiskQueryCommand);
-    } else if (state_.pendingStopPlay) {
-      state_.pendingStopPlay = false;
-      Send(kStopPlayCommand);
+    if (state.pendingDiskQuery) {
+      state.pendingDiskQuery = false;
+      Send(state, kDiskQueryCommand);
+    } else if (state.pendingStopPlay) {
+      state.pendingStopPlay = false;
+      Send(state, kStopPlayCommand);
     }
   } else if (name == "DOWNLOADFILEFROMURL") {
     const nlohmann::json& output = JsonObject(root, "output");
-    state_.downloadId = output.contains("id") ? JsonText(output, "id") : std::string();
-    LogProgress(Utf8ToGbk("标签: %s, 名称: %s, 下载ID: %s, 正在发送..."), state_.downloadId);
-    Send(Format(kProgressQueryPattern, {state_.downloadId}));
+    state.downloadId = output.contains("id") ? JsonText(output, "id") : std::string();
+    LogProgress(state, Utf8ToGbk("标签: %s, 名称: %s, 下载ID: %s, 正在发送..."), state.downloadId);
+    Send(state, Format(kProgressQueryPattern, {state.downloadId}));
   } else if (name == "QUERYDOWNLOADPROGRESS") {
     const nlohmann::json& output = JsonObject(root, "output");
-    state_.downloadStatus =
-        UpperAscii(output.contains("status") ? JsonText(output, "status") : std::string());
-    if (state_.downloadStatus == "COMPLETE") {
+    state.downloadStatus = UpperAscii(output.contains("status") ? JsonText(output, "status") : std::string());
+    if (state.downloadStatus == "COMPLETE") {
       // No play command is stored before a delivery, nor after one failed by a takeover.
-      if (state_.playCommand.empty()) return;
-      LogProgress(Utf8ToGbk("标签: %s, 名称: %s, 下载完毕, 正在发送播放指令..."));
-      Send(state_.playCommand);
-      if (state_.deliveryWatched && state_.watchedRoute == DeliveryRoute::kProgram)
-        state_.watchedPlaySent = true;
-    } else if (state_.downloadStatus == "WAITING" || state_.downloadStatus == "DOWNLOADING") {
-      LogProgress(Utf8ToGbk("标签: %s, 名称: %s, 下载状态: %s, 正在发送..."), state_.downloadStatus);
-      Send(Format(kProgressQueryPattern, {state_.downloadId}));
+      if (state.playCommand.empty()) return;
+      LogProgress(state, Utf8ToGbk("标签: %s, 名称: %s, 下载完毕, 正在发送播放指令..."));
+      Send(state, state.playCommand);
+      if (state.deliveryWatched && state.watchedRoute == DeliveryRoute::kProgram)
+        state.watchedPlaySent = true;
+    } else if (state.downloadStatus == "WAITING" || state.downloadStatus == "DOWNLOADING") {
+      LogProgress(state, Utf8ToGbk("标签: %s, 名称: %s, 下载状态: %s, 正在发送..."), state.downloadStatus);
+      Send(state, Format(kProgressQueryPattern, {state.downloadId}));
     } else {
       // Any other status ends the chain, and the delivery with it.
-      LogFailure(FailedStatusPattern(), state_.downloadStatus);
-      if (state_.watchedRoute == DeliveryRoute::kProgram) EndDelivery(DeliveryOutcome::kFailed);
+      LogFailure(state, FailedStatusPattern(), state.downloadStatus);
+      if (state.watchedRoute == DeliveryRoute::kProgram) EndDelivery(state, DeliveryOutcome::kFailed);
     }
   } else if (name == "STOPPLAY") {
-    LogProgress(Utf8ToGbk("标签: %s, 名称: %s, 提交删除节目..."));
-    Send(kClearAllProgramCommand);
+    LogProgress(state, Utf8ToGbk("标签: %s, 名称: %s, 提交删除节目..."));
+    Send(state, kClearAllProgramCommand);
   } else if (name == "CLEARALLPROGRAM") {
-    LogProgress(Utf8ToGbk("标签: %s, 名称: %s, 提交清除素材..."));
-    Send(kClearUselessMaterialCommand);
+    LogProgress(state, Utf8ToGbk("标签: %s, 名称: %s, 提交清除素材..."));
+    Send(state, kClearUselessMaterialCommand);
   } else if (name == "CLEARUSELESSMATERIAL") {
-    Send(kDiskQueryCommand);
+    Send(state, kDiskQueryCommand);
   } else if (name == "PLAY") {
-    LogProgress(Utf8ToGbk("标签: %s, 名称: %s, 发送成功."));
-    if (state_.watchedRoute == DeliveryRoute::kProgram && state_.watchedPlaySent &&
-        FromDeliverySlot(connection)) {
-      EndDelivery(DeliveryOutcome::kSucceeded);
+    LogProgress(state, Utf8ToGbk("标签: %s, 名称: %s, 发送成功."));
+    if (state.watchedRoute == DeliveryRoute::kProgram && state.watchedPlaySent &&
+        FromDeliverySlot(state, connection)) {
+      EndDelivery(state, DeliveryOutcome::kSucceeded);
     }
   } else if (name == "UPDATEDYNAMIC") {
     // Only its "收到:" line; the answer completes a dynamic-area delivery.
-    if (state_.watchedRoute == DeliveryRoute::kDynamic && FromDeliverySlot(connection)) {
-      EndDelivery(DeliveryOutcome::kSucceeded);
+    if (state.watchedRoute == DeliveryRoute::kDynamic && FromDeliverySlot(state, connection)) {
+      EndDelivery(state, DeliveryOutcome::kSucceeded);
     }
   } else if (name == "QUERYDISK") {
     // The disk query that follows a program delivery's clean-up is where its download
-    // command goes out, once, and only when the answer comes from the delivery slot's card.
-    const auto slotConnection = sessions_.Slot(state_.deliverySlot).connection.lock();
-    if (state_.downloadPending && slotConnection && slotConnection == connection) {
-      state_.downloadPending = false;
-      LogProgress(Utf8ToGbk("标签: %s, 名称: %s, 正在发送下载指令..."));
-      Send(state_.downloadCommand);
+    // command goes out, once, and only when the answer comes from the slot's card.
+    if (state.downloadPending && FromDeliverySlot(state, connection)) {
+      state.downloadPending = false;
+      LogProgress(state, Utf8ToGbk("标签: %s, 名称: %s, 正在发送下载指令..."));
+      Send(state, state.downloadCommand);
     }
   }
 }

@@ -1,17 +1,21 @@
 #pragma once
 // The command exchange: every frame that arrives with the magic is parsed as JSON and
-// dispatched by its "name"; each answer of the card makes the exchange send the next command
-// to the delivery slot.
+// dispatched by its "name"; each answer of a card makes the exchange send the next command to
+// that card. Every slot of the session table has a conversation of its own (ExchangeState), so
+// several cards go through their deliveries side by side, each driven only by its own answers.
 
 #include <QDateTime>
+#include <array>
 #include <exception>
 #include <functional>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <string_view>
+#include <type_traits>
 
 #include "link/frame.h"
+#include "link/limits.h"
 #include "link/session.h"
 #include "logging/operation_log.h"
 
@@ -50,17 +54,20 @@ inline constexpr qint64 kProgramDeliveryLimitMs = 10 * 60 * 1000;
 // none is coming.
 inline constexpr qint64 kDynamicDeliveryLimitMs = 2 * 60 * 1000;
 
-// What the exchange remembers between packets. Texts are GBK.
+// What the exchange remembers between packets about one slot's card: its conversation. Texts
+// are GBK.
 struct ExchangeState {
-  int deliverySlot = 0;  // 0 names no slot: the exchange's sends then go nowhere
+  // The slot itself once a delivery has gone to it; 0 before: the conversation's sends then go
+  // nowhere.
+  int deliverySlot = 0;
   bool pendingDiskQuery = false;
   bool pendingStopPlay = false;
   std::string downloadId;
   std::string downloadStatus;  // upper case
   std::string playCommand;
   std::string downloadCommand;
-  // The stored downloadCommand has not gone out yet: the delivery slot's next "queryDisk"
-  // answer sends it.
+  // The stored downloadCommand has not gone out yet: the card's next "queryDisk" answer sends
+  // it.
   bool downloadPending = false;
   std::string dynamicCommand;
   // The delivery whose end is awaited: its route, its start, and whether its play command has
@@ -76,39 +83,45 @@ class CommandExchange {
   // The table and the log are borrowed and must outlive the exchange.
   CommandExchange(SessionTable& sessions, LogSink& log) : sessions_(sessions), log_(log) {}
 
-  const ExchangeState& State() const { return state_; }
+  // Slot k's conversation (k in 1..kMaxCards; any other number gives an empty one).
+  const ExchangeState& State(int k = 1) const;
 
   // Handles one frame that came on `connection`, parsed by ParseReceived. Never throws: a failure
   // (not JSON, nesting deeper than kMaxJsonDepth, no "name", a missing "input"/"output" or
   // login field) is logged as kind 1 "错误,处理数据包时出错: " + description (cut like a
   // received text) and nothing is sent for the packet. Only the first JSON value of the text
-  // is looked at; whatever follows it is ignored. Once a delivery has named a slot, an answer
-  // (anything but a login or a heartbeat) from another connection than that slot's is logged
-  // as ignored and drives nothing.
+  // is looked at; whatever follows it is ignored. A frame belongs to the conversation of the
+  // slot whose connection it came on; with one slot every frame belongs to slot 1, as it always
+  // has, and there, once a delivery has named the slot, an answer (anything but a login or a
+  // heartbeat) from another connection than the slot's is logged as ignored and drives nothing.
+  // With several slots such an answer is always ignored so, and a heartbeat on a connection
+  // that holds no slot does nothing.
   // Returns true for a login that was given or matched a slot: its Login answer is due on
   // `connection` after kLoginAnswerWaitMs (SessionTable::SendLoginAnswer).
   bool HandleControllerPacket(const ReceivedPacket& packet,
                               const std::shared_ptr<CardConnection>& connection);
 
-  // Start-up arms the one-time card reset: the next heartbeat sends the disk query, the one
-  // after it stop-play.
+  // Start-up arms the one-time card reset of every slot: the next heartbeat of each card sends
+  // the disk query, the one after it stop-play (to the slot once a delivery has named it).
   void ArmCardReset();
-  // A delivery starts: deliverySlot := 1; pending reset flags are cleared unsent so that the
-  // reset never deletes a delivered program; a download still pending is forgotten.
-  void BeginDelivery();
-  // A program delivery stores its commands; the download command goes out on the delivery
-  // slot's next "queryDisk" answer, once.
-  void StoreProgramCommands(std::string downloadCommand, std::string playCommand);
+  // A delivery to slot k starts: its deliverySlot := k; its pending reset flags are cleared
+  // unsent so that the reset never deletes a delivered program; a download still pending is
+  // forgotten. The other slots' conversations go on untouched.
+  void BeginDelivery(int k = 1);
+  // A program delivery to slot k stores its commands; the download command goes out on the
+  // card's next "queryDisk" answer, once.
+  void StoreProgramCommands(std::string downloadCommand, std::string playCommand, int k = 1);
   // A dynamic-area delivery keeps its command (the delivery sends it; its answer is ignored).
-  void StoreDynamicCommand(std::string dynamicCommand);
+  void StoreDynamicCommand(std::string dynamicCommand, int k = 1);
 
-  // Called once with the outcome of every watched delivery that ends. A delivery ends with
-  // success on the delivery slot's answer "play" to its own play command (program route) or
-  // its "UpdateDynamic" answer (dynamic route); with failure on a progress status other than
-  // waiting, downloading and complete (kind-1 line naming the status), on a failure the card
-  // reports (below), when its slot's connection closes or is taken over by another connection
-  // (SlotClosed, SlotReplaced); as stalled through CheckDeliveryDeadline. A newer
-  // BeginDelivery drops the watch without an outcome.
+  // Called once with the outcome and the slot of every watched delivery that ends (a handler
+  // may take the outcome alone). A delivery ends with success on its card's answer "play" to
+  // its own play command (program route) or its "UpdateDynamic" answer (dynamic route); with
+  // failure on a progress status other than waiting, downloading and complete (kind-1 line
+  // naming the status), on a failure the card reports (below), when its slot's connection
+  // closes or is taken over by another connection (SlotClosed, SlotReplaced); as stalled
+  // through CheckDeliveryDeadline. A newer BeginDelivery of the slot drops its watch without an
+  // outcome.
   //
   // A failure the card reports: an answer to a command of a delivery (play, UpdateDynamic,
   // clearuselessmaterial, queryDisk, downloadfilefromurl, querydownloadprogress) whose "output"
@@ -117,18 +130,26 @@ class CommandExchange {
   // failure, as before. It gives the kind-1 line "标签: %s, 名称: %s, %s 失败: result=%s,
   // message=%s, 发送失败." (the command's name as the exchange sends it; the card's result and
   // its "message", or "reason" when it has none, cut like received texts), sends nothing
-  // further and, from the delivery slot's connection, ends the watched delivery as failed: a
+  // further and, from the slot's connection, ends the slot's watched delivery as failed: a
   // play answer only after the delivery's own play command, an UpdateDynamic answer only on
   // the dynamic route, the other answers only on the program route. A failing play answer
   // gives no "发送成功." line.
-  void SetDeliveryEndHandler(std::function<void(DeliveryOutcome)> handler) {
-    deliveryEnded_ = std::move(handler);
+  template <typename Handler>
+  void SetDeliveryEndHandler(Handler handler) {
+    if constexpr (std::is_invocable_v<Handler&, DeliveryOutcome, int>) {
+      deliveryEnded_ = std::move(handler);
+    } else {
+      deliveryEnded_ = [h = std::move(handler)](DeliveryOutcome outcome, int) mutable { h(outcome); };
+    }
   }
-  // After a delivery's first command went out: its end is awaited from `started` on.
-  void WatchDelivery(DeliveryRoute route, const QDateTime& started);
-  // Ends the watched delivery as stalled, with a kind-1 line, when at `now` its limit
-  // (kProgramDeliveryLimitMs or kDynamicDeliveryLimitMs from its start) has been reached.
-  // Returns true when it did.
+  // After the first command of a delivery to slot k went out: its end is awaited from
+  // `started` on.
+  void WatchDelivery(DeliveryRoute route, const QDateTime& started, int k = 1);
+  // True while a delivery to some slot is awaited.
+  bool AnyWatched() const;
+  // Ends every watched delivery whose limit (kProgramDeliveryLimitMs or kDynamicDeliveryLimitMs
+  // from its own start) has been reached at `now` as stalled, each with a kind-1 line naming
+  // its card. Returns true when it ended one.
   bool CheckDeliveryDeadline(const QDateTime& now);
   // Slot k's connection has closed: a delivery watched on it cannot be answered any more and
   // ends as failed, with a kind-1 line naming the card.
@@ -140,31 +161,35 @@ class CommandExchange {
   void SlotReplaced(int k);
 
  private:
-  void Dispatch(const std::string& name, const nlohmann::json& root,
+  // The conversation a frame on `connection` belongs to (see HandleControllerPacket), or 0.
+  int ConversationOf(const std::shared_ptr<CardConnection>& connection) const;
+  void Dispatch(ExchangeState& state, const std::string& name, const nlohmann::json& root,
                 const std::shared_ptr<CardConnection>& connection);
-  // True when answers from `connection` may drive the exchange.
-  bool FromDeliveryCard(const std::shared_ptr<CardConnection>& connection) const;
-  // Format of a kind-2 progress line whose first two arguments are the delivery slot's tag and
-  // name.
-  void LogProgress(std::string_view pattern, std::string_view third = {});
+  // True when answers from `connection` may drive the conversation.
+  bool FromDeliveryCard(const ExchangeState& state, const std::shared_ptr<CardConnection>& connection) const;
+  // Format of a kind-2 progress line whose first two arguments are the conversation's card's
+  // tag and name.
+  void LogProgress(const ExchangeState& state, std::string_view pattern, std::string_view third = {});
   // The same as a kind-1 line.
-  void LogFailure(std::string_view pattern, std::string_view third = {});
+  void LogFailure(const ExchangeState& state, std::string_view pattern, std::string_view third = {});
   // True when the answer reports a failure of a delivery's command (see
   // SetDeliveryEndHandler); it has then been logged and handled.
-  bool CardReportedFailure(const std::string& name, const nlohmann::json& root,
+  bool CardReportedFailure(ExchangeState& state, const std::string& name, const nlohmann::json& root,
                            const std::shared_ptr<CardConnection>& connection);
-  // Ends the watched delivery, if any, with `outcome`.
-  void EndDelivery(DeliveryOutcome outcome);
-  // True when `connection` is the delivery slot's current connection.
-  bool FromDeliverySlot(const std::shared_ptr<CardConnection>& connection) const;
-  void Send(std::string_view gbkText) {
-    sessions_.SendToSlot(state_.deliverySlot, gbkText, kFrameKindCommand);
+  // Ends the conversation's watched delivery, if any, with `outcome`.
+  void EndDelivery(ExchangeState& state, DeliveryOutcome outcome);
+  // True when `connection` is the conversation's slot's current connection.
+  bool FromDeliverySlot(const ExchangeState& state, const std::shared_ptr<CardConnection>& connection) const;
+  void Send(const ExchangeState& state, std::string_view gbkText) {
+    sessions_.SendToSlot(state.deliverySlot, gbkText, kFrameKindCommand);
   }
+  // Slot k's conversation; k is in 1..kMaxCards.
+  ExchangeState& Conversation(int k) { return states_[static_cast<std::size_t>(k - 1)]; }
 
   SessionTable& sessions_;
   LogSink& log_;
-  ExchangeState state_;
-  std::function<void(DeliveryOutcome)> deliveryEnded_;
+  std::array<ExchangeState, kMaxCards> states_;
+  std::function<void(DeliveryOutcome, int)> deliveryEnded_;
 };
 
 }  // namespace aqled

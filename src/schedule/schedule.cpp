@@ -33,6 +33,7 @@ TickAction DeliverySchedule::OnTick(const TickFacts& facts) {
   if (!facts.autoSend) return TickAction::kNone;
   if (SlotDone(facts.now, facts.dtk)) {
     const bool free = !facts.sendRunning && !facts.deliveryInFlight && facts.cardLoggedIn;
+    if (free && facts.cardWaiting) return TickAction::kAttempt;
     return facts.refreshWanted && free ? TickAction::kRefresh : TickAction::kNone;
   }
   const QDateTime slot = SlotStart(facts.now, facts.dtk);

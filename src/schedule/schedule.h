@@ -23,9 +23,12 @@ QDateTime NextSlotStart(const QDateTime& when, int dtk);
 // What the window knows at a tick.
 struct TickFacts {
   QDateTime now;
-  bool autoSend = true;           // config.ini Set/AutoSend other than 0
-  int dtk = 0;                    // selected index of the combo box dtk
-  bool cardLoggedIn = false;      // slot 1 holds a connected card
+  bool autoSend = true;       // config.ini Set/AutoSend other than 0
+  int dtk = 0;                // selected index of the combo box dtk
+  bool cardLoggedIn = false;  // a slot holds a connected card
+  // A connected card has not played in the slot of `now` (it failed, stalled, or was not
+  // connected at the slot's send): a slot that has had its delivery serves it at this tick.
+  bool cardWaiting = false;
   bool sendRunning = false;       // a send is between its start and the start of its delivery
   bool deliveryInFlight = false;  // a delivery waits for the card's last answer
   // What is on the screen may no longer be what the site says: a station page on air has
@@ -45,15 +48,16 @@ enum class TickAction {
 class DeliverySchedule {
  public:
   // Decides what the tick at `facts.now` does. A slot whose own send is still under way needs
-  // nothing; one that has had its successful delivery needs a refresh when `refreshWanted` and
-  // a card is there to take it, else nothing. kNoCardNotice comes once per slot; later ticks of
-  // that slot without a card answer kNone.
+  // nothing; one that has had its successful delivery needs an attempt for a card that is
+  // waiting, else a refresh when `refreshWanted` and a card is there to take it, else nothing. kNoCardNotice
+  // comes once per slot; later ticks of that slot without a card answer kNone.
   TickAction OnTick(const TickFacts& facts);
 
   // A send, manual or automatic, started at `at`: it counts for the slot `at` falls in.
   void SendStarted(const QDateTime& at);
-  // The send started at `startedAt` has ended; a success completes the slot it counts for. A
-  // success that put only the notice page on air (no readings to show) completes nothing.
+  // The send started at `startedAt` has ended; a success (every card it went to played)
+  // completes the slot it counts for. A success that put only the notice page on air (no
+  // readings to show) completes nothing.
   void SendEnded(const QDateTime& startedAt, bool succeeded, bool complete = true);
 
   // True when the slot of `now` has had its successful delivery.

@@ -1,5 +1,6 @@
 #include "send/send_road.h"
 
+#include <algorithm>
 #include <array>
 #include <stdexcept>
 
@@ -85,18 +86,6 @@ const std::string& NoAreaText(AreaUse use) {
   return use == AreaUse::kSend ? send : preview;
 }
 
-SendState StateOf(DeliveryOutcome outcome) {
-  switch (outcome) {
-    case DeliveryOutcome::kSucceeded:
-      return SendState::kSucceeded;
-    case DeliveryOutcome::kStalled:
-      return SendState::kStalled;
-    case DeliveryOutcome::kFailed:
-      break;
-  }
-  return SendState::kFailed;
-}
-
 }  // namespace
 
 class SendRoad::Stop : public std::runtime_error {
@@ -147,16 +136,38 @@ void SendRoad::ManualSend(const SendControls& controls) {
     RefuseSend();
     return;
   }
-  if (!listener_.Confirm(Format(ConfirmPattern(), {link_.Slot(1).barcode}), ConfirmCaption())) return;
+  // The box names the cards the send goes to; with one slot, the card in it, connected or not.
+  std::string tags;
+  for (int k : Targets(false, controls.dtk)) tags += (tags.empty() ? "" : ", ") + link_.Slot(k).barcode;
+  if (!listener_.Confirm(Format(ConfirmPattern(), {tags}), ConfirmCaption())) return;
   // A timed send may have begun while the box was open.
   if (Busy()) {
     RefuseSend();
     return;
   }
-  StartSend(controls, false);
+  // The cards connected now, not those when the box opened.
+  StartSend(controls, false, Targets(false, controls.dtk));
 }
 
-void SendRoad::StartSend(const SendControls& controls, bool automatic, bool onlyIfChanged) {
+std::vector<int> SendRoad::Targets(bool unservedFirst, int dtk) const {
+  if (link_.MaxCards() == 1) return {1};
+  const std::vector<int> connected = link_.ConnectedSlots();
+  if (!unservedFirst) return connected;
+  const QDateTime now = clock_.Now();
+  std::vector<int> unserved;
+  for (int k : connected) {
+    if (!CardServed(link_.Slot(k).barcode, now, dtk)) unserved.push_back(k);
+  }
+  return unserved.empty() ? connected : unserved;
+}
+
+bool SendRoad::CardServed(const std::string& barcode, const QDateTime& now, int dtk) const {
+  const auto it = played_.find(barcode);
+  return it != played_.end() && SlotStart(it->second.sendStarted, dtk) == SlotStart(now, dtk);
+}
+
+void SendRoad::StartSend(const SendControls& controls, bool automatic, const std::vector<int>& targets,
+                         bool onlyIfChanged) {
   const QDateTime started = clock_.Now();
   std::optional<std::string> error;
   SendRun run = SendRun::kStopped;
@@ -167,7 +178,7 @@ void SendRoad::StartSend(const SendControls& controls, bool automatic, bool only
     lastSend_ = SendRecord{started, automatic, SendState::kRunning};
     listener_.SendStatusChanged();
     try {
-      run = RunSend(controls, started, onlyIfChanged);
+      run = RunSend(controls, started, targets, onlyIfChanged);
     } catch (const Stop& e) {
       error = e.what();
     } catch (const std::exception& e) {
@@ -191,7 +202,8 @@ void SendRoad::StartSend(const SendControls& controls, bool automatic, bool only
   }
 }
 
-SendRun SendRoad::RunSend(const SendControls& controls, const QDateTime& started, bool onlyIfChanged) {
+SendRun SendRoad::RunSend(const SendControls& controls, const QDateTime& started,
+                          const std::vector<int>& targets, bool onlyIfChanged) {
   listener_.SendBegins();
   // A station whose page could not be fetched keeps what the site said last; the age rule of
   // the list decides whether that may still go on air.
@@ -199,51 +211,117 @@ SendRun SendRoad::RunSend(const SendControls& controls, const QDateTime& started
   const int fetched = stationUpdater_->LastFetched();
   NoteFetch(fetched);
   lastSendHour_ = FormatDateTime("hh", clock_.Now());
-  const std::optional<QSize> area = DrawingArea(controls, AreaUse::kSend);
-  if (!area) return SendRun::kStopped;
-  DrawStationPages(controls, *area);
-  PictureListInputs in;
-  in.appFolder = appFolder_;
-  in.choice = controls.choice;
-  in.readings = readings_;
-  in.publishTimes = publishTimes_;
-  in.now = clock_.Now();
-  in.maxDataAgeHours = settings_.MaxDataAge;
-  in.advertisements = controls.advertisements;
-  in.renderTextPage = [this, &controls, area] { DrawTextPage(controls, *area); };
-  const AssemblyReport report = AssemblePictureList(in, pictureList_, log_);
-  OnAirProgram program;
-  program.started = started;
-  for (int station : report.stations) {
-    program.publishTimes.push_back(publishTimes_[static_cast<size_t>(station)]);
-    program.stations.push_back(
-        {station, readings_[static_cast<size_t>(station)], publishTimes_[static_cast<size_t>(station)]});
+  // The cards by the area their pictures are drawn at, in slot order; a send to no card still
+  // draws (slot 0 gives no screen).
+  struct SizeGroup {
+    QSize area;
+    std::vector<int> cards;
+  };
+  std::vector<SizeGroup> groups;
+  for (int k : targets.empty() ? std::vector<int>{0} : targets) {
+    const Client_record& card = link_.Slot(k);
+    const QSize area = controls.dtw > 0 && controls.dth > 0
+                           ? QSize(controls.dtw, controls.dth)
+                           : SendArea(controls.dtw, controls.dth,
+                                      link_.SlotConnected(k) ? QSize(card.width, card.height) : QSize());
+    auto group = std::find_if(groups.begin(), groups.end(),
+                              [&](const SizeGroup& g) { return !area.isEmpty() && g.area == area; });
+    if (group == groups.end()) group = groups.insert(groups.end(), SizeGroup{area, {}});
+    group->cards.push_back(k);
   }
-  // A program of no picture would clear the screen: it says that the readings are coming.
-  if (pictureList_.empty()) {
-    pictureList_ = DrawNotice(controls, *area) + ';';
-    program.notice = true;
+  // Each area is logged once; a card that gives none is said so and gets nothing.
+  std::erase_if(groups,
+                [&](const SizeGroup& g) { return !DrawingArea(controls, AreaUse::kSend, g.cards[0]); });
+  if (groups.empty()) return SendRun::kStopped;
+  // Cards of different sizes never share a picture: each size is staged under names of its own.
+  const bool bySize = groups.size() > 1;
+  bool delivering = false;
+  bool unchanged = false;
+  bool begun = false;
+  for (SizeGroup& group : groups) {
+    const QSize area = group.area;
+    DrawStationPages(controls, area);
+    PictureListInputs in;
+    in.appFolder = appFolder_;
+    in.choice = controls.choice;
+    in.readings = readings_;
+    in.publishTimes = publishTimes_;
+    in.now = clock_.Now();
+    in.maxDataAgeHours = settings_.MaxDataAge;
+    in.advertisements = controls.advertisements;
+    in.renderTextPage = [this, &controls, area] { DrawTextPage(controls, area); };
+    const AssemblyReport report = AssemblePictureList(in, pictureList_, log_);
+    OnAirProgram program;
+    program.started = started;
+    for (int station : report.stations) {
+      program.publishTimes.push_back(publishTimes_[static_cast<size_t>(station)]);
+      program.stations.push_back(
+          {station, readings_[static_cast<size_t>(station)], publishTimes_[static_cast<size_t>(station)]});
+    }
+    // A program of no picture would clear the screen: it says that the readings are coming.
+    if (pictureList_.empty()) {
+      pictureList_ = DrawNotice(controls, area) + ';';
+      program.notice = true;
+    }
+    incomplete_ = fetched < kStationCount || report.leftOut > 0;
+    program.digest = PictureListDigest(pictureList_);
+    program.pictureList = pictureList_;
+    if (onlyIfChanged) {
+      // A card that shows these pictures already is not sent them again.
+      std::erase_if(group.cards, [&](int k) {
+        const auto it = played_.find(link_.Slot(k).barcode);
+        return it != played_.end() && it->second.digest == program.digest;
+      });
+      if (group.cards.empty()) {
+        unchanged = true;
+        continue;
+      }
+    }
+    DeliverySettings delivery;
+    delivery.FileBaseDir = settings_.FileBaseDir;
+    delivery.pictureFolder = PictureFolder();
+    delivery.HttpBaseDir = settings_.HttpBaseDir;
+    delivery.sendkind = settings_.sendkind;
+    delivery.stuntType = settings_.stuntType;
+    delivery.stuntSpeed = settings_.stuntSpeed;
+    delivery.stayTime = settings_.stayTime;
+    delivery.area = area;
+    (void)bySize;
+    if (!begun) {
+      // Whatever the link awaited before is replaced by this send's deliveries.
+      begun = true;
+      deliveryOf_.reset();
+      awaited_.clear();
+      cardFailed_ = cardStalled_ = false;
+      cardsPlayed_ = 0;
+    }
+    delivering_ = program;
+    StagedProgram staged;
+    for (int k : group.cards) {
+      const DeliveryStart start = DeliverProgram(link_, delivery, pictureList_, clock_, log_, k, &staged);
+      if (start == DeliveryStart::kNoCard) {
+        log_.AppendLog(kLogError, NoCardText());
+        continue;
+      }
+      if (lastSend_ && lastSend_->started == started) ++lastSend_->cards;
+      if (start == DeliveryStart::kSent) {
+        awaited_[k] = program.digest;
+        delivering = true;
+      } else {
+        cardFailed_ = true;
+      }
+    }
   }
-  incomplete_ = fetched < kStationCount || report.leftOut > 0;
-  program.digest = PictureListDigest(pictureList_);
-  program.pictureList = pictureList_;
-  if (onlyIfChanged && onAir_ && onAir_->digest == program.digest) {
+  if (unchanged && !begun) {
     log_.AppendLog(kLogInfo, UnchangedText());
     return SendRun::kUnchanged;
   }
-  DeliverySettings delivery;
-  delivery.FileBaseDir = settings_.FileBaseDir;
-  delivery.pictureFolder = PictureFolder();
-  delivery.HttpBaseDir = settings_.HttpBaseDir;
-  delivery.sendkind = settings_.sendkind;
-  delivery.stuntType = settings_.stuntType;
-  delivery.stuntSpeed = settings_.stuntSpeed;
-  delivery.stayTime = settings_.stayTime;
-  delivery.area = *area;
-  delivering_ = program;
-  return NoteDeliveryStart(started, DeliverProgram(link_, delivery, pictureList_, clock_, log_))
-             ? SendRun::kDelivering
-             : SendRun::kStopped;
+  if (!delivering) return SendRun::kStopped;
+  // Every card's delivery went out in this handler; their ends come in later events.
+  deliveryOf_ = started;
+  if (lastSend_ && lastSend_->started == started) lastSend_->state = SendState::kDelivering;
+  listener_.SendStatusChanged();
+  return SendRun::kDelivering;
 }
 
 std::string SendRoad::DrawNotice(const SendControls& controls, const QSize& area) {
@@ -290,7 +368,10 @@ void SendRoad::DrawTextPage(const SendControls& controls, const QSize& area) {
 
 std::optional<std::string> SendRoad::DrawTextPreview(const SendControls& controls) {
   // The page as a send would draw it; without any area there is nothing to show.
-  const std::optional<QSize> area = DrawingArea(controls, AreaUse::kPreview);
+  // The first connected card's screen, as a send would draw for it.
+  const std::vector<int> connected = link_.ConnectedSlots();
+  const std::optional<QSize> area =
+      DrawingArea(controls, AreaUse::kPreview, connected.empty() ? 1 : connected[0]);
   if (!area) return std::nullopt;
   try {
     DrawTextPage(controls, *area);
@@ -308,7 +389,11 @@ void SendRoad::OnTick(const SendControls& controls) {
   facts.now = clock_.Now();
   facts.autoSend = settings_.AutoSend != 0;
   facts.dtk = controls.dtk;
-  facts.cardLoggedIn = link_.SlotConnected(1);
+  const std::vector<int> connected = link_.ConnectedSlots();
+  facts.cardLoggedIn = !connected.empty();
+  facts.cardWaiting = std::any_of(connected.begin(), connected.end(), [&](int k) {
+    return !CardServed(link_.Slot(k).barcode, facts.now, facts.dtk);
+  });
   facts.sendRunning = Busy();
   facts.deliveryInFlight = link_.DeliveryInFlight();
   facts.refreshWanted = RefreshWanted(facts.now);
@@ -319,11 +404,11 @@ void SendRoad::OnTick(const SendControls& controls) {
   switch (schedule_.OnTick(facts)) {
     case TickAction::kAttempt:
       log_.AppendLog(kLogInfo, Format(TimedSendPattern(), {slot}));
-      StartSend(controls, true, onAirThisSlot);
+      StartSend(controls, true, Targets(true, facts.dtk), onAirThisSlot);
       break;
     case TickAction::kRefresh:
       log_.AppendLog(kLogInfo, Format(TimedRefreshPattern(), {slot}));
-      StartSend(controls, true, true);
+      StartSend(controls, true, Targets(false, facts.dtk), true);
       break;
     case TickAction::kRefuse:
       RefuseSend();
@@ -353,12 +438,12 @@ bool SendRoad::RefreshWanted(const QDateTime& now) const {
   return false;
 }
 
-std::optional<QSize> SendRoad::DrawingArea(const SendControls& controls, AreaUse use) {
+std::optional<QSize> SendRoad::DrawingArea(const SendControls& controls, AreaUse use, int slot) {
   const int w = controls.dtw;
   const int h = controls.dth;
   if (w > 0 && h > 0) return QSize(w, h);
-  const Client_record& card = link_.Slot(1);
-  const bool connected = link_.SlotConnected(1);
+  const Client_record& card = link_.Slot(slot);
+  const bool connected = link_.SlotConnected(slot);
   const QSize area = SendArea(w, h, connected ? QSize(card.width, card.height) : QSize());
   if (area.isEmpty()) {
     // A card that reports no screen is not a missing card: the operator must set the area.
@@ -373,29 +458,32 @@ std::optional<QSize> SendRoad::DrawingArea(const SendControls& controls, AreaUse
   return area;
 }
 
-bool SendRoad::NoteDeliveryStart(const QDateTime& started, DeliveryStart start) {
-  // Whatever the link awaited before has been replaced by this delivery.
-  deliveryOf_.reset();
-  switch (start) {
-    case DeliveryStart::kSent:
-      deliveryOf_ = started;
-      if (lastSend_ && lastSend_->started == started) lastSend_->state = SendState::kDelivering;
-      listener_.SendStatusChanged();
-      return true;
-    case DeliveryStart::kNoCard:
-      log_.AppendLog(kLogError, NoCardText());
-      return false;
-    case DeliveryStart::kFailed:
-      return false;
+void SendRoad::OnDeliveryEnded(DeliveryOutcome outcome, int slot) {
+  if (!deliveryOf_) return;
+  const auto it = awaited_.find(slot);
+  if (it == awaited_.end()) return;
+  const QDateTime started = *deliveryOf_;
+  if (outcome == DeliveryOutcome::kSucceeded) {
+    played_[link_.Slot(slot).barcode] = Played{it->second, started};
+    ++cardsPlayed_;
+    if (lastSend_ && lastSend_->started == started) lastSend_->played = cardsPlayed_;
+  } else {
+    // What a card shows after a delivery that went wrong is not known: the next gets it all.
+    played_.erase(link_.Slot(slot).barcode);
+    (outcome == DeliveryOutcome::kStalled ? cardStalled_ : cardFailed_) = true;
   }
-  return false;
+  awaited_.erase(it);
+  if (!awaited_.empty()) {
+    listener_.SendStatusChanged();
+    return;
+  }
+  deliveryOf_.reset();
+  EndSend(started, CardsState());
 }
 
-void SendRoad::OnDeliveryEnded(DeliveryOutcome outcome) {
-  if (!deliveryOf_) return;
-  const QDateTime started = *deliveryOf_;
-  deliveryOf_.reset();
-  EndSend(started, StateOf(outcome));
+SendState SendRoad::CardsState() const {
+  if (cardFailed_) return SendState::kFailed;
+  return cardStalled_ ? SendState::kStalled : SendState::kSucceeded;
 }
 
 const std::array<FetchOutcome, kStationCount + 1>& SendRoad::LastOutcomes() const {
@@ -406,7 +494,8 @@ void SendRoad::EndSend(const QDateTime& started, SendState state) {
   const bool succeeded = state == SendState::kSucceeded;
   bool notice = false;
   if (delivering_ && delivering_->started == started) {
-    if (succeeded) onAir_ = delivering_;
+    // What any card played is on air; the slot wants every card.
+    if (succeeded || cardsPlayed_ > 0) onAir_ = delivering_;
     notice = delivering_->notice;
     delivering_.reset();
   }

@@ -1,9 +1,9 @@
 #pragma once
 // The road of every send, manual or timed, and what it leaves behind: fetch the station pages,
-// draw them, assemble the picture list, deliver it to the card, and follow the delivery to its
-// end; the timed delivery's part of each Timer1 tick; the last send, the last fetch and the
-// program on air. No widget: the window reads its controls into SendControls when a handler
-// runs and hears back through SendListener.
+// draw them, assemble the picture list, deliver it to every card it is for, and follow each
+// card's delivery to its end; the timed delivery's part of each Timer1 tick; the last send, the last fetch
+// and the program on air. No widget: the window reads its controls into SendControls when a handler runs and
+// hears back through SendListener.
 
 #include <QDateTime>
 #include <QImage>
@@ -11,6 +11,7 @@
 #include <QSize>
 #include <array>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -46,6 +47,8 @@ struct SendRecord {
   SendState state = SendState::kRunning;
   bool notice = false;   // it put the notice page on air: no reading was fit to show
   std::string reason{};  // GBK: the last error line written while it ran; empty: none
+  int cards = 0;         // cards it delivered to (the cards connected at its start)
+  int played = 0;        // of them, those that have played it
 };
 
 struct FetchRecord {
@@ -120,11 +123,14 @@ class SendRoad : public QObject {
   // Receives the head of the decoded text of each fetched page.
   void SetPageTextSink(std::function<void(const std::string& gbkText)> sink);
 
-  // "发送C2": asks the operator to confirm the send to the card in slot 1, then runs it.
+  // "发送C2": asks the operator to confirm the send, naming the cards it goes to (with one slot,
+  // the card in slot 1), then runs it to every connected card.
   // Refused with a kind-1 line (also in the status line) while an earlier send is running.
   void ManualSend(const SendControls& controls);
-  // The timed delivery's part of a Timer1 tick: ends a delivery past its limit, then starts the
-  // timed send when its slot is due (see DeliverySchedule).
+  // The timed delivery's part of a Timer1 tick: ends each delivery past its limit, then starts
+  // the timed send when its slot is due (see DeliverySchedule). A slot is complete when every
+  // card connected at its send has played; a retry goes only to the connected cards that have
+  // not played in the slot (failed, stalled, or not connected then).
   void OnTick(const SendControls& controls);
   // "效果预览": draws g.bmp at the area a send would take; its path (GBK), or nothing when no
   // area can be had (said in a kind-1 line and a message) or the file cannot be written
@@ -151,6 +157,8 @@ class SendRoad : public QObject {
   StatusCounters& Counters() { return counters_; }
   // True while the link watches a delivery of a send of this road.
   bool AwaitingCard() const { return deliveryOf_.has_value(); }
+  // True when the card with `barcode` has played a send started in the slot of `now`.
+  bool CardServed(const std::string& barcode, const QDateTime& now, int dtk) const;
   const DeliverySchedule& Schedule() const { return schedule_; }
   const StationUrlTable& StationUrls() const { return stationUrls_; }
   const StationReadings& Readings() const { return readings_; }
@@ -172,12 +180,20 @@ class SendRoad : public QObject {
   // The road of every send, manual (after its confirmation) or timed: it counts for the slot
   // of its start; an error that ends it goes to the general error report (manual) or to a
   // kind-1 line (timed, nobody may be there to close a box).
-  // With `onlyIfChanged` it delivers only what differs from the program on air.
-  void StartSend(const SendControls& controls, bool automatic, bool onlyIfChanged = false);
+  // It goes to the slots `targets`; with `onlyIfChanged` each card gets only what differs from
+  // what it last played.
+  void StartSend(const SendControls& controls, bool automatic, const std::vector<int>& targets,
+                 bool onlyIfChanged = false);
+  // The slots a send goes to: slot 1 with one slot (whether or not a card is there); else the
+  // connected cards, with `unservedFirst` only those that have not played in the slot of now
+  // when there are such.
+  std::vector<int> Targets(bool unservedFirst, int dtk) const;
   // Fetch, draw, assemble, deliver. A station whose fetch failed keeps its last readings and
   // their publish time, and the age rule decides whether its page goes on air; a list without
-  // any picture becomes the notice page. Errors that end it pass to StartSend.
-  SendRun RunSend(const SendControls& controls, const QDateTime& started, bool onlyIfChanged);
+  // any picture becomes the notice page. Cards of one picture size share one drawing and one
+  // staging. Errors that end it pass to StartSend.
+  SendRun RunSend(const SendControls& controls, const QDateTime& started, const std::vector<int>& targets,
+                  bool onlyIfChanged);
   // Draws the notice page (Set/NoDataText) at `area` as notice.bmp; returns its path (GBK).
   std::string DrawNotice(const SendControls& controls, const QSize& area);
   // True when what is on air wants a fresh look at `now`: a page on it has passed its age or
@@ -189,16 +205,16 @@ class SendRoad : public QObject {
   void DrawTextPage(const SendControls& controls, const QSize& area);
   // The fetch of a send has ended with `fetched` of the four stations.
   void NoteFetch(int fetched);
-  // The area a send or the text page preview draws at: dtw and dth, a 0 taking the card's
-  // screen (logged); nothing, with a kind-1 line, when no card can give it.
+  // The area a send or the text page preview draws at for the card in `slot`: dtw and dth, a 0
+  // taking the card's screen (logged); nothing, with a kind-1 line, when no card can give it.
   // The preview also shows that line in a message box: someone pressed the button.
-  std::optional<QSize> DrawingArea(const SendControls& controls, AreaUse use);
-  // What DeliverProgram reported for the send started at `started`; true when it is awaited.
-  bool NoteDeliveryStart(const QDateTime& started, DeliveryStart start);
-  // The link's watched delivery has ended.
-  void OnDeliveryEnded(DeliveryOutcome outcome);
+  std::optional<QSize> DrawingArea(const SendControls& controls, AreaUse use, int slot = 1);
+  // The link's watched delivery to `slot` has ended.
+  void OnDeliveryEnded(DeliveryOutcome outcome, int slot);
   // The send started at `started` has ended in `state`.
   void EndSend(const QDateTime& started, SendState state);
+  // The send's state once every card's delivery has ended.
+  SendState CardsState() const;
 
   ControllerLink& link_;
   Clock& clock_;
@@ -216,7 +232,18 @@ class SendRoad : public QObject {
   bool sending_ = false;
   DeliverySchedule schedule_;
   std::optional<SendRecord> lastSend_;
-  std::optional<QDateTime> deliveryOf_;  // start of the send whose delivery the link watches
+  std::optional<QDateTime> deliveryOf_;  // start of the send whose deliveries the link watches
+  // The slots whose delivery of that send is awaited, with the digest of what each gets.
+  std::map<int, std::string> awaited_;
+  bool cardStalled_ = false;  // a card of that send stalled
+  bool cardFailed_ = false;   // a card of that send failed
+  int cardsPlayed_ = 0;       // cards of that send that have played
+  // What each card (by barcode) last played: the digest of its pictures and its send's start.
+  struct Played {
+    std::string digest;
+    QDateTime sendStarted;
+  };
+  std::map<std::string, Played> played_;
   std::optional<FetchRecord> lastFetch_;
   StatusCounters counters_;
   std::optional<OnAirProgram> onAir_;       // what the last successful delivery put on air

@@ -5,13 +5,16 @@
 #include <gtest/gtest.h>
 
 #include <QTemporaryDir>
+#include <algorithm>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <utility>
 
 #include "link/controller_link.h"
 #include "link/exchange.h"
+#include "link/frame.h"
 #include "link_harness.h"
 #include "send/send_road.h"
 #include "test_support.h"
@@ -174,6 +177,105 @@ TEST_F(SendRoadTest, ASecondSendWhileOneRunsIsRefused) {
     ASSERT_TRUE(road.LastSend());
     EXPECT_FALSE(road.LastSend()->automatic) << "the record is the running send's";
   }
+}
+
+// Three cards on loopback, each its own conversation: a send goes to every connected card, its
+// outcome counts the cards that played, and the next tick of the slot goes only to the cards
+// that did not.
+class CardsTest : public SendRoadTest {
+ protected:
+  void SetUp() override {
+    SendRoadTest::SetUp();
+    settings.sendkind = 2;  // one command a card, answered at once
+    link.SetCards({}, 3);
+    ASSERT_TRUE(link.Listen(0, QHostAddress::LocalHost));
+  }
+  // Card n ("C1", "C2", ...) logs in and has had its Login answer.
+  testing::Card& LogIn(int n) {
+    cards.push_back(std::make_unique<testing::Card>(link.ServerPort()));
+    testing::Card& c = *cards.back();
+    c.Write(testing::HandFrame(R"({"name":"LOGIN","input":{"barcode":"C)" + std::to_string(n) +
+                               R"(","controllername":"n","width":"96","height":"48"}})"));
+    EXPECT_TRUE(testing::WaitFor([&] { return c.frames.size() == 1; }));
+    return c;
+  }
+  // The dynamic-area commands card n has been sent.
+  size_t Commands(int n) const {
+    size_t count = 0;
+    for (const std::string& p : cards[static_cast<size_t>(n - 1)]->Payloads())
+      count += p.find("UpdateDynamic") != std::string::npos;
+    return count;
+  }
+  void Answer(int n, const char* result) {
+    cards[static_cast<size_t>(n - 1)]->Write(
+        testing::HandFrame(std::string(R"({"name":"UpdateDynamic","output":{"result":")") + result + "\"}}"));
+  }
+  std::vector<std::unique_ptr<testing::Card>> cards;
+};
+
+TEST_F(CardsTest, ASendCountsTheCardsThatPlayedAndTheNextTickServesTheOthers) {
+  struct Case {
+    const char* name;
+    std::vector<const char*> answers;  // of cards 1..3; nullptr: none, the card stalls
+    SendState state;
+    int played;
+    std::vector<size_t> afterTick;  // commands each card has had after the next tick
+  };
+  const Case cases[] = {
+      {"all play", {"ok", "ok", "ok"}, SendState::kSucceeded, 3, {1, 1, 1}},
+      {"one fails", {"ok", "fail", "ok"}, SendState::kFailed, 2, {1, 2, 1}},
+      {"one stalls", {"ok", "ok", nullptr}, SendState::kStalled, 2, {1, 1, 2}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    cards.clear();
+    ASSERT_TRUE(testing::WaitFor([&] { return link.ConnectedSlots().empty(); }));
+    clock.Advance(3 * 3600 * 1000);  // a slot of its own
+    for (int n = 1; n <= 3; ++n) LogIn(n);
+    road.ManualSend(controls);
+    ASSERT_TRUE(testing::WaitFor([&] { return Commands(1) == 1 && Commands(2) == 1 && Commands(3) == 1; }));
+    for (int n = 1; n <= 3; ++n) {
+      if (c.answers[static_cast<size_t>(n - 1)]) Answer(n, c.answers[static_cast<size_t>(n - 1)]);
+    }
+    ASSERT_TRUE(testing::WaitFor([&] {
+      for (int n = 1; n <= 3; ++n)
+        if (c.answers[static_cast<size_t>(n - 1)] && link.DeliveryInFlight(n)) return false;
+      return true;
+    }));
+    EXPECT_EQ(road.LastSend()->played, c.played);
+    // A card that never answers stalls at its limit.
+    if (road.AwaitingCard()) {
+      clock.Advance(kDynamicDeliveryLimitMs);
+      link.CheckDeliveryDeadline();
+    }
+    ASSERT_FALSE(road.AwaitingCard());
+    EXPECT_EQ(road.LastSend()->state, c.state);
+    EXPECT_EQ(road.LastSend()->cards, 3);
+    road.OnTick(controls);
+    ASSERT_TRUE(testing::WaitFor([&] {
+      return Commands(1) == c.afterTick[0] && Commands(2) == c.afterTick[1] && Commands(3) == c.afterTick[2];
+    })) << Commands(1)
+        << Commands(2) << Commands(3);
+    // The tick's send, when there was one, went to the one card left.
+    EXPECT_EQ(road.LastSend()->cards, c.state == SendState::kSucceeded ? 3 : 1);
+  }
+}
+
+TEST_F(CardsTest, ACardThatLogsInDuringTheSlotIsServedAtTheNextTick) {
+  LogIn(1);
+  LogIn(2);
+  road.ManualSend(controls);
+  ASSERT_TRUE(testing::WaitFor([&] { return Commands(1) == 1 && Commands(2) == 1; }));
+  Answer(1, "ok");
+  Answer(2, "ok");
+  ASSERT_TRUE(testing::WaitFor([&] { return !road.AwaitingCard(); }));
+  EXPECT_EQ(road.LastSend()->state, SendState::kSucceeded);
+  LogIn(3);
+  road.OnTick(controls);
+  ASSERT_TRUE(testing::WaitFor([&] { return Commands(3) == 1; }));
+  EXPECT_EQ(Commands(1), 1u);
+  EXPECT_EQ(Commands(2), 1u);
+  EXPECT_EQ(road.LastSend()->cards, 1);
 }
 
 }  // namespace
