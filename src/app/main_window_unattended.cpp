@@ -44,6 +44,13 @@ void TForm1::RefreshStatus() {
   s.name = card.controllerName;
   s.connected = link_->SlotConnected(1);
   s.lastMessage = card.lastMessage;
+  s.maxCards = link_->MaxCards();
+  for (int k = 1; k <= link_->slotCount(); ++k) {
+    const Client_record& slot = link_->Slot(k);
+    s.cards.push_back({slot.barcode, slot.controllerName, link_->SlotConnected(k), slot.lastMessage});
+  }
+  // With several cards, the link counts as up while any card is connected.
+  if (s.maxCards > 1) s.connected = !link_->ConnectedSlots().empty();
   s.lastSend = road_->LastSend();
   s.autoSend = programSettings.AutoSend != 0;
   const int period = dtk->currentIndex();

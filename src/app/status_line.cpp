@@ -50,18 +50,32 @@ class ElidedLabel : public QLabel {
   }
 };
 
+// A card's state with the seconds since its last message.
+QString CardState(bool connected, const QDateTime& lastMessage, const QDateTime& now) {
+  QString text = connected ? U("已连接") : U("已断开");
+  if (lastMessage.isValid()) text += U(", %1秒前").arg(std::max<qint64>(0, lastMessage.secsTo(now)));
+  return text;
+}
+
+bool Ended(SendState state) {
+  return state == SendState::kSucceeded || state == SendState::kFailed || state == SendState::kStalled;
+}
+
 }  // namespace
 
 std::array<QString, 4> StatusFields(const StatusSnapshot& s) {
   std::array<QString, 4> f;
-  if (!s.cardKnown) {
+  if (s.maxCards > 1) {
+    const auto connected =
+        std::count_if(s.cards.begin(), s.cards.end(), [](const LineCard& c) { return c.connected; });
+    f[0] = s.cards.empty()
+               ? U("控制卡: 未登录")
+               : U("控制卡 %1/%2 已连接").arg(connected).arg(static_cast<qsizetype>(s.cards.size()));
+  } else if (!s.cardKnown) {
     f[0] = U("控制卡: 未登录");
   } else {
     f[0] = U("控制卡 %1 (%2) %3")
-               .arg(ToQString(s.tag), ToQString(s.name), s.connected ? U("已连接") : U("已断开"));
-    if (s.lastMessage.isValid()) {
-      f[0] += U(", %1秒前").arg(std::max<qint64>(0, s.lastMessage.secsTo(s.now)));
-    }
+               .arg(ToQString(s.tag), ToQString(s.name), CardState(s.connected, s.lastMessage, s.now));
   }
   if (!s.lastSend) {
     f[1] = U("上次发送: 无");
@@ -69,6 +83,14 @@ std::array<QString, 4> StatusFields(const StatusSnapshot& s) {
     f[1] = U("上次发送 %1 %2 %3")
                .arg(Stamp(s.lastSend->started, s.now), s.lastSend->automatic ? U("自动") : U("手动"),
                     StateText(s.lastSend->state));
+    if (s.maxCards > 1 && s.lastSend->cards > 0 && Ended(s.lastSend->state)) {
+      // Several cards: the outcome counts those that played.
+      f[1] = U("上次发送 %1 %2 %3 %4/%5")
+                 .arg(Stamp(s.lastSend->started, s.now), s.lastSend->automatic ? U("自动") : U("手动"),
+                      s.lastSend->played > 0 ? U("成功") : StateText(s.lastSend->state))
+                 .arg(s.lastSend->played)
+                 .arg(s.lastSend->cards);
+    }
     if (s.lastSend->notice && s.lastSend->state == SendState::kSucceeded) f[1] += U(" (提示页)");
   }
   if (s.awaitingCard) {
@@ -95,6 +117,13 @@ std::array<QString, 4> StatusFields(const StatusSnapshot& s) {
 
 std::array<QString, 4> StatusTips(const StatusSnapshot& s) {
   std::array<QString, 4> tips = StatusFields(s);
+  if (s.maxCards > 1) {
+    for (const LineCard& card : s.cards) {
+      tips[0] += U("\n%1 (%2) %3")
+                     .arg(ToQString(card.tag), ToQString(card.name),
+                          CardState(card.connected, card.lastMessage, s.now));
+    }
+  }
   if (!s.lastSend) return tips;
   const SendState state = s.lastSend->state;
   if (state != SendState::kFailed && state != SendState::kStalled) return tips;

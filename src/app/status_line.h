@@ -8,6 +8,7 @@
 #include <array>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "send/send_road.h"
 
@@ -27,9 +28,22 @@ inline constexpr int kStatusRefreshMs = 1000;
 // often: a flood brings thousands a second, and the eye reads a few.
 inline constexpr int kStatusDelayMs = 250;
 
+// One card of several, as the card field's tool tip lists it.
+struct LineCard {
+  std::string tag;   // GBK
+  std::string name;  // GBK
+  bool connected = false;
+  QDateTime lastMessage;
+};
+
 // What the status line shows, gathered by the window.
 struct StatusSnapshot {
   QDateTime now;
+  // With one slot the card field shows that card (the fields below); with several it counts
+  // the connected cards of those known (`cards`, in slot order) and lists them in its tip,
+  // and the last send counts the cards that played.
+  int maxCards = 1;
+  std::vector<LineCard> cards;
   bool cardKnown = false;  // a card has logged in since start-up
   std::string tag;         // its barcode, GBK
   std::string name;        // its controller name, GBK

@@ -72,12 +72,14 @@ DeliveryStart DeliverProgram(ControllerLink& link, const DeliverySettings& setti
       link.SetSlotPictureList(k, pictureList);
       if (!staged.staged) {
         staged.programId = FormatDateTime("yyyymmddhhnnss", clock.Now());
-        staged.n = StagePictures(slot.pictureList, settings.FileBaseDir, log, settings.pictureFolder);
-        WriteProgramFiles(settings.FileBaseDir, width, height, staged.programId, staged.n);
+        staged.n = StagePictures(slot.pictureList, settings.FileBaseDir, log, settings.pictureFolder,
+                                 settings.namePrefix);
+        WriteProgramFiles(settings.FileBaseDir, width, height, staged.programId, staged.n,
+                          settings.namePrefix);
         staged.staged = true;
       }
-      std::string download =
-          BuildDownloadCommand(settings.HttpBaseDir, settings.FileBaseDir, staged.programId, staged.n);
+      std::string download = BuildDownloadCommand(settings.HttpBaseDir, settings.FileBaseDir,
+                                                  staged.programId, staged.n, settings.namePrefix);
       std::string play = BuildPlayCommand(staged.programId);
       link.StoreProgramCommands(std::move(download), std::move(play), k);
       log.AppendLog(kLogSent, Format(ProgramLine(), {slot.barcode, slot.controllerName}));
@@ -89,11 +91,13 @@ DeliveryStart DeliverProgram(ControllerLink& link, const DeliverySettings& setti
   const bool sent = Protected(DynamicError(), log, [&] {
     link.SetSlotPictureList(k, pictureList);
     if (!staged.staged) {
-      staged.n = StagePictures(slot.pictureList, settings.FileBaseDir, log, settings.pictureFolder);
+      staged.n = StagePictures(slot.pictureList, settings.FileBaseDir, log, settings.pictureFolder,
+                               settings.namePrefix);
       staged.staged = true;
     }
-    std::string dynamic = BuildDynamicCommand(settings.HttpBaseDir, width, height, staged.n,
-                                              settings.stuntType, settings.stuntSpeed, settings.stayTime);
+    std::string dynamic =
+        BuildDynamicCommand(settings.HttpBaseDir, width, height, staged.n, settings.stuntType,
+                            settings.stuntSpeed, settings.stayTime, settings.namePrefix);
     link.StoreDynamicCommand(dynamic, k);
     log.AppendLog(kLogSent, Format(DynamicLine(), {slot.barcode, slot.controllerName}));
     link.SendToSlot(k, dynamic, kFrameKindCommand);

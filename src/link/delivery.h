@@ -32,6 +32,9 @@ struct DeliverySettings {
   // The area the pictures were drawn at: ll.xml, pp.xml and the dynamic area carry it, so the
   // card is told the size its pictures have. Empty: the size the card reported at login.
   QSize area;
+  // Put before every staged file name (see packaging.h): empty, or "<w>x<h>_" when one send
+  // stages pictures of several sizes.
+  std::string namePrefix;
 };
 
 // How far a delivery got inside DeliverProgram.

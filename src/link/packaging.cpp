@@ -124,7 +124,7 @@ std::string ShareFolderPath(std::string_view shareFolder) {
 std::string StagedPictureName(int k) { return Format("%.3d.bmp", {static_cast<long long>(k)}); }
 
 int StagePictures(std::string_view pictureList, const std::string& shareFolder, LogSink& log,
-                  const std::string& pictureFolder) {
+                  const std::string& pictureFolder, std::string_view namePrefix) {
   const std::string folder = ShareFolderPath(shareFolder);
   std::error_code ec;
   const fs::path folderPath = PathFromGbk(folder);
@@ -150,7 +150,7 @@ int StagePictures(std::string_view pictureList, const std::string& shareFolder, 
       continue;
     }
     ++k;
-    const std::string staged = folder + StagedPictureName(k);
+    const std::string staged = folder + std::string(namePrefix) + StagedPictureName(k);
     const fs::path target = PathFromGbk(staged);
     // A picture that already is the staged file is in place.
     if (fs::equivalent(source, target, ec)) continue;
@@ -190,24 +190,23 @@ std::string ProgramXml(int width, int height, const std::string& programId, int 
 }
 
 void WriteProgramFiles(const std::string& shareFolder, int width, int height, const std::string& programId,
-                       int n) {
-  const std::string folder = ShareFolderPath(shareFolder);
+                       int n, std::string_view namePrefix) {
+  const std::string folder = ShareFolderPath(shareFolder) + std::string(namePrefix);
   WriteWhole(folder + "ll.xml", PlaylistXml(width, height, programId));
   WriteWhole(folder + "pp.xml", ProgramXml(width, height, programId, n));
 }
 
 std::string BuildDownloadCommand(const std::string& httpBaseDir, const std::string& shareFolder,
-                                 const std::string& programId, int n) {
-  const std::string folder = ShareFolderPath(shareFolder);
+                                 const std::string& programId, int n, std::string_view namePrefix) {
+  // The files are fetched under their staged names and stored on the card under the usual ones.
+  const std::string folder = ShareFolderPath(shareFolder) + std::string(namePrefix);
+  const std::string base = httpBaseDir + std::string(namePrefix);
   std::string text(kDownloadTemplate);
-  InsertItem(text,
-             Format(kPlaylistItem, {httpBaseDir + "ll.xml", programId, SizeOrMinusOne(folder + "ll.xml")}));
-  InsertItem(text,
-             Format(kProgramItem, {httpBaseDir + "pp.xml", programId, SizeOrMinusOne(folder + "pp.xml")}));
+  InsertItem(text, Format(kPlaylistItem, {base + "ll.xml", programId, SizeOrMinusOne(folder + "ll.xml")}));
+  InsertItem(text, Format(kProgramItem, {base + "pp.xml", programId, SizeOrMinusOne(folder + "pp.xml")}));
   for (int k = 1; k <= n; ++k) {
     const std::string name = StagedPictureName(k);
-    InsertItem(text,
-               Format(kPictureItem, {httpBaseDir + name, programId, name, SizeOrMinusOne(folder + name)}));
+    InsertItem(text, Format(kPictureItem, {base + name, programId, name, SizeOrMinusOne(folder + name)}));
   }
   RemoveMarker(text);
   return text;
@@ -216,7 +215,7 @@ std::string BuildDownloadCommand(const std::string& httpBaseDir, const std::stri
 std::string BuildPlayCommand(const std::string& programId) { return Format(kPlayTemplate, {programId}); }
 
 std::string BuildDynamicCommand(const std::string& httpBaseDir, int width, int height, int n, int stuntType,
-                                int stuntSpeed, int stayTime) {
+                                int stuntSpeed, int stayTime, std::string_view namePrefix) {
   std::string text(kDynamicTemplate);
   text = ReplaceFirst(text, "LEDWIDTH", std::to_string(width));
   text = ReplaceFirst(text, "LEDHEIGHT", std::to_string(height));
@@ -224,7 +223,8 @@ std::string BuildDynamicCommand(const std::string& httpBaseDir, int width, int h
   text = ReplaceFirst(text, "playtype", "");
   text = ReplaceFirst(text, "runtype", "0");
   for (int k = 1; k <= n; ++k) {
-    const std::string content = MimeBase64(GbkToUtf8(httpBaseDir + StagedPictureName(k)), kJsonLineBreak);
+    const std::string content =
+        MimeBase64(GbkToUtf8(httpBaseDir + std::string(namePrefix) + StagedPictureName(k)), kJsonLineBreak);
     InsertItem(text, Format(kDynamicUnit,
                             {static_cast<long long>(k - 1), static_cast<long long>(stuntType),
                              static_cast<long long>(stayTime), content, static_cast<long long>(stuntSpeed)}));

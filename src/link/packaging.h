@@ -4,6 +4,11 @@
 // the JSON commands that make a card download and play the program or show the pictures in a
 // dynamic area. The card fetches the files over HTTP under HttpBaseDir.
 //
+// A name prefix (empty, or "<width>x<height>_" when one send stages pictures of several sizes)
+// goes before every file name in ShareFolder and in the addresses the card fetches, so that
+// cards of different sizes never fetch each other's files; the names the card stores them
+// under are the same either way.
+//
 // Paths and addresses are GBK. ShareFolder and HttpBaseDir are used with their final
 // separator ("/" or "\" for the folder, "/" for the address); a folder given without one is
 // taken as that folder, never as a prefix of file names beside it.
@@ -40,7 +45,7 @@ std::string StagedPictureName(int k);
 // application draws its pictures into with the one writer; empty: none) is staged as a hard
 // link instead of a copy where the two folders share a file system (LinkFileWhole).
 int StagePictures(std::string_view pictureList, const std::string& shareFolder, LogSink& log,
-                  const std::string& pictureFolder = {});
+                  const std::string& pictureFolder = {}, std::string_view namePrefix = {});
 
 // The playlist and the program as the card reads them: one line each, ended by CR LF.
 std::string PlaylistXml(int width, int height, const std::string& programId);
@@ -50,12 +55,12 @@ std::string ProgramXml(int width, int height, const std::string& programId, int 
 // one, so a reader never sees half a file). Throws PackagingError naming the file and the cause
 // on failure ("无法写入文件: " + path + ": " + the cause).
 void WriteProgramFiles(const std::string& shareFolder, int width, int height, const std::string& programId,
-                       int n);
+                       int n, std::string_view namePrefix = {});
 
 // The download command: items for ll.xml, pp.xml and 001.bmp..n in that order, each with the
 // size in bytes of its file in ShareFolder (-1 when the file cannot be opened).
 std::string BuildDownloadCommand(const std::string& httpBaseDir, const std::string& shareFolder,
-                                 const std::string& programId, int n);
+                                 const std::string& programId, int n, std::string_view namePrefix = {});
 
 // The play command for `programId`.
 std::string BuildPlayCommand(const std::string& programId);
@@ -63,7 +68,7 @@ std::string BuildPlayCommand(const std::string& programId);
 // The dynamic-area command: one URLPicture unit per staged picture, ordered from 0, whose
 // content is the picture's address (HttpBaseDir + name) as UTF-8 in MIME Base64.
 std::string BuildDynamicCommand(const std::string& httpBaseDir, int width, int height, int n, int stuntType,
-                                int stuntSpeed, int stayTime);
+                                int stuntSpeed, int stayTime, std::string_view namePrefix = {});
 
 // Standard Base64 (with "=" fill) in lines of 76 characters joined by `lineBreak`; no break
 // after the last line, so up to 57 bytes give one line.

@@ -286,7 +286,7 @@ SendRun SendRoad::RunSend(const SendControls& controls, const QDateTime& started
     delivery.stuntSpeed = settings_.stuntSpeed;
     delivery.stayTime = settings_.stayTime;
     delivery.area = area;
-    (void)bySize;
+    if (bySize) delivery.namePrefix = Format("%dx%d_", {area.width(), area.height()});
     if (!begun) {
       // Whatever the link awaited before is replaced by this send's deliveries.
       begun = true;

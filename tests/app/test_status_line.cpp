@@ -43,6 +43,39 @@ TEST_P(StatusFieldsTest, ReadsAsWritten) {
   EXPECT_EQ(StatusFields(c.snapshot)[static_cast<size_t>(c.field)].toStdString(), c.text);
 }
 
+// Several cards: the card field counts the connected ones of those known, the last send the
+// cards that played.
+StatusSnapshot Cards(int maxCards, std::vector<bool> connected) {
+  StatusSnapshot s = Empty();
+  s.maxCards = maxCards;
+  for (size_t i = 0; i < connected.size(); ++i)
+    s.cards.push_back({"C" + std::to_string(i + 1), "n", connected[i], At(5, 10, 20, 2)});
+  return s;
+}
+StatusSnapshot CardsSent(SendState state, int played, int cards) {
+  StatusSnapshot s = Cards(4, {true, true, true, false});
+  s.lastSend = SendRecord{At(5, 10, 0, 30), true, state};
+  s.lastSend->played = played;
+  s.lastSend->cards = cards;
+  return s;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    SeveralCards, StatusFieldsTest,
+    ::testing::Values(
+        FieldCase{"NoneYet", Cards(4, {}), 0, "控制卡: 未登录"},
+        FieldCase{"ThreeOfFour", Cards(4, {true, false, true, true}), 0, "控制卡 3/4 已连接"},
+        FieldCase{"AllPlayed", CardsSent(SendState::kSucceeded, 3, 3), 1, "上次发送 10:00 自动 成功 3/3"},
+        FieldCase{"SomePlayed", CardsSent(SendState::kFailed, 2, 3), 1, "上次发送 10:00 自动 成功 2/3"},
+        FieldCase{"NonePlayed", CardsSent(SendState::kStalled, 0, 3), 1, "上次发送 10:00 自动 超时 0/3"},
+        FieldCase{"StillAwaited", CardsSent(SendState::kDelivering, 1, 3), 1,
+                  "上次发送 10:00 自动 等待应答"}));
+
+TEST(SeveralCardsTip, EachCardIsInTheCardFieldsTip) {
+  const StatusSnapshot s = Cards(3, {true, false});
+  EXPECT_EQ(StatusTips(s)[0].toStdString(), "控制卡 1/2 已连接\nC1 (n) 已连接, 5秒前\nC2 (n) 已断开, 5秒前");
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Status, StatusFieldsTest,
     ::testing::Values(FieldCase{"NoCardYet", Empty(), 0, "控制卡: 未登录"},
