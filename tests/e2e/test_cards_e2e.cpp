@@ -52,8 +52,9 @@ struct CardsEndToEnd : CardFixture {
                           QString::fromStdString(sim.name), sim.width, sim.height, folder / sim.tag, 60) +
                   sim.extra);
       ASSERT_TRUE(p.waitForStarted(5000));
-      ASSERT_TRUE(WaitFor([&] { return Count(Lines(*form), "标签: " + sim.tag + ", 名称: " + sim.name + ", 回复登录") == 1; }))
-          << ::testing::PrintToString(Lines(*form));
+      ASSERT_TRUE(WaitFor([&] {
+        return Count(Lines(*form), "标签: " + sim.tag + ", 名称: " + sim.name + ", 回复登录") == 1;
+      })) << ::testing::PrintToString(Lines(*form));
     }
     ASSERT_TRUE(WaitFor([&] { return Count(Lines(*form), R"(发送:{"name":"Login")") == cards.size(); }));
   }
@@ -82,15 +83,16 @@ struct CardsEndToEnd : CardFixture {
   }
   // The staged files of one size in the share folder.
   QStringList Staged(const QString& prefix) const {
-    return QDir(QString::fromStdString((folder / "share").string())).entryList({prefix + "*"}, QDir::Files, QDir::Name);
+    return QDir(QString::fromStdString((folder / "share").string()))
+        .entryList({prefix + "*"}, QDir::Files, QDir::Name);
   }
 
   std::unique_ptr<TForm1> form;
   std::vector<std::unique_ptr<QProcess>> cards;
 };
 
-const std::vector<std::string> kOneCardConversation = {
-    "send", "正在发送下载指令...", "下载ID", "下载完毕, 正在发送播放指令...", "发送成功."};
+const std::vector<std::string> kOneCardConversation = {"send", "正在发送下载指令...", "下载ID",
+                                                       "下载完毕, 正在发送播放指令...", "发送成功."};
 
 TEST_F(CardsEndToEnd, OneSendPutsPicturesOfItsOwnSizeOnEachCardsScreen) {
   StartWindow(0, 0);
@@ -117,13 +119,15 @@ TEST_F(CardsEndToEnd, OneSendPutsPicturesOfItsOwnSizeOnEachCardsScreen) {
     for (int k = 1; k <= pictures; ++k) {
       char name[16];
       std::snprintf(name, sizeof name, "%03d", k);
-      const QImage shown = RgbPicture(folder / sim.tag / "card-screen" / ("program_" + std::string(name) + ".png"));
+      const QImage shown =
+          RgbPicture(folder / sim.tag / "card-screen" / ("program_" + std::string(name) + ".png"));
       const QImage staged = RgbPicture(folder / "share" / (prefix + name + ".bmp"));
       ASSERT_EQ(shown.size(), QSize(sim.width, sim.height)) << k;
       EXPECT_TRUE(shown == staged) << k;
     }
     // The card fetched its own size's files only, stored under the usual names.
-    for (const auto& entry : std::filesystem::directory_iterator(folder / sim.tag / "card-storage" / "share")) {
+    for (const auto& entry :
+         std::filesystem::directory_iterator(folder / sim.tag / "card-storage" / "share")) {
       const std::string stored = entry.path().filename().string();
       const std::string staged = prefix + stored.substr(stored.find('_') + 1);
       EXPECT_EQ(ReadAll(entry.path()), ReadAll(folder / "share" / staged)) << stored;
