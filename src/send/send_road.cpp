@@ -167,7 +167,7 @@ bool SendRoad::CardServed(const std::string& barcode, const QDateTime& now, int 
 }
 
 void SendRoad::StartSend(const SendControls& controls, bool automatic, const std::vector<int>& targets,
-                         bool onlyIfChanged) {
+                         Repeat repeat) {
   const QDateTime started = clock_.Now();
   std::optional<std::string> error;
   SendRun run = SendRun::kStopped;
@@ -178,7 +178,7 @@ void SendRoad::StartSend(const SendControls& controls, bool automatic, const std
     lastSend_ = SendRecord{started, automatic, SendState::kRunning};
     listener_.SendStatusChanged();
     try {
-      run = RunSend(controls, started, targets, onlyIfChanged);
+      run = RunSend(controls, started, targets, repeat);
     } catch (const Stop& e) {
       error = e.what();
     } catch (const std::exception& e) {
@@ -203,7 +203,7 @@ void SendRoad::StartSend(const SendControls& controls, bool automatic, const std
 }
 
 SendRun SendRoad::RunSend(const SendControls& controls, const QDateTime& started,
-                          const std::vector<int>& targets, bool onlyIfChanged) {
+                          const std::vector<int>& targets, Repeat repeat) {
   listener_.SendBegins();
   // A station whose page could not be fetched keeps what the site said last; the age rule of
   // the list decides whether that may still go on air.
@@ -266,11 +266,13 @@ SendRun SendRoad::RunSend(const SendControls& controls, const QDateTime& started
     incomplete_ = fetched < kStationCount || report.leftOut > 0;
     program.digest = PictureListDigest(pictureList_);
     program.pictureList = pictureList_;
-    if (onlyIfChanged) {
+    if (repeat != Repeat::kAlways) {
       // A card that shows these pictures already is not sent them again.
       std::erase_if(group.cards, [&](int k) {
         const auto it = played_.find(link_.Slot(k).barcode);
-        return it != played_.end() && it->second.digest == program.digest;
+        return it != played_.end() && it->second.digest == program.digest &&
+               (repeat == Repeat::kNever ||
+                SlotStart(it->second.sendStarted, controls.dtk) == SlotStart(started, controls.dtk));
       });
       if (group.cards.empty()) {
         unchanged = true;
@@ -404,11 +406,12 @@ void SendRoad::OnTick(const SendControls& controls) {
   switch (schedule_.OnTick(facts)) {
     case TickAction::kAttempt:
       log_.AppendLog(kLogInfo, Format(TimedSendPattern(), {slot}));
-      StartSend(controls, true, Targets(true, facts.dtk), onAirThisSlot);
+      StartSend(controls, true, Targets(true, facts.dtk),
+                onAirThisSlot ? Repeat::kNotThisSlot : Repeat::kAlways);
       break;
     case TickAction::kRefresh:
       log_.AppendLog(kLogInfo, Format(TimedRefreshPattern(), {slot}));
-      StartSend(controls, true, Targets(false, facts.dtk), true);
+      StartSend(controls, true, Targets(false, facts.dtk), Repeat::kNever);
       break;
     case TickAction::kRefuse:
       RefuseSend();
@@ -468,8 +471,6 @@ void SendRoad::OnDeliveryEnded(DeliveryOutcome outcome, int slot) {
     ++cardsPlayed_;
     if (lastSend_ && lastSend_->started == started) lastSend_->played = cardsPlayed_;
   } else {
-    // What a card shows after a delivery that went wrong is not known: the next gets it all.
-    played_.erase(link_.Slot(slot).barcode);
     (outcome == DeliveryOutcome::kStalled ? cardStalled_ : cardFailed_) = true;
   }
   awaited_.erase(it);

@@ -180,10 +180,15 @@ class SendRoad : public QObject {
   // The road of every send, manual (after its confirmation) or timed: it counts for the slot
   // of its start; an error that ends it goes to the general error report (manual) or to a
   // kind-1 line (timed, nobody may be there to close a box).
-  // It goes to the slots `targets`; with `onlyIfChanged` each card gets only what differs from
-  // what it last played.
+  // What a send does for a card whose last played pictures are the ones it would send.
+  enum class Repeat {
+    kAlways,       // sends them again (a send by hand, a slot's first attempt)
+    kNotThisSlot,  // not when the card played them in the send's slot (a retry in the slot)
+    kNever,        // not at all (a refresh of a completed slot)
+  };
+  // It goes to the slots `targets`, `repeat` deciding for a card that shows its pictures already.
   void StartSend(const SendControls& controls, bool automatic, const std::vector<int>& targets,
-                 bool onlyIfChanged = false);
+                 Repeat repeat = Repeat::kAlways);
   // The slots a send goes to: slot 1 with one slot (whether or not a card is there); else the
   // connected cards, with `unservedFirst` only those that have not played in the slot of now
   // when there are such.
@@ -193,7 +198,7 @@ class SendRoad : public QObject {
   // any picture becomes the notice page. Cards of one picture size share one drawing and one
   // staging. Errors that end it pass to StartSend.
   SendRun RunSend(const SendControls& controls, const QDateTime& started, const std::vector<int>& targets,
-                  bool onlyIfChanged);
+                  Repeat repeat);
   // Draws the notice page (Set/NoDataText) at `area` as notice.bmp; returns its path (GBK).
   std::string DrawNotice(const SendControls& controls, const QSize& area);
   // True when what is on air wants a fresh look at `now`: a page on it has passed its age or
