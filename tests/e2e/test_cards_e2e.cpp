@@ -100,6 +100,8 @@ TEST_F(CardsEndToEnd, OneSendPutsPicturesOfItsOwnSizeOnEachCardsScreen) {
       {"A", "a", 128, 64, {}}, {"B", "b", 96, 48, {}}, {"C", "c", 128, 64, {}}};
   StartCards(sims);
   ConfirmedSend();
+  ASSERT_FALSE(dialogs.messages.empty());
+  EXPECT_EQ(U(dialogs.messages.back()), "向 标签[ A, B, C ]LED屏发送节目,继续请确认.");
   WaitForTheSend();
   ASSERT_EQ(form->LastSend()->state, SendState::kSucceeded) << ::testing::PrintToString(Lines(*form));
   EXPECT_EQ(form->LastSend()->played, 3);
