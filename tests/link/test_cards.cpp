@@ -20,6 +20,8 @@ namespace {
 using testing::FakeClock;
 using testing::FakeConnection;
 using testing::G;
+using testing::kLoginAnswerText;
+using testing::LoginText;
 using testing::RecordingLog;
 using testing::StampedLog;
 using testing::U;

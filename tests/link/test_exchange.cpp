@@ -13,6 +13,8 @@ namespace {
 using testing::FakeClock;
 using testing::FakeConnection;
 using testing::G;
+using testing::kLoginAnswerText;
+using testing::LoginText;
 using testing::StampedLog;
 
 constexpr const char* kDiskQuery = R"({"name":"queryDisk","input":{"storagemedia":"emmc"}})";

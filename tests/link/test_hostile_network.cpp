@@ -31,6 +31,8 @@ namespace {
 using testing::Card;
 using testing::FakeClock;
 using testing::HandFrame;
+using testing::kLoginAnswerText;
+using testing::LoginText;
 using testing::RecordingLog;
 using testing::WaitFor;
 
