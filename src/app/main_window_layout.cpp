@@ -15,6 +15,7 @@
 #include <QTabWidget>
 
 #include "app/main_window.h"
+#include "render/display_area.h"
 #include "text/gbk.h"
 
 namespace aqled {
@@ -276,13 +277,13 @@ void TForm1::BuildSettingsPage() {
 
   GroupBox8 = MakeGroup(page, "GroupBox8", "区域坐标");
   Label6 = MakeLabel(GroupBox8, "Label6", "X起点  ");
-  dtx = MakeSpin(GroupBox8, "dtx", 0, 576, 0);
+  dtx = MakeSpin(GroupBox8, "dtx", 0, kMaxAreaWidth, 0);
   Label13 = MakeLabel(GroupBox8, "Label13", "Y起点  ");
-  dty = MakeSpin(GroupBox8, "dty", 0, 336, 0);
+  dty = MakeSpin(GroupBox8, "dty", 0, kMaxAreaHeight, 0);
   Label14 = MakeLabel(GroupBox8, "Label14", "宽度");
-  dtw = MakeSpin(GroupBox8, "dtw", 0, 576, 0);
+  dtw = MakeSpin(GroupBox8, "dtw", 0, kMaxAreaWidth, 0);
   Label15 = MakeLabel(GroupBox8, "Label15", "高度");
-  dth = MakeSpin(GroupBox8, "dth", 0, 336, 0);
+  dth = MakeSpin(GroupBox8, "dth", 0, kMaxAreaHeight, 0);
 
   GroupBox5 = MakeGroup(page, "GroupBox5", "列宽度");
   Label8 = MakeLabel(GroupBox5, "Label8", "第一列   ");
@@ -298,13 +299,13 @@ void TForm1::BuildAdvertisementPage() {
   Panel1 = Named(new QWidget(page), "Panel1", QString());
   GroupBox7 = MakeGroup(Panel1, "GroupBox7", "时钟");
   Label24 = MakeLabel(GroupBox7, "Label24", "X起点  ");
-  tx = MakeSpin(GroupBox7, "tx", 0, 576, 0);
+  tx = MakeSpin(GroupBox7, "tx", 0, kMaxAreaWidth, 0);
   Label25 = MakeLabel(GroupBox7, "Label25", "Y起点  ");
-  ty = MakeSpin(GroupBox7, "ty", 0, 336, 0);
+  ty = MakeSpin(GroupBox7, "ty", 0, kMaxAreaHeight, 0);
   Label26 = MakeLabel(GroupBox7, "Label26", "宽度");
-  tw = MakeSpin(GroupBox7, "tw", 0, 576, 0);
+  tw = MakeSpin(GroupBox7, "tw", 0, kMaxAreaWidth, 0);
   Label27 = MakeLabel(GroupBox7, "Label27", "高度");
-  th = MakeSpin(GroupBox7, "th", 0, 336, 0);
+  th = MakeSpin(GroupBox7, "th", 0, kMaxAreaHeight, 0);
   year_ = MakeCheck(GroupBox7, "year_", "年月日");
   week_ = MakeCheck(GroupBox7, "week_", "星期");
   time_ = MakeCheck(GroupBox7, "time_", "时分秒");
@@ -312,13 +313,13 @@ void TForm1::BuildAdvertisementPage() {
 
   GroupBox1 = MakeGroup(Panel1, "GroupBox1", "字幕");
   Label16 = MakeLabel(GroupBox1, "Label16", "X起点  ");
-  zmx = MakeSpin(GroupBox1, "zmx", 0, 576, 0);
+  zmx = MakeSpin(GroupBox1, "zmx", 0, kMaxAreaWidth, 0);
   Label17 = MakeLabel(GroupBox1, "Label17", "Y起点  ");
-  zmy = MakeSpin(GroupBox1, "zmy", 0, 336, 0);
+  zmy = MakeSpin(GroupBox1, "zmy", 0, kMaxAreaHeight, 0);
   Label18 = MakeLabel(GroupBox1, "Label18", "宽度");
-  zmw = MakeSpin(GroupBox1, "zmw", 0, 576, 0);
+  zmw = MakeSpin(GroupBox1, "zmw", 0, kMaxAreaWidth, 0);
   Label23 = MakeLabel(GroupBox1, "Label23", "高度");
-  zmh = MakeSpin(GroupBox1, "zmh", 0, 336, 0);
+  zmh = MakeSpin(GroupBox1, "zmh", 0, kMaxAreaHeight, 0);
   zmcheck = MakeCheck(GroupBox1, "zmcheck", "显示");
   Button6 = MakeButton(GroupBox1, "Button6", "显示字体");
   Button6->setFont(FaceFont("宋体", Px(17)));

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "card_messages.h"
 #include "link/frame.h"
 #include "link/frame_reader.h"
 #include "text/datetime.h"
@@ -34,8 +35,7 @@ class AnsweringCard : public QObject {
              const std::string& utf8Name = "card") {
     socket_.connectToHost(QHostAddress::LocalHost, port);
     if (!socket_.waitForConnected(5000)) return false;
-    Send(R"({"name":"LOGIN","input":{"barcode":")" + barcode + R"(","controllername":")" + utf8Name +
-         R"(","width":")" + std::to_string(width) + R"(","height":")" + std::to_string(height) + R"("}})");
+    Send(LoginText(barcode, utf8Name, '"' + std::to_string(width) + '"', '"' + std::to_string(height) + '"'));
     return true;
   }
 

@@ -87,19 +87,6 @@ class RecordingViewer : public PictureViewer {
   bool starts = true;
 };
 
-// Runs the event loop until `done()` holds or `ms` have passed; returns whether it held. (The
-// QTRY_ macros of Qt Test report to Qt Test, not to GoogleTest, so they are not used.)
-template <typename F>
-bool WaitFor(F done, int ms = 5000) {
-  QElapsedTimer timer;
-  timer.start();
-  while (!done()) {
-    if (timer.elapsed() > ms) return false;
-    QTest::qWait(10);
-  }
-  return true;
-}
-
 inline std::string ReadAll(const std::filesystem::path& p) {
   return ReadFileWhole(p, std::numeric_limits<std::uintmax_t>::max()).value_or("<missing>");
 }

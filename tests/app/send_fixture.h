@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app_fixture.h"
+#include "card_messages.h"
 #include "link/controller_link.h"
 #include "link/frame.h"
 #include "station_site.h"
@@ -114,8 +115,7 @@ class SocketCard {
   bool LogIn(quint16 port, const std::string& barcode) {
     socket.connectToHost(QHostAddress::LocalHost, port);
     if (!socket.waitForConnected(5000)) return false;
-    Send(R"({"name":"LOGIN","input":{"barcode":")" + barcode +
-         R"(","controllername":"card","width":"96","height":"48"}})");
+    Send(LoginText(barcode, "card", "\"96\"", "\"48\""));
     return true;
   }
   void Send(const std::string& utf8Json) {

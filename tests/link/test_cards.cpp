@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "card_messages.h"
 #include "link/exchange.h"
 #include "link/limits.h"
 #include "link/log_limit.h"
@@ -19,16 +20,11 @@ namespace {
 using testing::FakeClock;
 using testing::FakeConnection;
 using testing::G;
+using testing::kLoginAnswerText;
+using testing::LoginText;
 using testing::RecordingLog;
 using testing::StampedLog;
 using testing::U;
-
-constexpr const char* kLoginAnswerText = R"({"name":"Login","output":{"action":"auth","delay":"30"}})";
-
-std::string Login(const std::string& barcode) {
-  return R"({"name":"LOGIN","input":{"barcode":")" + barcode +
-         R"(","controllername":"N","width":"64","height":"32"}})";
-}
 
 // The lines of one login (UTF-8): an answered one writes three, a refused one a single kind-1 line.
 std::vector<std::string> Answered(const std::string& barcode, const std::string& link, int slot) {
@@ -77,7 +73,7 @@ TEST_P(CardLogins, TakeTheirSlotsAndAnswers) {
   for (const LoginStep& step : c.steps) {
     const auto from = std::make_shared<FakeConnection>(static_cast<int>(log.lines.size()) + 10, "127.0.0.1");
     const std::size_t mark = log.lines.size();
-    if (exchange.HandleControllerPacket(ParseReceived(G(Login(step.barcode).c_str())), from)) {
+    if (exchange.HandleControllerPacket(ParseReceived(G(LoginText(step.barcode).c_str())), from)) {
       clock.Advance(kLoginAnswerWaitMs);
       sessions.SendLoginAnswer(*from);
     }
@@ -138,7 +134,7 @@ TEST(RefusedLogins, AreLoggedOncePerBarcodeAndConnectionWithinTheirBudget) {
   sessions.SetCards({"A"}, 1);
   const auto feed = [&](const std::string& barcode, const std::shared_ptr<FakeConnection>& from) {
     PeerLog::Scope scope(peerLog, *from);
-    return exchange.HandleControllerPacket(ParseReceived(Login(barcode)), from);
+    return exchange.HandleControllerPacket(ParseReceived(LoginText(barcode)), from);
   };
   auto c1 = std::make_shared<FakeConnection>(21, "127.0.0.1");
   for (const char* barcode : {"F", "F", "G"}) feed(barcode, c1);

@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "card_messages.h"
 #include "link/exchange.h"
 #include "link/session.h"
 #include "link_harness.h"
@@ -12,17 +13,12 @@ namespace {
 using testing::FakeClock;
 using testing::FakeConnection;
 using testing::G;
+using testing::kLoginAnswerText;
+using testing::LoginText;
 using testing::StampedLog;
 
-constexpr const char* kLoginAnswerText = R"({"name":"Login","output":{"action":"auth","delay":"30"}})";
 constexpr const char* kDiskQuery = R"({"name":"queryDisk","input":{"storagemedia":"emmc"}})";
 constexpr const char* kErrorPrefix = "错误,处理数据包时出错: ";
-
-std::string Login(const std::string& barcode, const std::string& name, const std::string& width = "\"64\"",
-                  const std::string& height = "\"32\"") {
-  return R"({"name":"LOGIN","input":{"barcode":")" + barcode + R"(","controllername":")" + name +
-         R"(","width":)" + width + R"(,"height":)" + height + "}}";
-}
 
 class ExchangeTest : public ::testing::Test {
  protected:
@@ -41,7 +37,7 @@ class ExchangeTest : public ::testing::Test {
   }
   // Card X ("屏一") logged in on c1, a delivery begun, log and writes forgotten.
   void LoggedInAndDelivering() {
-    Feed(Login("X", "屏一"), c1);
+    Feed(LoginText("X", "屏一"), c1);
     exchange.BeginDelivery();
     c1->writes.clear();
     log.lines.clear();
@@ -59,7 +55,7 @@ class ExchangeTest : public ::testing::Test {
 // --- the login road ----------------------------------------------------------------------
 
 TEST_F(ExchangeTest, FirstLoginRecordsSlotWaitsAndAnswers) {
-  Feed(Login("X", "屏一"), c1);
+  Feed(LoginText("X", "屏一"), c1);
   EXPECT_EQ(log.Texts(),
             (std::vector<std::string>{"[标签:X] [新建链接] [序列:1]", "标签: X, 名称: 屏一, 回复登录...",
                                       std::string("发送:") + kLoginAnswerText}));
@@ -79,7 +75,7 @@ TEST_F(ExchangeTest, FirstLoginRecordsSlotWaitsAndAnswers) {
 }
 
 TEST_F(ExchangeTest, ReconnectIsAMatchedLinkOnTheNewConnection) {
-  Feed(Login("X", "N"), c1);
+  Feed(LoginText("X", "N"), c1);
   c1->open = false;
   EXPECT_EQ(sessions.HandleClose(*c1), 1);
   EXPECT_EQ(log.lines.back().kind, 1);
@@ -87,7 +83,7 @@ TEST_F(ExchangeTest, ReconnectIsAMatchedLinkOnTheNewConnection) {
   EXPECT_FALSE(sessions.SlotConnected(1));
   auto c3 = std::make_shared<FakeConnection>(13, "127.0.0.2");
   const size_t mark = log.lines.size();
-  Feed(Login("X", "N2"), c3);
+  Feed(LoginText("X", "N2"), c3);
   EXPECT_EQ(LinesSince(mark)[0], "[标签:X] [匹配链接] [序列:1]");
   EXPECT_EQ(LinesSince(mark)[1], "标签: X, 名称: N2, 回复登录...");
   EXPECT_EQ(sessions.Slot(1).remoteAddress, "127.0.0.2");
@@ -97,8 +93,8 @@ TEST_F(ExchangeTest, ReconnectIsAMatchedLinkOnTheNewConnection) {
 }
 
 TEST_F(ExchangeTest, OldConnectionClosingDoesNotDisconnectTheNewLogin) {
-  Feed(Login("X", "N"), c1);
-  Feed(Login("X", "N"), c2);  // same address, new connection, the old one still open
+  Feed(LoginText("X", "N"), c1);
+  Feed(LoginText("X", "N"), c2);  // same address, new connection, the old one still open
   const size_t mark = log.lines.size();
   EXPECT_EQ(sessions.HandleClose(*c1), 0);
   EXPECT_TRUE(LinesSince(mark).empty());
@@ -109,9 +105,9 @@ TEST_F(ExchangeTest, OldConnectionClosingDoesNotDisconnectTheNewLogin) {
 }
 
 TEST_F(ExchangeTest, SecondCardIsRefusedAndNobodyIsAnswered) {
-  Feed(Login("X", "N"), c1);
+  Feed(LoginText("X", "N"), c1);
   const size_t mark = log.lines.size();
-  Feed(Login("Y", "M"), c2);
+  Feed(LoginText("Y", "M"), c2);
   EXPECT_TRUE(c2->writes.empty());
   EXPECT_EQ(c1->writes.size(), 1u) << "X must not get a second Login answer";
   ASSERT_EQ(LinesSince(mark).size(), 1u);
@@ -123,7 +119,7 @@ TEST_F(ExchangeTest, SecondCardIsRefusedAndNobodyIsAnswered) {
 }
 
 TEST_F(ExchangeTest, EmptyBarcodeMatchesTheEmptySlot) {
-  Feed(Login("", "N"), c1);
+  Feed(LoginText("", "N"), c1);
   EXPECT_EQ(log.Texts()[0], "[标签:] [匹配链接] [序列:1]");
   EXPECT_EQ(sessions.slotCount(), 1);
   EXPECT_EQ(c1->writes.size(), 1u);
@@ -137,7 +133,7 @@ struct IntCase {
 class LoginWidth : public ExchangeTest, public ::testing::WithParamInterface<IntCase> {};
 
 TEST_P(LoginWidth, IsReadAsAnInteger) {
-  Feed(Login("X", "N", GetParam().json), c1);
+  Feed(LoginText("X", "N", GetParam().json), c1);
   EXPECT_EQ(sessions.Slot(1).width, GetParam().expected) << GetParam().json;
   EXPECT_EQ(c1->writes.size(), 1u);
 }
@@ -177,13 +173,13 @@ TEST_F(ExchangeTest, LoginLackingHeightTakesNoSlot) {
   EXPECT_EQ(sessions.Slot(1).controllerName, "");
   EXPECT_EQ(sessions.Slot(1).width, 0);
   EXPECT_EQ(sessions.Slot(1).socketHandle, 0);
-  Feed(Login("Y", "M"), c2);
+  Feed(LoginText("Y", "M"), c2);
   EXPECT_EQ(log.Texts()[1], "[标签:Y] [新建链接] [序列:1]");
   EXPECT_EQ(c2->Payloads(), std::vector<std::string>{kLoginAnswerText});
 }
 
 TEST_F(ExchangeTest, SendToAClosedConnectionWritesAndLogsNothing) {
-  Feed(Login("X", "N"), c1);
+  Feed(LoginText("X", "N"), c1);
   c1->writes.clear();
   c1->open = false;
   const size_t mark = log.lines.size();
@@ -194,7 +190,7 @@ TEST_F(ExchangeTest, SendToAClosedConnectionWritesAndLogsNothing) {
 }
 
 TEST_F(ExchangeTest, RefusedWriteLogsTheSendAndClosesTheSlot) {
-  Feed(Login("X", "N"), c1);
+  Feed(LoginText("X", "N"), c1);
   c1->refuse = true;
   const size_t mark = log.lines.size();
   sessions.SendToSlot(1, kDiskQuery, 2);
@@ -208,7 +204,7 @@ TEST_F(ExchangeTest, RefusedWriteLogsTheSendAndClosesTheSlot) {
 
 TEST_F(ExchangeTest, HeartbeatsBeforeAnyDeliveryClearTheFlagsAndSendNothing) {
   exchange.ArmCardReset();
-  Feed(Login("X", "N"), c1);
+  Feed(LoginText("X", "N"), c1);
   c1->writes.clear();
   const size_t mark = log.lines.size();
   Feed(R"({"name":"heartbeat"})", c1);
@@ -223,7 +219,7 @@ TEST_F(ExchangeTest, HeartbeatsBeforeAnyDeliveryClearTheFlagsAndSendNothing) {
 
 TEST_F(ExchangeTest, DeliveryStartedWhileFlagsArePendingClearsThem) {
   exchange.ArmCardReset();
-  Feed(Login("X", "N"), c1);
+  Feed(LoginText("X", "N"), c1);
   c1->writes.clear();
   exchange.BeginDelivery();
   EXPECT_EQ(exchange.State().deliverySlot, 1);
@@ -268,7 +264,7 @@ INSTANTIATE_TEST_SUITE_P(
         Transition{R"({"name":"somethingElse"})", {}, {}}));
 
 TEST_F(ExchangeTest, StopPlayAnswerBeforeAnyDeliveryLogsEmptyTagAndSendsNothing) {
-  Feed(Login("X", "N"), c1);
+  Feed(LoginText("X", "N"), c1);
   c1->writes.clear();
   const size_t mark = log.lines.size();
   Feed(R"({"name":"stopplay"})", c1);
@@ -576,7 +572,7 @@ TEST_F(DeliveryWatch, ALongFailureTextIsCutLikeAReceivedText) {
 TEST_F(DeliveryWatch, ATakeoverBeforeThePlayAnswerFailsTheDeliveryAndItsChainEnds) {
   sessions.SetReplaceHandler([this](int k, const auto&) { exchange.SlotReplaced(k); });
   ProgramUnderWay();
-  Feed(Login("X", "evil"), c2);
+  Feed(LoginText("X", "evil"), c2);
   EXPECT_EQ(ended, std::vector<DeliveryOutcome>{DeliveryOutcome::kFailed});
   EXPECT_EQ(log.Texts()[log.lines.size() - 3],
             "标签: X, 名称: evil, 发送中控制卡的连接被新连接取代, 发送失败.");
@@ -588,7 +584,7 @@ TEST_F(DeliveryWatch, ATakeoverBeforeThePlayAnswerFailsTheDeliveryAndItsChainEnd
 TEST_F(ExchangeTest, EveryFrameOfTheSlotsCardRecordsWhenItCame) {
   EXPECT_FALSE(sessions.Slot(1).lastMessage.isValid());
   const QDateTime loginCame = clock.Now();
-  Feed(Login("X", "屏一"), c1);
+  Feed(LoginText("X", "屏一"), c1);
   EXPECT_EQ(sessions.Slot(1).lastMessage, loginCame) << "when the login came, not after its wait";
   clock.Advance(5000);
   Feed("not json", c1);
@@ -646,7 +642,7 @@ TEST_F(ExchangeTest, OnlyTheFirstJsonValueIsActedOn) {
 }
 
 TEST_F(ExchangeTest, ChineseValuesComeBackAsGbk) {
-  Feed(Login("标签甲", "北门屏"), c1);
+  Feed(LoginText("标签甲", "北门屏"), c1);
   EXPECT_EQ(sessions.Slot(1).barcode, G("标签甲"));
   EXPECT_EQ(log.Texts()[0], "[标签:标签甲] [新建链接] [序列:1]");
 }

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "card_messages.h"
 #include "link/controller_link.h"
 #include "link/frame.h"
 #include "link/limits.h"
@@ -30,16 +31,12 @@ namespace {
 using testing::Card;
 using testing::FakeClock;
 using testing::HandFrame;
+using testing::kLoginAnswerText;
+using testing::LoginText;
 using testing::RecordingLog;
 using testing::WaitFor;
 
-constexpr const char* kLoginAnswerText = R"({"name":"Login","output":{"action":"auth","delay":"30"}})";
 constexpr const char* kDiskQuery = R"({"name":"queryDisk","input":{"storagemedia":"emmc"}})";
-
-std::string Login(const std::string& barcode, const std::string& name = "N") {
-  return R"({"name":"LOGIN","input":{"barcode":")" + barcode + R"(","controllername":")" + name +
-         R"(","width":"64","height":"32"}})";
-}
 
 std::string Nested(int depth) {
   return std::string(static_cast<size_t>(depth), '[') + std::string(static_cast<size_t>(depth), ']');
@@ -58,7 +55,7 @@ class HostileTest : public ::testing::Test {
   // A card logs in as X on a connection of its own and has its Login answer.
   std::unique_ptr<Card> LoggedIn(const std::string& barcode = "X") {
     auto card = std::make_unique<Card>(link.ServerPort());
-    card->Write(HandFrame(Login(barcode)));
+    card->Write(HandFrame(LoginText(barcode)));
     EXPECT_TRUE(WaitFor([&] { return !card->frames.empty(); })) << barcode;
     return card;
   }
@@ -122,7 +119,7 @@ TEST_F(HostileTest, TwentyFiveLoginsInOneWriteHoldUpOnlyTheirConnection) {
 
   Card flood(link.ServerPort());
   std::string logins;
-  for (int i = 0; i < 25; ++i) logins += HandFrame(Login("X"));
+  for (int i = 0; i < 25; ++i) logins += HandFrame(LoginText("X"));
   QElapsedTimer sinceLogins;
   sinceLogins.start();
   flood.Write(logins);
@@ -165,7 +162,8 @@ TEST_F(HostileTest, FramesBehindALoginAreHandledAfterItsAnswerInOrder) {
   link.BeginDelivery();
   Card card(link.ServerPort());
   Card other(link.ServerPort());
-  card.Write(HandFrame(Login("X")) + HandFrame(R"({"name":"heartbeat"})") + HandFrame(R"({"name":"play"})"));
+  card.Write(HandFrame(LoginText("X")) + HandFrame(R"({"name":"heartbeat"})") +
+             HandFrame(R"({"name":"play"})"));
   ASSERT_TRUE(WaitFor([&] { return Logged("[标签:X] [新建链接] [序列:1]"); }));
   // During the wait: another connection is served, and a command for the card is held.
   other.Write(HandFrame(R"({"name":"queryDisk"})"));
@@ -173,7 +171,7 @@ TEST_F(HostileTest, FramesBehindALoginAreHandledAfterItsAnswerInOrder) {
   link.SendToSlot(1, kDiskQuery, kFrameKindCommand);
   ASSERT_TRUE(WaitFor([&] { return Logged("标签: X, 名称: N, 发送成功."); }, 3000));
   EXPECT_EQ(log.Texts(), (std::vector<std::string>{
-                             "收到:" + Login("X"),
+                             "收到:" + LoginText("X"),
                              "[标签:X] [新建链接] [序列:1]",
                              R"(收到:{"name":"queryDisk"})",
                              "应答并非来自当前控制卡的连接 (127.0.0.1), 已忽略",
@@ -219,10 +217,10 @@ INSTANTIATE_TEST_SUITE_P(
         BadLogin{"BarcodeArray",
                  R"({"name":"LOGIN","input":{"barcode":["X"],"controllername":"N","width":1,"height":1}})",
                  "错误,处理数据包时出错: 字段 \"barcode\" 不是文本或数字"},
-        BadLogin{"BarcodeTooLong", Login(std::string(300, 'B')),
+        BadLogin{"BarcodeTooLong", LoginText(std::string(300, 'B')),
                  "错误,处理数据包时出错: 字段 \"barcode\" 过长: 300 字节"},
         // Well formed, so it is answered as ever; its slot is still the first real card's.
-        BadLogin{"EmptyBarcode", Login(""), "[标签:] [匹配链接] [序列:1]"}),
+        BadLogin{"EmptyBarcode", LoginText(""), "[标签:] [匹配链接] [序列:1]"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(HostileTest, ALoginWithTheSlotsBarcodeTakesTheSlotOver) {
@@ -570,7 +568,7 @@ TEST_P(LowDescriptorLimit, TheCardStillLogsInAndIsAnswered) {
   t.start();
   while (t.elapsed() < 20000) {
     card = std::make_unique<Card>(port);
-    card->Write(HandFrame(Login("REAL")));
+    card->Write(HandFrame(LoginText("REAL")));
     WaitFor([&] { return !card->frames.empty() || card->socket.state() != QAbstractSocket::ConnectedState; },
             3000);
     if (!card->frames.empty()) break;

@@ -4,7 +4,6 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QTemporaryDir>
-#include <QTest>
 #include <optional>
 
 #include "file_size_limit.h"
@@ -142,7 +141,7 @@ TEST_F(LogFixture, TenThousandLinesMakeAHandfulOfScreenUpdates) {
     log.AppendLog(3, std::to_string(i));
     if (i % 100 == 99) QCoreApplication::processEvents();
   }
-  EXPECT_TRUE(QTest::qWaitFor(
+  EXPECT_TRUE(aqled::testing::WaitFor(
       [&] { return !screen.lines.empty() && screen.lines.back().gbkText.substr(14) == "9999"; }));
   // One update of each kind per batch, and a batch at most every 250 ms.
   EXPECT_LE(screen.Updates(), 3 * (elapsed.elapsed() / 250 + 2));

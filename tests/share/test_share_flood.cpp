@@ -4,11 +4,11 @@
 
 #include <QFile>
 #include <QTemporaryDir>
-#include <QTest>
 
 #include "flood.h"
 #include "programs.h"
 #include "share/limits.h"
+#include "test_support.h"
 
 namespace aqled {
 namespace {
@@ -107,8 +107,8 @@ TEST_F(ShareFlood, StrangersFillingTheServerAndAHostOnTheCardsAddressLeaveTheCar
   // Strangers on ten other loopback addresses, each up to its limit: more than their room.
   IdleConnections strangers;
   strangers.Open(server.Port(), 10 * kPerAddress, kPerAddress);
-  ASSERT_TRUE(
-      QTest::qWaitFor([&] { return strangers.Closed() == 10 * kPerAddress - kStrangerRoom; }, kBoundMs))
+  ASSERT_TRUE(aqled::testing::WaitFor([&] { return strangers.Closed() == 10 * kPerAddress - kStrangerRoom; },
+                                      kBoundMs))
       << strangers.Closed() << " strangers closed";
   // A host on the card's own address fills the reserve and more.
   IdleConnections sameAddress;
@@ -116,7 +116,7 @@ TEST_F(ShareFlood, StrangersFillingTheServerAndAHostOnTheCardsAddressLeaveTheCar
   ASSERT_TRUE(sameAddress.WaitConnected(kBoundMs));
   // Each of its connections that takes the last place ends a stranger's, so one place stays free.
   const int displaced = 100 - (static_cast<int>(kPlaces) - 1 - kStrangerRoom);
-  ASSERT_TRUE(QTest::qWaitFor(
+  ASSERT_TRUE(aqled::testing::WaitFor(
       [&] { return strangers.Closed() == 10 * kPerAddress - kStrangerRoom + displaced; }, kBoundMs))
       << strangers.Closed() << " strangers closed";
 

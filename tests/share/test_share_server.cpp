@@ -8,7 +8,6 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
-#include <QTest>
 #include <QTimer>
 #include <filesystem>
 #include <fstream>
@@ -68,7 +67,7 @@ std::vector<Response> Exchange(quint16 port, const std::string& requests, std::v
   socket.write(requests.data(), static_cast<qint64>(requests.size()));
   std::string raw;
   std::vector<Response> out;
-  EXPECT_TRUE(QTest::qWaitFor(
+  EXPECT_TRUE(aqled::testing::WaitFor(
       [&] {
         raw += socket.readAll().toStdString();
         Response r;
@@ -382,12 +381,13 @@ TEST_F(ShareServerTest, ConnectionsBeyondTheLimitWaitUntilASlotIsFree) {
     });
     peer->connectToHost(QHostAddress::LocalHost, limited.server.Port());
   }
-  ASSERT_TRUE(QTest::qWaitFor([&] { return answered.size() >= 3; }, 10000));
+  ASSERT_TRUE(aqled::testing::WaitFor([&] { return answered.size() >= 3; }, 10000));
   EXPECT_EQ(answered.size(), 3u);
   EXPECT_EQ(limited.server.ConnectionCount(), 3u) << "the others wait to be accepted";
   // The three served peers leave; the three waiting ones are served in their place.
   for (int i : std::vector<int>(answered)) peers[static_cast<size_t>(i)]->abort();
-  ASSERT_TRUE(QTest::qWaitFor([&] { return answered.size() == 6; }, 10000)) << answered.size() << " answered";
+  ASSERT_TRUE(aqled::testing::WaitFor([&] { return answered.size() == 6; }, 10000))
+      << answered.size() << " answered";
   EXPECT_LE(limited.server.ConnectionCount(), 3u);
 }
 
@@ -398,8 +398,8 @@ TEST_F(ShareServerTest, ConnectionsFromOneAddressBeyondItsLimitAreClosedAndSumme
   ASSERT_TRUE(limited.listening);
   shareflood::IdleConnections idle;
   idle.Open(limited.server.Port(), 5);
-  ASSERT_TRUE(
-      QTest::qWaitFor([&] { return idle.Closed() == 3 && limited.server.ConnectionCount() == 2; }, 10000))
+  ASSERT_TRUE(aqled::testing::WaitFor(
+      [&] { return idle.Closed() == 3 && limited.server.ConnectionCount() == 2; }, 10000))
       << idle.Closed() << " closed, " << limited.server.ConnectionCount() << " held";
   EXPECT_EQ(idle.Connected(), 2);
   // The first refusal is reported at once; the next ones wait for the summary of the minute.
@@ -433,7 +433,8 @@ TEST_F(ShareServerTest, ARequestTrickledByteByByteIsCutAtTheWholeRequestTimeOut)
   peer.connectToHost(QHostAddress::LocalHost, limited.server.Port());
   clock.start();
   trickle.start(50);
-  ASSERT_TRUE(QTest::qWaitFor([&] { return peer.state() == QAbstractSocket::UnconnectedState; }, 10000));
+  ASSERT_TRUE(
+      aqled::testing::WaitFor([&] { return peer.state() == QAbstractSocket::UnconnectedState; }, 10000));
   trickle.stop();
   EXPECT_GE(clock.elapsed(), 900) << "cut before the time-out";
   EXPECT_GT(sent, 10) << "the peer kept sending";

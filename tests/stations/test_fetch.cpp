@@ -9,7 +9,6 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
-#include <QTest>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -653,7 +652,7 @@ TEST_P(DescriptorShortageTest, AFetchWorksOnceDescriptorsCameBackIfTlsWasLoadedA
   QStringList args{QString::fromStdString(urls_[1])};
   if (c.cold) args << "--cold";
   probe.start(AQLED_TLSPROBE_PATH, args);
-  ASSERT_TRUE(QTest::qWaitFor([&] { return probe.state() == QProcess::NotRunning; }, 60000));
+  ASSERT_TRUE(aqled::testing::WaitFor([&] { return probe.state() == QProcess::NotRunning; }, 60000));
   const QByteArray out = probe.readAllStandardOutput();
   EXPECT_EQ(probe.exitCode(), c.exitCode) << out.toStdString();
   EXPECT_TRUE(out.contains("during the shortage")) << out.toStdString();
@@ -777,7 +776,7 @@ TEST_F(StationFetchTest, HeldRequestsGetNothingUntilTheReleaseWhileOtherPathsAre
   site_.Hold(Path(1));
   BareClient first(site_.serverPort(), Path(1));
   BareClient second(site_.serverPort(), Path(1));
-  ASSERT_TRUE(QTest::qWaitFor([&] { return site_.Held(Path(1)) == 2; }, 10000));
+  ASSERT_TRUE(aqled::testing::WaitFor([&] { return site_.Held(Path(1)) == 2; }, 10000));
   ASSERT_EQ(site_.Requests().size(), 2u);
   EXPECT_EQ(site_.Requests()[1].path, Path(1));
 
@@ -790,7 +789,7 @@ TEST_F(StationFetchTest, HeldRequestsGetNothingUntilTheReleaseWhileOtherPathsAre
   EXPECT_FALSE(first.Closed());
 
   site_.Release(Path(1));
-  ASSERT_TRUE(QTest::qWaitFor([&] { return first.Closed() && second.Closed(); }, 10000));
+  ASSERT_TRUE(aqled::testing::WaitFor([&] { return first.Closed() && second.Closed(); }, 10000));
   const QByteArray page =
       QByteArray::fromStdString(StationPageHtml("站点1", Values(1), stationsite::LineEnds::kCrLf));
   for (const BareClient* client : {&first, &second}) {
@@ -829,7 +828,7 @@ TEST_P(GateTest, TheClientGetsThePageOnceTheGateOpensAndTheSiteGoesOn) {
   if (c.clientGivesUp) {
     EXPECT_EQ(r.error, "Request abandoned");
     // The site forgets the request once its connection closes; the release finds nobody.
-    ASSERT_TRUE(QTest::qWaitFor([&] { return site_.Held(Path(1)) == 0; }, 10000));
+    ASSERT_TRUE(aqled::testing::WaitFor([&] { return site_.Held(Path(1)) == 0; }, 10000));
     site_.Release(Path(1));
   } else {
     ASSERT_TRUE(r.ok) << r.error;

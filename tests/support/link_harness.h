@@ -92,19 +92,6 @@ inline std::string HandFrame(const std::string& payload, int kind = 2, std::int6
   return h + payload;
 }
 
-// Runs the event loop until `done` holds or `ms` pass; returns `done()`.
-inline bool WaitFor(const std::function<bool()>& done, int ms = 5000) {
-  QElapsedTimer t;
-  t.start();
-  while (!done() && t.elapsed() < ms) {
-    // Sleeps in the event loop instead of spinning, so a peer process gets the CPU.
-    QEventLoop loop;
-    QTimer::singleShot(2, &loop, &QEventLoop::quit);
-    loop.exec();
-  }
-  return done();
-}
-
 // A card on the same event loop, talking to the real server over loopback.
 class Card {
  public:

@@ -3,8 +3,12 @@
 // literals written as UTF-8 in the source.
 
 #include <QDateTime>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -14,6 +18,20 @@
 #include "text/gbk.h"
 
 namespace aqled::testing {
+
+// Runs the event loop until `done` holds or `ms` pass; returns `done()`. Every test that waits
+// for an event waits here. (The QTRY_ macros of Qt Test report to Qt Test, not to GoogleTest.)
+inline bool WaitFor(const std::function<bool()>& done, int ms = 5000) {
+  QElapsedTimer t;
+  t.start();
+  while (!done() && t.elapsed() < ms) {
+    // Sleeps in the event loop instead of spinning, so a peer process gets the CPU.
+    QEventLoop loop;
+    QTimer::singleShot(2, &loop, &QEventLoop::quit);
+    loop.exec();
+  }
+  return done();
+}
 
 // A UTF-8 literal of the test source as the GBK bytes the system holds.
 inline std::string G(const char* utf8) { return Utf8ToGbk(utf8); }
