@@ -78,7 +78,7 @@ ControllerLink::ControllerLink(LogSink& log, Clock& clock, QObject* parent)
       log_(log),
       clock_(clock),
       peerLog_(log, clock,
-               [this](const CardConnection& connection) { return sessions_.SlotOf(connection) > 0; }),
+               [this](const CardConnection& connection) { return sessions_.SlotOf(connection); }),
       sessions_(peerLog_, &clock),
       exchange_(sessions_, peerLog_),
       badData_(log, clock, kBadDataLinesPerWindow,

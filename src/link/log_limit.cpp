@@ -42,21 +42,31 @@ void LineBudget::Close() {
   counted_ = 0;
 }
 
-PeerLog::PeerLog(LogSink& log, const Clock& clock, HoldsSlot holdsSlot)
+PeerLog::PeerLog(LogSink& log, const Clock& clock, SlotOf slotOf)
     : log_(log),
-      holdsSlot_(std::move(holdsSlot)),
-      card_(
-          log, clock, kCardLogBytesPerWindow,
-          [](long long n) { return Format(Utf8ToGbk("控制卡的连接另有 %d 行日志未记录"), {n}); },
-          kPeerLogWindowMs),
+      slotOf_(std::move(slotOf)),
       strangers_(
           log, clock, kStrangerLogBytesPerWindow,
           [](long long n) { return Format(Utf8ToGbk("未登录的连接另有 %d 行日志未记录"), {n}); },
-          kPeerLogWindowMs) {}
+          kPeerLogWindowMs) {
+  cards_.reserve(kMaxCards);
+  for (int k = 1; k <= kMaxCards; ++k) {
+    // Slot 1's summary keeps the form it has always had; the others name their slot.
+    cards_.emplace_back(
+        log, clock, kCardLogBytesPerWindow,
+        [k](long long n) {
+          return k == 1 ? Format(Utf8ToGbk("控制卡的连接另有 %d 行日志未记录"), {n})
+                        : Format(Utf8ToGbk("控制卡的连接 [序列:%d] 另有 %d 行日志未记录"),
+                                 {static_cast<long long>(k), n});
+        },
+        kPeerLogWindowMs);
+  }
+}
 
 bool PeerLog::Charge(const std::string& text) {
   if (current_ == nullptr) return true;
-  LineBudget& budget = holdsSlot_(*current_) ? card_ : strangers_;
+  const int k = slotOf_(*current_);
+  LineBudget& budget = k >= 1 && k <= kMaxCards ? cards_[static_cast<std::size_t>(k - 1)] : strangers_;
   return budget.Take(static_cast<long long>(text.size()) + kLogLineOverhead);
 }
 
@@ -69,12 +79,12 @@ void PeerLog::AppendHeartbeat(const std::string& text, const HeartbeatSource& so
 }
 
 void PeerLog::Flush() {
-  card_.Flush();
+  for (LineBudget& card : cards_) card.Flush();
   strangers_.Flush();
 }
 
 void PeerLog::Close() {
-  card_.Close();
+  for (LineBudget& card : cards_) card.Close();
   strangers_.Close();
 }
 

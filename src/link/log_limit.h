@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "link/limits.h"
 #include "logging/operation_log.h"
@@ -55,15 +56,16 @@ class LineBudget {
 
 // The log of the controller link as the connections see it: a line written while a
 // connection's bytes are handled (inside a Scope) is charged, with kLogLineOverhead, to the
-// card's budget when that connection holds a slot at that moment, else to the one budget of
-// the connections without a slot; a line over budget is counted for that budget's summary.
-// Lines written outside any Scope (deliveries, time-outs) go to the log unbudgeted.
+// budget of the slot that connection holds at that moment (each card has its own, so one
+// card's deliveries never cut another's lines), else to the one budget of the connections
+// without a slot; a line over budget is counted for that budget's summary. Lines written
+// outside any Scope (deliveries, time-outs) go to the log unbudgeted.
 class PeerLog : public LogSink {
  public:
-  // Tells whether a connection holds a slot now.
-  using HoldsSlot = std::function<bool(const CardConnection& connection)>;
+  // The slot a connection holds now, 1 to kMaxCards; 0 for none.
+  using SlotOf = std::function<int(const CardConnection& connection)>;
   // The log and the clock are borrowed and must outlive this.
-  PeerLog(LogSink& log, const Clock& clock, HoldsSlot holdsSlot);
+  PeerLog(LogSink& log, const Clock& clock, SlotOf slotOf);
 
   void AppendLog(int kind, const std::string& text) override;
   // A heartbeat line is charged like any other and reaches the log as a heartbeat, to be folded.
@@ -93,8 +95,8 @@ class PeerLog : public LogSink {
   bool Charge(const std::string& text);
 
   LogSink& log_;
-  HoldsSlot holdsSlot_;
-  LineBudget card_;
+  SlotOf slotOf_;
+  std::vector<LineBudget> cards_;  // slot k's budget at k - 1
   LineBudget strangers_;
   const CardConnection* current_ = nullptr;
 };

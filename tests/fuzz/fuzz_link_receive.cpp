@@ -1,12 +1,17 @@
 // libFuzzer target of the whole receive road: the fuzzer's bytes are cut into reads for two
 // connections of one session table and exchange, as the server does, with the Login answer's
 // wait ended, time moved on a fake clock, deliveries started and connections closed and
-// replaced between reads. Bounds that must hold are checked after every step.
+// replaced between reads. The table holds one slot or several, so both connections may be
+// cards, each with a conversation of its own. Bounds that must hold are checked after every
+// step.
 //
-// Input: byte 0 sets up the exchange (bit 0 arms the card reset, bit 1 begins a delivery,
-// bit 2 stores program commands); byte 1 is the largest read; then, repeatedly, one control
-// byte followed by a read of up to that size for the connection it names.
+// Input: byte 0 sets up the exchange (bit 0 arms the card reset, bit 1 begins a delivery to
+// slot 1 and, with several slots, to slot 2, bit 2 stores program commands there, bits 3-4 add
+// that many slots to the one); byte 1 is the largest read; then, repeatedly, one control byte
+// followed by a read of up to that size for the connection it names (a delivery it begins goes
+// to the slot of that connection's number).
 #include <QDateTime>
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
@@ -68,9 +73,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   aqled::CommandExchange exchange(sessions, log);
   aqled::LineBudget badData(log, clock, aqled::kBadDataLinesPerWindow,
                             [](long long n) { return std::to_string(n); });
+  const int slots = 1 + ((data[0] >> 3) & 3);
+  sessions.SetCards({}, slots);
   if (data[0] & 1) exchange.ArmCardReset();
-  if (data[0] & 2) exchange.BeginDelivery();
-  if (data[0] & 4) exchange.StoreProgramCommands(R"({"name":"downloadfilefromurl"})", R"({"name":"play"})");
+  for (int k = 1; k <= std::min(slots, 2); ++k) {
+    if (data[0] & 2) exchange.BeginDelivery(k);
+    if (data[0] & 4)
+      exchange.StoreProgramCommands(R"({"name":"downloadfilefromurl"})", R"({"name":"play"})", k);
+  }
   const std::size_t maxRead = 1 + data[1];
   std::int32_t nextHandle = 3;
   Side sides[2];
@@ -95,7 +105,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       sessions.HandleClose(*side.connection);
       open(side);
     }
-    if ((control & 0xC0) == 0xC0) exchange.BeginDelivery();
+    if ((control & 0xC0) == 0xC0) exchange.BeginDelivery(std::min(slots, 1 + (control & 1)));
     side.connection->refuse = (control & 0xF0) == 0x50;
     const std::size_t n = std::min(maxRead, size - at);
     side.receiver->Receive(std::string_view(reinterpret_cast<const char*>(data + at), n));
@@ -105,6 +115,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       if (!s.receiver->Waiting() && s.receiver->Buffered() > aqled::kMaxFrameLength + maxRead) std::abort();
     }
     if (sessions.slotCount() > sessions.MaxCards()) std::abort();
+    // Each conversation stays its own slot's.
+    for (int k = 1; k <= slots; ++k) {
+      if (exchange.State(k).deliverySlot != 0 && exchange.State(k).deliverySlot != k) std::abort();
+    }
   }
   for (Side& s : sides) {
     while (s.receiver->Waiting()) s.receiver->EndWait();

@@ -426,6 +426,20 @@ INSTANTIATE_TEST_SUITE_P(
                    "控制卡的连接另有 ", kCardLogBytesPerWindow}),
     [](const auto& info) { return std::string(info.param.name); });
 
+TEST_F(HostileTest, EachCardSpendsOnlyItsOwnBudget) {
+  link.Sessions().SetCards({}, 2);
+  auto first = LoggedIn("X");
+  auto second = LoggedIn("Y");
+  second->Write(Frames(R"({"name":"heartbeat","pad":")" + Pad() + "\"}", kFloodFrames + 1));
+  ASSERT_TRUE(WaitFor([&] { return second->socket.state() == QAbstractSocket::UnconnectedState; }, 20000));
+  first->Write(HandFrame(R"({"name":"heartbeat"})"));
+  EXPECT_TRUE(WaitFor([&] { return Count(R"(收到:{"name":"heartbeat"})") == 1; }))
+      << "the other card's line is written";
+  MoveTimeAndSweep(kPeerLogWindowMs);
+  EXPECT_EQ(CountPrefix("控制卡的连接 [序列:2] 另有 "), 1);
+  EXPECT_EQ(CountPrefix("控制卡的连接另有 "), 0) << "slot 1 spent nothing past its budget";
+}
+
 TEST_F(HostileTest, ATakeoverFailsTheDeliveryAndClosesTheReplacedConnectionSayingSo) {
   auto card = LoggedIn("X");
   std::vector<DeliveryOutcome> ended;
