@@ -73,10 +73,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   aqled::CommandExchange exchange(sessions, log);
   aqled::LineBudget badData(log, clock, aqled::kBadDataLinesPerWindow,
                             [](long long n) { return std::to_string(n); });
-  const int slots = 1 + ((data[0] >> 3) & 3);
-  sessions.SetCards({}, slots);
+  const int slotTotal = 1 + ((data[0] >> 3) & 3);
+  sessions.SetCards({}, slotTotal);
   if (data[0] & 1) exchange.ArmCardReset();
-  for (int k = 1; k <= std::min(slots, 2); ++k) {
+  for (int k = 1; k <= std::min(slotTotal, 2); ++k) {
     if (data[0] & 2) exchange.BeginDelivery(k);
     if (data[0] & 4)
       exchange.StoreProgramCommands(R"({"name":"downloadfilefromurl"})", R"({"name":"play"})", k);
@@ -105,7 +105,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       sessions.HandleClose(*side.connection);
       open(side);
     }
-    if ((control & 0xC0) == 0xC0) exchange.BeginDelivery(std::min(slots, 1 + (control & 1)));
+    if ((control & 0xC0) == 0xC0) exchange.BeginDelivery(std::min(slotTotal, 1 + (control & 1)));
     side.connection->refuse = (control & 0xF0) == 0x50;
     const std::size_t n = std::min(maxRead, size - at);
     side.receiver->Receive(std::string_view(reinterpret_cast<const char*>(data + at), n));
@@ -116,7 +116,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     if (sessions.slotCount() > sessions.MaxCards()) std::abort();
     // Each conversation stays its own slot's.
-    for (int k = 1; k <= slots; ++k) {
+    for (int k = 1; k <= slotTotal; ++k) {
       if (exchange.State(k).deliverySlot != 0 && exchange.State(k).deliverySlot != k) std::abort();
     }
   }
