@@ -101,24 +101,20 @@ ControllerLink::ControllerLink(LogSink& log, Clock& clock, QObject* parent)
                [](long long n) { return Format(Utf8ToGbk("另有 %d 个发送过快的连接已关闭"), {n}); }),
       capacity_(DescriptorBudgetUnder(OpenFileLimit(), kMaxConnections).linkConnections),
       server_(new QTcpServer(this)),
-      timeOuts_(new QTimer(this)),
-      acceptRetry_(new QTimer(this)),
-      deliveryCheck_(new QTimer(this)) {
+      periodic_(new QTimer(this)),
+      acceptRetry_(new QTimer(this)) {
   server_->setObjectName("ServerSvr1");
-  timeOuts_->setObjectName("IdleCheck");
-  timeOuts_->setInterval(kIdleCheckMs);
-  connect(timeOuts_, &QTimer::timeout, this, &ControllerLink::CheckTimeOuts);
+  periodic_->setObjectName("PeriodicCheck");
+  periodic_->setInterval(kPeriodicCheckMs);
+  connect(periodic_, &QTimer::timeout, this, &ControllerLink::CheckTimeOuts);
+  periodic_->start();
   acceptRetry_->setSingleShot(true);
   acceptRetry_->setInterval(kAcceptRetryMs);
   connect(acceptRetry_, &QTimer::timeout, this, [this] {
     if (waiting_) waiting_->setEnabled(true);
   });
-  deliveryCheck_->setInterval(kDeliveryCheckIntervalMs);
-  connect(deliveryCheck_, &QTimer::timeout, this, &ControllerLink::CheckDeliveryDeadline);
-  exchange_.SetDeliveryEndHandler([this](DeliveryOutcome outcome, int slot) {
-    if (!DeliveryInFlight()) deliveryCheck_->stop();
-    emit DeliveryEnded(outcome, slot);
-  });
+  exchange_.SetDeliveryEndHandler(
+      [this](DeliveryOutcome outcome, int slot) { emit DeliveryEnded(outcome, slot); });
   sessions_.SetCloseHandler([this](int slot) { exchange_.SlotClosed(slot); });
   sessions_.SetReplaceHandler(
       [this](int slot, const std::shared_ptr<CardConnection>& previous) { SlotReplaced(slot, previous); });
@@ -156,7 +152,6 @@ void ControllerLink::SlotReplaced(int k, const std::shared_ptr<CardConnection>& 
 
 void ControllerLink::WatchDelivery(DeliveryRoute route, int k) {
   exchange_.WatchDelivery(route, clock_.Now(), k);
-  deliveryCheck_->start();
 }
 
 std::vector<int> ControllerLink::ConnectedSlots() const {
@@ -168,9 +163,7 @@ std::vector<int> ControllerLink::ConnectedSlots() const {
 }
 
 void ControllerLink::CheckDeliveryDeadline() {
-  exchange_.CheckDeliveryDeadline(clock_.Now());
-  // A watch dropped by a newer delivery leaves nothing to check.
-  if (!DeliveryInFlight()) deliveryCheck_->stop();
+  if (DeliveryInFlight()) exchange_.CheckDeliveryDeadline(clock_.Now());
 }
 
 void ControllerLink::WritePendingSummaries() {
@@ -200,7 +193,6 @@ bool ControllerLink::Listen(quint16 port, const QHostAddress& address) {
   server_->pauseAccepting();
   waiting_ = new QSocketNotifier(server_->socketDescriptor(), QSocketNotifier::Read, this);
   connect(waiting_, &QSocketNotifier::activated, this, &ControllerLink::AcceptPending);
-  timeOuts_->start();
   return true;
 }
 
@@ -403,6 +395,7 @@ void ControllerLink::Drop(const std::shared_ptr<Peer>& peer) {
 }
 
 void ControllerLink::CheckTimeOuts() {
+  CheckDeliveryDeadline();
   const qint64 now = clock_.Millis();
   std::vector<std::shared_ptr<Peer>> expired;
   for (const auto& [socket, peer] : peers_) {

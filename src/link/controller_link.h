@@ -27,10 +27,6 @@ class QTimer;
 
 namespace aqled {
 
-// While a delivery is awaited its limit is checked against the clock this often; a second is
-// far below both limits.
-inline constexpr int kDeliveryCheckIntervalMs = 1000;
-
 class ControllerLink : public QObject {
   Q_OBJECT
 
@@ -81,8 +77,8 @@ class ControllerLink : public QObject {
 
   // After the first command of a delivery to slot k went out: its end is awaited from the
   // clock's now on and reported once by DeliveryEnded (see
-  // CommandExchange::SetDeliveryEndHandler). Its limit is checked every
-  // kDeliveryCheckIntervalMs and by CheckDeliveryDeadline.
+  // CommandExchange::SetDeliveryEndHandler). Its limit is checked by the link's periodic check
+  // (every kPeriodicCheckMs) and by CheckDeliveryDeadline.
   void WatchDelivery(DeliveryRoute route, int k = 1);
   // True while a watched delivery to any slot has not ended; for one slot.
   bool DeliveryInFlight() const { return exchange_.AnyWatched(); }
@@ -152,7 +148,8 @@ class ControllerLink : public QObject {
   // Closes the oldest connection that has not logged in within kLoginGraceMs; false when
   // there is none.
   bool DisplaceOne();
-  // The login and idle time-outs, and the summaries of windows that have ended.
+  // The link's one periodic check: the limits of awaited deliveries, the login and idle
+  // time-outs, and the summaries of windows that have ended.
   void CheckTimeOuts();
 
   LogSink& log_;
@@ -169,10 +166,9 @@ class ControllerLink : public QObject {
   LineBudget flooded_;
   std::size_t capacity_;
   QTcpServer* server_;
-  QTimer* timeOuts_;
+  QTimer* periodic_;                    // runs CheckTimeOuts
   QSocketNotifier* waiting_ = nullptr;  // connections waiting on the listening socket
   QTimer* acceptRetry_;
-  QTimer* deliveryCheck_;
   std::map<QTcpSocket*, std::shared_ptr<Peer>> peers_;
 };
 

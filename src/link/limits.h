@@ -37,8 +37,9 @@ inline constexpr int kLoginGraceMs = 2000;
 inline constexpr int kLoginTimeoutMs = 60 * 1000;
 // A logged-in card that sends nothing for this long is taken as gone: it heartbeats every 10 s.
 inline constexpr int kCardIdleTimeoutMs = 120 * 1000;
-// How often the time-outs are looked at and pending summaries written.
-inline constexpr int kIdleCheckMs = 1000;
+// How often the link's one periodic check runs: the limits of awaited deliveries, the time-outs
+// and the pending summaries. A second is far below every limit it checks.
+inline constexpr int kPeriodicCheckMs = 1000;
 // After the system refused an accept (no descriptor left) the server tries again after this
 // pause instead of spinning on the waiting connection.
 inline constexpr int kAcceptRetryMs = 250;

@@ -38,7 +38,7 @@ struct Unattended : SendFixture {
   void StartWindow() {
     form = StartSized();
     Control<QTimer>(*form, "Timer1")->stop();
-    form->Link().findChild<QTimer*>("IdleCheck")->stop();
+    form->Link().findChild<QTimer*>("PeriodicCheck")->stop();
   }
   void CardLogsIn() {
     ASSERT_TRUE(card.LogIn(form->Link().ServerPort(), "CARD"));

@@ -39,7 +39,7 @@ struct StatusEndToEnd : CardFixture {
     ConfigFor(ShareBase() + "share/", "sendkind=1\r\nShareServer=1\r\n" + setKeys);
     form = StartSized(128, 64);
     Control<QTimer>(*form, "Timer1")->stop();
-    form->Link().findChild<QTimer*>("IdleCheck")->stop();
+    form->Link().findChild<QTimer*>("PeriodicCheck")->stop();
     Control<QCheckBox>(*form, "zmcheck")->setChecked(false);
   }
   std::string ShareBase() const { return "http://127.0.0.1:" + std::to_string(sharePort) + "/"; }

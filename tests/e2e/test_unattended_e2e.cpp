@@ -35,7 +35,7 @@ TEST_F(UnattendedEndToEnd, TwoSlotsPutTwoProgramsOnTheCardWithTheReadingsOfTheir
   form = StartSized(128, 64);
   Control<QTimer>(*form, "Timer1")->stop();  // the test ticks
   // The test's clock leaps hours within seconds: the link's idle check would cut the card.
-  form->Link().findChild<QTimer*>("IdleCheck")->stop();
+  form->Link().findChild<QTimer*>("PeriodicCheck")->stop();
   ASSERT_NE(form->Share(), nullptr);
   Control<QCheckBox>(*form, "zmcheck")->setChecked(false);
 
@@ -109,7 +109,7 @@ TEST_P(CardFailure, IsNamedAndTheNextTickDeliversOnceTheCardAnswersOk) {
             std::string("sendkind=") + c.sendkind + "\r\nShareServer=1\r\n");
   form = StartSized(128, 64);
   Control<QTimer>(*form, "Timer1")->stop();
-  form->Link().findChild<QTimer*>("IdleCheck")->stop();
+  form->Link().findChild<QTimer*>("PeriodicCheck")->stop();
   PublishAt(At(8, 0));
   StartCard(CardsimArgs(form->Link().ServerPort(), "SIM1", "north", 128, 64, folder, 120)
             << "--fail" << c.failing);

@@ -286,7 +286,7 @@ TEST_F(DeliveryTest, TheLinkReportsAStalledDeliveryOnItsOwnTimerAndOnAsk) {
   EXPECT_EQ(ended.count(), 0);
   // The link's own check finds the limit on the clock without being asked.
   clock.Advance(1);
-  EXPECT_TRUE(ended.wait(5 * kDeliveryCheckIntervalMs));
+  EXPECT_TRUE(ended.wait(5 * kPeriodicCheckMs));
   ASSERT_EQ(ended.count(), 1);
   EXPECT_EQ(ended[0][0].value<DeliveryOutcome>(), DeliveryOutcome::kStalled);
   EXPECT_EQ(U(log.lines.back().text), "标签: SIM1, 名称: north, 10 分钟内未完成节目发送, 发送失败.");

@@ -64,7 +64,7 @@ class HostileTest : public ::testing::Test {
     clock.Advance(ms);
     const size_t before = log.lines.size();
     const size_t open = link.OpenConnections();
-    WaitFor([&] { return log.lines.size() != before || link.OpenConnections() != open; }, 3 * kIdleCheckMs);
+    WaitFor([&] { return log.lines.size() != before || link.OpenConnections() != open; }, 3 * kPeriodicCheckMs);
   }
 
   FakeClock clock;
@@ -472,7 +472,7 @@ TEST_F(HostileTest, AConnectionThatNeverLogsInIsClosedAfterItsTime) {
   clock.Advance(kLoginTimeoutMs - 1000);
   auto card = LoggedIn("X");
   clock.Advance(1000);
-  ASSERT_TRUE(WaitFor([&] { return link.OpenConnections() == 1; }, 3 * kIdleCheckMs));
+  ASSERT_TRUE(WaitFor([&] { return link.OpenConnections() == 1; }, 3 * kPeriodicCheckMs));
   EXPECT_TRUE(WaitFor([&] { return idle.socket.state() == QAbstractSocket::UnconnectedState; }));
   MoveTimeAndSweep(kSummaryWindowMs);
   EXPECT_EQ(log.Texts().back(), "已关闭 1 个 60 秒内未登录的连接");
@@ -488,7 +488,7 @@ TEST_F(HostileTest, ACardThatFallsSilentIsClosedOneThatHeartbeatsStays) {
     ASSERT_TRUE(WaitFor([&] { return log.lines.size() > before; }));
   }
   clock.Advance(kCardIdleTimeoutMs);
-  ASSERT_TRUE(WaitFor([&] { return !link.SlotConnected(1); }, 3 * kIdleCheckMs));
+  ASSERT_TRUE(WaitFor([&] { return !link.SlotConnected(1); }, 3 * kPeriodicCheckMs));
   const auto t = log.Texts();
   ASSERT_GE(t.size(), 2u);
   EXPECT_EQ(t[t.size() - 2], "[标签:X] 120 秒未收到数据, 关闭连接");
