@@ -64,7 +64,8 @@ class HostileTest : public ::testing::Test {
     clock.Advance(ms);
     const size_t before = log.lines.size();
     const size_t open = link.OpenConnections();
-    WaitFor([&] { return log.lines.size() != before || link.OpenConnections() != open; }, 3 * kPeriodicCheckMs);
+    WaitFor([&] { return log.lines.size() != before || link.OpenConnections() != open; },
+            3 * kPeriodicCheckMs);
   }
 
   FakeClock clock;
