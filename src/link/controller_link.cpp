@@ -80,25 +80,34 @@ ControllerLink::ControllerLink(LogSink& log, Clock& clock, QObject* parent)
       peerLog_(log, clock, [this](const CardConnection& connection) { return sessions_.SlotOf(connection); }),
       sessions_(peerLog_, &clock),
       exchange_(sessions_, peerLog_),
-      badData_(log, clock, kBadDataLinesPerWindow,
-               [](long long n) { return Format(Utf8ToGbk("另有 %d 段异常数据未逐条记录"), {n}); }),
-      refused_(log, clock, 0,
-               [this](long long n) {
-                 return Format(Utf8ToGbk("连接数已达上限 %d, 已拒绝 %d 个新连接"),
-                               {static_cast<long long>(capacity_), n});
-               }),
+      badData_(
+          log, clock, kBadDataLinesPerWindow,
+          [](long long n) { return Format(Utf8ToGbk("另有 %d 段异常数据未逐条记录"), {n}); },
+          kSummaryWindowMs),
+      refused_(
+          log, clock, 0,
+          [this](long long n) {
+            return Format(Utf8ToGbk("连接数已达上限 %d, 已拒绝 %d 个新连接"),
+                          {static_cast<long long>(capacity_), n});
+          },
+          kSummaryWindowMs),
       displaced_(
           log, clock, 0,
-          [](long long n) { return Format(Utf8ToGbk("为接受新连接, 已关闭 %d 个未登录的连接"), {n}); }),
-      timedOut_(log, clock, 0,
-                [](long long n) {
-                  return Format(Utf8ToGbk("已关闭 %d 个 %d 秒内未登录的连接"),
-                                {n, static_cast<long long>(kLoginTimeoutMs / 1000)});
-                }),
-      acceptFailures_(log, clock, 1,
-                      [](long long n) { return Format(Utf8ToGbk("接受新连接又失败 %d 次"), {n}); }),
-      flooded_(log, clock, 1,
-               [](long long n) { return Format(Utf8ToGbk("另有 %d 个发送过快的连接已关闭"), {n}); }),
+          [](long long n) { return Format(Utf8ToGbk("为接受新连接, 已关闭 %d 个未登录的连接"), {n}); },
+          kSummaryWindowMs),
+      timedOut_(
+          log, clock, 0,
+          [](long long n) {
+            return Format(Utf8ToGbk("已关闭 %d 个 %d 秒内未登录的连接"),
+                          {n, static_cast<long long>(kLoginTimeoutMs / 1000)});
+          },
+          kSummaryWindowMs),
+      acceptFailures_(
+          log, clock, 1, [](long long n) { return Format(Utf8ToGbk("接受新连接又失败 %d 次"), {n}); },
+          kSummaryWindowMs),
+      flooded_(
+          log, clock, 1, [](long long n) { return Format(Utf8ToGbk("另有 %d 个发送过快的连接已关闭"), {n}); },
+          kSummaryWindowMs),
       capacity_(DescriptorBudgetUnder(OpenFileLimit(), kMaxConnections).linkConnections),
       server_(new QTcpServer(this)),
       periodic_(new QTimer(this)),

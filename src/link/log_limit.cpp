@@ -8,40 +8,6 @@ namespace aqled {
 
 std::string CutForLog(std::string_view gbk) { return CutGbkText(gbk, kMaxLoggedText); }
 
-LineBudget::LineBudget(LogSink& log, const Clock& clock, long long perWindow, Summary summary, int windowMs)
-    : log_(log), clock_(clock), perWindow_(perWindow), summary_(std::move(summary)), windowMs_(windowMs) {}
-
-bool LineBudget::Take(long long cost) {
-  Flush();
-  if (!open_) {
-    open_ = true;
-    start_ = clock_.Millis();
-    written_ = 0;
-    counted_ = 0;
-  }
-  if (written_ + cost <= perWindow_) {
-    written_ += cost;
-    return true;
-  }
-  ++counted_;
-  return false;
-}
-
-void LineBudget::Flush() {
-  if (!open_) return;
-  // A clock set back ends the window as well.
-  const qint64 elapsed = clock_.Millis() - start_;
-  if (elapsed >= 0 && elapsed < windowMs_) return;
-  Close();
-}
-
-void LineBudget::Close() {
-  if (!open_) return;
-  open_ = false;
-  if (counted_ > 0) log_.AppendLog(kLogError, summary_(counted_));
-  counted_ = 0;
-}
-
 PeerLog::PeerLog(LogSink& log, const Clock& clock, SlotOf slotOf)
     : log_(log),
       slotOf_(std::move(slotOf)),

@@ -1,15 +1,15 @@
 #pragma once
 // What keeps the log readable under a flood: texts from a peer are cut to a fixed length, and
-// lines that bad data or a connection storm would repeat share a budget per time window, the
-// rest being summarised in one line.
+// lines that bad data or a connection storm would repeat share a budget per time window
+// (LineBudget, logging/line_budget.h), the rest being summarised in one line.
 
-#include <QDateTime>
 #include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "link/limits.h"
+#include "logging/line_budget.h"
 #include "logging/operation_log.h"
 #include "text/datetime.h"
 
@@ -20,39 +20,6 @@ class CardConnection;
 // A GBK text from a peer as it goes into a log line: CutGbkText (text/strings.h) at
 // kMaxLoggedText bytes.
 std::string CutForLog(std::string_view gbk);
-
-// A budget per window of `windowMs` (kSummaryWindowMs unless given) on the clock: lines are
-// written while the costs taken in the window stay within `perWindow` (each line costs 1 unless
-// the owner counts bytes), the others only counted; once the window has ended, one kind-1 line
-// `summary(count)` reports how many lines were counted. A new window opens with the next line.
-class LineBudget {
- public:
-  using Summary = std::function<std::string(long long count)>;
-  // The log and the clock are borrowed and must outlive the budget.
-  LineBudget(LogSink& log, const Clock& clock, long long perWindow, Summary summary,
-             int windowMs = kSummaryWindowMs);
-
-  // True when a line of this cost may be written now; otherwise the line is counted for the
-  // summary.
-  bool Take(long long cost = 1);
-  // Writes the summary of a window that has ended. Take calls it first; the owner's timer
-  // calls it too, so that the summary of a burst does not wait for the next burst.
-  void Flush();
-  // Writes the summary of what the open window has counted so far, ended or not, and closes
-  // it: the owner calls it before it goes, so that nothing counted is lost at exit.
-  void Close();
-
- private:
-  LogSink& log_;
-  const Clock& clock_;
-  long long perWindow_;
-  Summary summary_;
-  int windowMs_;
-  bool open_ = false;
-  qint64 start_ = 0;  // the clock's Millis
-  long long written_ = 0;
-  long long counted_ = 0;
-};
 
 // The log of the controller link as the connections see it: a line written while a
 // connection's bytes are handled (inside a Scope) is charged, with kLogLineOverhead, to the

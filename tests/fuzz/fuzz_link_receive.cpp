@@ -71,8 +71,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   SteppedClock clock;
   aqled::SessionTable sessions(log);
   aqled::CommandExchange exchange(sessions, log);
-  aqled::LineBudget badData(log, clock, aqled::kBadDataLinesPerWindow,
-                            [](long long n) { return std::to_string(n); });
+  aqled::LineBudget badData(
+      log, clock, aqled::kBadDataLinesPerWindow, [](long long n) { return std::to_string(n); },
+      aqled::kSummaryWindowMs);
   const int slotTotal = 1 + ((data[0] >> 3) & 3);
   sessions.SetCards({}, slotTotal);
   if (data[0] & 1) exchange.ArmCardReset();

@@ -60,38 +60,6 @@ INSTANTIATE_TEST_SUITE_P(
         CutCase{"OddStart", "y" + Repeat(G("中"), 2100), "y" + Repeat(G("中"), 2047) + G("…(共 4201 字节)")}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST(LineBudget, WritesTheFirstLinesOfAWindowAndSummarisesTheRest) {
-  FakeClock clock;
-  RecordingLog log;
-  LineBudget budget(log, clock, 3, [](long long n) { return "counted " + std::to_string(n); });
-  std::vector<bool> taken;
-  for (int i = 0; i < 5; ++i) taken.push_back(budget.Take());
-  EXPECT_EQ(taken, (std::vector<bool>{true, true, true, false, false}));
-  clock.Advance(kSummaryWindowMs - 1);
-  budget.Flush();
-  EXPECT_TRUE(log.lines.empty()) << "the window has not ended";
-  clock.Advance(1);
-  budget.Flush();
-  ASSERT_EQ(log.lines.size(), 1u);
-  EXPECT_EQ(log.lines[0].kind, kLogError);
-  EXPECT_EQ(log.lines[0].text, "counted 2");
-  budget.Flush();
-  EXPECT_EQ(log.lines.size(), 1u) << "a summary is written once";
-  // A new window: the next line is written, and a window without excess ends silently.
-  EXPECT_TRUE(budget.Take());
-  clock.Advance(kSummaryWindowMs);
-  EXPECT_TRUE(budget.Take());
-  EXPECT_EQ(log.lines.size(), 1u);
-  // Closing writes what an open window has counted without waiting for its end, once.
-  for (int i = 0; i < 4; ++i) budget.Take();
-  budget.Close();
-  ASSERT_EQ(log.lines.size(), 2u);
-  EXPECT_EQ(log.lines[1].text, "counted 2");
-  budget.Close();
-  budget.Flush();
-  EXPECT_EQ(log.lines.size(), 2u);
-}
-
 // --- JSON ----------------------------------------------------------------------------------
 
 std::string Arrays(int depth) { return std::string(depth, '[') + std::string(depth, ']'); }
@@ -214,7 +182,8 @@ class ReceiverWait : public ::testing::Test {
   StampedLog log{clock};
   SessionTable sessions{log};
   CommandExchange exchange{sessions, log};
-  LineBudget badData{log, clock, kBadDataLinesPerWindow, [](long long n) { return std::to_string(n); }};
+  LineBudget badData{log, clock, kBadDataLinesPerWindow, [](long long n) { return std::to_string(n); },
+                     kSummaryWindowMs};
   std::shared_ptr<FakeConnection> card = std::make_shared<FakeConnection>(7, "127.0.0.1");
   ConnectionReceiver receiver{card, sessions, exchange, log, badData};
 };

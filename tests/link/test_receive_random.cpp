@@ -94,7 +94,8 @@ Outcome Feed(const std::string& stream, std::mt19937* cutter, unsigned maxRead =
   RecordingLog log;
   SessionTable sessions(log);
   CommandExchange exchange(sessions, log);
-  LineBudget badData(log, clock, kBadDataLinesPerWindow, [](long long n) { return std::to_string(n); });
+  LineBudget badData(
+      log, clock, kBadDataLinesPerWindow, [](long long n) { return std::to_string(n); }, kSummaryWindowMs);
   exchange.ArmCardReset();
   auto connection = std::make_shared<FakeConnection>(5, "127.0.0.1");
   ConnectionReceiver receiver(connection, sessions, exchange, log, badData);
