@@ -22,11 +22,14 @@
 #include <limits>
 #include <map>
 #include <memory>
+#include <optional>
 #include <tuple>
 #include <unordered_map>
 #include <vector>
 
+#include "logging/line_budget.h"
 #include "share/open_files.h"
+#include "text/datetime.h"
 #include "text/gbk.h"
 #include "text/strings.h"
 
@@ -213,7 +216,10 @@ class ShareServer::Daemon {
     runTimer_.setSingleShot(true);
     QObject::connect(&runTimer_, &QTimer::timeout, [this] { Run(); });
     reportTimer_.setSingleShot(true);
-    QObject::connect(&reportTimer_, &QTimer::timeout, [this] { Report(); });
+    QObject::connect(&reportTimer_, &QTimer::timeout, [this] {
+      if (refusals_) refusals_->Flush();
+      ArmReport();
+    });
     sweepTimer_.setInterval(kSweepIntervalMs);
     QObject::connect(&sweepTimer_, &QTimer::timeout, [this] { Sweep(); });
   }
@@ -285,8 +291,22 @@ class ShareServer::Daemon {
     }
   }
   // The summary of peers refused or cut off that waits for its interval, written now.
-  void WritePendingSummary() { Report(); }
-  void SetLog(LogSink* log) { log_ = log; }
+  void WritePendingSummary() {
+    if (refusals_) refusals_->Close();
+    ArmReport();
+  }
+  // Refusals while there is no log are not counted.
+  void SetLog(LogSink* log) {
+    log_ = log;
+    if (log_) {
+      refusals_.emplace(
+          *log_, wallClock_, 1, [this](long long n) { return RefusalLine(n); },
+          kShareLimitReportSeconds * 1000, LineBudget::Pace::kSpaced);
+    } else {
+      refusals_.reset();
+    }
+    ArmReport();
+  }
 
  private:
   // What the server keeps of one TCP connection.
@@ -356,20 +376,28 @@ class ShareServer::Daemon {
     if (connections_.empty()) sweepTimer_.stop();
   }
 
-  // Counts peers refused or cut off by a limit and reports them in one summary line at most
-  // every kShareLimitReportSeconds: the first at once, the rest when the interval is over.
+  // Counts peers refused or cut off by a limit and reports them in one line at most every
+  // kShareLimitReportSeconds: the first at once, the rest summed up when the interval is over.
   void Refused(int count, const std::string& why) {
-    refused_ += count;
     lastReason_ = why;
-    if (!reportTimer_.isActive()) Report();
+    if (!refusals_) return;
+    if (refusals_->Take(1, count)) log_->AppendLog(kLogError, RefusalLine(count));
+    ArmReport();
   }
 
-  void Report() {
-    if (refused_ == 0 || !log_) return;
+  // The line for `count` peers, named by the reason of the latest.
+  std::string RefusalLine(long long count) const {
     static const std::string prefix = Utf8ToGbk("共享服务拒绝或断开连接: ");
-    log_->AppendLog(kLogError, prefix + std::to_string(refused_) + " (" + lastReason_ + ")");
-    refused_ = 0;
-    reportTimer_.start(kShareLimitReportSeconds * 1000);
+    return prefix + std::to_string(count) + " (" + lastReason_ + ")";
+  }
+
+  // The report timer fires when the open interval of refusals ends, and waits for none otherwise.
+  void ArmReport() {
+    const std::optional<qint64> left = refusals_ ? refusals_->MillisLeft() : std::nullopt;
+    if (left)
+      reportTimer_.start(static_cast<int>(*left));
+    else
+      reportTimer_.stop();
   }
 
   static Connection* ConnectionOf(MHD_Connection* connection) {
@@ -660,9 +688,10 @@ class ShareServer::Daemon {
   std::vector<QString> cards_;              // the card addresses, normalized
   unsigned limit_ = 0;                      // connections held at once
   LogSink* log_ = nullptr;
+  SystemClock wallClock_;
+  std::optional<LineBudget> refusals_;  // while there is a log
   QTimer reportTimer_;
   bool closedInRun_ = false;
-  int refused_ = 0;
   std::string lastReason_;
 };
 
