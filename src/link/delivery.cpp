@@ -67,18 +67,18 @@ DeliveryStart DeliverProgram(ControllerLink& link, const DeliverySettings& setti
   StagedProgram own;
   StagedProgram& staged = shared ? *shared : own;
 
-  if (settings.sendkind == 1) {
+  if (settings.config.sendkind == 1) {
     const bool sent = Protected(ProgramError(), log, [&] {
       link.SetSlotPictureList(k, pictureList);
       if (!staged.staged) {
         staged.programId = FormatDateTime("yyyymmddhhnnss", clock.Now());
-        staged.n = StagePictures(slot.pictureList, settings.FileBaseDir, log, settings.pictureFolder,
+        staged.n = StagePictures(slot.pictureList, settings.config.FileBaseDir, log, settings.pictureFolder,
                                  settings.namePrefix);
-        WriteProgramFiles(settings.FileBaseDir, width, height, staged.programId, staged.n,
+        WriteProgramFiles(settings.config.FileBaseDir, width, height, staged.programId, staged.n,
                           settings.namePrefix);
         staged.staged = true;
       }
-      std::string download = BuildDownloadCommand(settings.HttpBaseDir, settings.FileBaseDir,
+      std::string download = BuildDownloadCommand(settings.config.HttpBaseDir, settings.config.FileBaseDir,
                                                   staged.programId, staged.n, settings.namePrefix);
       std::string play = BuildPlayCommand(staged.programId);
       link.StoreProgramCommands(std::move(download), std::move(play), k);
@@ -91,13 +91,13 @@ DeliveryStart DeliverProgram(ControllerLink& link, const DeliverySettings& setti
   const bool sent = Protected(DynamicError(), log, [&] {
     link.SetSlotPictureList(k, pictureList);
     if (!staged.staged) {
-      staged.n = StagePictures(slot.pictureList, settings.FileBaseDir, log, settings.pictureFolder,
+      staged.n = StagePictures(slot.pictureList, settings.config.FileBaseDir, log, settings.pictureFolder,
                                settings.namePrefix);
       staged.staged = true;
     }
     std::string dynamic =
-        BuildDynamicCommand(settings.HttpBaseDir, width, height, staged.n, settings.stuntType,
-                            settings.stuntSpeed, settings.stayTime, settings.namePrefix);
+        BuildDynamicCommand(settings.config.HttpBaseDir, width, height, staged.n, settings.config.stuntType,
+                            settings.config.stuntSpeed, settings.config.stayTime, settings.namePrefix);
     link.StoreDynamicCommand(dynamic, k);
     log.AppendLog(kLogSent, Format(DynamicLine(), {slot.barcode, slot.controllerName}));
     link.SendToSlot(k, dynamic, kFrameKindCommand);

@@ -12,6 +12,7 @@
 
 #include "link/controller_link.h"
 #include "logging/operation_log.h"
+#include "settings/program_settings.h"
 #include "text/datetime.h"
 
 namespace aqled {
@@ -20,15 +21,14 @@ namespace aqled {
 // after the colon (31 bytes).
 inline constexpr std::string_view kDeliveryCleanUpCommand = R"({"name":"clearuselessmaterial"})";
 
-// The values of config.ini a delivery reads (GBK texts).
+// What one delivery reads: the values of config.ini, as they were read, and what the send
+// adds.
 struct DeliverySettings {
-  std::string FileBaseDir;    // ShareFolder
-  std::string HttpBaseDir;    // the address under which ShareFolder is published
+  // FileBaseDir (ShareFolder), HttpBaseDir (the address under which ShareFolder is published),
+  // sendkind (1: program route; any other value: dynamic-area route), and stuntType, stuntSpeed
+  // and stayTime (effect, speed and display time of every dynamic-area picture); GBK texts.
+  ProgramSettings config;
   std::string pictureFolder;  // where the application draws its pictures: staged by link
-  int sendkind = 1;           // 1: program route; any other value: dynamic-area route
-  int stuntType = 0;          // effect, speed and display time of every dynamic-area picture
-  int stuntSpeed = 16;
-  int stayTime = 10;
   // The area the pictures were drawn at: ll.xml, pp.xml and the dynamic area carry it, so the
   // card is told the size its pictures have. Empty: the size the card reported at login.
   QSize area;

@@ -280,13 +280,8 @@ SendRun SendRoad::RunSend(const SendControls& controls, const QDateTime& started
       }
     }
     DeliverySettings delivery;
-    delivery.FileBaseDir = settings_.FileBaseDir;
+    delivery.config = settings_;
     delivery.pictureFolder = PictureFolder();
-    delivery.HttpBaseDir = settings_.HttpBaseDir;
-    delivery.sendkind = settings_.sendkind;
-    delivery.stuntType = settings_.stuntType;
-    delivery.stuntSpeed = settings_.stuntSpeed;
-    delivery.stayTime = settings_.stayTime;
     delivery.area = area;
     if (bySize) delivery.namePrefix = Format("%dx%d_", {area.width(), area.height()});
     if (!begun) {

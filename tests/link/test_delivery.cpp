@@ -38,8 +38,8 @@ class DeliveryTest : public ::testing::Test {
     ASSERT_TRUE(tmp.isValid());
     root = fs::path(tmp.path().toStdString());
     fs::create_directory(root / "file");
-    settings.FileBaseDir = (root / "share").string() + "/";
-    settings.HttpBaseDir = "http://127.0.0.1:8116/share/";
+    settings.config.FileBaseDir = (root / "share").string() + "/";
+    settings.config.HttpBaseDir = "http://127.0.0.1:8116/share/";
   }
   // The card SIM1 "north" (128 x 64) logs in on `card`; what that wrote and logged is forgotten.
   void LogIn() {
@@ -71,7 +71,7 @@ TEST_F(DeliveryTest, WithoutACardNothingIsStagedSentOrLoggedAndThePendingResetIs
   link.ArmCardReset();
   const std::string list = Picture("1.bmp", "one");
   for (int sendkind : {1, 2}) {
-    settings.sendkind = sendkind;
+    settings.config.sendkind = sendkind;
     EXPECT_EQ(Deliver(list), DeliveryStart::kNoCard);
     EXPECT_TRUE(log.lines.empty()) << sendkind;
     EXPECT_FALSE(fs::exists(root / "share")) << sendkind;
@@ -135,7 +135,7 @@ TEST_F(DeliveryTest, ProgramRouteStagesWritesBothFilesStoresTheCommandsAndSendsT
 class DynamicRoute : public DeliveryTest, public ::testing::WithParamInterface<int> {};
 
 TEST_P(DynamicRoute, StagesThePicturesAndSendsOneDynamicCommandWithoutProgramFiles) {
-  settings.sendkind = GetParam();
+  settings.config.sendkind = GetParam();
   LogIn();
   EXPECT_EQ(Deliver(Picture("1.bmp", "first") + Picture("a.jpg", "advert")), DeliveryStart::kSent);
   EXPECT_EQ(link.Exchange().watchedRoute, DeliveryRoute::kDynamic);
@@ -178,7 +178,7 @@ TEST_F(DeliveryTest, AnEmptyPictureListStillMakesAProgramOrAnEmptyDynamicArea) {
   EXPECT_NE(download.find("ll.xml"), std::string::npos);
   EXPECT_EQ(download.find(".bmp"), std::string::npos);
 
-  settings.sendkind = 2;
+  settings.config.sendkind = 2;
   card->writes.clear();
   Deliver("");
   ASSERT_EQ(card->Payloads().size(), 1u);
@@ -195,10 +195,10 @@ struct FailureCase {
 class DeliveryFailure : public DeliveryTest, public ::testing::WithParamInterface<FailureCase> {};
 
 TEST_P(DeliveryFailure, AShareFolderThatCannotBeMadeGivesTheRouteErrorLineAndSendsNothing) {
-  settings.sendkind = GetParam().sendkind;
+  settings.config.sendkind = GetParam().sendkind;
   // ShareFolder's parent is a plain file, so the folder cannot be created.
   std::ofstream(root / "blocker") << "x";
-  settings.FileBaseDir = (root / "blocker" / "share").string() + "/";
+  settings.config.FileBaseDir = (root / "blocker" / "share").string() + "/";
   LogIn();
   EXPECT_EQ(Deliver(Picture("1.bmp", "first")), DeliveryStart::kFailed);
   EXPECT_FALSE(link.DeliveryInFlight());
@@ -212,7 +212,7 @@ TEST_P(DeliveryFailure, AShareFolderThatCannotBeMadeGivesTheRouteErrorLineAndSen
 }
 
 TEST_P(DeliveryFailure, AFullDiskPublishesNoPartialPictureAndLogsTheCause) {
-  settings.sendkind = GetParam().sendkind;
+  settings.config.sendkind = GetParam().sendkind;
   LogIn();
   const std::string list = Picture("1.bmp", std::string(200 * 1024, 'p'));
   {
@@ -231,7 +231,7 @@ TEST_P(DeliveryFailure, AFullDiskPublishesNoPartialPictureAndLogsTheCause) {
 }
 
 TEST_P(DeliveryFailure, AShareFolderFileThatCannotBeWrittenIsNamedInTheErrorLine) {
-  settings.sendkind = GetParam().sendkind;
+  settings.config.sendkind = GetParam().sendkind;
   LogIn();
   fs::create_directories(Share("001.bmp"));  // a folder where the picture goes
   EXPECT_EQ(Deliver(Picture("1.bmp", "first")), DeliveryStart::kFailed);
@@ -259,7 +259,7 @@ TEST_F(DeliveryTest, TheProgramCarriesTheAreaThePicturesWereDrawnAtNotTheReporte
   EXPECT_NE(Slurp(Share("pp.xml")).find(R"(<picturepanel x="0" y="0" w="256" h="96" zOrder="0")"),
             std::string::npos);
 
-  settings.sendkind = 2;
+  settings.config.sendkind = 2;
   card->writes.clear();
   ASSERT_EQ(Deliver(Picture("1.bmp", "first")), DeliveryStart::kSent);
   ASSERT_EQ(card->writes.size(), 1u);
@@ -292,7 +292,7 @@ TEST_F(DeliveryTest, TheLinkReportsAStalledDeliveryOnItsOwnTimerAndOnAsk) {
   EXPECT_EQ(U(log.lines.back().text), "标签: SIM1, 名称: north, 10 分钟内未完成节目发送, 发送失败.");
 
   // A dynamic area, asked at its limit.
-  settings.sendkind = 2;
+  settings.config.sendkind = 2;
   ASSERT_EQ(Deliver(Picture("1.bmp", "first")), DeliveryStart::kSent);
   clock.Advance(kDynamicDeliveryLimitMs);
   link.CheckDeliveryDeadline();
