@@ -50,7 +50,6 @@ TEST(LineBudget, WritesTheFirstLinesOfAWindowAndSummarisesTheRest) {
   EXPECT_EQ(log.lines.size(), 2u);
 }
 
-
 // One step of a budget's life, and what Take answered for the steps that take.
 struct Step {
   enum Op { kTake, kAdvance, kFlush, kClose } op;
@@ -75,10 +74,18 @@ TEST_P(LineBudgetPaces, WriteCountAndSummariseAsTheirPaceSays) {
   std::vector<bool> taken;
   for (const Step& step : c.steps) {
     switch (step.op) {
-      case Step::kTake: taken.push_back(budget.Take(1, step.arg)); break;
-      case Step::kAdvance: clock.Advance(step.arg); break;
-      case Step::kFlush: budget.Flush(); break;
-      case Step::kClose: budget.Close(); break;
+      case Step::kTake:
+        taken.push_back(budget.Take(1, step.arg));
+        break;
+      case Step::kAdvance:
+        clock.Advance(step.arg);
+        break;
+      case Step::kFlush:
+        budget.Flush();
+        break;
+      case Step::kClose:
+        budget.Close();
+        break;
     }
   }
   EXPECT_EQ(taken, c.taken);
@@ -94,28 +101,33 @@ INSTANTIATE_TEST_SUITE_P(
     LineBudget, LineBudgetPaces,
     ::testing::Values(
         // A line that stands for several events counts them all.
-        PaceCase{"CountsWhatALineStandsFor", LineBudget::Pace::kWindows,
+        PaceCase{"CountsWhatALineStandsFor",
+                 LineBudget::Pace::kWindows,
                  {Take(3), Take(2), Take(4), Wait(), kFlushStep},
                  {true, false, false},
                  {"counted 6"}},
         // A free summary: the next line, however soon, opens a fresh window and is written.
-        PaceCase{"WindowsWriteTheLineAfterASummary", LineBudget::Pace::kWindows,
+        PaceCase{"WindowsWriteTheLineAfterASummary",
+                 LineBudget::Pace::kWindows,
                  {Take(), Take(), Wait(), kFlushStep, Take()},
                  {true, false, true},
                  {"counted 1"}},
         // A spaced summary takes the window it opens: what follows within it waits for the next.
-        PaceCase{"SpacedCountTheLineAfterASummary", LineBudget::Pace::kSpaced,
+        PaceCase{"SpacedCountTheLineAfterASummary",
+                 LineBudget::Pace::kSpaced,
                  {Take(), Take(), Wait(), kFlushStep, Wait(kWindowMs - 1), Take(2), kFlushStep, Wait(1),
                   kFlushStep},
                  {true, false, false},
                  {"counted 1", "counted 2"}},
         // A window that counted nothing ends silently and leaves none open behind it.
-        PaceCase{"SpacedQuietWindowEndsTheSpacing", LineBudget::Pace::kSpaced,
+        PaceCase{"SpacedQuietWindowEndsTheSpacing",
+                 LineBudget::Pace::kSpaced,
                  {Take(), Take(), Wait(), kFlushStep, Wait(), kFlushStep, Take()},
                  {true, false, true},
                  {"counted 1"}},
         // Closing writes at once, once; a spaced close keeps the next line for the next window.
-        PaceCase{"SpacedCloseWritesAndKeepsTheSpacing", LineBudget::Pace::kSpaced,
+        PaceCase{"SpacedCloseWritesAndKeepsTheSpacing",
+                 LineBudget::Pace::kSpaced,
                  {Take(), Take(), kCloseStep, Take(), kCloseStep, kCloseStep},
                  {true, false, false},
                  {"counted 1", "counted 1"}}),
