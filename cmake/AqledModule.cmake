@@ -27,7 +27,7 @@ function(aqled_test name)
   if(NOT AQLED_TEST_PER_CASE)
     add_test(NAME ${name} COMMAND test_${name})
     set_tests_properties(${name} PROPERTIES LABELS "${name}" TIMEOUT 900)
-    if(name STREQUAL "link" OR name STREQUAL "share")
+    if(name STREQUAL "link" OR name STREQUAL "share" OR name STREQUAL "tools")
       set_tests_properties(${name} PROPERTIES RUN_SERIAL TRUE)
     endif()
     return()
@@ -36,6 +36,12 @@ function(aqled_test name)
     TEST_FILTER "-${floods}"
     PROPERTIES LABELS "${name}" TIMEOUT 600)
   gtest_discover_tests(test_${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
-    TEST_FILTER "${floods}"
-    PROPERTIES LABELS "${name};flood" RUN_SERIAL TRUE TIMEOUT 600)
+    TEST_FILTER "${floods}" TEST_LIST test_${name}_floods
+    PROPERTIES RUN_SERIAL TRUE TIMEOUT 600)
+  # Two labels cannot pass through PROPERTIES (the list is flattened into the property pairs), so
+  # a script CTest reads after the discovered floods labels them.
+  set(labels ${CMAKE_CURRENT_BINARY_DIR}/test_${name}_flood_labels.cmake)
+  file(WRITE ${labels} "if(test_${name}_floods)\n"
+    "  set_tests_properties(\${test_${name}_floods} PROPERTIES LABELS \"${name};flood\")\nendif()\n")
+  set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${labels})
 endfunction()

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "app_fixture.h"
-#include "card_messages.h"
+#include "card.h"
 #include "link/controller_link.h"
 #include "link/frame.h"
 #include "station_site.h"
@@ -107,38 +107,6 @@ struct SendFixture : AppFolderFixture {
   static inline QTemporaryDir* certDir_ = nullptr;
   static inline bool certOk_ = false;
   static inline QString cert_, key_, certError_;
-};
-
-// A controller card played by a socket of the test: logs in and records the payloads it gets.
-class SocketCard {
- public:
-  bool LogIn(quint16 port, const std::string& barcode) {
-    socket.connectToHost(QHostAddress::LocalHost, port);
-    if (!socket.waitForConnected(5000)) return false;
-    Send(LoginText(barcode, "card", "\"96\"", "\"48\""));
-    return true;
-  }
-  void Send(const std::string& utf8Json) {
-    socket.write(QByteArray::fromStdString(BuildFrameUtf8(2, utf8Json)));
-    socket.flush();
-  }
-  // The payloads of every whole frame received so far (UTF-8).
-  std::vector<std::string> Payloads() {
-    buffer += socket.readAll();
-    std::vector<std::string> out;
-    QByteArray rest = buffer;
-    while (rest.size() >= 32) {
-      const quint32 total = static_cast<quint8>(rest[4]) | static_cast<quint8>(rest[5]) << 8 |
-                            static_cast<quint8>(rest[6]) << 16 |
-                            static_cast<quint32>(static_cast<quint8>(rest[7])) << 24;
-      if (total < 32 || rest.size() < static_cast<qsizetype>(total)) break;
-      out.push_back(rest.mid(32, total - 32).toStdString());
-      rest = rest.mid(total);
-    }
-    return out;
-  }
-  QTcpSocket socket;
-  QByteArray buffer;
 };
 
 }  // namespace aqled::testing

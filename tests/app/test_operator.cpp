@@ -17,9 +17,9 @@
 #include <QTimer>
 #include <algorithm>
 
-#include "answering_card.h"
 #include "app/platform.h"
 #include "app_fixture.h"
+#include "card.h"
 #include "link/frame.h"
 #include "render/previews.h"
 
@@ -414,7 +414,7 @@ TEST_F(Operator, ACardsHeartbeatsFoldIntoOneScreenLineAndStayWholeInTheFile) {
   WithConfig();
   WithLogFolder();
   auto form = Start();
-  AnsweringCard card{clock};
+  Card card{clock};
   ASSERT_TRUE(card.LogIn(port, "ZJ-LISHUI-1"));
   ASSERT_TRUE(WaitFor([&] { return !card.Times("Login").empty(); }));
   for (int beat = 1; beat <= 3; ++beat) {
@@ -450,14 +450,13 @@ TEST_F(Operator, BadDataCountedButNotYetSummedUpIsLoggedWhenTheWindowCloses) {
   auto form = Start();
   int reads = 0;
   QObject::connect(&form->Link(), &ControllerLink::BytesHandled, [&] { ++reads; });
-  QTcpSocket peer;
-  peer.connectToHost(QHostAddress::LocalHost, form->Link().ServerPort());
-  ASSERT_TRUE(peer.waitForConnected(5000));
+  Card peer(form->Link().ServerPort());
+  ASSERT_TRUE(peer.connected);
   // One bad frame per read: the first ten get their line, the rest are counted for the
   // summary, whose window never ends on the test's clock.
   for (int i = 0; i < 15; ++i) {
     const int before = reads;
-    peer.write(QByteArray::fromStdString(OversizedFrameHeader(5000000)));
+    peer.Write(OversizedFrameHeader(5000000));
     ASSERT_TRUE(WaitFor([&] { return reads > before; }));
   }
   const auto lines = Lines(*form);

@@ -167,7 +167,7 @@ TEST_F(Send, WhileAFetchWaitsControllerFramesAreHandledAndASecondSendIsRefused) 
   auto form = StartSized();
   dialogs.confirm = true;
 
-  SocketCard card;
+  Card card;
   bool loggedInDuringFetch = false;
   bool clickedAgain = false;
   size_t requestsAtSecondClick = 0;
@@ -206,7 +206,7 @@ TEST_F(Send, TheDiskQueryButtonSendsOnlyWithACard) {
   Control<QPushButton>(*form, "BitBtn1")->click();
   EXPECT_EQ(Control<LogView>(*form, "log")->LineCount(), before) << "no card: nothing at all";
 
-  SocketCard card;
+  Card card;
   ASSERT_TRUE(card.LogIn(form->Link().ServerPort(), "C1"));
   ASSERT_TRUE(WaitFor([&] { return card.Payloads().size() == 1; })) << "the Login answer";
   Control<QPushButton>(*form, "BitBtn1")->click();
@@ -220,7 +220,7 @@ TEST_F(Send, TheDiskQueryButtonSendsOnlyWithACard) {
 
 TEST_F(Send, TheConfirmationNamesTheLoggedInCard) {
   auto form = Start();
-  SocketCard card;
+  Card card;
   ASSERT_TRUE(card.LogIn(form->Link().ServerPort(), "TAG-7"));
   ASSERT_TRUE(WaitFor([&] { return form->Link().SlotConnected(1); }));
   dialogs.confirm = false;

@@ -8,8 +8,8 @@
 #include <algorithm>
 
 #include "app_fixture.h"
+#include "card.h"
 #include "link/controller_link.h"
-#include "link/frame.h"
 
 using namespace aqled;
 using namespace aqled::testing;
@@ -54,9 +54,8 @@ TEST_F(Startup, TheServerAcceptsAControllerOnLoopback) {
   WithConfig();
   auto form = Start();
   ASSERT_TRUE((&form->Link().ServerSvr1())->isListening());
-  QTcpSocket card;
-  card.connectToHost(QHostAddress::LocalHost, port);
-  ASSERT_TRUE(card.waitForConnected(5000));
+  Card card(port);
+  ASSERT_TRUE(card.connected);
   EXPECT_TRUE(WaitFor([&] { return (&form->Link().ServerSvr1())->findChildren<QTcpSocket*>().size() == 1; }));
   EXPECT_EQ(Control<LogView>(*form, "log")->LineCount(), 2);  // a connection alone logs nothing
 }
@@ -152,11 +151,9 @@ TEST_F(Startup, TheCardKeysReachTheSessionTable) {
             QString::fromUtf8("08:05:09:042  config.ini 的 Set/MaxCards=40 不在 1 到 32 之间, 取 32"));
   EXPECT_EQ(log.LineColour(1), kRed);
   EXPECT_EQ(form->Link().Sessions().MaxCards(), 32);
-  QTcpSocket card;
-  card.connectToHost(QHostAddress::LocalHost, port);
-  ASSERT_TRUE(card.waitForConnected(5000));
-  card.write(QByteArray::fromStdString(BuildFrameUtf8(
-      2, R"({"name":"LOGIN","input":{"barcode":"F","controllername":"c","width":1,"height":1}})")));
+  Card card(port);
+  ASSERT_TRUE(card.connected);
+  card.Send(R"({"name":"LOGIN","input":{"barcode":"F","controllername":"c","width":1,"height":1}})");
   const QString refused = QString::fromUtf8("[标签:F] [拒绝链接] 不在控制卡名单中, 不回复登录");
   EXPECT_TRUE(WaitFor([&] { return log.LineText(log.LineCount() - 1).endsWith(refused); }));
 }

@@ -8,7 +8,7 @@
 #include <QTimer>
 #include <functional>
 
-#include "answering_card.h"
+#include "card.h"
 #include "send_fixture.h"
 
 using namespace aqled;
@@ -89,7 +89,7 @@ struct Unattended : SendFixture {
   }
 
   std::unique_ptr<TForm1> form;
-  AnsweringCard card{clock};
+  Card card{clock};
   size_t mark = 0;
   bool siteFollowsClock = false;
 };
@@ -537,7 +537,7 @@ TEST_F(Readings, StaleReadingsAreLeftOutWithTheirPublishTime) {
   Configure("MaxDataAge=0\r\n");
   form.reset();
   StartWindow();
-  AnsweringCard second(clock);
+  Card second(clock);
   ASSERT_TRUE(second.LogIn(form->Link().ServerPort(), "CARD2"));
   ASSERT_TRUE(WaitFor([&] { return form->Link().SlotConnected(1); }));
   Mark();

@@ -11,27 +11,18 @@ namespace aqled {
 namespace {
 
 using testing::Card;
-using testing::FakeClock;
 using testing::HandFrame;
-using testing::RecordingLog;
 using testing::WaitFor;
 
 const std::string kLogin =
     R"({"name":"LOGIN","input":{"barcode":"X","controllername":"N","width":"64","height":"32"}})";
 
-class ControllerLinkTest : public ::testing::Test {
+class ControllerLinkTest : public testing::LinkTest {
  protected:
-  void SetUp() override { ASSERT_TRUE(link.Listen(0, QHostAddress::LocalHost)); }
-  int Count(const std::string& utf8Line) const { return log.Count(utf8Line); }
-  int CountPrefix(const std::string& prefix) const { return log.CountPrefix(prefix); }
   // Waits until the server has taken everything written so far off the socket.
   void WaitServerHas(size_t buffered) {
     ASSERT_TRUE(WaitFor([&] { return link.BufferedBytes() == buffered; })) << link.BufferedBytes();
   }
-
-  FakeClock clock;
-  RecordingLog log;
-  ControllerLink link{log, clock};
 };
 
 TEST_F(ControllerLinkTest, CardLogsInAndGetsTheLoginAnswerFrame) {

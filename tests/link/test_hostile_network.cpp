@@ -29,11 +29,9 @@ namespace aqled {
 namespace {
 
 using testing::Card;
-using testing::FakeClock;
 using testing::HandFrame;
 using testing::kLoginAnswerText;
 using testing::LoginText;
-using testing::RecordingLog;
 using testing::WaitFor;
 
 constexpr const char* kDiskQuery = R"({"name":"queryDisk","input":{"storagemedia":"emmc"}})";
@@ -42,22 +40,12 @@ std::string Nested(int depth) {
   return std::string(static_cast<size_t>(depth), '[') + std::string(static_cast<size_t>(depth), ']');
 }
 
-class HostileTest : public ::testing::Test {
+class HostileTest : public testing::LinkTest {
  protected:
-  void SetUp() override { ASSERT_TRUE(link.Listen(0, QHostAddress::LocalHost)); }
-  int Count(const std::string& utf8Line) const { return log.Count(utf8Line); }
-  int CountPrefix(const std::string& prefix) const { return log.CountPrefix(prefix); }
   bool Logged(const std::string& utf8Line) const { return Count(utf8Line) > 0; }
   size_t LogBytes() const {
     return std::accumulate(log.lines.begin(), log.lines.end(), size_t{0},
                            [](size_t n, const testing::LogLine& l) { return n + l.text.size(); });
-  }
-  // A card logs in as X on a connection of its own and has its Login answer.
-  std::unique_ptr<Card> LoggedIn(const std::string& barcode = "X") {
-    auto card = std::make_unique<Card>(link.ServerPort());
-    card->Write(HandFrame(LoginText(barcode)));
-    EXPECT_TRUE(WaitFor([&] { return !card->frames.empty(); })) << barcode;
-    return card;
   }
   // Lets the sweep of time-outs and summaries run once after the fake clock moved.
   void MoveTimeAndSweep(qint64 ms) {
@@ -67,10 +55,6 @@ class HostileTest : public ::testing::Test {
     WaitFor([&] { return log.lines.size() != before || link.OpenConnections() != open; },
             3 * kPeriodicCheckMs);
   }
-
-  FakeClock clock;
-  RecordingLog log;
-  ControllerLink link{log, clock};
 };
 
 // --- deep JSON -----------------------------------------------------------------------------

@@ -1,8 +1,9 @@
 #pragma once
 // Test seams of the controller link: a connection that records what is written to it, a log
-// that stamps each line with the fake clock, and a frame helper written from the byte layout.
+// that stamps each line with the fake clock, a frame helper written from the byte layout, the
+// card played over loopback (card.h), and the fixture of a listening link.
 
-#include <sys/socket.h>
+#include <gtest/gtest.h>
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -12,9 +13,12 @@
 #include <QTimer>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "card.h"
+#include "link/controller_link.h"
 #include "link/frame_reader.h"
 #include "link/session.h"
 #include "test_support.h"
@@ -92,38 +96,24 @@ inline std::string HandFrame(const std::string& payload, int kind = 2, std::int6
   return h + payload;
 }
 
-// A card on the same event loop, talking to the real server over loopback.
-class Card {
- public:
-  explicit Card(quint16 port) {
-    socket.connectToHost(QHostAddress::LocalHost, port);
-    connected = socket.waitForConnected(3000);
-    QObject::connect(&socket, &QTcpSocket::readyRead, [this] {
-      const QByteArray b = socket.readAll();
-      reader.Append(std::string_view(b.constData(), static_cast<size_t>(b.size())));
-      while (auto c = reader.Next()) frames.push_back(*c);
-    });
+// A controller link listening on a free loopback port, logging to a recording log on a fake
+// clock.
+class LinkTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(link.Listen(0, QHostAddress::LocalHost)); }
+  int Count(const std::string& utf8Line) const { return log.Count(utf8Line); }
+  int CountPrefix(const std::string& prefix) const { return log.CountPrefix(prefix); }
+  // A card logs in as `barcode` on a connection of its own and has its Login answer.
+  std::unique_ptr<Card> LoggedIn(const std::string& barcode = "X") {
+    auto card = std::make_unique<Card>(link.ServerPort());
+    card->Write(HandFrame(LoginText(barcode)));
+    EXPECT_TRUE(WaitFor([&] { return !card->frames.empty(); })) << barcode;
+    return card;
   }
-  void Write(const std::string& bytes) {
-    socket.write(bytes.data(), static_cast<qint64>(bytes.size()));
-    socket.flush();
-  }
-  // Closes with a reset instead of an orderly close.
-  void Reset() {
-    linger l{1, 0};
-    ::setsockopt(static_cast<int>(socket.socketDescriptor()), SOL_SOCKET, SO_LINGER, &l, sizeof l);
-    socket.abort();
-  }
-  // The payloads received, in order.
-  std::vector<std::string> Payloads() const {
-    std::vector<std::string> out;
-    for (const auto& f : frames) out.push_back(f.bytes);
-    return out;
-  }
-  QTcpSocket socket;
-  bool connected = false;
-  FrameReader reader;
-  std::vector<ReceivedChunk> frames;
+
+  FakeClock clock;
+  RecordingLog log;
+  ControllerLink link{log, clock};
 };
 
 }  // namespace aqled::testing

@@ -20,8 +20,6 @@
 namespace aqled {
 namespace {
 
-using testing::FakeClock;
-using testing::RecordingLog;
 using testing::WaitFor;
 
 // Serves the files of one folder under /share/ with HTTP/1.0 answers; one request per
@@ -84,13 +82,13 @@ QImage Solid(QColor colour, int w, int h) {
 
 qint64 SizeOf(const QString& path) { return QFileInfo(path).size(); }
 
-class CardsimIntegration : public ::testing::Test {
+class CardsimIntegration : public testing::LinkTest {
  protected:
   void SetUp() override {
     ASSERT_TRUE(tmp.isValid());
     share = tmp.filePath("share");
     QDir().mkpath(share);
-    ASSERT_TRUE(link.Listen(0, QHostAddress::LocalHost));
+    LinkTest::SetUp();
     http = std::make_unique<TinyHttp>(share);
   }
   void TearDown() override {
@@ -206,9 +204,6 @@ class CardsimIntegration : public ::testing::Test {
 
   QTemporaryDir tmp;
   QString share;
-  FakeClock clock;
-  RecordingLog log;
-  ControllerLink link{log, clock};
   std::unique_ptr<TinyHttp> http;
   QProcess card;
 };
