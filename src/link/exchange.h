@@ -12,7 +12,6 @@
 #include <nlohmann/json.hpp>
 #include <string>
 #include <string_view>
-#include <type_traits>
 
 #include "link/frame.h"
 #include "link/limits.h"
@@ -114,14 +113,13 @@ class CommandExchange {
   // A dynamic-area delivery keeps its command (the delivery sends it; its answer is ignored).
   void StoreDynamicCommand(std::string dynamicCommand, int k = 1);
 
-  // Called once with the outcome and the slot of every watched delivery that ends (a handler
-  // may take the outcome alone). A delivery ends with success on its card's answer "play" to
-  // its own play command (program route) or its "UpdateDynamic" answer (dynamic route); with
-  // failure on a progress status other than waiting, downloading and complete (kind-1 line
-  // naming the status), on a failure the card reports (below), when its slot's connection
-  // closes or is taken over by another connection (SlotClosed, SlotReplaced); as stalled
-  // through CheckDeliveryDeadline. A newer BeginDelivery of the slot drops its watch without an
-  // outcome.
+  // Called once with the outcome and the slot of every watched delivery that ends. A delivery
+  // ends with success on its card's answer "play" to its own play command (program route) or
+  // its "UpdateDynamic" answer (dynamic route); with failure on a progress status other than
+  // waiting, downloading and complete (kind-1 line naming the status), on a failure the card
+  // reports (below), when its slot's connection closes or is taken over by another connection
+  // (SlotClosed, SlotReplaced); as stalled through CheckDeliveryDeadline. A newer BeginDelivery
+  // of the slot drops its watch without an outcome.
   //
   // A failure the card reports: an answer to a command of a delivery (play, UpdateDynamic,
   // clearuselessmaterial, queryDisk, downloadfilefromurl, querydownloadprogress) whose "output"
@@ -134,13 +132,8 @@ class CommandExchange {
   // play answer only after the delivery's own play command, an UpdateDynamic answer only on
   // the dynamic route, the other answers only on the program route. A failing play answer
   // gives no "发送成功." line.
-  template <typename Handler>
-  void SetDeliveryEndHandler(Handler handler) {
-    if constexpr (std::is_invocable_v<Handler&, DeliveryOutcome, int>) {
-      deliveryEnded_ = std::move(handler);
-    } else {
-      deliveryEnded_ = [h = std::move(handler)](DeliveryOutcome outcome, int) mutable { h(outcome); };
-    }
+  void SetDeliveryEndHandler(std::function<void(DeliveryOutcome, int slot)> handler) {
+    deliveryEnded_ = std::move(handler);
   }
   // After the first command of a delivery to slot k went out: its end is awaited from
   // `started` on.

@@ -367,7 +367,7 @@ TEST_P(EndingStatus, EndsTheChainWithALineNamingTheStatus) {
   LoggedInAndDelivering();
   exchange.StoreProgramCommands(kDownload, kPlay);
   std::vector<DeliveryOutcome> ended;
-  exchange.SetDeliveryEndHandler([&](DeliveryOutcome o) { ended.push_back(o); });
+  exchange.SetDeliveryEndHandler([&](DeliveryOutcome o, int) { ended.push_back(o); });
   exchange.WatchDelivery(DeliveryRoute::kProgram, clock.Now());
   Feed(R"({"name":"downloadfilefromurl","output":{"id":"7"}})", c1);
   c1->writes.clear();
@@ -396,7 +396,7 @@ class DeliveryWatch : public ExchangeTest {
  protected:
   void SetUp() override {
     LoggedInAndDelivering();
-    exchange.SetDeliveryEndHandler([this](DeliveryOutcome o) { ended.push_back(o); });
+    exchange.SetDeliveryEndHandler([this](DeliveryOutcome o, int) { ended.push_back(o); });
   }
   // A program delivery watched from now, its commands stored and its download under way.
   void ProgramUnderWay() {
