@@ -36,46 +36,8 @@ namespace aqled {
 namespace {
 
 // Texts of the system, GBK, converted once from the UTF-8 source.
-const std::string& ConfigMissingMessage() {
-  static const std::string text = Utf8ToGbk("配置文件config.ini丢失,请联系技术人员.");
-  return text;
-}
-const std::string& StartedText() {
-  static const std::string text = Utf8ToGbk("程序开始运行");
-  return text;
-}
-const std::string& PortOpenedText() {
-  static const std::string text = Utf8ToGbk("启动端口成功: ");
-  return text;
-}
-const std::string& PortFailedText() {
-  static const std::string text = Utf8ToGbk("启动端口失败: ");
-  return text;
-}
-const std::string& ReadFailedPattern() {
-  static const std::string text = Utf8ToGbk("读取文件失败: %s (%s), %s");
-  return text;
-}
-const std::string& DefaultsTakenText() {
-  static const std::string text = Utf8ToGbk("使用默认值");
-  return text;
-}
-const std::string& FileKeptText() {
-  static const std::string text = Utf8ToGbk("保存时保留原文件");
-  return text;
-}
-const std::string& FolderFailedPattern() {
-  static const std::string text = Utf8ToGbk("创建文件夹失败: %s (%s)");
-  return text;
-}
-const std::string& NameTakenText() {
-  static const std::string text = Utf8ToGbk("已有同名的文件");
-  return text;
-}
-const std::string& ViewerFailedPattern() {
-  static const std::string text = Utf8ToGbk("无法启动图片查看程序, 未能打开 %s");
-  return text;
-}
+const std::string& StartedText() { return Gbk<"程序开始运行">(); }
+const std::string& FileKeptText() { return Gbk<"保存时保留原文件">(); }
 // A memo's text as the system holds it: GBK, lines separated by CR LF.
 std::string MemoText(const QPlainTextEdit* memo) {
   std::string text = FromQString(memo->toPlainText());
@@ -211,7 +173,7 @@ void TForm1::FormCreate() {
   // 2. config.ini must be there.
   std::error_code ec;
   if (!std::filesystem::exists(folder / "config.ini", ec)) {
-    dialogs_->Message(ConfigMissingMessage());
+    dialogs_->Message(Gbk<"配置文件config.ini丢失,请联系技术人员.">());
     quitRequested_ = true;
     return;
   }
@@ -219,14 +181,14 @@ void TForm1::FormCreate() {
   std::vector<std::string> failures;
   const auto unread = [&](const std::filesystem::path& file, const std::string& reason,
                           const std::string& then) {
-    failures.push_back(Format(ReadFailedPattern(), {GbkFromPath(file), reason, then}));
+    failures.push_back(Format(Gbk<"读取文件失败: %s (%s), %s">(), {GbkFromPath(file), reason, then}));
   };
   // 3. ProgramSettings; a config.ini that cannot be read gives the defaults.
   const ProgramDefaults defaults =
       MakeProgramDefaults(appFolder_, FirstLocalIpv4(), std::string(kDefaultStationSite));
   const IniFile::LoadResult config = IniFile::Load(folder / "config.ini");
   if (!config.readable)
-    unread(folder / "config.ini", ReadProblemOf(folder / "config.ini"), DefaultsTakenText());
+    unread(folder / "config.ini", ReadProblemOf(folder / "config.ini"), Gbk<"使用默认值">());
   programSettings = ReadProgramSettings(config.ini, defaults, &failures);
   RefreshStatus();
   // The TLS library, loaded before peers can spend the descriptors, and what the station fetch
@@ -259,8 +221,8 @@ void TForm1::FormCreate() {
     std::error_code check;
     if (!std::filesystem::is_directory(pictures, check)) {
       const std::string reason =
-          std::filesystem::exists(pictures, check) ? NameTakenText() : FileProblemText(ec);
-      failures.push_back(Format(FolderFailedPattern(), {PictureFolder(), reason}));
+          std::filesystem::exists(pictures, check) ? Gbk<"已有同名的文件">() : FileProblemText(ec);
+      failures.push_back(Format(Gbk<"创建文件夹失败: %s (%s)">(), {PictureFolder(), reason}));
     }
   }
   // The whole-file writer's temporary files that a killed run left, in every folder it writes.
@@ -287,9 +249,9 @@ void TForm1::FormCreate() {
   // 14. Open the server.
   const std::string port = std::to_string(controllerPort);
   if (OpenControllerServer()) {
-    AppendLog(kLogSent, PortOpenedText() + port);
+    AppendLog(kLogSent, Gbk<"启动端口成功: ">() + port);
   } else {
-    AppendLog(kLogError, PortFailedText() + port);
+    AppendLog(kLogError, Gbk<"启动端口失败: ">() + port);
   }
   link_->ArmCardReset();
   // The share server publishes ShareFolder itself unless an outside server does.
@@ -526,7 +488,7 @@ void TForm1::Button11Click() {
 
 void TForm1::OpenPicture(const std::string& gbkPath) {
   if (viewer_->Open(gbkPath)) return;
-  const std::string text = Format(ViewerFailedPattern(), {gbkPath});
+  const std::string text = Format(Gbk<"无法启动图片查看程序, 未能打开 %s">(), {gbkPath});
   AppendLog(kLogError, text);
   dialogs_->Message(text);
 }

@@ -96,7 +96,7 @@ AppFolderChoice ChooseAppFolder() {
 }
 
 std::string ConfigLocationText(const std::string& appFolder) {
-  return Utf8ToGbk("配置文件: ") + appFolder + "config.ini";
+  return Gbk<"配置文件: ">() + appFolder + "config.ini";
 }
 
 std::string FirstLocalIpv4() {

@@ -10,10 +10,7 @@
 
 namespace aqled {
 
-const std::string& AdvertisementLimitMessage() {
-  static const std::string text = Utf8ToGbk("广告文件不可超过5个");
-  return text;
-}
+const std::string& AdvertisementLimitMessage() { return Gbk<"广告文件不可超过5个">(); }
 
 const char* const kAdvertisementFilter =
     "(*.bmp,*.jpg,*.jpeg,*.avi,*.mpg,*.mov,*.mp4,*.*.wmv,*.rmvb)|"

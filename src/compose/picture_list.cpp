@@ -16,37 +16,8 @@ namespace aqled {
 namespace {
 
 // Log texts of the entries, GBK; a station's line names it from the catalogue.
-const std::string& StationLinePattern() {
-  static const std::string text = Utf8ToGbk("添加 %s数据 ");
-  return text;
-}
-const std::string& TextPageLine() {
-  static const std::string text = Utf8ToGbk("添加 文本 ");
-  return text;
-}
-const std::string& AdvertisementLine() {
-  static const std::string text = Utf8ToGbk("添加 广告 ");
-  return text;
-}
 
 // Lines of a station page left out, GBK.
-const std::string& EmptyReadingPattern() {
-  static const std::string text = Utf8ToGbk("不添加 %s数据: PM2.5或臭氧数据为空");
-  return text;
-}
-const std::string& StaleReadingPattern() {
-  static const std::string text = Utf8ToGbk("不添加 %s数据: 数据已过期 (超过 %d 小时), 发布时间 %s");
-  return text;
-}
-
-const std::string& NeverFetchedPattern() {
-  static const std::string text = Utf8ToGbk("不添加 %s数据: 尚未获取到数据");
-  return text;
-}
-const std::string& FuturePattern() {
-  static const std::string text = Utf8ToGbk("不添加 %s数据: 发布时间 %s 晚于当前时间一小时以上");
-  return text;
-}
 
 // Reads at most this much of one picture for its digest: a program's pictures are BMPs of at
 // most 576 x 336 at 32 bits (774 KiB) or the operator's JPEGs.
@@ -130,35 +101,37 @@ AssemblyReport AssemblePictureList(const PictureListInputs& in, std::string& pic
       // station without any reading has never been fetched.
       if (r.pm25.empty() || r.ozone.empty()) {
         const bool never = r == Dtstr{};
-        log.AppendLog(kLogError,
-                      Format(never ? NeverFetchedPattern() : EmptyReadingPattern(), {StationName(k)}));
+        log.AppendLog(kLogError, Format(never ? Gbk<"不添加 %s数据: 尚未获取到数据">()
+                                              : Gbk<"不添加 %s数据: PM2.5或臭氧数据为空">(),
+                                        {StationName(k)}));
         ++report.leftOut;
         continue;
       }
       const std::string& published = in.publishTimes[static_cast<size_t>(k)];
       const Freshness freshness = FreshnessOf(published, in.now, in.maxDataAgeHours);
       if (freshness != Freshness::kFresh) {
-        log.AppendLog(kLogError,
-                      freshness == Freshness::kStale
-                          ? Format(StaleReadingPattern(), {StationName(k), in.maxDataAgeHours, published})
-                          : Format(FuturePattern(), {StationName(k), published}));
+        log.AppendLog(kLogError, freshness == Freshness::kStale
+                                     ? Format(Gbk<"不添加 %s数据: 数据已过期 (超过 %d 小时), 发布时间 %s">(),
+                                              {StationName(k), in.maxDataAgeHours, published})
+                                     : Format(Gbk<"不添加 %s数据: 发布时间 %s 晚于当前时间一小时以上">(),
+                                              {StationName(k), published}));
         ++report.leftOut;
         continue;
       }
-      append(Format(StationLinePattern(), {StationName(k)}), pictureFolder + std::to_string(k) + ".bmp");
+      append(Format(Gbk<"添加 %s数据 ">(), {StationName(k)}), pictureFolder + std::to_string(k) + ".bmp");
       report.stations.push_back(k);
     }
   }
 
   if (in.choice.textPage) {
     if (in.renderTextPage) in.renderTextPage();
-    append(TextPageLine(), pictureFolder + "g.bmp");
+    append(Gbk<"添加 文本 ">(), pictureFolder + "g.bmp");
   }
 
   // The copy is looked for again: drawing the text page may have replaced or removed it.
   for (const std::string& name : adNames) {
     const std::string path = pictureFolder + name;
-    if (IsFile(path)) append(AdvertisementLine(), path);
+    if (IsFile(path)) append(Gbk<"添加 广告 ">(), path);
   }
   return report;
 }

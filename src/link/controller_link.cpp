@@ -82,31 +82,30 @@ ControllerLink::ControllerLink(LogSink& log, Clock& clock, QObject* parent)
       exchange_(sessions_, peerLog_),
       badData_(
           log, clock, kBadDataLinesPerWindow,
-          [](long long n) { return Format(Utf8ToGbk("另有 %d 段异常数据未逐条记录"), {n}); },
-          kSummaryWindowMs),
+          [](long long n) { return Format(Gbk<"另有 %d 段异常数据未逐条记录">(), {n}); }, kSummaryWindowMs),
       refused_(
           log, clock, 0,
           [this](long long n) {
-            return Format(Utf8ToGbk("连接数已达上限 %d, 已拒绝 %d 个新连接"),
+            return Format(Gbk<"连接数已达上限 %d, 已拒绝 %d 个新连接">(),
                           {static_cast<long long>(capacity_), n});
           },
           kSummaryWindowMs),
       displaced_(
           log, clock, 0,
-          [](long long n) { return Format(Utf8ToGbk("为接受新连接, 已关闭 %d 个未登录的连接"), {n}); },
+          [](long long n) { return Format(Gbk<"为接受新连接, 已关闭 %d 个未登录的连接">(), {n}); },
           kSummaryWindowMs),
       timedOut_(
           log, clock, 0,
           [](long long n) {
-            return Format(Utf8ToGbk("已关闭 %d 个 %d 秒内未登录的连接"),
+            return Format(Gbk<"已关闭 %d 个 %d 秒内未登录的连接">(),
                           {n, static_cast<long long>(kLoginTimeoutMs / 1000)});
           },
           kSummaryWindowMs),
       acceptFailures_(
-          log, clock, 1, [](long long n) { return Format(Utf8ToGbk("接受新连接又失败 %d 次"), {n}); },
+          log, clock, 1, [](long long n) { return Format(Gbk<"接受新连接又失败 %d 次">(), {n}); },
           kSummaryWindowMs),
       flooded_(
-          log, clock, 1, [](long long n) { return Format(Utf8ToGbk("另有 %d 个发送过快的连接已关闭"), {n}); },
+          log, clock, 1, [](long long n) { return Format(Gbk<"另有 %d 个发送过快的连接已关闭">(), {n}); },
           kSummaryWindowMs),
       capacity_(DescriptorBudgetUnder(OpenFileLimit(), kMaxConnections).linkConnections),
       server_(new QTcpServer(this)),
@@ -138,7 +137,7 @@ bool ControllerLink::FrameAdmitted(Peer& peer) {
   if (++peer.floodFrames <= kFloodFrames) return true;
   if (flooded_.Take()) {
     log_.AppendLog(kLogError,
-                   Format(Utf8ToGbk("连接 (%s) %d 秒内发来超过 %d 帧, 远超控制卡所需, 关闭连接"),
+                   Format(Gbk<"连接 (%s) %d 秒内发来超过 %d 帧, 远超控制卡所需, 关闭连接">(),
                           {peer.connection->PeerAddress(), static_cast<long long>(kFloodWindowMs / 1000),
                            static_cast<long long>(kFloodFrames)}));
   }
@@ -150,7 +149,7 @@ void ControllerLink::SlotReplaced(int k, const std::shared_ptr<CardConnection>& 
   for (const auto& [socket, peer] : peers_) {
     if (peer->connection != previous || peer->closed || peer->closing) continue;
     const Client_record& slot = sessions_.Slot(k);
-    peerLog_.AppendLog(kLogError, Format(Utf8ToGbk("[标签:%s] 已在新连接 (%s) 上登录, 关闭被取代的连接 (%s)"),
+    peerLog_.AppendLog(kLogError, Format(Gbk<"[标签:%s] 已在新连接 (%s) 上登录, 关闭被取代的连接 (%s)">(),
                                          {slot.barcode, slot.remoteAddress, previous->PeerAddress()}));
     // The map is left at once: Drop takes the connection out of it.
     const std::shared_ptr<Peer> replaced = peer;
@@ -267,7 +266,7 @@ void ControllerLink::CannotAccept(int error) {
   // No descriptor left (something else holds them) or the socket failed: the connection
   // stays queued. Making room takes it at once; otherwise the socket rests for a pause.
   if (acceptFailures_.Take()) {
-    log_.AppendLog(kLogError, Format(Utf8ToGbk("接受新连接失败: %s"), {FromQString(qt_error_string(error))}));
+    log_.AppendLog(kLogError, Format(Gbk<"接受新连接失败: %s">(), {FromQString(qt_error_string(error))}));
   }
   if (DisplaceOne()) return;  // the socket stays readable: the next round takes the connection
   waiting_->setEnabled(false);
@@ -414,7 +413,7 @@ void ControllerLink::CheckTimeOuts() {
       timedOut_.Take();
       expired.push_back(peer);
     } else if (slot > 0 && now - peer->lastHeard >= kCardIdleTimeoutMs) {
-      log_.AppendLog(kLogError, Format(Utf8ToGbk("[标签:%s] %d 秒未收到数据, 关闭连接"),
+      log_.AppendLog(kLogError, Format(Gbk<"[标签:%s] %d 秒未收到数据, 关闭连接">(),
                                        {sessions_.Slot(slot).barcode,
                                         static_cast<long long>(kCardIdleTimeoutMs / 1000)}));
       expired.push_back(peer);

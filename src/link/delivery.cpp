@@ -10,23 +10,6 @@
 namespace aqled {
 namespace {
 
-const std::string& ProgramLine() {
-  static const std::string text = Utf8ToGbk("向 [标签: %s, 名称: %s] 发送数据...");
-  return text;
-}
-const std::string& DynamicLine() {
-  static const std::string text = Utf8ToGbk("向 [标签: %s, 名称: %s] 发送动态区数据...");
-  return text;
-}
-const std::string& ProgramError() {
-  static const std::string text = Utf8ToGbk("发送节目出现错误: %s");
-  return text;
-}
-const std::string& DynamicError() {
-  static const std::string text = Utf8ToGbk("发送动态区数据出现错误: %s");
-  return text;
-}
-
 // Runs `steps` as one protected block: any failure becomes the route's error line. True when
 // every step was carried out.
 template <typename Steps>
@@ -68,7 +51,7 @@ DeliveryStart DeliverProgram(ControllerLink& link, const DeliverySettings& setti
   StagedProgram& staged = shared ? *shared : own;
 
   if (settings.config.sendkind == 1) {
-    const bool sent = Protected(ProgramError(), log, [&] {
+    const bool sent = Protected(Gbk<"发送节目出现错误: %s">(), log, [&] {
       link.SetSlotPictureList(k, pictureList);
       if (!staged.staged) {
         staged.programId = FormatDateTime("yyyymmddhhnnss", clock.Now());
@@ -82,13 +65,14 @@ DeliveryStart DeliverProgram(ControllerLink& link, const DeliverySettings& setti
                                                   staged.programId, staged.n, settings.namePrefix);
       std::string play = BuildPlayCommand(staged.programId);
       link.StoreProgramCommands(std::move(download), std::move(play), k);
-      log.AppendLog(kLogSent, Format(ProgramLine(), {slot.barcode, slot.controllerName}));
+      log.AppendLog(kLogSent, Format(Gbk<"向 [标签: %s, 名称: %s] 发送数据...">(),
+                                     {slot.barcode, slot.controllerName}));
       link.SendToSlot(k, kDeliveryCleanUpCommand, kFrameKindCommand);
     });
     return sent ? Watch(link, DeliveryRoute::kProgram, k) : DeliveryStart::kFailed;
   }
 
-  const bool sent = Protected(DynamicError(), log, [&] {
+  const bool sent = Protected(Gbk<"发送动态区数据出现错误: %s">(), log, [&] {
     link.SetSlotPictureList(k, pictureList);
     if (!staged.staged) {
       staged.n = StagePictures(slot.pictureList, settings.config.FileBaseDir, log, settings.pictureFolder,
@@ -99,7 +83,8 @@ DeliveryStart DeliverProgram(ControllerLink& link, const DeliverySettings& setti
         BuildDynamicCommand(settings.config.HttpBaseDir, width, height, staged.n, settings.config.stuntType,
                             settings.config.stuntSpeed, settings.config.stayTime, settings.namePrefix);
     link.StoreDynamicCommand(dynamic, k);
-    log.AppendLog(kLogSent, Format(DynamicLine(), {slot.barcode, slot.controllerName}));
+    log.AppendLog(kLogSent, Format(Gbk<"向 [标签: %s, 名称: %s] 发送动态区数据...">(),
+                                   {slot.barcode, slot.controllerName}));
     link.SendToSlot(k, dynamic, kFrameKindCommand);
   });
   return sent ? Watch(link, DeliveryRoute::kDynamic, k) : DeliveryStart::kFailed;

@@ -10,36 +10,9 @@
 
 namespace aqled {
 namespace {
-const std::string& PacketErrorPattern() {
-  static const std::string text = Utf8ToGbk("错误,处理数据包时出错: %s");
-  return text;
-}
+const std::string& PacketErrorPattern() { return Gbk<"错误,处理数据包时出错: %s">(); }
 
 // Lines of a delivery that ends badly, GBK, converted once from the UTF-8 source.
-const std::string& FailedStatusPattern() {
-  static const std::string text = Utf8ToGbk("标签: %s, 名称: %s, 下载状态: %s, 发送失败.");
-  return text;
-}
-const std::string& ConnectionLostPattern() {
-  static const std::string text = Utf8ToGbk("标签: %s, 名称: %s, 发送中连接断开, 发送失败.");
-  return text;
-}
-const std::string& ProgramStalledPattern() {
-  static const std::string text = Utf8ToGbk("标签: %s, 名称: %s, %d 分钟内未完成节目发送, 发送失败.");
-  return text;
-}
-const std::string& DynamicStalledPattern() {
-  static const std::string text = Utf8ToGbk("标签: %s, 名称: %s, %d 分钟内未收到动态区应答, 发送失败.");
-  return text;
-}
-const std::string& CardFailurePattern() {
-  static const std::string text = Utf8ToGbk("标签: %s, 名称: %s, %s 失败: result=%s, message=%s, 发送失败.");
-  return text;
-}
-const std::string& ReplacedPattern() {
-  static const std::string text = Utf8ToGbk("标签: %s, 名称: %s, 发送中控制卡的连接被新连接取代, 发送失败.");
-  return text;
-}
 
 // A value of the answer's "output" as GBK text: nothing when "output" or the value is absent
 // or null; a value that is no text gives its JSON text.
@@ -110,8 +83,10 @@ bool CommandExchange::CheckDeliveryDeadline(const QDateTime& now) {
     const qint64 limit = program ? kProgramDeliveryLimitMs : kDynamicDeliveryLimitMs;
     if (state.watchStarted.msecsTo(now) < limit) continue;
     const Client_record& slot = sessions_.Slot(state.deliverySlot);
-    log_.AppendLog(kLogError, Format(program ? ProgramStalledPattern() : DynamicStalledPattern(),
-                                     {slot.barcode, slot.controllerName, limit / 60000}));
+    log_.AppendLog(kLogError,
+                   Format(program ? Gbk<"标签: %s, 名称: %s, %d 分钟内未完成节目发送, 发送失败.">()
+                                  : Gbk<"标签: %s, 名称: %s, %d 分钟内未收到动态区应答, 发送失败.">(),
+                          {slot.barcode, slot.controllerName, limit / 60000}));
     EndDelivery(state, DeliveryOutcome::kStalled);
     ended = true;
   }
@@ -122,7 +97,7 @@ void CommandExchange::SlotClosed(int k) {
   if (k < 1 || k > kMaxCards) return;
   ExchangeState& state = Conversation(k);
   if (!state.deliveryWatched || k != state.deliverySlot) return;
-  LogFailure(state, ConnectionLostPattern());
+  LogFailure(state, Gbk<"标签: %s, 名称: %s, 发送中连接断开, 发送失败.">());
   EndDelivery(state, DeliveryOutcome::kFailed);
 }
 
@@ -130,7 +105,7 @@ void CommandExchange::SlotReplaced(int k) {
   if (k < 1 || k > kMaxCards) return;
   ExchangeState& state = Conversation(k);
   if (!state.deliveryWatched || k != state.deliverySlot) return;
-  LogFailure(state, ReplacedPattern());
+  LogFailure(state, Gbk<"标签: %s, 名称: %s, 发送中控制卡的连接被新连接取代, 发送失败.">());
   // The new connection's answers must not carry the failed delivery on to a play.
   state.downloadPending = false;
   state.playCommand.clear();
@@ -150,9 +125,9 @@ bool CommandExchange::CardReportedFailure(ExchangeState& state, const std::strin
   std::optional<std::string> message = OutputValue(root, "message");
   if (!message) message = OutputValue(root, "reason");
   const Client_record& slot = sessions_.Slot(state.deliverySlot);
-  log_.AppendLog(kLogError,
-                 Format(CardFailurePattern(), {slot.barcode, slot.controllerName, command, CutForLog(*result),
-                                               CutForLog(message.value_or(""))}));
+  log_.AppendLog(kLogError, Format(Gbk<"标签: %s, 名称: %s, %s 失败: result=%s, message=%s, 发送失败.">(),
+                                   {slot.barcode, slot.controllerName, command, CutForLog(*result),
+                                    CutForLog(message.value_or(""))}));
   if (!FromDeliverySlot(state, connection)) return true;
   if (name == "UPDATEDYNAMIC") {
     if (state.watchedRoute == DeliveryRoute::kDynamic) EndDelivery(state, DeliveryOutcome::kFailed);
@@ -235,7 +210,7 @@ bool CommandExchange::HandleControllerPacket(const ReceivedPacket& packet,
       Dispatch(Conversation(k), name, root, connection);
     } else if (name != "HEARTBEAT") {
       // Several slots, and this connection holds none of them: no card's conversation.
-      log_.AppendLog(kLogError, Format(Utf8ToGbk("应答并非来自当前控制卡的连接 (%s), 已忽略"),
+      log_.AppendLog(kLogError, Format(Gbk<"应答并非来自当前控制卡的连接 (%s), 已忽略">(),
                                        {connection ? connection->PeerAddress() : std::string()}));
     }
   } catch (const PacketError& e) {
@@ -260,7 +235,7 @@ void CommandExchange::Dispatch(ExchangeState& state, const std::string& name, co
                                const std::shared_ptr<CardConnection>& connection) {
   if (name != "HEARTBEAT" && !FromDeliveryCard(state, connection)) {
     // Only the card the conversation talks to drives it; another device's answer is not its.
-    log_.AppendLog(kLogError, Format(Utf8ToGbk("应答并非来自当前控制卡的连接 (%s), 已忽略"),
+    log_.AppendLog(kLogError, Format(Gbk<"应答并非来自当前控制卡的连接 (%s), 已忽略">(),
                                      {connection ? connection->PeerAddress() : std::string()}));
     return;
   }
@@ -278,7 +253,7 @@ void CommandExchange::Dispatch(ExchangeState& state, const std::string& name, co
   } else if (name == "DOWNLOADFILEFROMURL") {
     const nlohmann::json& output = JsonObject(root, "output");
     state.downloadId = output.contains("id") ? JsonText(output, "id") : std::string();
-    LogProgress(state, Utf8ToGbk("标签: %s, 名称: %s, 下载ID: %s, 正在发送..."), state.downloadId);
+    LogProgress(state, Gbk<"标签: %s, 名称: %s, 下载ID: %s, 正在发送...">(), state.downloadId);
     Send(state, Format(kProgressQueryPattern, {state.downloadId}));
   } else if (name == "QUERYDOWNLOADPROGRESS") {
     const nlohmann::json& output = JsonObject(root, "output");
@@ -286,28 +261,28 @@ void CommandExchange::Dispatch(ExchangeState& state, const std::string& name, co
     if (state.downloadStatus == "COMPLETE") {
       // No play command is stored before a delivery, nor after one failed by a takeover.
       if (state.playCommand.empty()) return;
-      LogProgress(state, Utf8ToGbk("标签: %s, 名称: %s, 下载完毕, 正在发送播放指令..."));
+      LogProgress(state, Gbk<"标签: %s, 名称: %s, 下载完毕, 正在发送播放指令...">());
       Send(state, state.playCommand);
       if (state.deliveryWatched && state.watchedRoute == DeliveryRoute::kProgram)
         state.watchedPlaySent = true;
     } else if (state.downloadStatus == "WAITING" || state.downloadStatus == "DOWNLOADING") {
-      LogProgress(state, Utf8ToGbk("标签: %s, 名称: %s, 下载状态: %s, 正在发送..."), state.downloadStatus);
+      LogProgress(state, Gbk<"标签: %s, 名称: %s, 下载状态: %s, 正在发送...">(), state.downloadStatus);
       Send(state, Format(kProgressQueryPattern, {state.downloadId}));
     } else {
       // Any other status ends the chain, and the delivery with it.
-      LogFailure(state, FailedStatusPattern(), state.downloadStatus);
+      LogFailure(state, Gbk<"标签: %s, 名称: %s, 下载状态: %s, 发送失败.">(), state.downloadStatus);
       if (state.watchedRoute == DeliveryRoute::kProgram) EndDelivery(state, DeliveryOutcome::kFailed);
     }
   } else if (name == "STOPPLAY") {
-    LogProgress(state, Utf8ToGbk("标签: %s, 名称: %s, 提交删除节目..."));
+    LogProgress(state, Gbk<"标签: %s, 名称: %s, 提交删除节目...">());
     Send(state, kClearAllProgramCommand);
   } else if (name == "CLEARALLPROGRAM") {
-    LogProgress(state, Utf8ToGbk("标签: %s, 名称: %s, 提交清除素材..."));
+    LogProgress(state, Gbk<"标签: %s, 名称: %s, 提交清除素材...">());
     Send(state, kClearUselessMaterialCommand);
   } else if (name == "CLEARUSELESSMATERIAL") {
     Send(state, kDiskQueryCommand);
   } else if (name == "PLAY") {
-    LogProgress(state, Utf8ToGbk("标签: %s, 名称: %s, 发送成功."));
+    LogProgress(state, Gbk<"标签: %s, 名称: %s, 发送成功.">());
     if (state.watchedRoute == DeliveryRoute::kProgram && state.watchedPlaySent &&
         FromDeliverySlot(state, connection)) {
       EndDelivery(state, DeliveryOutcome::kSucceeded);
@@ -322,7 +297,7 @@ void CommandExchange::Dispatch(ExchangeState& state, const std::string& name, co
     // command goes out, once, and only when the answer comes from the slot's card.
     if (state.downloadPending && FromDeliverySlot(state, connection)) {
       state.downloadPending = false;
-      LogProgress(state, Utf8ToGbk("标签: %s, 名称: %s, 正在发送下载指令..."));
+      LogProgress(state, Gbk<"标签: %s, 名称: %s, 正在发送下载指令...">());
       Send(state, state.downloadCommand);
     }
   }

@@ -13,7 +13,7 @@ PeerLog::PeerLog(LogSink& log, const Clock& clock, SlotOf slotOf)
       slotOf_(std::move(slotOf)),
       strangers_(
           log, clock, kStrangerLogBytesPerWindow,
-          [](long long n) { return Format(Utf8ToGbk("未登录的连接另有 %d 行日志未记录"), {n}); },
+          [](long long n) { return Format(Gbk<"未登录的连接另有 %d 行日志未记录">(), {n}); },
           kPeerLogWindowMs) {
   cards_.reserve(kMaxCards);
   for (int k = 1; k <= kMaxCards; ++k) {
@@ -21,8 +21,8 @@ PeerLog::PeerLog(LogSink& log, const Clock& clock, SlotOf slotOf)
     cards_.emplace_back(
         log, clock, kCardLogBytesPerWindow,
         [k](long long n) {
-          return k == 1 ? Format(Utf8ToGbk("控制卡的连接另有 %d 行日志未记录"), {n})
-                        : Format(Utf8ToGbk("控制卡的连接 [序列:%d] 另有 %d 行日志未记录"),
+          return k == 1 ? Format(Gbk<"控制卡的连接另有 %d 行日志未记录">(), {n})
+                        : Format(Gbk<"控制卡的连接 [序列:%d] 另有 %d 行日志未记录">(),
                                  {static_cast<long long>(k), n});
         },
         kPeerLogWindowMs);

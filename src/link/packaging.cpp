@@ -15,30 +15,6 @@ namespace fs = std::filesystem;
 namespace {
 
 // GBK texts of the log and error lines.
-const std::string& FileWord() {
-  static const std::string text = Utf8ToGbk("文件:");
-  return text;
-}
-const std::string& Ignored() {
-  static const std::string text = Utf8ToGbk("不存在,将忽略");
-  return text;
-}
-const std::string& CannotCreate() {
-  static const std::string text = Utf8ToGbk("无法创建共享目录: ");
-  return text;
-}
-const std::string& CannotWrite() {
-  static const std::string text = Utf8ToGbk("无法写入文件: ");
-  return text;
-}
-const std::string& CannotCopy() {
-  static const std::string text = Utf8ToGbk("无法复制文件: ");
-  return text;
-}
-const std::string& CopyTo() {
-  static const std::string text = Utf8ToGbk(" 到 ");
-  return text;
-}
 
 // The card parses these files and commands as they stand: blanks, attribute order and the
 // missing blank before "/>" of picUnit are part of what it has always been sent.
@@ -110,7 +86,7 @@ long long SizeOrMinusOne(const std::string& gbkPath) {
 // Writes `bytes` as the whole file `gbkPath` (a temporary file renamed over the old one).
 void WriteWhole(const std::string& gbkPath, const std::string& bytes) {
   const FileWriteResult written = WriteFileWhole(PathFromGbk(gbkPath), bytes);
-  if (!written) throw PackagingError(CannotWrite() + gbkPath + ": " + written.error);
+  if (!written) throw PackagingError(Gbk<"无法写入文件: ">() + gbkPath + ": " + written.error);
 }
 
 }  // namespace
@@ -136,7 +112,8 @@ int StagePictures(std::string_view pictureList, const std::string& shareFolder, 
            fs::equivalent(source.parent_path(), drawn.parent_path(), linkError);
   };
   if (!fs::is_directory(folderPath, ec)) {
-    if (!fs::create_directory(folderPath, ec) || ec) throw PackagingError(CannotCreate() + folder);
+    if (!fs::create_directory(folderPath, ec) || ec)
+      throw PackagingError(Gbk<"无法创建共享目录: ">() + folder);
   }
 
   int k = 0;
@@ -146,7 +123,7 @@ int StagePictures(std::string_view pictureList, const std::string& shareFolder, 
     remaining.remove_prefix(semi + 1);
     const fs::path source = PathFromGbk(item);
     if (item.empty() || !fs::is_regular_file(source, ec)) {
-      log.AppendLog(kLogError, FileWord() + item + Ignored());
+      log.AppendLog(kLogError, Gbk<"文件:">() + item + Gbk<"不存在,将忽略">());
       continue;
     }
     ++k;
@@ -158,7 +135,8 @@ int StagePictures(std::string_view pictureList, const std::string& shareFolder, 
     // when whole, and a failed copy leaves the old one.
     const FileWriteResult copied =
         isDrawn(source) ? LinkFileWhole(source, target) : CopyFileWhole(source, target);
-    if (!copied) throw PackagingError(CannotCopy() + item + CopyTo() + staged + ": " + copied.error);
+    if (!copied)
+      throw PackagingError(Gbk<"无法复制文件: ">() + item + Gbk<" 到 ">() + staged + ": " + copied.error);
   }
   return k;
 }

@@ -14,7 +14,7 @@ namespace {
 
 // "错误:" + description, the error line of the receive road.
 void LogReceiveError(LogSink& log, std::string_view description) {
-  log.AppendLog(kLogError, Utf8ToGbk("错误:") + std::string(description));
+  log.AppendLog(kLogError, Gbk<"错误:">() + std::string(description));
 }
 
 // A received text that is a card's heartbeat (its name "heartbeat" in any letter case) is
@@ -34,7 +34,7 @@ void LogReceived(LogSink& log, const SessionTable& sessions, const CardConnectio
     return;
   }
   const int slot = sessions.SlotOf(*connection);
-  const std::string label = slot > 0 ? Format(Utf8ToGbk("[标签:%s]"), {sessions.Slot(slot).barcode})
+  const std::string label = slot > 0 ? Format(Gbk<"[标签:%s]">(), {sessions.Slot(slot).barcode})
                                      : "[" + connection->PeerAddress() + "]";
   log.AppendHeartbeat(line, {reinterpret_cast<std::uintptr_t>(connection), label});
 }
@@ -83,13 +83,13 @@ void ConnectionReceiver::HandleFrames() {
       }
       if (chunk->kind == ReceivedChunk::Kind::kBadLength) {
         if (badData_.Take()) {
-          LogReceiveError(
-              log_, Format(Utf8ToGbk("帧长度 %d 超出范围"), {static_cast<long long>(chunk->totalLength)}));
+          LogReceiveError(log_,
+                          Format(Gbk<"帧长度 %d 超出范围">(), {static_cast<long long>(chunk->totalLength)}));
         }
         continue;
       }
       const std::string text = Trim(Utf8ToGbk(chunk->bytes));
-      const std::string line = Utf8ToGbk("收到:") + CutForLog(text);
+      const std::string line = Gbk<"收到:">() + CutForLog(text);
       if (chunk->kind == ReceivedChunk::Kind::kForeign) {
         if (badData_.Take()) log_.AppendLog(kLogInfo, line);
         continue;

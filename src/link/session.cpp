@@ -22,7 +22,7 @@ const nlohmann::json& Member(const nlohmann::json& object, std::string_view key)
     const auto it = object.find(std::string(key));
     if (it != object.end()) return *it;
   }
-  throw PacketError(Format(Utf8ToGbk("缺少字段 \"%s\""), {KeyText(key)}));
+  throw PacketError(Format(Gbk<"缺少字段 \"%s\"">(), {KeyText(key)}));
 }
 
 // Builds the document through the JSON library's public event interface, counting open arrays
@@ -87,7 +87,7 @@ class DepthLimitedBuilder final : public nlohmann::json_sax<nlohmann::json> {
   }
   bool Open(Json container) {
     if (open_.size() >= static_cast<std::size_t>(kMaxJsonDepth))
-      throw PacketError(Format(Utf8ToGbk("JSON 嵌套超过 %d 层"), {kMaxJsonDepth}));
+      throw PacketError(Format(Gbk<"JSON 嵌套超过 %d 层">(), {kMaxJsonDepth}));
     open_.push_back(Place(std::move(container)));
     return true;
   }
@@ -106,7 +106,7 @@ std::string IdentityText(const nlohmann::json& input, std::string_view key) {
   std::string text = JsonText(input, key);
   if (text.size() > kMaxIdentityLength) {
     throw PacketError(
-        Format(Utf8ToGbk("字段 \"%s\" 过长: %d 字节"), {KeyText(key), static_cast<long long>(text.size())}));
+        Format(Gbk<"字段 \"%s\" 过长: %d 字节">(), {KeyText(key), static_cast<long long>(text.size())}));
   }
   return text;
 }
@@ -127,7 +127,7 @@ std::string JsonText(const nlohmann::json& object, std::string_view key) {
   if (v.is_null()) return {};
   // A number's JSON text is short; anything else is not taken as text.
   if (v.is_number()) return v.dump();
-  throw PacketError(Format(Utf8ToGbk("字段 \"%s\" 不是文本或数字"), {KeyText(key)}));
+  throw PacketError(Format(Gbk<"字段 \"%s\" 不是文本或数字">(), {KeyText(key)}));
 }
 
 std::int32_t JsonInt(const nlohmann::json& object, std::string_view key) {
@@ -164,7 +164,7 @@ std::int32_t JsonInt(const nlohmann::json& object, std::string_view key) {
 
 const nlohmann::json& JsonObject(const nlohmann::json& object, std::string_view key) {
   const nlohmann::json& v = Member(object, key);
-  if (!v.is_object()) throw PacketError(Format(Utf8ToGbk("\"%s\" 不是对象"), {KeyText(key)}));
+  if (!v.is_object()) throw PacketError(Format(Gbk<"\"%s\" 不是对象">(), {KeyText(key)}));
   return v;
 }
 
@@ -241,8 +241,8 @@ bool SessionTable::HandleLogin(const nlohmann::json& input,
     const std::shared_ptr<CardConnection> previous = slots_[k - 1].connection.lock();
     if (previous && previous != connection && slots_[k - 1].socketHandle > 0) replaced = previous;
     FillFromLogin(slots_[k - 1], controllerName, width, height, connection);
-    log_.AppendLog(
-        kLogSent, Utf8ToGbk("[标签:") + barcode + Utf8ToGbk("] [匹配链接] [序列:") + std::to_string(k) + "]");
+    log_.AppendLog(kLogSent,
+                   Gbk<"[标签:">() + barcode + Gbk<"] [匹配链接] [序列:">() + std::to_string(k) + "]");
     slotCount_ = std::max(slotCount_, k);
   } else {
     if (slotCount_ < maxCards_) {
@@ -257,7 +257,7 @@ bool SessionTable::HandleLogin(const nlohmann::json& input,
     if (k == 0) {
       // Every slot belongs to another card. Answering would send another card's Login answer
       // to the slot's card, so nothing is sent to anyone.
-      log_.AppendLog(kLogError, Format(Utf8ToGbk("[标签:%s] [拒绝链接] 会话表已满, 不回复登录"), {barcode}));
+      log_.AppendLog(kLogError, Format(Gbk<"[标签:%s] [拒绝链接] 会话表已满, 不回复登录">(), {barcode}));
       return false;
     }
     Client_record& slot = slots_[k - 1];
@@ -266,8 +266,8 @@ bool SessionTable::HandleLogin(const nlohmann::json& input,
     FillFromLogin(slot, controllerName, width, height, connection);
     slot.barcode = barcode;
     slot.pictureList.clear();
-    log_.AppendLog(
-        kLogSent, Utf8ToGbk("[标签:") + barcode + Utf8ToGbk("] [新建链接] [序列:") + std::to_string(k) + "]");
+    log_.AppendLog(kLogSent,
+                   Gbk<"[标签:">() + barcode + Gbk<"] [新建链接] [序列:">() + std::to_string(k) + "]");
   }
   // The answer is due after the pause; frames held for the slot (by a newer login too) wait
   // for it.
@@ -285,8 +285,7 @@ void SessionTable::RefuseUnlisted(const std::string& barcode,
   if (std::find(logged.begin(), logged.end(), barcode) != logged.end()) return;
   if (logged.size() >= kMaxRefusedBarcodesPerConnection) return;
   logged.push_back(barcode);
-  log_.AppendLog(kLogError,
-                 Format(Utf8ToGbk("[标签:%s] [拒绝链接] 不在控制卡名单中, 不回复登录"), {barcode}));
+  log_.AppendLog(kLogError, Format(Gbk<"[标签:%s] [拒绝链接] 不在控制卡名单中, 不回复登录">(), {barcode}));
 }
 
 void SessionTable::SendLoginAnswer(const CardConnection& connection) {
@@ -298,7 +297,7 @@ void SessionTable::SendLoginAnswer(const CardConnection& connection) {
   due.held.clear();
   const Client_record& slot = slots_[k - 1];
   log_.AppendLog(kLogSent,
-                 Format(Utf8ToGbk("标签: %s, 名称: %s, 回复登录..."), {slot.barcode, slot.controllerName}));
+                 Format(Gbk<"标签: %s, 名称: %s, 回复登录...">(), {slot.barcode, slot.controllerName}));
   SendToSlot(k, kLoginAnswer, kFrameKindLogin);
   for (const auto& [text, kind] : held) SendToSlot(k, text, kind);
 }
@@ -317,7 +316,7 @@ int SessionTable::HandleClose(const CardConnection& connection) {
     slot.socketHandle = 0;
     // An answer due on the connection, and what waited for it, can go nowhere now.
     if (DueOn(connection) == k) due_[k - 1] = DueAnswer();
-    log_.AppendLog(kLogError, Utf8ToGbk("客户端:") + slot.barcode + Utf8ToGbk(" 断开连接"));
+    log_.AppendLog(kLogError, Gbk<"客户端:">() + slot.barcode + Gbk<" 断开连接">());
     if (closeHandler_) closeHandler_(k);
     return k;
   }
@@ -341,12 +340,12 @@ void SessionTable::SendFrame(const std::shared_ptr<CardConnection>& connection, 
   if (!connection || !connection->IsOpen()) return;
   const std::string frame = BuildFrame(kind, gbkText);
   if (frame.empty()) {
-    log_.AppendLog(kLogError, Format(Utf8ToGbk("错误:发送帧过长, 已放弃: %d 字节"),
+    log_.AppendLog(kLogError, Format(Gbk<"错误:发送帧过长, 已放弃: %d 字节">(),
                                      {static_cast<long long>(GbkToUtf8(gbkText).size())}));
     return;
   }
   const bool accepted = connection->Write(frame);
-  log_.AppendLog(kLogSent, Utf8ToGbk("发送:") + std::string(gbkText));
+  log_.AppendLog(kLogSent, Gbk<"发送:">() + std::string(gbkText));
   if (!accepted) {
     // A connection that refuses data is closed and handled like any closing connection.
     connection->Abort();

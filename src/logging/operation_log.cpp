@@ -9,25 +9,9 @@
 namespace aqled {
 namespace {
 
-const std::string& FoldedHeartbeatPattern() {
-  static const std::string pattern = Utf8ToGbk("%s 收到心跳 ×%d, 最后 %s");
-  return pattern;
-}
+const std::string& FoldedHeartbeatPattern() { return Gbk<"%s 收到心跳 ×%d, 最后 %s">(); }
 
-const std::string& UnwrittenPattern() {
-  static const std::string pattern = Utf8ToGbk("%d 行日志未能写入文件 (%s)");
-  return pattern;
-}
-
-const std::string& NoFolderText() {
-  static const std::string text = Utf8ToGbk("日志文件夹不存在");
-  return text;
-}
-
-const std::string& FileGoneText() {
-  static const std::string text = Utf8ToGbk("日志文件已被移走或删除");
-  return text;
-}
+const std::string& UnwrittenPattern() { return Gbk<"%d 行日志未能写入文件 (%s)">(); }
 
 }  // namespace
 
@@ -130,7 +114,7 @@ void OperationLog::FlushBatch() {
   std::error_code ec;
   if (file_.isOpen() && !std::filesystem::exists(logFolder_ / DailyLogFileName(fileDay_), ec)) {
     file_.close();
-    CountUnwritten(writtenSinceCheck_, FileGoneText());
+    CountUnwritten(writtenSinceCheck_, Gbk<"日志文件已被移走或删除">());
   }
   writtenSinceCheck_ = 0;
 }
@@ -189,7 +173,7 @@ bool OperationLog::OpenFile(const QDate& day) {
   std::error_code ec;
   if (!std::filesystem::is_directory(logFolder_, ec)) {
     // Without the folder there is no file log; a folder that has gone loses lines.
-    if (folderSeen_) CountUnwritten(1, NoFolderText());
+    if (folderSeen_) CountUnwritten(1, Gbk<"日志文件夹不存在">());
     return false;
   }
   folderSeen_ = true;

@@ -225,8 +225,7 @@ WriteStatus WritePicture(const std::filesystem::path& path, const QByteArray& by
   const FileWriteResult written =
       WriteFileWhole(path, std::string_view(bytes.constData(), static_cast<size_t>(bytes.size())));
   if (written) return {};
-  static const std::string kCannotWrite = Utf8ToGbk("无法写入文件 ");
-  return WriteStatus{kCannotWrite + GbkFromPath(path) + ": " + written.error};
+  return WriteStatus{Gbk<"无法写入文件 ">() + GbkFromPath(path) + ": " + written.error};
 }
 
 }  // namespace aqled

@@ -51,7 +51,7 @@ int TextHeight(const QFont& font) {
 
 std::string CannotDrawText(int width, int height) {
   // (cannot draw the picture)
-  return Utf8ToGbk("无法绘制图片 ") + std::to_string(width) + "x" + std::to_string(height);
+  return Gbk<"无法绘制图片 ">() + std::to_string(width) + "x" + std::to_string(height);
 }
 
 long long Div(long long a, long long b) { return b == 0 ? 0 : a / b; }

@@ -8,14 +8,8 @@ namespace aqled {
 
 namespace {
 
-const std::string& Unit() {
-  static const std::string text = Utf8ToGbk("μg/m");
-  return text;
-}
-const std::string& Ozone() {
-  static const std::string text = Utf8ToGbk("臭氧");
-  return text;
-}
+const std::string& Unit() { return Gbk<"μg/m">(); }
+const std::string& Ozone() { return Gbk<"臭氧">(); }
 const char kPm25[] = "PM2.5";
 
 }  // namespace

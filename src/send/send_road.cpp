@@ -20,69 +20,19 @@ namespace aqled {
 namespace {
 
 // Texts of the system, GBK, converted once from the UTF-8 source.
-const std::string& ConfirmPattern() {
-  static const std::string text = Utf8ToGbk("向 标签[ %s ]LED屏发送节目,继续请确认.");
-  return text;
-}
-const std::string& ConfirmCaption() {
-  static const std::string text = Utf8ToGbk("提示信息");
-  return text;
-}
-const std::string& SendRunningText() {
-  static const std::string text = Utf8ToGbk("上一次发送尚未结束, 本次发送未执行.");
-  return text;
-}
-const std::string& UnchangedText() {
-  static const std::string text = Utf8ToGbk("节目内容没有变化, 不重复发送.");
-  return text;
-}
-const std::string& NoticePattern() {
-  static const std::string text = Utf8ToGbk("没有可以显示的数据, 发送提示页 \"%s\" %s");
-  return text;
-}
+const std::string& SendRunningText() { return Gbk<"上一次发送尚未结束, 本次发送未执行.">(); }
 // The notice page's file in PictureFolder.
 constexpr const char* kNoticeFile = "notice.bmp";
 
-const std::string& TimedSendErrorPattern() {
-  static const std::string text = Utf8ToGbk("定时发送出现错误: %s");
-  return text;
-}
-const std::string& TimedSendPattern() {
-  static const std::string text = Utf8ToGbk("定时发送: %s 时段");
-  return text;
-}
-const std::string& TimedNoCardPattern() {
-  static const std::string text = Utf8ToGbk("定时发送: %s 时段没有已登录的控制卡, 暂不发送");
-  return text;
-}
-const std::string& TimedRefreshPattern() {
-  static const std::string text = Utf8ToGbk("定时更新: %s 时段, 重新获取数据");
-  return text;
-}
-const std::string& NoCardSizeText() {
-  static const std::string text =
-      Utf8ToGbk("显示区域的宽度或高度为0, 已登录的控制卡报告的屏幕大小也为0, 本次发送未执行.");
-  return text;
-}
-const std::string& NoCardSizePreviewText() {
-  static const std::string text =
-      Utf8ToGbk("显示区域的宽度或高度为0, 已登录的控制卡报告的屏幕大小也为0, 无法预览.");
-  return text;
-}
-const std::string& NoCardText() {
-  static const std::string text = Utf8ToGbk("没有已登录的控制卡, 节目未发送.");
-  return text;
-}
 const std::string& CardAreaPattern(AreaUse use) {
-  static const std::string send = Utf8ToGbk("显示区域 %d x %d, 本次发送使用控制卡屏幕大小 %d x %d");
-  static const std::string preview = Utf8ToGbk("显示区域 %d x %d, 预览使用控制卡屏幕大小 %d x %d");
+  const std::string& send = Gbk<"显示区域 %d x %d, 本次发送使用控制卡屏幕大小 %d x %d">();
+  const std::string& preview = Gbk<"显示区域 %d x %d, 预览使用控制卡屏幕大小 %d x %d">();
   return use == AreaUse::kSend ? send : preview;
 }
 const std::string& NoAreaText(AreaUse use) {
-  static const std::string send =
-      Utf8ToGbk("显示区域的宽度或高度为0, 又没有已登录的控制卡提供屏幕大小, 本次发送未执行.");
-  static const std::string preview =
-      Utf8ToGbk("显示区域的宽度或高度为0, 又没有已登录的控制卡提供屏幕大小, 无法预览.");
+  const std::string& send =
+      Gbk<"显示区域的宽度或高度为0, 又没有已登录的控制卡提供屏幕大小, 本次发送未执行.">();
+  const std::string& preview = Gbk<"显示区域的宽度或高度为0, 又没有已登录的控制卡提供屏幕大小, 无法预览.">();
   return use == AreaUse::kSend ? send : preview;
 }
 
@@ -139,7 +89,8 @@ void SendRoad::ManualSend(const SendControls& controls) {
   // The box names the cards the send goes to; with one slot, the card in it, connected or not.
   std::string tags;
   for (int k : Targets(false, controls.dtk)) tags += (tags.empty() ? "" : ", ") + link_.Slot(k).barcode;
-  if (!listener_.Confirm(Format(ConfirmPattern(), {tags}), ConfirmCaption())) return;
+  if (!listener_.Confirm(Format(Gbk<"向 标签[ %s ]LED屏发送节目,继续请确认.">(), {tags}), Gbk<"提示信息">()))
+    return;
   // A timed send may have begun while the box was open.
   if (Busy()) {
     RefuseSend();
@@ -196,7 +147,7 @@ void SendRoad::StartSend(const SendControls& controls, bool automatic, const std
   // Reported once the send is over, so that an open box does not hold up the timed sends.
   if (!error) return;
   if (automatic) {
-    log_.AppendLog(kLogError, Format(TimedSendErrorPattern(), {*error}));
+    log_.AppendLog(kLogError, Format(Gbk<"定时发送出现错误: %s">(), {*error}));
   } else {
     listener_.ReportError(*error);
   }
@@ -297,7 +248,7 @@ SendRun SendRoad::RunSend(const SendControls& controls, const QDateTime& started
     for (int k : group.cards) {
       const DeliveryStart start = DeliverProgram(link_, delivery, pictureList_, clock_, log_, k, &staged);
       if (start == DeliveryStart::kNoCard) {
-        log_.AppendLog(kLogError, NoCardText());
+        log_.AppendLog(kLogError, Gbk<"没有已登录的控制卡, 节目未发送.">());
         continue;
       }
       if (lastSend_ && lastSend_->started == started) ++lastSend_->cards;
@@ -310,7 +261,7 @@ SendRun SendRoad::RunSend(const SendControls& controls, const QDateTime& started
     }
   }
   if (unchanged && !begun) {
-    log_.AppendLog(kLogInfo, UnchangedText());
+    log_.AppendLog(kLogInfo, Gbk<"节目内容没有变化, 不重复发送.">());
     return SendRun::kUnchanged;
   }
   if (!delivering) return SendRun::kStopped;
@@ -333,7 +284,8 @@ std::string SendRoad::DrawNotice(const SendControls& controls, const QSize& area
   const TextPageResult result = RenderTextPage(in, PathFromGbk(PictureFolder()), kNoticeFile);
   if (!result.ok()) throw Stop(result.error);
   const std::string path = PictureFolder() + kNoticeFile;
-  log_.AppendLog(kLogError, Format(NoticePattern(), {settings_.NoDataText, path}));
+  log_.AppendLog(kLogError,
+                 Format(Gbk<"没有可以显示的数据, 发送提示页 \"%s\" %s">(), {settings_.NoDataText, path}));
   return path;
 }
 
@@ -400,19 +352,19 @@ void SendRoad::OnTick(const SendControls& controls) {
   const std::string slot = FormatDateTime("hh:nn", SlotStart(facts.now, facts.dtk));
   switch (schedule_.OnTick(facts)) {
     case TickAction::kAttempt:
-      log_.AppendLog(kLogInfo, Format(TimedSendPattern(), {slot}));
+      log_.AppendLog(kLogInfo, Format(Gbk<"定时发送: %s 时段">(), {slot}));
       StartSend(controls, true, Targets(true, facts.dtk),
                 onAirThisSlot ? Repeat::kNotThisSlot : Repeat::kAlways);
       break;
     case TickAction::kRefresh:
-      log_.AppendLog(kLogInfo, Format(TimedRefreshPattern(), {slot}));
+      log_.AppendLog(kLogInfo, Format(Gbk<"定时更新: %s 时段, 重新获取数据">(), {slot}));
       StartSend(controls, true, Targets(false, facts.dtk), Repeat::kNever);
       break;
     case TickAction::kRefuse:
       RefuseSend();
       break;
     case TickAction::kNoCardNotice:
-      log_.AppendLog(kLogError, Format(TimedNoCardPattern(), {slot}));
+      log_.AppendLog(kLogError, Format(Gbk<"定时发送: %s 时段没有已登录的控制卡, 暂不发送">(), {slot}));
       break;
     case TickAction::kNone:
       break;
@@ -445,9 +397,11 @@ std::optional<QSize> SendRoad::DrawingArea(const SendControls& controls, AreaUse
   const QSize area = SendArea(w, h, connected ? QSize(card.width, card.height) : QSize());
   if (area.isEmpty()) {
     // A card that reports no screen is not a missing card: the operator must set the area.
-    const std::string& why = !connected              ? NoAreaText(use)
-                             : use == AreaUse::kSend ? NoCardSizeText()
-                                                     : NoCardSizePreviewText();
+    const std::string& why =
+        !connected ? NoAreaText(use)
+        : use == AreaUse::kSend
+            ? Gbk<"显示区域的宽度或高度为0, 已登录的控制卡报告的屏幕大小也为0, 本次发送未执行.">()
+            : Gbk<"显示区域的宽度或高度为0, 已登录的控制卡报告的屏幕大小也为0, 无法预览.">();
     log_.AppendLog(kLogError, why);
     if (use == AreaUse::kPreview) listener_.ReportError(why);
     return std::nullopt;

@@ -13,23 +13,22 @@ namespace {
 
 // The GBK names of the sections and keys, converted once from the UTF-8 source.
 struct Names {
-  std::string fresh = Utf8ToGbk("清新空气设置");
-  std::string ambient = Utf8ToGbk("环境空气设置");
-  std::string other = Utf8ToGbk("其它设置");
-  std::string fonts = Utf8ToGbk("字体设置");
-  std::string share = Utf8ToGbk("字符串");
-  std::string col1 = Utf8ToGbk("列1宽");
-  std::string col2 = Utf8ToGbk("列2宽");
-  std::string bigTitle = Utf8ToGbk("大标题");
-  std::string smallTitle = Utf8ToGbk("小标题");
-  std::string station = Utf8ToGbk("站点");
+  std::string fresh = Gbk<"清新空气设置">();
+  std::string ambient = Gbk<"环境空气设置">();
+  std::string other = Gbk<"其它设置">();
+  std::string fonts = Gbk<"字体设置">();
+  std::string share = Gbk<"字符串">();
+  std::string col1 = Gbk<"列1宽">();
+  std::string col2 = Gbk<"列2宽">();
+  std::string bigTitle = Gbk<"大标题">();
+  std::string smallTitle = Gbk<"小标题">();
+  std::string station = Gbk<"站点">();
   std::array<std::string, 10> freshKeys;
   std::array<std::string, 10> freshDefaults{
-      Utf8ToGbk("气体"),       Utf8ToGbk("左上区"),    Utf8ToGbk("左下区"),        Utf8ToGbk("右上区"),
-      Utf8ToGbk("右下区"),     Utf8ToGbk("标准"),      Utf8ToGbk("硫化氢(mg/m3)"), Utf8ToGbk("氨气(mg/m3)"),
-      Utf8ToGbk("OU(无量纲)"), Utf8ToGbk("VOC(mg/m3)")};
+      Gbk<"气体">(), Gbk<"左上区">(),        Gbk<"左下区">(),      Gbk<"右上区">(),     Gbk<"右下区">(),
+      Gbk<"标准">(), Gbk<"硫化氢(mg/m3)">(), Gbk<"氨气(mg/m3)">(), Gbk<"OU(无量纲)">(), Gbk<"VOC(mg/m3)">()};
   std::array<std::string, 8> ambientKeys;
-  std::string ambientDefault = Utf8ToGbk("甲硫醇");
+  std::string ambientDefault = Gbk<"甲硫醇">();
   // A file share of the data PC; stored, never used.
   std::string shareDefault = "\\\\127.0.0.1\\file";
 
@@ -172,7 +171,7 @@ namespace {
 
 // "保存文件失败: " + the file (GBK), then ": " and the writer's reason when there is one; kind 1.
 void LogSaveFailure(LogSink& log, const std::filesystem::path& file, const std::string& reason = {}) {
-  static const std::string prefix = Utf8ToGbk("保存文件失败: ");
+  const std::string& prefix = Gbk<"保存文件失败: ">();
   log.AppendLog(kLogError, prefix + GbkFromPath(file) + (reason.empty() ? "" : ": " + reason));
 }
 
@@ -243,7 +242,7 @@ bool KeepUnloadedFile(const std::filesystem::path& file, const std::vector<std::
   std::error_code ec;
   if (std::find(unloaded.begin(), unloaded.end(), file) == unloaded.end()) return false;
   if (!std::filesystem::exists(file, ec)) return false;
-  static const std::string pattern = Utf8ToGbk("未保存 %s: 启动时未能读取此文件, 文件保持原样");
+  const std::string& pattern = Gbk<"未保存 %s: 启动时未能读取此文件, 文件保持原样">();
   log.AppendLog(kLogError, Format(pattern, {GbkFromPath(file)}));
   return true;
 }

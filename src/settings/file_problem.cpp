@@ -11,24 +11,24 @@ namespace aqled {
 
 std::string FileProblemText(const std::error_code& error) {
   if (error == std::errc::permission_denied || error == std::errc::operation_not_permitted) {
-    return Utf8ToGbk("没有权限");
+    return Gbk<"没有权限">();
   }
-  if (error == std::errc::read_only_file_system) return Utf8ToGbk("文件系统只读");
-  if (error == std::errc::no_space_on_device) return Utf8ToGbk("磁盘已满");
+  if (error == std::errc::read_only_file_system) return Gbk<"文件系统只读">();
+  if (error == std::errc::no_space_on_device) return Gbk<"磁盘已满">();
   return Utf8ToGbkLenient(error.message());
 }
 
 std::string ReadProblemOf(const std::filesystem::path& file) {
   std::error_code ec;
-  if (std::filesystem::is_directory(file, ec)) return Utf8ToGbk("是文件夹, 不是文件");
+  if (std::filesystem::is_directory(file, ec)) return Gbk<"是文件夹, 不是文件">();
   if (const std::uintmax_t size = std::filesystem::file_size(file, ec); !ec && size > kMaxSettingsFileBytes) {
-    static const std::string pattern = Utf8ToGbk("文件过大: %d 字节, 最多 %d 字节");
-    return Format(pattern, {static_cast<long long>(size), static_cast<long long>(kMaxSettingsFileBytes)});
+    return Format(Gbk<"文件过大: %d 字节, 最多 %d 字节">(),
+                  {static_cast<long long>(size), static_cast<long long>(kMaxSettingsFileBytes)});
   }
   errno = 0;
   const std::ifstream in(file, std::ios::binary);
   const int error = errno;
-  if (in.is_open() || error == 0) return Utf8ToGbk("无法读取");
+  if (in.is_open() || error == 0) return Gbk<"无法读取">();
   return FileProblemText(std::error_code(error, std::generic_category()));
 }
 

@@ -4,10 +4,7 @@
 
 namespace aqled {
 
-const std::string& DefaultFontName() {
-  static const std::string name = Utf8ToGbk("宋体");
-  return name;
-}
+const std::string& DefaultFontName() { return Gbk<"宋体">(); }
 
 FontChoice ChoiceFromSlot(const FontSlot& slot, BoldTest test) {
   FontChoice c;

@@ -41,10 +41,7 @@ ProgramDefaults MakeProgramDefaults(const std::string& appFolder, const std::str
   return d;
 }
 
-const std::string& DefaultNoDataText() {
-  static const std::string text = Utf8ToGbk("空气质量数据更新中");
-  return text;
-}
+const std::string& DefaultNoDataText() { return Gbk<"空气质量数据更新中">(); }
 
 ProgramSettings ReadProgramSettings(const IniFile& ini, const ProgramDefaults& defaults,
                                     std::vector<std::string>* problems) {
@@ -69,7 +66,7 @@ ProgramSettings ReadProgramSettings(const IniFile& ini, const ProgramDefaults& d
   const int maxCards = ini.ReadInteger("Set", "MaxCards", s.MaxCards);
   s.MaxCards = std::clamp(maxCards, 1, kMaxCards);
   if (s.MaxCards != maxCards && problems != nullptr) {
-    problems->push_back(Format(Utf8ToGbk("config.ini 的 Set/MaxCards=%d 不在 1 到 %d 之间, 取 %d"),
+    problems->push_back(Format(Gbk<"config.ini 的 Set/MaxCards=%d 不在 1 到 %d 之间, 取 %d">(),
                                {static_cast<long long>(maxCards), static_cast<long long>(kMaxCards),
                                 static_cast<long long>(s.MaxCards)}));
   }

@@ -39,26 +39,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const std::string& StartedText() {
-  static const std::string text = Utf8ToGbk("共享服务启动成功: ");
-  return text;
-}
-const std::string& FailedText() {
-  static const std::string text = Utf8ToGbk("共享服务启动失败: ");
-  return text;
-}
-const std::string& BadAddressText() {
-  static const std::string text = Utf8ToGbk("共享服务地址无效: ");
-  return text;
-}
-const std::string& AddressText() {
-  static const std::string text = Utf8ToGbk("共享服务地址: ");
-  return text;
-}
-const std::string& AllAddressesText() {
-  static const std::string text = Utf8ToGbk("全部地址");
-  return text;
-}
+const std::string& StartedText() { return Gbk<"共享服务启动成功: ">(); }
 
 // The body of every refusal.
 constexpr std::string_view kNotFoundBody = "Not Found";
@@ -387,8 +368,7 @@ class ShareServer::Daemon {
 
   // The line for `count` peers, named by the reason of the latest.
   std::string RefusalLine(long long count) const {
-    static const std::string prefix = Utf8ToGbk("共享服务拒绝或断开连接: ");
-    return prefix + std::to_string(count) + " (" + lastReason_ + ")";
+    return Gbk<"共享服务拒绝或断开连接: ">() + std::to_string(count) + " (" + lastReason_ + ")";
   }
 
   // The report timer fires when the open interval of refusals ends, and waits for none otherwise.
@@ -766,7 +746,7 @@ std::optional<fs::path> ShareServer::Resolve(const QString& decodedPath) const {
 bool StartShareServer(ShareServer& server, const std::string& httpBaseDir, LogSink& log) {
   const int port = SharePortOf(httpBaseDir);
   if (port < 0) {
-    log.AppendLog(kLogError, BadAddressText() + httpBaseDir);
+    log.AppendLog(kLogError, Gbk<"共享服务地址无效: ">() + httpBaseDir);
     return false;
   }
   // The address of HttpBaseDir when it is one of this machine's; a name or a foreign address
@@ -776,15 +756,15 @@ bool StartShareServer(ShareServer& server, const std::string& httpBaseDir, LogSi
   const QHostAddress named(QString::fromStdString(host));
   if (!named.isNull() && QNetworkInterface::allAddresses().contains(named)) address = named;
   if (!server.Listen(static_cast<quint16>(port), address)) {
-    log.AppendLog(kLogError, FailedText() + std::to_string(port));
+    log.AppendLog(kLogError, Gbk<"共享服务启动失败: ">() + std::to_string(port));
     return false;
   }
   server.SetLog(&log);
   log.AppendLog(kLogSent, StartedText() + std::to_string(port));
-  const std::string where = address == QHostAddress::Any                          ? AllAddressesText()
+  const std::string where = address == QHostAddress::Any                          ? Gbk<"全部地址">()
                             : address.protocol() == QAbstractSocket::IPv6Protocol ? "[" + host + "]"
                                                                                   : host;
-  log.AppendLog(kLogInfo, AddressText() + where + ":" + std::to_string(port));
+  log.AppendLog(kLogInfo, Gbk<"共享服务地址: ">() + where + ":" + std::to_string(port));
   return true;
 }
 

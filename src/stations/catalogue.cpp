@@ -6,10 +6,10 @@ namespace aqled {
 
 const std::array<Station, kStationCount>& StationCatalogue() {
   static const std::array<Station, kStationCount> stations = {{
-      {1, Utf8ToGbk("祯埠镇"), "9efe4be1d20c476e8f1438f06e56d870"},
-      {2, Utf8ToGbk("石门洞"), "63f8c09c64024cfaae367e84ff0dce7d"},
-      {3, Utf8ToGbk("小舟山"), "24e8f36a598a4a8ea1d3a92c42e192fd"},
-      {4, Utf8ToGbk("千峡湖"), "c3387c02136b4348812567a547e771c0"},
+      {1, Gbk<"祯埠镇">(), "9efe4be1d20c476e8f1438f06e56d870"},
+      {2, Gbk<"石门洞">(), "63f8c09c64024cfaae367e84ff0dce7d"},
+      {3, Gbk<"小舟山">(), "24e8f36a598a4a8ea1d3a92c42e192fd"},
+      {4, Gbk<"千峡湖">(), "c3387c02136b4348812567a547e771c0"},
   }};
   return stations;
 }

@@ -11,14 +11,6 @@ constexpr std::string_view kRowEnd = "</tr>";
 constexpr std::string_view kSpanEnd = "</span>";
 constexpr std::string_view kCellEnd = "</td>";
 constexpr std::string_view kBeforeTime = "</p3>";
-const std::string& RealTime() {
-  static const std::string text = Utf8ToGbk("实时数据");
-  return text;
-}
-const std::string& DailyMean() {
-  static const std::string text = Utf8ToGbk("日均值");
-  return text;
-}
 
 std::string StripTags(std::string text, int count) {
   for (int i = 0; i < count; ++i) text = StripFirstTag(text);
@@ -83,7 +75,7 @@ PageReadings ExtractReadings(std::string_view pageText) {
   // The real-time block: the publish time after "</p3>", then the block's first row with
   // negative ions (after four tags), PM2.5 and ozone (each after seven tags, the "</td>" of
   // the value before being the first of them).
-  const std::string block = TextBetween(pageText, RealTime(), DailyMean());
+  const std::string block = TextBetween(pageText, Gbk<"实时数据">(), Gbk<"日均值">());
   out.publishTime = StripFirstTag(TextBetween(block, kBeforeTime, kSpanEnd));
 
   w = StripTags(TextBetween(block, kRowStart, kRowEnd), 4);

@@ -412,8 +412,7 @@ class HttpsClient::Exchange {
 };
 
 std::string CertificateFailureText(const std::string& problems) {
-  static const std::string head = Utf8ToGbk("证书验证失败: ");
-  return head + problems + " (Path/StationCA, Set/TlsVerify)";
+  return Gbk<"证书验证失败: ">() + problems + " (Path/StationCA, Set/TlsVerify)";
 }
 
 bool LoadTlsBackend() {

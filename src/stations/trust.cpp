@@ -12,22 +12,12 @@ namespace aqled {
 namespace {
 
 const std::string& CaFileProblemPattern() {
-  static const std::string text =
-      Utf8ToGbk("证书文件无法使用: %s (%s), 站点证书只按系统证书验证 (Path/StationCA)");
-  return text;
-}
-
-const std::string& NoCertificateText() {
-  static const std::string text = Utf8ToGbk("文件中没有 PEM 格式的证书");
-  return text;
+  return Gbk<"证书文件无法使用: %s (%s), 站点证书只按系统证书验证 (Path/StationCA)">();
 }
 
 }  // namespace
 
-std::string TlsMissingText() {
-  static const std::string text = Utf8ToGbk("TLS 库无法加载: 站点数据无法获取");
-  return text;
-}
+std::string TlsMissingText() { return Gbk<"TLS 库无法加载: 站点数据无法获取">(); }
 
 StationTrust LoadStationTrust(const ProgramSettings& settings, const std::string& appFolder) {
   StationTrust out;
@@ -44,7 +34,7 @@ StationTrust LoadStationTrust(const ProgramSettings& settings, const std::string
   const QList<QSslCertificate> certificates =
       QSslCertificate::fromData(QByteArray::fromStdString(*pem), QSsl::Pem);
   if (certificates.isEmpty()) {
-    out.problem = Format(CaFileProblemPattern(), {name, NoCertificateText()});
+    out.problem = Format(CaFileProblemPattern(), {name, Gbk<"文件中没有 PEM 格式的证书">()});
     return out;
   }
   out.trust.extraCaCertificates = certificates;

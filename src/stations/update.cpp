@@ -13,37 +13,34 @@ namespace aqled {
 
 std::string StationReadingsLine(const std::string& name, const Dtstr& values,
                                 const std::string& publishTime) {
-  std::string line = Utf8ToGbk("获取 ");
+  std::string line = Gbk<"获取 ">();
   line += name;
-  line += Utf8ToGbk(" 等级 ");
+  line += Gbk<" 等级 ">();
   line += values.level;
-  line += Utf8ToGbk(" 负氧离子 ");
+  line += Gbk<" 负氧离子 ">();
   line += values.negativeIons;
   line += " PM2.5 ";
   line += values.pm25;
-  line += Utf8ToGbk(" 臭氧 ");
+  line += Gbk<" 臭氧 ">();
   line += values.ozone;
-  line += Utf8ToGbk(" 发布时间 ");
+  line += Gbk<" 发布时间 ">();
   line += publishTime;
   return line;
 }
 
 std::string StationFailureLine(const std::string& url, const std::string& message) {
-  std::string line = Utf8ToGbk("获取 [");
+  std::string line = Gbk<"获取 [">();
   line += url;
-  line += Utf8ToGbk("] 数据失败 错误代码: ");
+  line += Gbk<"] 数据失败 错误代码: ">();
   line += message;
   return line;
 }
 
-std::string NoReadingsText() {
-  static const std::string text = Utf8ToGbk("页面中没有找到任何数据");
-  return text;
-}
+std::string NoReadingsText() { return Gbk<"页面中没有找到任何数据">(); }
 
 std::string OverlongValueText(const std::string& label, std::size_t bytes, std::size_t maxBytes) {
-  static const std::string pattern = Utf8ToGbk("页面中的%s过长: %d 字节, 最多 %d 字节");
-  return Format(pattern, {label, static_cast<long long>(bytes), static_cast<long long>(maxBytes)});
+  return Format(Gbk<"页面中的%s过长: %d 字节, 最多 %d 字节">(),
+                {label, static_cast<long long>(bytes), static_cast<long long>(maxBytes)});
 }
 
 namespace {
@@ -51,11 +48,11 @@ namespace {
 // The failure message of a page one of whose texts is longer than it can be; empty when every
 // text fits.
 std::string OverlongValue(const PageReadings& cut) {
-  static const std::string level = Utf8ToGbk("等级");
-  static const std::string ions = Utf8ToGbk("负氧离子");
+  const std::string& level = Gbk<"等级">();
+  const std::string& ions = Gbk<"负氧离子">();
   static const std::string pm25 = "PM2.5";
-  static const std::string ozone = Utf8ToGbk("臭氧");
-  static const std::string time = Utf8ToGbk("发布时间");
+  const std::string& ozone = Gbk<"臭氧">();
+  const std::string& time = Gbk<"发布时间">();
   const struct {
     const std::string& label;
     const std::string& value;

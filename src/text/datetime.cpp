@@ -21,9 +21,9 @@ std::string Padded(int value, size_t width) {
 
 // The weekday names in GBK, Monday first (Qt's dayOfWeek: 1 = Monday).
 const std::string& Weekday(int dayOfWeek) {
-  static const std::array<std::string, 7> names = {
-      Utf8ToGbk("星期一"), Utf8ToGbk("星期二"), Utf8ToGbk("星期三"), Utf8ToGbk("星期四"),
-      Utf8ToGbk("星期五"), Utf8ToGbk("星期六"), Utf8ToGbk("星期日")};
+  static const std::array<std::string, 7> names = {Gbk<"星期一">(), Gbk<"星期二">(), Gbk<"星期三">(),
+                                                   Gbk<"星期四">(), Gbk<"星期五">(), Gbk<"星期六">(),
+                                                   Gbk<"星期日">()};
   return names[static_cast<size_t>(dayOfWeek - 1)];
 }
 

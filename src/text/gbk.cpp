@@ -188,6 +188,13 @@ bool LoadTextCodec() {
   return Utf8ToGbkConverter().Reopen() && fromGbk;
 }
 
+const std::string& KeptGbk::Get(std::string_view utf8) {
+  if (converted_) return gbk_;
+  converted_ = Utf8ToGbkConverter().Reopen();
+  gbk_ = converted_ ? Utf8ToGbk(utf8) : std::string(utf8);
+  return gbk_;
+}
+
 std::string GbkToUtf8(std::string_view gbk) { return DecodeGbk(gbk, false); }
 
 std::string Utf8ToGbk(std::string_view utf8) {

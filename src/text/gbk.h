@@ -3,6 +3,7 @@
 // (code page 936) in a std::string; UTF-8 appears only on the wire and in file names,
 // QString only at the edges (widgets, drawing, Qt networking).
 
+#include <cstddef>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -29,6 +30,35 @@ std::string GbkToUtf8(std::string_view gbk);
 // 0x80..0xBF, or a sequence led by 0xF0 to 0xF7 is not well formed, the whole result is empty.
 // Characters GBK lacks (every four-byte one among them) become "?".
 std::string Utf8ToGbk(std::string_view utf8);
+
+// A text of the system itself, written in the source as a UTF-8 literal: Gbk<"程序开始运行">()
+// is its GBK bytes, converted at the first use and kept for the life of the process. Until the
+// converter could be opened (see LoadTextCodec) each use tries again and hands the literal back
+// unchanged, so a start-up short of descriptors never keeps an unconverted text.
+template <std::size_t N>
+struct Utf8Literal {
+  char bytes[N];
+  // Implicit, so that the literal itself is the template argument.
+  consteval Utf8Literal(const char (&text)[N]) {
+    for (std::size_t i = 0; i < N; ++i) bytes[i] = text[i];
+  }
+  constexpr std::string_view View() const { return {bytes, N - 1}; }
+};
+
+class KeptGbk {
+ public:
+  const std::string& Get(std::string_view utf8);
+
+ private:
+  std::string gbk_;
+  bool converted_ = false;
+};
+
+template <Utf8Literal text>
+const std::string& Gbk() {
+  static KeptGbk kept;
+  return kept.Get(text.View());
+}
 
 // Well-formed UTF-8 (from Qt, from file names) to GBK; characters GBK lacks, and malformed
 // bytes, become "?". Never empties the whole text.

@@ -28,8 +28,8 @@ std::string_view CutGbk(std::string_view gbk, std::size_t maxBytes) {
 
 std::string CutGbkText(std::string_view gbk, std::size_t maxBytes) {
   if (gbk.size() <= maxBytes) return std::string(gbk);
-  static const std::string suffix = Utf8ToGbk("…(共 %d 字节)");
-  return std::string(CutGbk(gbk, maxBytes)) + Format(suffix, {static_cast<long long>(gbk.size())});
+  return std::string(CutGbk(gbk, maxBytes)) +
+         Format(Gbk<"…(共 %d 字节)">(), {static_cast<long long>(gbk.size())});
 }
 
 std::optional<std::uint64_t> ParseDecimal(std::string_view digits) {

@@ -1,7 +1,7 @@
-// Every Chinese system text is written as Utf8ToGbk("…") of a UTF-8 literal, so a reader sees
-// the text itself. These tests read the sources and check that each such text exists in GBK
-// (it converts without loss and back to the same UTF-8) and that no text has slipped back in as
-// hex-escaped GBK bytes.
+// Every Chinese system text is written as Gbk<"…">() of a UTF-8 literal, so a reader sees the
+// text itself. These tests read the sources and check that each such text exists in GBK (it
+// converts without loss and back to the same UTF-8), that none has slipped back in as hex-escaped
+// GBK bytes, and that none is converted at each use by Utf8ToGbk("…").
 
 #include <gtest/gtest.h>
 
@@ -21,7 +21,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// A Utf8ToGbk call whose argument is one plain string literal.
+// A Gbk<"…">() whose argument is one plain string literal.
 struct SystemText {
   int line = 0;
   std::string text;  // the literal's bytes, escapes resolved
@@ -35,6 +35,7 @@ struct EscapedBytes {
 struct ScanResult {
   std::vector<SystemText> texts;
   std::vector<EscapedBytes> escaped;
+  std::vector<int> convertedAtEachUse;  // lines of Utf8ToGbk("…") calls
 };
 
 bool IsIdentifierChar(char c) {
@@ -79,7 +80,9 @@ class SourceScanner {
       } else if (IsIdentifierChar(c)) {
         const size_t start = i_;
         while (i_ < s_.size() && IsIdentifierChar(s_[i_])) ++i_;
-        if (s_.compare(start, i_ - start, "Utf8ToGbk") == 0) ReadCall(result);
+        const std::string_view name(s_.data() + start, i_ - start);
+        if (name == "Gbk") ReadKeptText(result);
+        if (name == "Utf8ToGbk") ReadCall(result);
       } else {
         Advance(1);
       }
@@ -102,17 +105,23 @@ class SourceScanner {
     }
   }
 
-  // After the name Utf8ToGbk: counts the call when its argument is a single plain literal.
+  // After the name Gbk: counts the text when its argument is a single plain literal.
+  void ReadKeptText(ScanResult& result) {
+    if (Peek(0) != '<') return;
+    Advance(1);
+    if (Peek(0) != '"') return;
+    const int line = line_;
+    const std::string text = ReadLiteral(result);
+    if (Peek(0) == '>' && Peek(1) == '(' && Peek(2) == ')') result.texts.push_back({line, text});
+  }
+
+  // After the name Utf8ToGbk: notes the call when its argument starts with a plain literal.
   void ReadCall(ScanResult& result) {
     SkipSpace();
     if (Peek(0) != '(') return;
     Advance(1);
     SkipSpace();
-    if (Peek(0) != '"') return;
-    const int line = line_;
-    const std::string text = ReadLiteral(result);
-    SkipSpace();
-    if (Peek(0) == ')') result.texts.push_back({line, text});
+    if (Peek(0) == '"') result.convertedAtEachUse.push_back(line_);
   }
 
   // Reads the ordinary string literal at i_; notes it when it escapes a byte of 0x80 or above.
@@ -220,25 +229,33 @@ bool HasNonAscii(const std::string& text) {
 
 }  // namespace
 
-TEST(SystemTexts, ScannerReadsOnlySingleLiteralCalls) {
+TEST(SystemTexts, ScannerReadsOnlySingleLiteralTexts) {
   struct Case {
     const char* source;
     std::vector<std::string> texts;
+    size_t convertedAtEachUse;
   };
   const std::vector<Case> cases = {
-      {R"(f(Utf8ToGbk("发送:"));)", {"发送:"}},
-      {R"(Utf8ToGbk ( "a" ) + Utf8ToGbk("b"))", {"a", "b"}},
-      {R"(Utf8ToGbk("缺少字段 \"%s\""))", {"缺少字段 \"%s\""}},
-      {R"(Utf8ToGbk("a\\b"))", {"a\\b"}},
-      {R"(Utf8ToGbk("a" "b"))", {}},            // two literals: not one plain text
-      {R"(Utf8ToGbk(name))", {}},               // not a literal
-      {R"(Utf8ToGbkLenient("x"))", {}},         // another function
-      {R"(// Utf8ToGbk("in a comment"))", {}},  // a comment
-      {R"(/* Utf8ToGbk("c") */ Utf8ToGbk("d"))", {"d"}},
-      {"Utf8ToGbk(R\"(raw)\")", {}},                                    // raw strings are skipped
-      {R"x(s = "Utf8ToGbk(\"q\")"; c = '"'; Utf8ToGbk("e"))x", {"e"}},  // a string, a quote character
+      {R"(f(Gbk<"发送:">());)", {"发送:"}, 0},
+      {R"(Gbk<"a">() + Gbk<"b">())", {"a", "b"}, 0},
+      {R"(Gbk<"缺少字段 \"%s\"">())", {"缺少字段 \"%s\""}, 0},
+      {R"(Gbk<"a\\b">())", {"a\\b"}, 0},
+      {R"(Gbk<"a>b">())", {"a>b"}, 0},
+      {R"(Gbk<"a" "b">())", {}, 0},            // two literals: not one plain text
+      {R"(Gbk<kName>())", {}, 0},              // not a literal
+      {R"(KeptGbk<"x">())", {}, 0},            // another name
+      {R"(// Gbk<"in a comment">())", {}, 0},  // a comment
+      {R"(/* Gbk<"c">() */ Gbk<"d">())", {"d"}, 0},
+      {"Gbk<R\"(raw)\">()", {}, 0},                                // raw strings are skipped
+      {R"x(s = "Gbk<\"q\">()"; c = '"'; Gbk<"e">())x", {"e"}, 0},  // a string, a quote character
+      {R"(Utf8ToGbk("发送:") + Utf8ToGbk ( "a" "b" ))", {}, 2},    // the other style
+      {R"(Utf8ToGbk(name) + Utf8ToGbkLenient("x"))", {}, 0},       // a peer's text, another function
   };
-  for (const Case& c : cases) EXPECT_EQ(TextsOf(c.source), c.texts) << c.source;
+  for (const Case& c : cases) {
+    const ScanResult scan = ScanSource(c.source);
+    EXPECT_EQ(TextsOf(c.source), c.texts) << c.source;
+    EXPECT_EQ(scan.convertedAtEachUse.size(), c.convertedAtEachUse) << c.source;
+  }
 }
 
 TEST(SystemTexts, ScannerFindsEscapedHighBytes) {
@@ -289,9 +306,17 @@ TEST(SystemTexts, NoTextIsWrittenAsEscapedGbkBytes) {
         continue;
       }
       ADD_FAILURE() << file.name << ":" << e.line
-                    << ": a hex-escaped byte string; write the text as Utf8ToGbk(\"...\")";
+                    << ": a hex-escaped byte string; write the text as Gbk<\"...\">()";
     }
   }
   // An entry whose bytes are gone is dropped from the list rather than left to excuse new ones.
   EXPECT_EQ(seen, allowed);
+}
+
+TEST(SystemTexts, NoTextIsConvertedAgainAtEachUse) {
+  for (const SourceFile& file : ReadSources()) {
+    for (int line : ScanSource(file.content).convertedAtEachUse) {
+      ADD_FAILURE() << file.name << ":" << line << ": write the system's text as Gbk<\"...\">()";
+    }
+  }
 }

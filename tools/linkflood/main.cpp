@@ -81,7 +81,7 @@ int Serve(const QCommandLineParser& args, QCoreApplication& app, bool limitSet) 
   if (!limitSet) aqled::RaiseOpenFileLimit();
   // The text codec loads its tables on first use; as in the application, that happens before
   // any connection can use up the descriptors.
-  aqled::GbkToUtf8(aqled::Utf8ToGbk("收到"));
+  aqled::GbkToUtf8(aqled::Gbk<"收到">());
   // Descriptors held as if something else of the application used them.
   const int hold = std::clamp(args.value("hold").toInt(), 0, 100000);
   for (int i = 0; i < hold; ++i) {
