@@ -2,10 +2,12 @@
 // handed to the status module, whose answers the share server sends.
 
 #include <QComboBox>
+#include <algorithm>
 
 #include "app/main_window.h"
 #include "link/controller_link.h"
 #include "link/packaging.h"
+#include "settings/program_settings.h"
 #include "share/share_server.h"
 #include "stations/update.h"
 #include "status/limits.h"
@@ -13,6 +15,8 @@
 
 namespace aqled {
 namespace {
+
+static_assert(kStatusMaxCards == kMaxCards, "the status answers show every slot the table can hold");
 
 DeliveryState StateOf(SendState state) {
   switch (state) {
@@ -49,14 +53,21 @@ StatusFacts TForm1::CollectStatusFacts() const {
   f.now = clock_->Now();
   f.started = startedAt_;
   f.version = AQLED_VERSION;
-  const Client_record& card = link_->Slot(1);
-  f.card.known = link_->slotCount() > 0;
-  f.card.tag = card.barcode;
-  f.card.name = card.controllerName;
-  f.card.address = card.remoteAddress;
-  f.card.connected = link_->SlotConnected(1);
-  f.card.lastMessage = card.lastMessage;
-  f.card.goneSince = road_->Counters().GoneSince();
+  // Every slot the table may hold: one not yet taken shows (and is measured) as a card not there.
+  const int shown = std::min(std::max(link_->MaxCards(), link_->slotCount()), kStatusMaxCards);
+  for (int k = 1; k <= shown; ++k) {
+    StatusCard& c = f.cards.emplace_back();
+    c.slot = k;
+    if (k > link_->slotCount()) continue;
+    const Client_record& card = link_->Slot(k);
+    c.known = true;
+    c.tag = card.barcode;
+    c.name = card.controllerName;
+    c.address = card.remoteAddress;
+    c.connected = link_->SlotConnected(k);
+    c.lastMessage = card.lastMessage;
+    c.goneSince = road_->Counters().GoneSince(k);
+  }
   if (const std::optional<OnAirProgram>& onAir = road_->OnAir()) {
     StatusOnAir& a = f.onAir.emplace();
     a.since = onAir->started;
@@ -75,8 +86,9 @@ StatusFacts TForm1::CollectStatusFacts() const {
   }
   f.maxDataAgeHours = programSettings.MaxDataAge;
   if (const std::optional<SendRecord>& lastSend = road_->LastSend()) {
-    f.lastDelivery = StatusDelivery{lastSend->started, lastSend->automatic, StateOf(lastSend->state),
-                                    lastSend->notice, lastSend->reason};
+    f.lastDelivery =
+        StatusDelivery{lastSend->started, lastSend->automatic, StateOf(lastSend->state), lastSend->notice,
+                       lastSend->reason,  lastSend->cards,     lastSend->played};
   }
   f.autoSend = programSettings.AutoSend != 0;
   f.nextSlot = NextSlotStart(f.now, dtk->currentIndex());

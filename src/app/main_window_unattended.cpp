@@ -61,7 +61,7 @@ void TForm1::RefreshStatus() {
   if (Timer1->isActive()) s.nextTick = s.now.addMSecs(Timer1->remainingTime());
   s.lastFetch = road_->LastFetch();
   StatusBar1->Show(s);
-  road_->Counters().NoteCard(s.connected, s.now);
+  for (int k = 1; k <= link_->slotCount(); ++k) road_->Counters().NoteCard(k, link_->SlotConnected(k), s.now);
 }
 
 }  // namespace aqled

@@ -22,6 +22,10 @@ inline constexpr std::size_t kStatusTextBytes = 200;
 // full advertisement list fit many times over.
 inline constexpr std::size_t kStatusMaxPictures = 64;
 
+// Cards the answers show, one per slot: the session table holds at most 32 slots (the settings'
+// kMaxCards, held equal where both are known).
+inline constexpr int kStatusMaxCards = 32;
+
 // Milliseconds an answer is kept and sent again before it is built anew: people and Prometheus ask
 // every few seconds at most, so a flood of requests costs the loop one build per address and
 // interval, and a scrape is never older than this.

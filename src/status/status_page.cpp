@@ -98,15 +98,23 @@ constexpr std::string_view kStyle =
     ".log{background:#000;font-family:monospace;font-size:.8em;padding:4px;overflow-x:auto}"
     ".log div{white-space:pre-wrap;word-break:break-all}";
 
-void CardSection(std::string& out, const StatusFacts& f) {
-  const StatusCard& c = f.card;
-  out += "<section id=\"card\"><h2>控制卡</h2>";
+// The cards shown: every slot, at most kStatusMaxCards; one slot not yet taken when there are none.
+std::vector<StatusCard> ShownCards(const StatusFacts& f) {
+  const std::size_t shown = std::min(f.cards.size(), static_cast<std::size_t>(kStatusMaxCards));
+  std::vector<StatusCard> cards(f.cards.begin(), f.cards.begin() + static_cast<std::ptrdiff_t>(shown));
+  if (cards.empty()) cards.emplace_back();
+  return cards;
+}
+
+// One card, its elements named "card-<slot>-tag" and "card-<slot>-name".
+void CardTable(std::string& out, const StatusCard& c, const QDateTime& now) {
   if (!c.known) {
-    out += "<p class=\"bad\">未登录</p></section>";
+    out += "<p class=\"bad\">未登录</p>";
     return;
   }
-  out += "<table><tr><th>标签</th><td id=\"card-tag\">" + Html(c.tag) + "</td></tr>";
-  out += "<tr><th>名称</th><td id=\"card-name\">" + Html(c.name) + "</td></tr>";
+  const std::string id = "card-" + std::to_string(c.slot);
+  out += "<table><tr><th>标签</th><td id=\"" + id + "-tag\">" + Html(c.tag) + "</td></tr>";
+  out += "<tr><th>名称</th><td id=\"" + id + "-name\">" + Html(c.name) + "</td></tr>";
   out += "<tr><th>地址</th><td>" + Html(c.address) + "</td></tr><tr><th>状态</th><td>";
   if (c.connected) {
     out += "<span class=\"ok\">已连接</span>";
@@ -115,9 +123,19 @@ void CardSection(std::string& out, const StatusFacts& f) {
     if (c.goneSince.isValid()) out += " 自 " + Stamp(c.goneSince);
   }
   out += "</td></tr><tr><th>最后消息</th><td>";
-  out += c.lastMessage.isValid() ? std::to_string(std::max<qint64>(0, c.lastMessage.secsTo(f.now))) + " 秒前"
+  out += c.lastMessage.isValid() ? std::to_string(std::max<qint64>(0, c.lastMessage.secsTo(now))) + " 秒前"
                                  : std::string("无");
-  out += "</td></tr></table></section>";
+  out += "</td></tr></table>";
+}
+
+void CardSection(std::string& out, const StatusFacts& f) {
+  const std::vector<StatusCard> cards = ShownCards(f);
+  out += "<section id=\"card\"><h2>控制卡</h2>";
+  for (const StatusCard& c : cards) {
+    if (cards.size() > 1) out += "<h3>控制卡 " + std::to_string(c.slot) + "</h3>";
+    CardTable(out, c, f.now);
+  }
+  out += "</section>";
 }
 
 void ReadingCells(std::string& out, const Dtstr& r) {
@@ -171,6 +189,8 @@ void DeliverySection(std::string& out, const StatusFacts& f) {
     out += Stamp(d.started) + " " + (d.automatic ? "自动" : "手动") + " <span class=\"" +
            (bad ? "bad" : "ok") + "\">" + StateText(d.state) + "</span>";
     if (d.notice && d.state == DeliveryState::kSucceeded) out += " (提示页)";
+    if (d.cards > 1)
+      out += " (" + std::to_string(d.played) + "/" + std::to_string(d.cards) + " 张控制卡已播放)";
     if (!d.reason.empty()) out += "<br>" + Html(d.reason, kStatusLogLineBytes);
   }
   out += "</td></tr><tr><th>定时发送</th><td>";
@@ -218,6 +238,24 @@ void Family(std::string& out, std::string_view name, std::string_view type, std:
   for (const auto& [labels, value] : samples) out += std::string(name) + labels + " " + value + "\n";
 }
 
+// A text from outside as the value of a label: bounded, "\\", '"' and line ends escaped.
+std::string LabelValue(std::string_view gbk) {
+  std::string out;
+  for (char c : Outside(gbk)) {
+    if (c == '\\' || c == '"') {
+      out += '\\';
+      out += c;
+    } else if (c == '\n') {
+      out += "\\n";
+    } else if (c != '\r') {
+      out += c;
+    }
+  }
+  return out;
+}
+
+std::string CardLabel(const StatusCard& c) { return "{card=\"" + std::to_string(c.slot) + "\"}"; }
+
 void Gauge(std::string& out, std::string_view name, std::string_view help, long long value) {
   Family(out, name, "gauge", help, {{"", std::to_string(value)}});
 }
@@ -255,13 +293,21 @@ std::uint64_t StatusCounters::Fetches(int station, FetchOutcome outcome) const {
   return fetches_[static_cast<std::size_t>(station)][static_cast<std::size_t>(outcome)];
 }
 
-void StatusCounters::NoteCard(bool connected, const QDateTime& now) {
+void StatusCounters::NoteCard(int slot, bool connected, const QDateTime& now) {
+  if (slot < 1 || slot > kStatusMaxCards) return;
+  if (cards_.size() < static_cast<std::size_t>(slot)) cards_.resize(static_cast<std::size_t>(slot));
+  Presence& p = cards_[static_cast<std::size_t>(slot - 1)];
   if (connected) {
-    seenConnected_ = true;
-    goneSince_ = QDateTime();
-  } else if (seenConnected_ && !goneSince_.isValid()) {
-    goneSince_ = now;
+    p.seenConnected = true;
+    p.goneSince = QDateTime();
+  } else if (p.seenConnected && !p.goneSince.isValid()) {
+    p.goneSince = now;
   }
+}
+
+QDateTime StatusCounters::GoneSince(int slot) const {
+  if (slot < 1 || static_cast<std::size_t>(slot) > cards_.size()) return {};
+  return cards_[static_cast<std::size_t>(slot - 1)].goneSince;
 }
 
 ProcessFacts ReadProcessFacts() {
@@ -353,14 +399,19 @@ std::string StatusJson(const StatusFacts& f) {
   j["now"] = IsoTime(f.now);
   j["started"] = IsoTime(f.started);
   j["uptime_seconds"] = std::max<qint64>(0, f.started.secsTo(f.now));
-  const StatusCard& c = f.card;
-  j["card"] = {{"known", c.known},
-               {"tag", Outside(c.tag)},
-               {"name", Outside(c.name)},
-               {"address", Outside(c.address)},
-               {"connected", c.connected},
-               {"last_message", IsoTime(c.lastMessage)},
-               {"gone_since", IsoTime(c.goneSince)}};
+  json cards = json::array();
+  for (const StatusCard& c : ShownCards(f)) {
+    cards.push_back({{"slot", c.slot},
+                     {"known", c.known},
+                     {"tag", Outside(c.tag)},
+                     {"name", Outside(c.name)},
+                     {"address", Outside(c.address)},
+                     {"connected", c.connected},
+                     {"last_message", IsoTime(c.lastMessage)},
+                     {"gone_since", IsoTime(c.goneSince)}});
+  }
+  j["card"] = cards.front();  // slot 1, as before there were several
+  j["cards"] = cards;
   j["on_air"] = nullptr;
   if (f.onAir) {
     json pictures = json::array();
@@ -388,7 +439,9 @@ std::string StatusJson(const StatusFacts& f) {
                           {"automatic", d.automatic},
                           {"state", StateLabel(d.state)},
                           {"notice", d.notice},
-                          {"reason", Outside(d.reason, kStatusLogLineBytes)}};
+                          {"reason", Outside(d.reason, kStatusLogLineBytes)},
+                          {"cards", d.cards},
+                          {"played", d.played}};
   }
   j["timed_delivery"] = {
       {"enabled", f.autoSend}, {"next_slot", IsoTime(f.nextSlot)}, {"slot_hours", f.slotHours}};
@@ -417,17 +470,34 @@ std::string MetricsText(const StatusFacts& f) {
   std::string out;
   Family(out, "aqled_build_info", "gauge", "The running version of aqled; always 1.",
          {{"{version=\"" + f.version + "\"}", "1"}});
-  Gauge(out, "aqled_card_connected", "Whether the controller card is connected (1) or not (0).",
-        f.card.connected ? 1 : 0);
-  if (f.card.lastMessage.isValid())
-    Gauge(out, "aqled_card_last_message_age_seconds", "Seconds since the card's last message.",
-          std::max<qint64>(0, f.card.lastMessage.secsTo(f.now)));
+  const std::vector<StatusCard> cards = ShownCards(f);
   std::vector<std::pair<std::string, std::string>> samples;
+  for (const StatusCard& c : cards) samples.emplace_back(CardLabel(c), c.connected ? "1" : "0");
+  Family(out, "aqled_card_connected", "gauge",
+         "Whether the controller card of the slot is connected (1) or not (0).", samples);
+  samples.clear();
+  for (const StatusCard& c : cards) {
+    if (c.lastMessage.isValid())
+      samples.emplace_back(CardLabel(c), std::to_string(std::max<qint64>(0, c.lastMessage.secsTo(f.now))));
+  }
+  if (!samples.empty())
+    Family(out, "aqled_card_last_message_age_seconds", "gauge",
+           "Seconds since the last message of the slot's card.", samples);
+  samples.clear();
+  for (const StatusCard& c : cards) {
+    if (c.known)
+      samples.emplace_back("{card=\"" + std::to_string(c.slot) + "\",tag=\"" + LabelValue(c.tag) +
+                               "\",name=\"" + LabelValue(c.name) + "\"}",
+                           "1");
+  }
+  if (!samples.empty())
+    Family(out, "aqled_card_info", "gauge", "The tag and name of the card logged in to the slot; always 1.",
+           samples);
+  samples.clear();
   for (DeliveryResult r : kDeliveryResults)
     samples.emplace_back(std::string("{outcome=\"") + ResultLabel(r) + "\"}",
                          std::to_string(f.counters.Deliveries(r)));
-  Family(out, "aqled_deliveries_total", "counter", "Deliveries to the card since start-up, by outcome.",
-         samples);
+  Family(out, "aqled_deliveries_total", "counter", "Deliveries since start-up, by outcome.", samples);
   if (f.onAir)
     Gauge(out, "aqled_last_successful_delivery_timestamp_seconds",
           "Start of the send whose delivery last succeeded, in seconds since the epoch.",

@@ -27,7 +27,7 @@ enum class DeliveryState { kRunning, kDelivering, kSucceeded, kFailed, kStalled 
 // The outcomes a delivery is counted under, in this order: "succeeded", "failed", "stalled".
 enum class DeliveryResult { kSucceeded, kFailed, kStalled };
 
-// Counts kept since start-up for the metrics, and when the card was last seen to go.
+// Counts kept since start-up for the metrics, and when each card was last seen to go.
 class StatusCounters {
  public:
   void CountDelivery(DeliveryResult result);
@@ -36,21 +36,26 @@ class StatusCounters {
   std::uint64_t Deliveries(DeliveryResult result) const;
   std::uint64_t Fetches(int station, FetchOutcome outcome) const;
 
-  // The card's connection as seen at `now`: the moment it is first seen gone is kept until it
-  // is seen connected again.
-  void NoteCard(bool connected, const QDateTime& now);
-  // When the card was first seen gone; null while it is connected (or was never seen).
-  QDateTime GoneSince() const { return goneSince_; }
+  // The connection of the card in slot `slot` (1 to kStatusMaxCards; others are not noted) as
+  // seen at `now`: the moment it is first seen gone is kept until it is seen connected again.
+  void NoteCard(int slot, bool connected, const QDateTime& now);
+  // When that card was first seen gone; null while it is connected (or was never seen).
+  QDateTime GoneSince(int slot) const;
 
  private:
+  struct Presence {
+    QDateTime goneSince;
+    bool seenConnected = false;
+  };
   std::array<std::uint64_t, 3> deliveries_{};
   std::array<std::array<std::uint64_t, 5>, kStationCount + 1> fetches_{};
-  QDateTime goneSince_;
-  bool seenConnected_ = false;
+  std::vector<Presence> cards_;  // by slot - 1
 };
 
+// One slot of the session table.
 struct StatusCard {
-  bool known = false;  // a card has logged in since start-up
+  int slot = 1;
+  bool known = false;  // a card has logged in to the slot since start-up
   std::string tag;     // barcode
   std::string name;    // controller name
   std::string address;
@@ -85,6 +90,8 @@ struct StatusDelivery {
   DeliveryState state = DeliveryState::kRunning;
   bool notice = false;
   std::string reason;  // the last error line while it ran; empty: none
+  int cards = 0;       // cards it was delivered to
+  int played = 0;      // of them, those that have played it
 };
 
 // The last fetch of one station, with the readings the program holds for it.
@@ -110,7 +117,7 @@ struct StatusFacts {
   QDateTime now;
   QDateTime started;  // when the program started
   std::string version;
-  StatusCard card;
+  std::vector<StatusCard> cards;  // every slot the table holds, in order (at most kStatusMaxCards)
   std::optional<StatusOnAir> onAir;
   int maxDataAgeHours = 0;  // 0 or less: readings never go stale
   std::optional<StatusDelivery> lastDelivery;

@@ -4,10 +4,14 @@
 
 #include <QFile>
 #include <QImage>
+#include <QNetworkAccessManager>
+#include <QNetworkProxy>
+#include <QNetworkReply>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
 #include <filesystem>
+#include <memory>
 #include <string>
 
 #include "send_fixture.h"
@@ -67,5 +71,19 @@ struct CardFixture : SendFixture {
   }
   QProcess card;
 };
+
+struct HttpAnswer {
+  int status = 0;
+  QByteArray body;
+};
+
+// A GET on loopback, waited for by events for at most ten seconds.
+inline HttpAnswer HttpGet(const QString& url) {
+  QNetworkAccessManager manager;
+  manager.setProxy(QNetworkProxy::NoProxy);
+  std::unique_ptr<QNetworkReply> reply(manager.get(QNetworkRequest(QUrl(url))));
+  WaitFor([&] { return reply->isFinished(); }, 10000);
+  return {reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), reply->readAll()};
+}
 
 }  // namespace aqled::testing

@@ -34,7 +34,7 @@ struct CardsEndToEnd : CardFixture {
 
   // The window for `maxCards` cards with its share server; area `w` x `h` (0: each card's own).
   void StartWindow(int w, int h, int maxCards = 3) {
-    const quint16 sharePort = FreePort();
+    sharePort = FreePort();
     ConfigFor("http://127.0.0.1:" + std::to_string(sharePort) + "/share/",
               "sendkind=1\r\nShareServer=1\r\nMaxCards=" + std::to_string(maxCards) + "\r\n");
     form = StartSized(w, h);
@@ -89,6 +89,7 @@ struct CardsEndToEnd : CardFixture {
 
   std::unique_ptr<TForm1> form;
   std::vector<std::unique_ptr<QProcess>> cards;
+  quint16 sharePort = 0;
 };
 
 const std::vector<std::string> kOneCardConversation = {"send", "正在发送下载指令...", "下载ID",
@@ -134,6 +135,14 @@ TEST_F(CardsEndToEnd, OneSendPutsPicturesOfItsOwnSizeOnEachCardsScreen) {
       const std::string staged = prefix + stored.substr(stored.find('_') + 1);
       EXPECT_EQ(ReadAll(entry.path()), ReadAll(folder / "share" / staged)) << stored;
     }
+  }
+  // Each card is measured from afar under its slot and named by its tag.
+  const HttpAnswer metrics = HttpGet("http://127.0.0.1:" + QString::number(sharePort) + "/metrics");
+  ASSERT_EQ(metrics.status, 200);
+  for (int k = 1; k <= 3; ++k) {
+    const std::string slot = "{card=\"" + std::to_string(k) + "\"";
+    EXPECT_TRUE(metrics.body.contains("\naqled_card_connected" + slot + "} 1\n")) << k;
+    EXPECT_TRUE(metrics.body.contains("\naqled_card_info" + slot + ",tag=\"" + sims[k - 1].tag + "\",")) << k;
   }
 }
 

@@ -4,9 +4,6 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QImage>
-#include <QNetworkAccessManager>
-#include <QNetworkProxy>
-#include <QNetworkReply>
 #include <QRegularExpression>
 #include <QTimer>
 
@@ -18,19 +15,6 @@ using namespace aqled;
 using namespace aqled::testing;
 
 namespace {
-
-struct HttpAnswer {
-  int status = 0;
-  QByteArray body;
-};
-
-HttpAnswer HttpGet(const QString& url) {
-  QNetworkAccessManager manager;
-  manager.setProxy(QNetworkProxy::NoProxy);
-  std::unique_ptr<QNetworkReply> reply(manager.get(QNetworkRequest(QUrl(url))));
-  WaitFor([&] { return reply->isFinished(); }, 10000);
-  return {reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), reply->readAll()};
-}
 
 struct StatusEndToEnd : CardFixture {
   // A window whose share server listens on a free port, with `setKeys` in section Set.
@@ -76,8 +60,8 @@ TEST_P(StatusPage, ShowsTheCardTheReadingsAndEveryPictureOnAirInABrowser) {
   ASSERT_TRUE(browser.Start(420));
   ASSERT_TRUE(browser.Load(ShareBase() + "status"));
   const nlohmann::json page = browser.Evaluate(R"(({
-      name: document.getElementById('card-name').textContent,
-      nameElements: document.querySelectorAll('#card-name *').length,
+      name: document.getElementById('card-1-name').textContent,
+      nameElements: document.querySelectorAll('#card-1-name *').length,
       cells: [...document.querySelectorAll('#on-air-stations td')].map(td => td.textContent),
       images: [...document.images].map(i => ({src: i.getAttribute('src'), width: i.naturalWidth})),
       height: document.documentElement.scrollHeight}))");
