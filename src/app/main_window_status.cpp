@@ -67,6 +67,8 @@ StatusFacts TForm1::CollectStatusFacts() const {
     c.connected = link_->SlotConnected(k);
     c.lastMessage = card.lastMessage;
     c.goneSince = road_->Counters().GoneSince(k);
+    if (const CardOnAir* played = road_->PlayedBy(card.barcode))
+      c.played = StatusCard::Played{played->sendStarted, played->publishTimes, played->notice};
   }
   if (const std::optional<OnAirProgram>& onAir = road_->OnAir()) {
     StatusOnAir& a = f.onAir.emplace();

@@ -112,6 +112,11 @@ std::vector<int> SendRoad::Targets(bool unservedFirst, int dtk) const {
   return unserved.empty() ? connected : unserved;
 }
 
+const CardOnAir* SendRoad::PlayedBy(const std::string& barcode) const {
+  const auto it = played_.find(barcode);
+  return it == played_.end() ? nullptr : &it->second;
+}
+
 bool SendRoad::CardServed(const std::string& barcode, const QDateTime& now, int dtk) const {
   const auto it = played_.find(barcode);
   return it != played_.end() && SlotStart(it->second.sendStarted, dtk) == SlotStart(now, dtk);
@@ -253,7 +258,7 @@ SendRun SendRoad::RunSend(const SendControls& controls, const QDateTime& started
       }
       if (lastSend_ && lastSend_->started == started) ++lastSend_->cards;
       if (start == DeliveryStart::kSent) {
-        awaited_[k] = program.digest;
+        awaited_[k] = CardOnAir{started, program.digest, program.publishTimes, program.notice};
         delivering = true;
       } else {
         cardFailed_ = true;
@@ -416,7 +421,7 @@ void SendRoad::OnDeliveryEnded(DeliveryOutcome outcome, int slot) {
   if (it == awaited_.end()) return;
   const QDateTime started = *deliveryOf_;
   if (outcome == DeliveryOutcome::kSucceeded) {
-    played_[link_.Slot(slot).barcode] = Played{it->second, started};
+    played_[link_.Slot(slot).barcode] = it->second;
     ++cardsPlayed_;
     if (lastSend_ && lastSend_->started == started) lastSend_->played = cardsPlayed_;
   } else {

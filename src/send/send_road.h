@@ -66,6 +66,14 @@ struct OnAirProgram {
   std::vector<OnAirStation> stations;     // its station pages with the readings they show
 };
 
+// What one card last played: the program of one send, as drawn for its screen.
+struct CardOnAir {
+  QDateTime sendStarted;                  // start of the send that delivered it
+  std::string digest;                     // PictureListDigest of its pictures
+  std::vector<std::string> publishTimes;  // of its station pages (GBK)
+  bool notice = false;                    // only the notice page
+};
+
 // What an area is drawn for: its log lines say so.
 enum class AreaUse { kSend, kPreview };
 
@@ -157,6 +165,8 @@ class SendRoad : public QObject {
   StatusCounters& Counters() { return counters_; }
   // True while the link watches a delivery of a send of this road.
   bool AwaitingCard() const { return deliveryOf_.has_value(); }
+  // What the card with `barcode` last played since start-up; null: nothing yet.
+  const CardOnAir* PlayedBy(const std::string& barcode) const;
   // True when the card with `barcode` has played a send started in the slot of `now`.
   bool CardServed(const std::string& barcode, const QDateTime& now, int dtk) const;
   const DeliverySchedule& Schedule() const { return schedule_; }
@@ -238,17 +248,12 @@ class SendRoad : public QObject {
   DeliverySchedule schedule_;
   std::optional<SendRecord> lastSend_;
   std::optional<QDateTime> deliveryOf_;  // start of the send whose deliveries the link watches
-  // The slots whose delivery of that send is awaited, with the digest of what each gets.
-  std::map<int, std::string> awaited_;
-  bool cardStalled_ = false;  // a card of that send stalled
-  bool cardFailed_ = false;   // a card of that send failed
-  int cardsPlayed_ = 0;       // cards of that send that have played
-  // What each card (by barcode) last played: the digest of its pictures and its send's start.
-  struct Played {
-    std::string digest;
-    QDateTime sendStarted;
-  };
-  std::map<std::string, Played> played_;
+  // The slots whose delivery of that send is awaited, with what each gets.
+  std::map<int, CardOnAir> awaited_;
+  bool cardStalled_ = false;                 // a card of that send stalled
+  bool cardFailed_ = false;                  // a card of that send failed
+  int cardsPlayed_ = 0;                      // cards of that send that have played
+  std::map<std::string, CardOnAir> played_;  // what each card (by barcode) last played
   std::optional<FetchRecord> lastFetch_;
   StatusCounters counters_;
   std::optional<OnAirProgram> onAir_;       // what the last successful delivery put on air

@@ -85,6 +85,11 @@ bool Fresh(const std::string& publishTime, const StatusFacts& f) {
   return FreshnessOf(publishTime, f.now, f.maxDataAgeHours) == Freshness::kFresh;
 }
 
+bool AllFresh(const std::vector<std::string>& publishTimes, const StatusFacts& f) {
+  return std::all_of(publishTimes.begin(), publishTimes.end(),
+                     [&](const std::string& published) { return Fresh(published, f); });
+}
+
 // The page's style: readable on a phone, the log on black as in the window.
 constexpr std::string_view kStyle =
     "body{font-family:sans-serif;margin:0 auto;max-width:960px;padding:8px;background:#f4f4f4;color:#222}"
@@ -107,7 +112,7 @@ std::vector<StatusCard> ShownCards(const StatusFacts& f) {
 }
 
 // One card, its elements named "card-<slot>-tag" and "card-<slot>-name".
-void CardTable(std::string& out, const StatusCard& c, const QDateTime& now) {
+void CardTable(std::string& out, const StatusCard& c, const StatusFacts& f) {
   if (!c.known) {
     out += "<p class=\"bad\">未登录</p>";
     return;
@@ -123,8 +128,18 @@ void CardTable(std::string& out, const StatusCard& c, const QDateTime& now) {
     if (c.goneSince.isValid()) out += " 自 " + Stamp(c.goneSince);
   }
   out += "</td></tr><tr><th>最后消息</th><td>";
-  out += c.lastMessage.isValid() ? std::to_string(std::max<qint64>(0, c.lastMessage.secsTo(now))) + " 秒前"
+  out += c.lastMessage.isValid() ? std::to_string(std::max<qint64>(0, c.lastMessage.secsTo(f.now))) + " 秒前"
                                  : std::string("无");
+  out += "</td></tr><tr><th>屏幕显示</th><td id=\"" + id + "-on-air\">";
+  if (!c.played) {
+    out += "<span class=\"bad\">启动后尚未播放</span>";
+  } else {
+    out += Stamp(c.played->since) + " 发送" + (c.played->notice ? " (提示页)" : "");
+    if (!c.played->publishTimes.empty()) {
+      out += AllFresh(c.played->publishTimes, f) ? ", <span class=\"ok\">数据有效</span>"
+                                                 : ", <span class=\"bad\">数据已过期</span>";
+    }
+  }
   out += "</td></tr></table>";
 }
 
@@ -133,7 +148,7 @@ void CardSection(std::string& out, const StatusFacts& f) {
   out += "<section id=\"card\"><h2>控制卡</h2>";
   for (const StatusCard& c : cards) {
     if (cards.size() > 1) out += "<h3>控制卡 " + std::to_string(c.slot) + "</h3>";
-    CardTable(out, c, f.now);
+    CardTable(out, c, f);
   }
   out += "</section>";
 }
@@ -265,6 +280,16 @@ std::optional<qint64> PublishSeconds(const std::string& publishTime) {
   const std::optional<QDateTime> t = ParsePublishTime(publishTime);
   if (!t) return std::nullopt;
   return t->toSecsSinceEpoch();
+}
+
+// The oldest of the publish times that are dates.
+std::optional<qint64> OldestPublish(const std::vector<std::string>& publishTimes) {
+  std::optional<qint64> oldest;
+  for (const std::string& t : publishTimes) {
+    if (const std::optional<qint64> published = PublishSeconds(t))
+      oldest = oldest ? std::min(*oldest, *published) : *published;
+  }
+  return oldest;
 }
 
 nlohmann::json ReadingsJson(const Dtstr& r, const std::string& publishTime) {
@@ -408,7 +433,16 @@ std::string StatusJson(const StatusFacts& f) {
                      {"address", Outside(c.address)},
                      {"connected", c.connected},
                      {"last_message", IsoTime(c.lastMessage)},
-                     {"gone_since", IsoTime(c.goneSince)}});
+                     {"gone_since", IsoTime(c.goneSince)},
+                     {"on_air", nullptr}});
+    if (c.played) {
+      json published = json::array();
+      for (const std::string& t : c.played->publishTimes) published.push_back(Outside(t));
+      cards.back()["on_air"] = {{"since", IsoTime(c.played->since)},
+                                {"notice", c.played->notice},
+                                {"publish_times", published},
+                                {"fresh", AllFresh(c.played->publishTimes, f)}};
+    }
   }
   j["card"] = cards.front();  // slot 1, as before there were several
   j["cards"] = cards;
@@ -493,6 +527,22 @@ std::string MetricsText(const StatusFacts& f) {
   if (!samples.empty())
     Family(out, "aqled_card_info", "gauge", "The tag and name of the card logged in to the slot; always 1.",
            samples);
+  samples.clear();
+  std::vector<std::pair<std::string, std::string>> oldestOfCards;
+  for (const StatusCard& c : cards) {
+    if (!c.played) continue;
+    samples.emplace_back(CardLabel(c), std::to_string(c.played->since.toSecsSinceEpoch()));
+    if (const std::optional<qint64> oldest = OldestPublish(c.played->publishTimes))
+      oldestOfCards.emplace_back(CardLabel(c), std::to_string(*oldest));
+  }
+  if (!samples.empty())
+    Family(out, "aqled_card_last_successful_delivery_timestamp_seconds", "gauge",
+           "Start of the send whose program the slot's card played last, in seconds since the epoch.",
+           samples);
+  if (!oldestOfCards.empty())
+    Family(out, "aqled_card_on_air_oldest_publish_timestamp_seconds", "gauge",
+           "The oldest publish time of the readings on the slot's screen, in seconds since the epoch.",
+           oldestOfCards);
   samples.clear();
   for (DeliveryResult r : kDeliveryResults)
     samples.emplace_back(std::string("{outcome=\"") + ResultLabel(r) + "\"}",

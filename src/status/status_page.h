@@ -62,6 +62,13 @@ struct StatusCard {
   bool connected = false;
   QDateTime lastMessage;  // null: none yet
   QDateTime goneSince;    // null: connected, or not known when it went
+  // What the card last played since start-up (its screen shows it still); none: nothing yet.
+  struct Played {
+    QDateTime since;                        // start of the send that delivered it
+    std::vector<std::string> publishTimes;  // of its station pages
+    bool notice = false;                    // only the notice page
+  };
+  std::optional<Played> played;
 };
 
 // A station page of the program on air, with the readings it was drawn from.

@@ -139,7 +139,9 @@ TEST_F(StatusEndToEnd, PrometheusFiresTheStaleScreenAlertWhenTheReadingsPassMaxD
   nlohmann::json alerts;
   auto staleFiring = [&] {
     for (const auto& a : alerts)
-      if (a["labels"]["alertname"] == "AqledScreenStale" && a["state"] == "firing") return true;
+      if (a["labels"]["alertname"] == "AqledScreenStale" && a["labels"]["card"] == "1" &&
+          a["state"] == "firing")
+        return true;
     return false;
   };
   QNetworkAccessManager manager;

@@ -232,6 +232,12 @@ TEST_F(CardsTest, ASendCountsTheCardsThatPlayedAndTheNextTickServesTheOthers) {
     ASSERT_TRUE(testing::WaitFor([&] { return link.ConnectedSlots().empty(); }));
     clock.Advance(3 * 3600 * 1000);  // a slot of its own
     for (int n = 1; n <= 3; ++n) LogIn(n);
+    // What each screen showed before: a card that does not play keeps it.
+    std::vector<QDateTime> shown;
+    for (int n = 1; n <= 3; ++n) {
+      const CardOnAir* played = road.PlayedBy(link.Slot(n).barcode);
+      shown.push_back(played ? played->sendStarted : QDateTime());
+    }
     road.ManualSend(controls);
     ASSERT_TRUE(testing::WaitFor([&] { return Commands(1) == 1 && Commands(2) == 1 && Commands(3) == 1; }));
     for (int n = 1; n <= 3; ++n) {
@@ -251,6 +257,14 @@ TEST_F(CardsTest, ASendCountsTheCardsThatPlayedAndTheNextTickServesTheOthers) {
     ASSERT_FALSE(road.AwaitingCard());
     EXPECT_EQ(road.LastSend()->state, c.state);
     EXPECT_EQ(road.LastSend()->cards, 3);
+    for (int n = 1; n <= 3; ++n) {
+      const char* answer = c.answers[static_cast<size_t>(n - 1)];
+      const CardOnAir* played = road.PlayedBy(link.Slot(n).barcode);
+      EXPECT_EQ(played ? played->sendStarted : QDateTime(), answer && std::string(answer) == "ok"
+                                                                ? road.LastSend()->started
+                                                                : shown[static_cast<size_t>(n - 1)])
+          << n;
+    }
     road.OnTick(controls);
     ASSERT_TRUE(testing::WaitFor([&] {
       return Commands(1) == c.afterTick[0] && Commands(2) == c.afterTick[1] && Commands(3) == c.afterTick[2];

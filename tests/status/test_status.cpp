@@ -27,7 +27,15 @@ StatusFacts SampleFacts() {
   f.now = At(8, 30);
   f.started = At(6, 0);
   f.version = "1.0";
-  f.cards = {{1, true, "SIM1", G("北门"), "127.0.0.1", true, At(8, 29), {}}};
+  f.cards = {{1,
+              true,
+              "SIM1",
+              G("北门"),
+              "127.0.0.1",
+              true,
+              At(8, 29),
+              {},
+              StatusCard::Played{At(8, 0), {"2024-03-05 08:00", "2024-03-05 07:00"}, false}}};
   StatusOnAir& a = f.onAir.emplace();
   a.since = At(8, 0);
   a.pictures = {{"/share/001.bmp", "1.bmp"}, {"/share/002.bmp", "2.bmp"}};
@@ -78,7 +86,8 @@ TEST(Status, EveryOutsideTextOnThePageIsEscapedAndBounded) {
   // Every text at its limit, each byte escaped to its longest.
   const std::string huge(100000, '"');
   f.lastDelivery->reason = f.onAir->pictures[0].source = huge;
-  f.cards.assign(1000, {1, true, huge, huge, huge, false, At(8, 0), At(8, 1)});
+  f.cards.assign(1000, {1, true, huge, huge, huge, false, At(8, 0), At(8, 1),
+                        StatusCard::Played{At(8, 0), std::vector<std::string>(4, huge), true}});
   f.log.assign(500, {huge, {255, 0, 0}});
   for (const std::string& answer : {StatusPageHtml(f), StatusJson(f), MetricsText(f)})
     EXPECT_LE(answer.size(), kStatusMaxAnswerBytes);
@@ -154,7 +163,8 @@ TEST(Status, EachCardIsGoneFromWhenItIsFirstSeenGone) {
 // page names each card and a send counts the cards that played it.
 TEST(Status, EverySlotIsShownAndMeasured) {
   StatusFacts f = SampleFacts();
-  f.cards.push_back({2, true, "GATE-2", "a\\b\"c\nd", "127.0.0.2", false, At(8, 10), At(8, 11)});
+  f.cards.push_back({2, true, "GATE-2", "a\\b\"c\nd", "127.0.0.2", false, At(8, 10), At(8, 11),
+                     StatusCard::Played{At(7, 0), {"2024-03-05 08:00"}, false}});
   StatusCard empty;
   empty.slot = 3;
   f.cards.push_back(empty);
@@ -166,16 +176,32 @@ TEST(Status, EverySlotIsShownAndMeasured) {
         "aqled_card_connected{card=\"3\"} 0", "aqled_card_last_message_age_seconds{card=\"2\"} 1200",
         "aqled_card_info{card=\"2\",tag=\"GATE-2\",name=\"a\\\\b\\\"c\\nd\"} 1"})
     EXPECT_NE(metrics.find("\n" + std::string(line) + "\n"), std::string::npos) << line << "\n" << metrics;
+  // What each screen shows: card 1 the 08:00 send with station 2's readings of 07:00 (stale at
+  // 08:30), card 2 the 07:00 send with readings of 08:00; card 3 nothing.
+  const std::string at = std::to_string(At(7, 0).toSecsSinceEpoch());
+  const std::string at8 = std::to_string(At(8, 0).toSecsSinceEpoch());
+  for (const std::string& line : {"aqled_card_last_successful_delivery_timestamp_seconds{card=\"1\"} " + at8,
+                                  "aqled_card_last_successful_delivery_timestamp_seconds{card=\"2\"} " + at,
+                                  "aqled_card_on_air_oldest_publish_timestamp_seconds{card=\"1\"} " + at,
+                                  "aqled_card_on_air_oldest_publish_timestamp_seconds{card=\"2\"} " + at8})
+    EXPECT_NE(metrics.find("\n" + line + "\n"), std::string::npos) << line << "\n" << metrics;
   EXPECT_EQ(metrics.find("card=\"3\"} 1"), std::string::npos) << "no message nor tag from an empty slot";
+  EXPECT_EQ(metrics.find("seconds{card=\"3\"}"), std::string::npos) << "nothing played on an empty slot";
   const nlohmann::json j = nlohmann::json::parse(StatusJson(f));
   EXPECT_EQ(j["cards"].size(), 3u);
   EXPECT_EQ(j["card"], j["cards"][0]);
   EXPECT_EQ(j["cards"][1]["gone_since"], IsoTimeOf(At(8, 11)));
   EXPECT_EQ(j["cards"][2]["known"], false);
+  EXPECT_EQ(j["cards"][0]["on_air"]["fresh"], false);
+  EXPECT_EQ(j["cards"][1]["on_air"]["fresh"], true);
+  EXPECT_EQ(j["cards"][1]["on_air"]["publish_times"][0], "2024-03-05 08:00");
+  EXPECT_TRUE(j["cards"][2]["on_air"].is_null());
   EXPECT_EQ(j["last_delivery"]["played"], 1);
   const std::string page = StatusPageHtml(f);
   for (const char* part : {"<h3>控制卡 2</h3>", "id=\"card-2-tag\">GATE-2<",
-                           "<h3>控制卡 3</h3><p class=\"bad\">未登录</p>", "(1/2 张控制卡已播放)"})
+                           "<h3>控制卡 3</h3><p class=\"bad\">未登录</p>", "(1/2 张控制卡已播放)",
+                           "id=\"card-1-on-air\">2024-03-05 08:00:00 发送, <span class=\"bad\">数据已过期",
+                           "id=\"card-2-on-air\">2024-03-05 07:00:00 发送, <span class=\"ok\">数据有效"})
     EXPECT_NE(page.find(part), std::string::npos) << part;
   // Before any card logged in the one slot is measured as not there, which the alert sees.
   f.cards.clear();
@@ -223,7 +249,7 @@ TEST(Status, PromtoolTakesTheMetricsAndTheRules) {
   if (!QFile::exists("/usr/bin/promtool")) GTEST_SKIP() << "promtool is not installed";
   EXPECT_EQ(PromtoolFails({"check", "metrics"}, MetricsText(SampleFacts())), std::nullopt);
   EXPECT_EQ(PromtoolFails({"check", "rules", AQLED_SOURCE_DIR "/packaging/aqled.rules.yml"}), std::nullopt);
-  EXPECT_EQ(PromtoolFails({"test", "rules", AQLED_SOURCE_DIR "/tests/status/card_gone.rules_test.yml"}),
+  EXPECT_EQ(PromtoolFails({"test", "rules", AQLED_SOURCE_DIR "/tests/status/aqled.rules_test.yml"}),
             std::nullopt);
 }
 
