@@ -25,8 +25,7 @@
 #include "link/exchange.h"
 #include "render/drawing.h"
 #include "settings/file_io.h"
-#include "settings/file_problem.h"
-#include "settings/ini_file.h"
+#include "settings/startup_files.h"
 #include "share/share_server.h"
 #include "stations/trust.h"
 #include "text/gbk.h"
@@ -37,7 +36,6 @@ namespace {
 
 // Texts of the system, GBK, converted once from the UTF-8 source.
 const std::string& StartedText() { return Gbk<"程序开始运行">(); }
-const std::string& FileKeptText() { return Gbk<"保存时保留原文件">(); }
 // A memo's text as the system holds it: GBK, lines separated by CR LF.
 std::string MemoText(const QPlainTextEdit* memo) {
   std::string text = FromQString(memo->toPlainText());
@@ -178,64 +176,34 @@ void TForm1::FormCreate() {
     return;
   }
   // The kind-1 lines of the steps that fail, written after the first line of the log.
-  std::vector<std::string> failures;
-  const auto unread = [&](const std::filesystem::path& file, const std::string& reason,
-                          const std::string& then) {
-    failures.push_back(Format(Gbk<"读取文件失败: %s (%s), %s">(), {GbkFromPath(file), reason, then}));
-  };
+  StartupProblems problems;
   // 3. ProgramSettings; a config.ini that cannot be read gives the defaults.
-  const ProgramDefaults defaults =
-      MakeProgramDefaults(appFolder_, FirstLocalIpv4(), std::string(kDefaultStationSite));
-  const IniFile::LoadResult config = IniFile::Load(folder / "config.ini");
-  if (!config.readable)
-    unread(folder / "config.ini", ReadProblemOf(folder / "config.ini"), Gbk<"使用默认值">());
-  programSettings = ReadProgramSettings(config.ini, defaults, &failures);
+  programSettings = ReadConfigFile(
+      folder, MakeProgramDefaults(appFolder_, FirstLocalIpv4(), std::string(kDefaultStationSite)), problems);
   RefreshStatus();
   // The TLS library, loaded before peers can spend the descriptors, and what the station fetch
   // trusts of the site's certificate.
-  if (!LoadTlsBackend()) failures.push_back(TlsMissingText());
+  if (!LoadTlsBackend()) problems.lines.push_back(TlsMissingText());
   const StationTrust trust = LoadStationTrust(programSettings, appFolder_);
-  if (!trust.problem.empty()) failures.push_back(trust.problem);
+  if (!trust.problem.empty()) problems.lines.push_back(trust.problem);
   road_->SetTrust(trust.trust);
   // 4, 5. The controller server and the session table (its slotCount starts at 0), with the
   // cards it takes.
   CreateControllerServer();
   link_->SetCards(programSettings.Cards, programSettings.MaxCards);
-  // 6, 7. The station URL table; setup.ini into the controls and the variables. One that exists
-  // but cannot be read gives the defaults and is not replaced by a save.
+  // 6 to 9. The station URL table; setup.ini into the controls and the variables, PictureFolder,
+  // the three text files. A file that exists but cannot be read is not replaced by a save.
   road_->SetStationUrls(BuildStationUrls(programSettings.StationSite));
-  const std::filesystem::path setupIni = folder / "setup.ini";
-  const IniFile::LoadResult setup = IniFile::Load(setupIni);
-  if (setup.exists && !setup.readable) {
-    unread(setupIni, ReadProblemOf(setupIni), FileKeptText());
-    unloadedFiles_.push_back(setupIni);
-  }
-  const DisplaySettings stored = LoadDisplaySettings(setup.ini);
+  DisplayTexts texts = CollectDisplayTexts();
+  const DisplaySettings stored = ReadDisplayFiles(folder, PictureFolder(), texts, problems);
+  unloadedFiles_ = problems.unloaded;
   captions = stored.captions;
   fonts = stored.fonts;
   ApplyDisplayControls(stored.controls);
-  // 8. PictureFolder, one level.
-  const std::filesystem::path pictures = folder / "file";
-  if (!std::filesystem::is_directory(pictures, ec)) {
-    std::filesystem::create_directory(pictures, ec);
-    std::error_code check;
-    if (!std::filesystem::is_directory(pictures, check)) {
-      const std::string reason =
-          std::filesystem::exists(pictures, check) ? Gbk<"已有同名的文件">() : FileProblemText(ec);
-      failures.push_back(Format(Gbk<"创建文件夹失败: %s (%s)">(), {PictureFolder(), reason}));
-    }
-  }
+  ApplyDisplayTexts(texts);
   // The whole-file writer's temporary files that a killed run left, in every folder it writes.
   for (const std::string& written : {appFolder_, PictureFolder(), programSettings.FileBaseDir})
     RemoveLeftoverTemporaries(PathFromGbk(written));
-  // 9. The three text files, each only when it exists; one that cannot be read keeps the
-  // window's text and is not replaced by a save.
-  DisplayTexts texts = CollectDisplayTexts();
-  for (const UnreadFile& file : LoadDisplayTexts(folder, texts)) {
-    unread(file.file, file.reason, FileKeptText());
-    unloadedFiles_.push_back(file.file);
-  }
-  ApplyDisplayTexts(texts);
   // 10. The previews black, and the timer re-armed.
   for (int station = 1; station <= kStationCount; ++station) StationPreview(station)->Clear(Qt::black);
   Timer1->stop();
@@ -245,7 +213,7 @@ void TForm1::FormCreate() {
   PageControl1->setCurrentIndex(4);
   operationLog_->Housekeep(clock_->Now().date());
   AppendLog(kLogInfo, StartedText());
-  for (const std::string& line : failures) AppendLog(kLogError, line);
+  for (const std::string& line : problems.lines) AppendLog(kLogError, line);
   // 14. Open the server.
   const std::string port = std::to_string(controllerPort);
   if (OpenControllerServer()) {
