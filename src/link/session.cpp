@@ -228,6 +228,19 @@ bool SessionTable::HandleLogin(const nlohmann::json& input,
     RefuseUnlisted(barcode, connection);
     return false;
   }
+  // A connection is one card: it takes no second slot under another barcode. A slot it took
+  // with an empty barcode belongs to no card, and is let go for the card's own.
+  if (const int held = SlotOf(*connection); held > 0 && slots_[held - 1].barcode != barcode) {
+    Client_record& slot = slots_[held - 1];
+    if (!slot.barcode.empty()) {
+      log_.AppendLog(kLogError, Format(Gbk<"[标签:%s] [拒绝链接] 此连接已登录为 %s, 不回复登录">(),
+                                       {barcode, slot.barcode}));
+      return false;
+    }
+    slot.socketHandle = 0;
+    slot.connection.reset();
+    if (DueOn(*connection) == held) due_[held - 1] = DueAnswer();
+  }
   // The assigned slots and the next free one, whose barcode is still empty.
   int k = 0;
   for (int i = 1; i <= std::min(slotCount_ + 1, maxCards_); ++i) {
@@ -307,20 +320,20 @@ int SessionTable::HandleClose(const CardConnection& connection) {
     const auto refusedOn = entry.first.lock();
     return !refusedOn || refusedOn.get() == &connection;
   });
+  int closed = 0;
   for (int k = 1; k <= maxCards_; ++k) {
     Client_record& slot = slots_[k - 1];
     const auto current = slot.connection.lock();
-    if (current.get() != &connection) continue;
     // A card that has already logged in again on a newer connection is not this one.
-    if (slot.socketHandle == 0) return 0;
+    if (current.get() != &connection || slot.socketHandle == 0) continue;
     slot.socketHandle = 0;
     // An answer due on the connection, and what waited for it, can go nowhere now.
     if (DueOn(connection) == k) due_[k - 1] = DueAnswer();
     log_.AppendLog(kLogError, Gbk<"客户端:">() + slot.barcode + Gbk<" 断开连接">());
     if (closeHandler_) closeHandler_(k);
-    return k;
+    if (closed == 0) closed = k;
   }
-  return 0;
+  return closed;
 }
 
 void SessionTable::SendToSlot(int k, std::string_view gbkText, int kind) {

@@ -113,7 +113,9 @@ class SessionTable {
   // slot, or, with every slot assigned, a slot that no barcode has claimed (an empty one); the
   // slot line is logged and true returned: the Login answer is due on this connection after
   // kLoginAnswerWaitMs (SendLoginAnswer). An unknown barcode while every slot belongs to a
-  // card is refused with a kind-1 line and false: nothing is due.
+  // card is refused with a kind-1 line and false: nothing is due. So is another barcode on a
+  // connection whose slot has one ("[标签:B] [拒绝链接] 此连接已登录为 A, 不回复登录"): a connection
+  // holds one slot at most, and one it took with an empty barcode is let go for the new one.
   bool HandleLogin(const nlohmann::json& input, const std::shared_ptr<CardConnection>& connection);
 
   // The wait of the login on `connection` is over: logs the answer line and sends the Login
