@@ -66,6 +66,8 @@ void CommandExchange::WatchDelivery(DeliveryRoute route, const QDateTime& starte
   state.watchedRoute = route;
   state.watchStarted = started;
   state.watchedPlaySent = false;
+  state.watchedDownloadSent = false;
+  state.watchedDownloadAnswered = false;
 }
 
 bool CommandExchange::AnyWatched() const {
@@ -96,17 +98,24 @@ bool CommandExchange::CheckDeliveryDeadline(const QDateTime& now) {
 void CommandExchange::SlotClosed(int k) {
   if (k < 1 || k > kMaxCards) return;
   ExchangeState& state = Conversation(k);
+  state.progressQueriesOut = state.earlierProgressAnswers = 0;  // their answers went with it
   if (!state.deliveryWatched || k != state.deliverySlot) return;
   LogFailure(state, Gbk<"标签: %s, 名称: %s, 发送中连接断开, 发送失败.">());
-  EndDelivery(state, DeliveryOutcome::kFailed);
+  FailConnectionLost(state);
 }
 
 void CommandExchange::SlotReplaced(int k) {
   if (k < 1 || k > kMaxCards) return;
   ExchangeState& state = Conversation(k);
+  state.progressQueriesOut = state.earlierProgressAnswers = 0;
   if (!state.deliveryWatched || k != state.deliverySlot) return;
   LogFailure(state, Gbk<"标签: %s, 名称: %s, 发送中控制卡的连接被新连接取代, 发送失败.">());
-  // The new connection's answers must not carry the failed delivery on to a play.
+  FailConnectionLost(state);
+}
+
+void CommandExchange::FailConnectionLost(ExchangeState& state) {
+  // The card's answers on its next connection must not carry the failed delivery on to a
+  // download or a play.
   state.downloadPending = false;
   state.playCommand.clear();
   EndDelivery(state, DeliveryOutcome::kFailed);
@@ -146,6 +155,11 @@ void CommandExchange::EndDelivery(ExchangeState& state, DeliveryOutcome outcome)
   if (!state.deliveryWatched) return;
   state.deliveryWatched = false;
   if (deliveryEnded_) deliveryEnded_(outcome, state.deliverySlot);
+}
+
+void CommandExchange::SendProgressQuery(ExchangeState& state) {
+  Send(state, Format(kProgressQueryPattern, {state.downloadId}));
+  if (state.deliverySlot > 0) ++state.progressQueriesOut;
 }
 
 bool CommandExchange::FromDeliverySlot(const ExchangeState& state,
@@ -253,21 +267,29 @@ void CommandExchange::Dispatch(ExchangeState& state, const std::string& name, co
   } else if (name == "DOWNLOADFILEFROMURL") {
     const nlohmann::json& output = JsonObject(root, "output");
     state.downloadId = output.contains("id") ? JsonText(output, "id") : std::string();
+    if (state.watchedDownloadSent && !state.watchedDownloadAnswered) {
+      state.watchedDownloadAnswered = true;
+      state.earlierProgressAnswers = state.progressQueriesOut;
+    }
     LogProgress(state, Gbk<"标签: %s, 名称: %s, 下载ID: %s, 正在发送...">(), state.downloadId);
-    Send(state, Format(kProgressQueryPattern, {state.downloadId}));
+    SendProgressQuery(state);
   } else if (name == "QUERYDOWNLOADPROGRESS") {
     const nlohmann::json& output = JsonObject(root, "output");
     state.downloadStatus = UpperAscii(output.contains("status") ? JsonText(output, "status") : std::string());
+    state.progressQueriesOut = std::max(0, state.progressQueriesOut - 1);
+    const bool earlier = state.earlierProgressAnswers > 0;
+    if (earlier) --state.earlierProgressAnswers;
     if (state.downloadStatus == "COMPLETE") {
       // No play command is stored before a delivery, nor after one failed by a takeover.
       if (state.playCommand.empty()) return;
       LogProgress(state, Gbk<"标签: %s, 名称: %s, 下载完毕, 正在发送播放指令...">());
       Send(state, state.playCommand);
-      if (state.deliveryWatched && state.watchedRoute == DeliveryRoute::kProgram)
+      if (state.deliveryWatched && state.watchedRoute == DeliveryRoute::kProgram &&
+          state.watchedDownloadAnswered && !earlier)
         state.watchedPlaySent = true;
     } else if (state.downloadStatus == "WAITING" || state.downloadStatus == "DOWNLOADING") {
       LogProgress(state, Gbk<"标签: %s, 名称: %s, 下载状态: %s, 正在发送...">(), state.downloadStatus);
-      Send(state, Format(kProgressQueryPattern, {state.downloadId}));
+      SendProgressQuery(state);
     } else {
       // Any other status ends the chain, and the delivery with it.
       LogFailure(state, Gbk<"标签: %s, 名称: %s, 下载状态: %s, 发送失败.">(), state.downloadStatus);
@@ -299,6 +321,8 @@ void CommandExchange::Dispatch(ExchangeState& state, const std::string& name, co
       state.downloadPending = false;
       LogProgress(state, Gbk<"标签: %s, 名称: %s, 正在发送下载指令...">());
       Send(state, state.downloadCommand);
+      if (state.deliveryWatched && state.watchedRoute == DeliveryRoute::kProgram)
+        state.watchedDownloadSent = true;
     }
   }
 }

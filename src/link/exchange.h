@@ -75,6 +75,14 @@ struct ExchangeState {
   DeliveryRoute watchedRoute = DeliveryRoute::kProgram;
   QDateTime watchStarted;
   bool watchedPlaySent = false;
+  // A progress loop of an earlier download may still run when a delivery begins, and its
+  // "complete" sends the new play command too; only a play sent after the card has answered the
+  // watched delivery's own download command, and answered every progress query sent before
+  // that (the card answers in order), counts for the delivery.
+  bool watchedDownloadSent = false;
+  bool watchedDownloadAnswered = false;
+  int progressQueriesOut = 0;      // progress queries sent whose answers have not come
+  int earlierProgressAnswers = 0;  // answers still due to queries about the earlier download
 };
 
 class CommandExchange {
@@ -115,7 +123,9 @@ class CommandExchange {
 
   // Called once with the outcome and the slot of every watched delivery that ends. A delivery
   // ends with success on its card's answer "play" to its own play command (program route) or
-  // its "UpdateDynamic" answer (dynamic route); with failure on a progress status other than
+  // its "UpdateDynamic" answer (dynamic route) — its own play command being the one sent on a
+  // "complete" that answers the delivery's own download, not one an earlier download's progress
+  // loop sends (see ExchangeState); with failure on a progress status other than
   // waiting, downloading and complete (kind-1 line naming the status), on a failure the card
   // reports (below), when its slot's connection closes or is taken over by another connection
   // (SlotClosed, SlotReplaced); as stalled through CheckDeliveryDeadline. A newer BeginDelivery
@@ -145,7 +155,8 @@ class CommandExchange {
   // its card. Returns true when it ended one.
   bool CheckDeliveryDeadline(const QDateTime& now);
   // Slot k's connection has closed: a delivery watched on it cannot be answered any more and
-  // ends as failed, with a kind-1 line naming the card.
+  // ends as failed, with a kind-1 line naming the card; its download (if not sent yet) and play
+  // command are forgotten, as with a takeover.
   void SlotClosed(int k);
   // Slot k has been taken over by a login on another connection: a delivery watched on it
   // belongs to the connection it started on and ends as failed, with a kind-1 line saying the
@@ -171,6 +182,10 @@ class CommandExchange {
                            const std::shared_ptr<CardConnection>& connection);
   // Ends the conversation's watched delivery, if any, with `outcome`.
   void EndDelivery(ExchangeState& state, DeliveryOutcome outcome);
+  // The watched delivery fails because its card's connection closed or was taken over.
+  void FailConnectionLost(ExchangeState& state);
+  // Sends the progress query for the state's downloadId, counting it as awaiting its answer.
+  void SendProgressQuery(ExchangeState& state);
   // True when `connection` is the conversation's slot's current connection.
   bool FromDeliverySlot(const ExchangeState& state, const std::shared_ptr<CardConnection>& connection) const;
   void Send(const ExchangeState& state, std::string_view gbkText) {

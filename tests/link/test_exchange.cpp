@@ -402,6 +402,7 @@ class DeliveryWatch : public ExchangeTest {
   void ProgramUnderWay() {
     exchange.StoreProgramCommands(kDownload, kPlay);
     exchange.WatchDelivery(DeliveryRoute::kProgram, clock.Now());
+    Feed(R"({"name":"queryDisk","output":{}})", c1);
     Feed(R"({"name":"downloadfilefromurl","output":{"id":"7"}})", c1);
   }
   std::vector<DeliveryOutcome> ended;
@@ -579,6 +580,60 @@ TEST_F(DeliveryWatch, ATakeoverBeforeThePlayAnswerFailsTheDeliveryAndItsChainEnd
   c2->writes.clear();
   Feed(R"({"name":"querydownloadprogress","output":{"status":"complete"}})", c2);
   EXPECT_TRUE(c2->writes.empty()) << "the new connection gets no play command";
+}
+
+// A delivery begun while the card still polls an earlier download: that loop's "complete" sends
+// the new play command, but only the new download's own "complete" counts for the delivery.
+TEST_F(DeliveryWatch, AnEarlierDownloadsCompleteDoesNotEndTheNextDelivery) {
+  const std::string waiting = R"({"name":"querydownloadprogress","output":{"status":"waiting"}})";
+  const std::string complete = R"({"name":"querydownloadprogress","output":{"status":"complete"}})";
+  const std::string queryDisk = R"({"name":"queryDisk","output":{}})";
+  const std::string download = R"({"name":"downloadfilefromurl","output":{"id":"8"}})";
+  const std::string play = R"({"name":"play","output":{}})";
+  struct Case {
+    const char* name;
+    std::vector<std::string> earlier;  // answers after the next delivery began, none of which ends it
+  };
+  const Case cases[] = {
+      {"complete before the next download went out", {complete, play, queryDisk, download}},
+      {"complete between the next download and its answer", {queryDisk, complete, play, download}},
+      // The earlier loop's query went out after the next download command: its answer comes
+      // after the download's answer.
+      {"complete answering a query sent before the next download was answered",
+       {queryDisk, waiting, download, complete, play}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ended.clear();
+    ProgramUnderWay();  // a progress query for download 7 is out
+    exchange.BeginDelivery();
+    exchange.StoreProgramCommands(kDownload, kPlay);
+    exchange.WatchDelivery(DeliveryRoute::kProgram, clock.Now());
+    for (const std::string& answer : c.earlier) Feed(answer, c1);
+    EXPECT_TRUE(ended.empty());
+    EXPECT_TRUE(exchange.State().deliveryWatched);
+    Feed(complete, c1);
+    Feed(play, c1);
+    EXPECT_EQ(ended, std::vector<DeliveryOutcome>{DeliveryOutcome::kSucceeded});
+  }
+}
+
+// A card whose connection closed during a delivery logs in again: the failed delivery's
+// download and play do not go out on the new connection.
+TEST_F(DeliveryWatch, AClosedConnectionsDeliveryIsNotCarriedOnAfterTheCardComesBack) {
+  sessions.SetCloseHandler([this](int k) { exchange.SlotClosed(k); });
+  exchange.StoreProgramCommands(kDownload, kPlay);
+  exchange.WatchDelivery(DeliveryRoute::kProgram, clock.Now());
+  c1->open = false;
+  sessions.HandleClose(*c1);
+  EXPECT_EQ(ended, std::vector<DeliveryOutcome>{DeliveryOutcome::kFailed});
+  Feed(LoginText("X", "屏一"), c2);
+  clock.Advance(kLoginAnswerWaitMs);
+  sessions.SendLoginAnswer(*c2);
+  c2->writes.clear();
+  Feed(R"({"name":"queryDisk","output":{}})", c2);
+  Feed(R"({"name":"querydownloadprogress","output":{"status":"complete"}})", c2);
+  EXPECT_TRUE(c2->writes.empty()) << ::testing::PrintToString(c2->Payloads());
 }
 
 TEST_F(ExchangeTest, EveryFrameOfTheSlotsCardRecordsWhenItCame) {
