@@ -75,15 +75,11 @@ StatusFacts TForm1::CollectStatusFacts() const {
     a.since = onAir->started;
     a.notice = onAir->notice;
     a.stations = onAir->stations;
-    // The delivery staged the pictures in play order as 001.bmp onwards in ShareFolder.
+    // The pictures as the delivery staged them in ShareFolder, in play order.
     const std::string published = SharePathOf(programSettings.HttpBaseDir);
-    size_t begin = 0;
-    for (size_t end = onAir->pictureList.find(';');
-         end != std::string::npos && a.pictures.size() < kStatusMaxPictures;
-         end = onAir->pictureList.find(';', begin)) {
-      const std::string source = FileNameOf(onAir->pictureList.substr(begin, end - begin));
-      begin = end + 1;
-      a.pictures.push_back({published + StagedPictureName(static_cast<int>(a.pictures.size()) + 1), source});
+    for (const OnAirProgram::StagedPicture& p : onAir->pictures) {
+      if (a.pictures.size() >= kStatusMaxPictures) break;
+      a.pictures.push_back({published + p.name, FileNameOf(p.entry)});
     }
   }
   f.maxDataAgeHours = programSettings.MaxDataAge;

@@ -55,8 +55,9 @@ DeliveryStart DeliverProgram(ControllerLink& link, const DeliverySettings& setti
       link.SetSlotPictureList(k, pictureList);
       if (!staged.staged) {
         staged.programId = FormatDateTime("yyyymmddhhnnss", clock.Now());
+        staged.entries.clear();
         staged.n = StagePictures(slot.pictureList, settings.config.FileBaseDir, log, settings.pictureFolder,
-                                 settings.namePrefix);
+                                 settings.namePrefix, &staged.entries);
         WriteProgramFiles(settings.config.FileBaseDir, width, height, staged.programId, staged.n,
                           settings.namePrefix);
         staged.staged = true;
@@ -75,8 +76,9 @@ DeliveryStart DeliverProgram(ControllerLink& link, const DeliverySettings& setti
   const bool sent = Protected(Gbk<"发送动态区数据出现错误: %s">(), log, [&] {
     link.SetSlotPictureList(k, pictureList);
     if (!staged.staged) {
+      staged.entries.clear();
       staged.n = StagePictures(slot.pictureList, settings.config.FileBaseDir, log, settings.pictureFolder,
-                               settings.namePrefix);
+                               settings.namePrefix, &staged.entries);
       staged.staged = true;
     }
     std::string dynamic =

@@ -9,6 +9,7 @@
 #include <QSize>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "link/controller_link.h"
 #include "logging/operation_log.h"
@@ -48,7 +49,8 @@ enum class DeliveryStart {
 struct StagedProgram {
   bool staged = false;  // false until the first delivery of the send has staged
   std::string programId;
-  int n = 0;  // pictures staged
+  int n = 0;                         // pictures staged
+  std::vector<std::string> entries;  // the picture list's entry of each, in order (GBK)
 };
 
 // Runs one delivery of `pictureList` (GBK, entries each ended by ";") to slot k. The slot's

@@ -100,7 +100,8 @@ std::string ShareFolderPath(std::string_view shareFolder) {
 std::string StagedPictureName(int k) { return Format("%.3d.bmp", {static_cast<long long>(k)}); }
 
 int StagePictures(std::string_view pictureList, const std::string& shareFolder, LogSink& log,
-                  const std::string& pictureFolder, std::string_view namePrefix) {
+                  const std::string& pictureFolder, std::string_view namePrefix,
+                  std::vector<std::string>* stagedEntries) {
   const std::string folder = ShareFolderPath(shareFolder);
   std::error_code ec;
   const fs::path folderPath = PathFromGbk(folder);
@@ -127,6 +128,7 @@ int StagePictures(std::string_view pictureList, const std::string& shareFolder, 
       continue;
     }
     ++k;
+    if (stagedEntries) stagedEntries->push_back(item);
     const std::string staged = folder + std::string(namePrefix) + StagedPictureName(k);
     const fs::path target = PathFromGbk(staged);
     // A picture that already is the staged file is in place.

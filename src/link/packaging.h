@@ -16,6 +16,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "logging/operation_log.h"
 
@@ -43,9 +44,11 @@ std::string StagedPictureName(int k);
 // its old file. Older numbered
 // files above the count stay. A picture lying directly in `pictureFolder` (GBK, the folder the
 // application draws its pictures into with the one writer; empty: none) is staged as a hard
-// link instead of a copy where the two folders share a file system (LinkFileWhole).
+// link instead of a copy where the two folders share a file system (LinkFileWhole). With
+// `stagedEntries`, the entry of each picture staged is appended to it, in order.
 int StagePictures(std::string_view pictureList, const std::string& shareFolder, LogSink& log,
-                  const std::string& pictureFolder = {}, std::string_view namePrefix = {});
+                  const std::string& pictureFolder = {}, std::string_view namePrefix = {},
+                  std::vector<std::string>* stagedEntries = nullptr);
 
 // The playlist and the program as the card reads them: one line each, ended by CR LF.
 std::string PlaylistXml(int width, int height, const std::string& programId);

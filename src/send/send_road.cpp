@@ -7,6 +7,7 @@
 #include "link/controller_link.h"
 #include "link/delivery.h"
 #include "link/exchange.h"
+#include "link/packaging.h"
 #include "logging/operation_log.h"
 #include "render/display_area.h"
 #include "render/drawing.h"
@@ -221,7 +222,6 @@ SendRun SendRoad::RunSend(const SendControls& controls, const QDateTime& started
     }
     incomplete_ = fetched < kStationCount || report.leftOut > 0;
     program.digest = PictureListDigest(pictureList_);
-    program.pictureList = pictureList_;
     if (repeat != Repeat::kAlways) {
       // A card that shows these pictures already is not sent them again.
       std::erase_if(group.cards, [&](int k) {
@@ -247,8 +247,9 @@ SendRun SendRoad::RunSend(const SendControls& controls, const QDateTime& started
       awaited_.clear();
       cardFailed_ = cardStalled_ = false;
       cardsPlayed_ = 0;
+      delivering_.clear();
+      playedSize_.reset();
     }
-    delivering_ = program;
     StagedProgram staged;
     for (int k : group.cards) {
       const DeliveryStart start = DeliverProgram(link_, delivery, pictureList_, clock_, log_, k, &staged);
@@ -258,12 +259,18 @@ SendRun SendRoad::RunSend(const SendControls& controls, const QDateTime& started
       }
       if (lastSend_ && lastSend_->started == started) ++lastSend_->cards;
       if (start == DeliveryStart::kSent) {
-        awaited_[k] = CardOnAir{started, program.digest, program.publishTimes, program.notice};
+        awaited_[k] = {CardOnAir{started, program.digest, program.publishTimes, program.notice},
+                       delivering_.size()};
         delivering = true;
       } else {
         cardFailed_ = true;
       }
     }
+    for (std::size_t i = 0; i < staged.entries.size(); ++i) {
+      program.pictures.push_back(
+          {delivery.namePrefix + StagedPictureName(static_cast<int>(i) + 1), staged.entries[i]});
+    }
+    delivering_.push_back(std::move(program));
   }
   if (unchanged && !begun) {
     log_.AppendLog(kLogInfo, Gbk<"节目内容没有变化, 不重复发送.">());
@@ -421,7 +428,8 @@ void SendRoad::OnDeliveryEnded(DeliveryOutcome outcome, int slot) {
   if (it == awaited_.end()) return;
   const QDateTime started = *deliveryOf_;
   if (outcome == DeliveryOutcome::kSucceeded) {
-    played_[link_.Slot(slot).barcode] = it->second;
+    played_[link_.Slot(slot).barcode] = it->second.program;
+    playedSize_ = it->second.size;
     ++cardsPlayed_;
     if (lastSend_ && lastSend_->started == started) lastSend_->played = cardsPlayed_;
   } else {
@@ -448,11 +456,12 @@ const std::array<FetchOutcome, kStationCount + 1>& SendRoad::LastOutcomes() cons
 void SendRoad::EndSend(const QDateTime& started, SendState state) {
   const bool succeeded = state == SendState::kSucceeded;
   bool notice = false;
-  if (delivering_ && delivering_->started == started) {
+  if (!delivering_.empty() && delivering_.front().started == started) {
     // What any card played is on air; the slot wants every card.
-    if (succeeded || cardsPlayed_ > 0) onAir_ = delivering_;
-    notice = delivering_->notice;
-    delivering_.reset();
+    if (playedSize_ && *playedSize_ < delivering_.size()) onAir_ = std::move(delivering_[*playedSize_]);
+    notice = delivering_.front().notice;
+    delivering_.clear();
+    playedSize_.reset();
   }
   schedule_.SendEnded(started, succeeded, !notice);
   counters_.CountDelivery(succeeded                      ? DeliveryResult::kSucceeded

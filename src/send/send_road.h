@@ -62,8 +62,14 @@ struct OnAirProgram {
   std::string digest;                     // PictureListDigest of its pictures
   std::vector<std::string> publishTimes;  // of the station pages in it (GBK)
   bool notice = false;                    // only the notice page: no reading was fit to show
-  std::string pictureList;                // its PictureList, in play order
   std::vector<OnAirStation> stations;     // its station pages with the readings they show
+  // Its pictures as staged in ShareFolder, in play order: the file's name there (with the
+  // size's prefix when the send staged several sizes) and the picture list's entry it came from.
+  struct StagedPicture {
+    std::string name;
+    std::string entry;
+  };
+  std::vector<StagedPicture> pictures;
 };
 
 // What one card last played: the program of one send, as drawn for its screen.
@@ -157,7 +163,8 @@ class SendRoad : public QObject {
   bool Busy() const;
   const std::optional<SendRecord>& LastSend() const { return lastSend_; }
   const std::optional<FetchRecord>& LastFetch() const { return lastFetch_; }
-  // What the last successful delivery put on air.
+  // What the last successful delivery put on air: with cards of several sizes, the program of
+  // the size whose card played last.
   const std::optional<OnAirProgram>& OnAir() const { return onAir_; }
   // Deliveries by outcome and fetches by station and outcome since the start; the window adds
   // what it sees of the card.
@@ -248,16 +255,22 @@ class SendRoad : public QObject {
   DeliverySchedule schedule_;
   std::optional<SendRecord> lastSend_;
   std::optional<QDateTime> deliveryOf_;  // start of the send whose deliveries the link watches
-  // The slots whose delivery of that send is awaited, with what each gets.
-  std::map<int, CardOnAir> awaited_;
+  // The slots whose delivery of that send is awaited, with what each gets and the index of its
+  // size's program in delivering_.
+  struct Awaited {
+    CardOnAir program;
+    std::size_t size = 0;
+  };
+  std::map<int, Awaited> awaited_;
   bool cardStalled_ = false;                 // a card of that send stalled
   bool cardFailed_ = false;                  // a card of that send failed
   int cardsPlayed_ = 0;                      // cards of that send that have played
   std::map<std::string, CardOnAir> played_;  // what each card (by barcode) last played
   std::optional<FetchRecord> lastFetch_;
   StatusCounters counters_;
-  std::optional<OnAirProgram> onAir_;       // what the last successful delivery put on air
-  std::optional<OnAirProgram> delivering_;  // what the awaited delivery puts on air
+  std::optional<OnAirProgram> onAir_;      // what the last successful delivery put on air
+  std::vector<OnAirProgram> delivering_;   // what the awaited deliveries put on air, by size
+  std::optional<std::size_t> playedSize_;  // of them, the one a card played last
   // The last send's fetch failed for a station or its list left one out: the next ticks look
   // at the site again.
   bool incomplete_ = false;

@@ -6,6 +6,7 @@
 #include <QPushButton>
 #include <QTimer>
 #include <memory>
+#include <nlohmann/json.hpp>
 
 #include "e2e_support.h"
 #include "send_fixture.h"
@@ -136,8 +137,22 @@ TEST_F(CardsEndToEnd, OneSendPutsPicturesOfItsOwnSizeOnEachCardsScreen) {
       EXPECT_EQ(ReadAll(entry.path()), ReadAll(folder / "share" / staged)) << stored;
     }
   }
+  // The status shows the pictures of a size a card played, each as staged under its size's name.
+  const QString base = "http://127.0.0.1:" + QString::number(sharePort);
+  const HttpAnswer status = HttpGet(base + "/status.json");
+  ASSERT_EQ(status.status, 200);
+  const nlohmann::json onAir = nlohmann::json::parse(status.body.toStdString())["on_air"];
+  ASSERT_EQ(onAir["pictures"].size(), static_cast<size_t>(pictures));
+  for (const auto& picture : onAir["pictures"]) {
+    const std::string url = picture["url"];
+    EXPECT_TRUE(url.find("/share/128x64_") == 0 || url.find("/share/96x48_") == 0) << url;
+    const HttpAnswer served = HttpGet(base + QString::fromStdString(url));
+    EXPECT_EQ(served.status, 200) << url;
+    EXPECT_EQ(served.body.toStdString(),
+              ReadAll(folder / "share" / url.substr(std::string("/share/").size())));
+  }
   // Each card is measured from afar under its slot and named by its tag.
-  const HttpAnswer metrics = HttpGet("http://127.0.0.1:" + QString::number(sharePort) + "/metrics");
+  const HttpAnswer metrics = HttpGet(base + "/metrics");
   ASSERT_EQ(metrics.status, 200);
   for (int k = 1; k <= 3; ++k) {
     const std::string slot = "{card=\"" + std::to_string(k) + "\"";
