@@ -116,7 +116,7 @@ TForm1::~TForm1() {
   if (shareServer_) shareServer_->WritePendingSummary();
 }
 
-std::string TForm1::PictureFolder() const { return appFolder_ + "file/"; }
+std::string TForm1::PictureFolder() const { return PictureFolderOf(appFolder_); }
 
 std::string TForm1::LogFolder() const { return appFolder_ + "log/"; }
 
@@ -195,7 +195,7 @@ void TForm1::FormCreate() {
   // the three text files. A file that exists but cannot be read is not replaced by a save.
   road_->SetStationUrls(BuildStationUrls(programSettings.StationSite));
   DisplayTexts texts = CollectDisplayTexts();
-  const DisplaySettings stored = ReadDisplayFiles(folder, PictureFolder(), texts, problems);
+  const DisplaySettings stored = ReadDisplayFiles(appFolder_, texts, problems);
   unloadedFiles_ = problems.unloaded;
   captions = stored.captions;
   fonts = stored.fonts;

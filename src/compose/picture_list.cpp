@@ -30,8 +30,6 @@ bool IsFile(const std::string& gbkPath) {
 
 }  // namespace
 
-std::string PictureFolderOf(const std::string& appFolder) { return appFolder + "file" + kPathSeparator; }
-
 Freshness FreshnessOf(const std::string& publishTime, const QDateTime& now, int maxDataAgeHours) {
   if (!now.isValid()) return Freshness::kFresh;
   const std::optional<QDateTime> published = ParsePublishTime(publishTime);

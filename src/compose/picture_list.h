@@ -9,15 +9,10 @@
 #include <vector>
 
 #include "logging/operation_log.h"
+#include "settings/startup_files.h"
 #include "stations/readings.h"
 
 namespace aqled {
-
-// The separator that ends AppFolder and PictureFolder.
-inline constexpr char kPathSeparator = '/';
-
-// AppFolder + "file" + separator. `appFolder` must end with the separator.
-std::string PictureFolderOf(const std::string& appFolder);
 
 // The three check boxes that choose the kinds of picture.
 struct PictureChoice {

@@ -176,11 +176,7 @@ SendRun SendRoad::RunSend(const SendControls& controls, const QDateTime& started
   };
   std::vector<SizeGroup> groups;
   for (int k : targets.empty() ? std::vector<int>{0} : targets) {
-    const Client_record& card = link_.Slot(k);
-    const QSize area = controls.dtw > 0 && controls.dth > 0
-                           ? QSize(controls.dtw, controls.dth)
-                           : SendArea(controls.dtw, controls.dth,
-                                      link_.SlotConnected(k) ? QSize(card.width, card.height) : QSize());
+    const QSize area = AreaOf(controls, k);
     auto group = std::find_if(groups.begin(), groups.end(),
                               [&](const SizeGroup& g) { return !area.isEmpty() && g.area == area; });
     if (group == groups.end()) group = groups.insert(groups.end(), SizeGroup{area, {}});
@@ -400,13 +396,19 @@ bool SendRoad::RefreshWanted(const QDateTime& now) const {
   return false;
 }
 
+QSize SendRoad::AreaOf(const SendControls& controls, int slot) const {
+  if (controls.dtw > 0 && controls.dth > 0) return QSize(controls.dtw, controls.dth);
+  const Client_record& card = link_.Slot(slot);
+  return SendArea(controls.dtw, controls.dth,
+                  link_.SlotConnected(slot) ? QSize(card.width, card.height) : QSize());
+}
+
 std::optional<QSize> SendRoad::DrawingArea(const SendControls& controls, AreaUse use, int slot) {
   const int w = controls.dtw;
   const int h = controls.dth;
   if (w > 0 && h > 0) return QSize(w, h);
-  const Client_record& card = link_.Slot(slot);
   const bool connected = link_.SlotConnected(slot);
-  const QSize area = SendArea(w, h, connected ? QSize(card.width, card.height) : QSize());
+  const QSize area = AreaOf(controls, slot);
   if (area.isEmpty()) {
     // A card that reports no screen is not a missing card: the operator must set the area.
     const std::string& why =

@@ -231,6 +231,9 @@ class SendRoad : public QObject {
   // taking the card's screen (logged); nothing, with a kind-1 line, when no card can give it.
   // The preview also shows that line in a message box: someone pressed the button.
   std::optional<QSize> DrawingArea(const SendControls& controls, AreaUse use, int slot = 1);
+  // That area without a line: dtw and dth, a 0 taking the screen of the card in `slot`; empty
+  // when no card can give it.
+  QSize AreaOf(const SendControls& controls, int slot) const;
   // The link's watched delivery to `slot` has ended.
   void OnDeliveryEnded(DeliveryOutcome outcome, int slot);
   // The send started at `started` has ended in `state`.

@@ -19,6 +19,8 @@ const std::string& FileKeptText() { return Gbk<"保存时保留原文件">(); }
 
 }  // namespace
 
+std::string PictureFolderOf(const std::string& appFolder) { return appFolder + "file" + kPathSeparator; }
+
 ProgramSettings ReadConfigFile(const std::filesystem::path& folder, const ProgramDefaults& defaults,
                                StartupProblems& problems) {
   const std::filesystem::path file = folder / "config.ini";
@@ -27,8 +29,9 @@ ProgramSettings ReadConfigFile(const std::filesystem::path& folder, const Progra
   return ReadProgramSettings(config.ini, defaults, &problems.lines);
 }
 
-DisplaySettings ReadDisplayFiles(const std::filesystem::path& folder, const std::string& pictureFolder,
-                                 DisplayTexts& texts, StartupProblems& problems) {
+DisplaySettings ReadDisplayFiles(const std::string& appFolder, DisplayTexts& texts,
+                                 StartupProblems& problems) {
+  const std::filesystem::path folder = PathFromGbk(appFolder);
   const std::filesystem::path setupIni = folder / "setup.ini";
   const IniFile::LoadResult setup = IniFile::Load(setupIni);
   if (setup.exists && !setup.readable) {
@@ -36,7 +39,9 @@ DisplaySettings ReadDisplayFiles(const std::filesystem::path& folder, const std:
     problems.unloaded.push_back(setupIni);
   }
   // The picture folder, one level.
-  const std::filesystem::path pictures = folder / "file";
+  const std::string pictureFolder = PictureFolderOf(appFolder);
+  // Without its final separator, so that a file of that name is seen as one.
+  const std::filesystem::path pictures = PathFromGbk(pictureFolder).parent_path();
   std::error_code ec;
   if (!std::filesystem::is_directory(pictures, ec)) {
     std::filesystem::create_directory(pictures, ec);

@@ -13,6 +13,13 @@
 
 namespace aqled {
 
+// The separator that ends AppFolder and PictureFolder.
+inline constexpr char kPathSeparator = '/';
+
+// PictureFolder, where the pictures are drawn and the advertisements kept: AppFolder + "file" +
+// separator. `appFolder` (GBK) must end with the separator.
+std::string PictureFolderOf(const std::string& appFolder);
+
 // The kind-1 lines of what failed, in the order of the steps, and the files that exist but
 // could not be read.
 struct StartupProblems {
@@ -26,11 +33,11 @@ struct StartupProblems {
 ProgramSettings ReadConfigFile(const std::filesystem::path& folder, const ProgramDefaults& defaults,
                                StartupProblems& problems);
 
-// setup.ini of `folder` (the defaults when it is missing or cannot be read), then the picture
-// folder `folder`/file made when it is not there ("创建文件夹失败: <pictureFolder> (<reason>)"),
-// then fly.txt, gg.txt and txt.txt into `texts` (LoadDisplayTexts). An unreadable setup.ini or
-// text file is "读取文件失败: <file> (<reason>), 保存时保留原文件" and is noted as unloaded.
-DisplaySettings ReadDisplayFiles(const std::filesystem::path& folder, const std::string& pictureFolder,
-                                 DisplayTexts& texts, StartupProblems& problems);
+// setup.ini of `appFolder` (GBK; the defaults when it is missing or cannot be read), then
+// PictureFolder made when it is not there ("创建文件夹失败: <PictureFolder> (<reason>)"), then fly.txt,
+// gg.txt and txt.txt into `texts` (LoadDisplayTexts). An unreadable setup.ini or text file is
+// "读取文件失败: <file> (<reason>), 保存时保留原文件" and is noted as unloaded.
+DisplaySettings ReadDisplayFiles(const std::string& appFolder, DisplayTexts& texts,
+                                 StartupProblems& problems);
 
 }  // namespace aqled
