@@ -142,6 +142,14 @@ void SendRoad::StartSend(const SendControls& controls, bool automatic, const std
       error = Utf8ToGbkLenient(e.what());
     }
   }
+  if (error && !deliveryOf_ && !awaited_.empty()) {
+    // The cards of a size drawn before the failure have their delivery already: the send ends,
+    // failed, once they have answered, so that what they play is known.
+    cardFailed_ = true;
+    deliveryOf_ = started;
+    if (lastSend_ && lastSend_->started == started) lastSend_->state = SendState::kDelivering;
+    run = SendRun::kDelivering;
+  }
   if (run == SendRun::kUnchanged) {
     // Nothing went out: the program on air and the record of the send that put it there stand.
     schedule_.SendEnded(started, false);

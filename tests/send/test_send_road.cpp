@@ -43,10 +43,13 @@ struct Listener : SendListener, RecordingLog {
     ++confirms;
     return true;
   }
-  void ShowStationPreview(int, const QImage&) override {}
+  void ShowStationPreview(int, const QImage&) override {
+    if (onPreview) onPreview();
+  }
 
   SendRoad* road = nullptr;
   std::function<void()> whileRunning;  // runs once, as the next send begins its fetch
+  std::function<void()> onPreview;     // at every station preview
   std::vector<std::string> statusMessages, errors;
   int confirms = 0;
 };
@@ -190,12 +193,14 @@ class CardsTest : public SendRoadTest {
     link.SetCards({}, 3);
     ASSERT_TRUE(link.Listen(0, QHostAddress::LocalHost));
   }
-  // Card n ("C1", "C2", ...) logs in and has had its Login answer.
-  testing::Card& LogIn(int n) {
+  // Card n ("C1", "C2", ...) with a screen of `width` x `height` logs in and has had its Login
+  // answer.
+  testing::Card& LogIn(int n, int width = 96, int height = 48) {
     cards.push_back(std::make_unique<testing::Card>(link.ServerPort()));
     testing::Card& c = *cards.back();
     c.Write(testing::HandFrame(R"({"name":"LOGIN","input":{"barcode":"C)" + std::to_string(n) +
-                               R"(","controllername":"n","width":"96","height":"48"}})"));
+                               R"(","controllername":"n","width":")" + std::to_string(width) +
+                               R"(","height":")" + std::to_string(height) + R"("}})"));
     EXPECT_TRUE(testing::WaitFor([&] { return c.frames.size() == 1; }));
     return c;
   }
@@ -273,6 +278,34 @@ TEST_F(CardsTest, ASendCountsTheCardsThatPlayedAndTheNextTickServesTheOthers) {
     // The tick's send, when there was one, went to the one card left.
     EXPECT_EQ(road.LastSend()->cards, c.state == SendState::kSucceeded ? 3 : 1);
   }
+}
+
+// Cards of two sizes, and the second size's pages cannot be written: the first size's card has
+// its delivery already, and what it plays is known before the send ends as failed.
+TEST_F(CardsTest, ASizeThatFailsToDrawLeavesWhatTheOtherSizesCardPlaysKnown) {
+  controls.dtw = controls.dth = 0;  // each card's own screen
+  LogIn(1, 96, 48);
+  LogIn(2, 128, 64);
+  // Once the first size's pages are drawn, the second page's name becomes a folder.
+  const std::filesystem::path page = std::filesystem::path(folder()) / "file" / "2.bmp";
+  int previews = 0;
+  listener.onPreview = [&] {
+    if (++previews != kStationCount) return;
+    std::filesystem::remove(page);
+    std::filesystem::create_directory(page);
+  };
+  road.ManualSend(controls);
+  ASSERT_EQ(listener.errors.size(), 1u);
+  ASSERT_TRUE(testing::WaitFor([&] { return Commands(1) == 1; }));
+  EXPECT_EQ(Commands(2), 0u);
+  EXPECT_TRUE(road.AwaitingCard());
+  Answer(1, "ok");
+  ASSERT_TRUE(testing::WaitFor([&] { return !road.AwaitingCard(); }));
+  EXPECT_EQ(road.LastSend()->state, SendState::kFailed);
+  EXPECT_EQ(road.LastSend()->played, 1);
+  const CardOnAir* played = road.PlayedBy(link.Slot(1).barcode);
+  ASSERT_NE(played, nullptr);
+  EXPECT_EQ(played->sendStarted, road.LastSend()->started);
 }
 
 }  // namespace
