@@ -20,7 +20,8 @@ void LayoutFlowing(const TextPageInput& in, const QFont& font, const QColor& col
   long long y = in.L;
   const std::string& s = in.text;
   size_t i = 0;
-  while (i < s.size()) {
+  // A line that starts below the page cannot be seen: a text of any length costs one page.
+  while (i < s.size() && y < in.H) {
     if (s[i] == '\r' && i + 1 < s.size() && s[i + 1] == '\n') {
       x = 2;
       y += pitch;
@@ -37,6 +38,7 @@ void LayoutFlowing(const TextPageInput& in, const QFont& font, const QColor& col
     if (x + w > right) {
       x = 2;
       y += pitch;
+      if (y >= in.H) break;
     }
     page.texts.push_back({std::move(c), font, color, ClampCoordinate(x), ClampCoordinate(y)});
     x += w;

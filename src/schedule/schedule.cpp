@@ -54,8 +54,12 @@ TickAction DeliverySchedule::OnTick(const TickFacts& facts) {
 void DeliverySchedule::SendStarted(const QDateTime& at) { running_ = at; }
 
 void DeliverySchedule::SendEnded(const QDateTime& startedAt, bool succeeded, bool complete) {
-  if (running_ == startedAt) running_.reset();
-  if (succeeded && complete && (!lastSuccess_ || *lastSuccess_ < startedAt)) lastSuccess_ = startedAt;
+  // The awaited send's success counts even when it started before the last one: the clock was
+  // set back in between. Only an older send's late end must not undo a newer success.
+  const bool awaited = running_ == startedAt;
+  if (awaited) running_.reset();
+  if (succeeded && complete && (awaited || !lastSuccess_ || *lastSuccess_ < startedAt))
+    lastSuccess_ = startedAt;
 }
 
 }  // namespace aqled

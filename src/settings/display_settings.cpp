@@ -254,6 +254,11 @@ bool SaveDisplayTexts(const std::filesystem::path& appFolder, const DisplayTexts
   for (const auto& [name, bytes] : files) {
     const std::filesystem::path file = appFolder / name;
     if (KeepUnloadedFile(file, unloaded, log)) continue;
+    // A file the next start could not read back would lose the text there.
+    if (bytes.size() > kMaxSettingsFileBytes) {
+      LogSaveFailure(log, file, TooLargeText(bytes.size()));
+      return false;
+    }
     if (const FileWriteResult written = WriteFileWhole(file, bytes); !written) {
       LogSaveFailure(log, file, written.error);
       return false;

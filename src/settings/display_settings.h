@@ -115,7 +115,8 @@ bool KeepUnloadedFile(const std::filesystem::path& file, const std::vector<std::
 
 // Writes gg.txt, fly.txt and txt.txt in this order, each replaced whole; a file kept by
 // KeepUnloadedFile is passed over with its line. Stops at the first file that cannot be
-// written, with a kind-1 line naming it, and returns false.
+// written, or whose text is longer than the next start reads (kMaxSettingsFileBytes), with a
+// kind-1 line naming it ("保存文件失败: <file>: <reason>"), and returns false.
 bool SaveDisplayTexts(const std::filesystem::path& appFolder, const DisplayTexts& texts, LogSink& log,
                       const std::vector<std::filesystem::path>& unloaded = {});
 

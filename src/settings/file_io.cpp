@@ -46,27 +46,6 @@ int WriteAll(int fd, const char* data, size_t size) {
   return 0;
 }
 
-// A descriptor closed when it goes out of scope.
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  ~Descriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  int get() const { return fd_; }
-  // Closes now; 0 or the error number of close.
-  int Close() {
-    const int fd = fd_;
-    fd_ = -1;
-    return ::close(fd) == 0 ? 0 : errno;
-  }
-
- private:
-  int fd_;
-};
-
 // The random part of a temporary file's name, and its ending.
 constexpr std::string_view kTemporaryLetters =
     "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
@@ -139,6 +118,9 @@ FileWriteResult LinkFileWhole(const std::filesystem::path& source, const std::fi
     ::unlink(temporary.c_str());
     return {ErrorText(error)};
   }
+  // A rename between two links of one file does nothing and succeeds, leaving the temporary
+  // link: `file` already was `source`.
+  ::unlink(temporary.c_str());
   SyncFolderOf(file);
   return {};
 }

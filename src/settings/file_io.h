@@ -6,11 +6,15 @@
 // new name) nor replaces a symbolic link under the name instead of writing through it, and it
 // cannot stage a file by a hard link.
 
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace aqled {
 
@@ -19,6 +23,28 @@ namespace aqled {
 // has a few KiB; a bigger file is not one the application wrote, and reading it whole would
 // hold it in memory and fill the window's controls with it.
 inline constexpr std::uintmax_t kMaxSettingsFileBytes = 1024 * 1024;
+
+// An open file descriptor, closed when it goes out of scope unless released.
+class Descriptor {
+ public:
+  explicit Descriptor(int fd) : fd_(fd) {}
+  ~Descriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  int get() const { return fd_; }
+  // Hands the descriptor on: it is no longer closed here.
+  void release() { fd_ = -1; }
+  // Closes now; 0 or the error number of close.
+  int Close() {
+    const int fd = std::exchange(fd_, -1);
+    return fd < 0 || ::close(fd) == 0 ? 0 : errno;
+  }
+
+ private:
+  int fd_;
+};
 
 // The bytes of a regular file; nullopt when it is missing, is not a regular file, has more than
 // `maxBytes` bytes (also when it grows past them while read) or cannot be read to its end.

@@ -18,13 +18,16 @@ std::string FileProblemText(const std::error_code& error) {
   return Utf8ToGbkLenient(error.message());
 }
 
+std::string TooLargeText(std::uintmax_t bytes) {
+  return Format(Gbk<"文件过大: %d 字节, 最多 %d 字节">(),
+                {static_cast<long long>(bytes), static_cast<long long>(kMaxSettingsFileBytes)});
+}
+
 std::string ReadProblemOf(const std::filesystem::path& file) {
   std::error_code ec;
   if (std::filesystem::is_directory(file, ec)) return Gbk<"是文件夹, 不是文件">();
-  if (const std::uintmax_t size = std::filesystem::file_size(file, ec); !ec && size > kMaxSettingsFileBytes) {
-    return Format(Gbk<"文件过大: %d 字节, 最多 %d 字节">(),
-                  {static_cast<long long>(size), static_cast<long long>(kMaxSettingsFileBytes)});
-  }
+  if (const std::uintmax_t size = std::filesystem::file_size(file, ec); !ec && size > kMaxSettingsFileBytes)
+    return TooLargeText(size);
   errno = 0;
   const std::ifstream in(file, std::ios::binary);
   const int error = errno;

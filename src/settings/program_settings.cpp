@@ -8,9 +8,6 @@
 namespace aqled {
 namespace {
 
-// The separator that ends a folder name.
-constexpr char kFolderSeparator = '/';
-
 std::string TextOrDefault(const IniFile& ini, const char* section, const char* key,
                           const std::string& fallback) {
   std::string v = ini.ReadString(section, key, fallback);
@@ -35,7 +32,7 @@ std::vector<std::string> SplitCards(const std::string& list) {
 ProgramDefaults MakeProgramDefaults(const std::string& appFolder, const std::string& localIpv4,
                                     const std::string& stationSite) {
   ProgramDefaults d;
-  d.FileBaseDir = appFolder + "share" + kFolderSeparator;
+  d.FileBaseDir = appFolder + "share" + kPathSeparator;
   d.HttpBaseDir = "http://" + (localIpv4.empty() ? std::string("127.0.0.1") : localIpv4) + ":8116/";
   d.StationSite = stationSite;
   return d;
@@ -74,7 +71,7 @@ ProgramSettings ReadProgramSettings(const IniFile& ini, const ProgramDefaults& d
   // Every file name is appended directly to these two, so without their final separator the
   // files would land beside the folder instead of in it.
   if (!s.FileBaseDir.empty() && s.FileBaseDir.back() != '\\' && s.FileBaseDir.back() != '/') {
-    s.FileBaseDir += kFolderSeparator;
+    s.FileBaseDir += kPathSeparator;
   }
   if (!s.HttpBaseDir.empty() && s.HttpBaseDir.back() != '/') s.HttpBaseDir += '/';
   while (s.StationSite.size() > 1 && s.StationSite.back() == '/') s.StationSite.pop_back();

@@ -8,6 +8,9 @@
 
 namespace aqled {
 
+// The separator that ends AppFolder, PictureFolder and ShareFolder.
+inline constexpr char kPathSeparator = '/';
+
 // "空气质量数据更新中" (GBK): what the screen says while it has no reading to show.
 const std::string& DefaultNoDataText();
 

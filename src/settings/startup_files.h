@@ -13,9 +13,6 @@
 
 namespace aqled {
 
-// The separator that ends AppFolder and PictureFolder.
-inline constexpr char kPathSeparator = '/';
-
 // PictureFolder, where the pictures are drawn and the advertisements kept: AppFolder + "file" +
 // separator. `appFolder` (GBK) must end with the separator.
 std::string PictureFolderOf(const std::string& appFolder);

@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "logging/line_budget.h"
+#include "settings/file_io.h"
 #include "share/open_files.h"
 #include "text/datetime.h"
 #include "text/gbk.h"
@@ -99,24 +100,6 @@ MHD_Response* PlainResponse(std::string_view body) {
   if (response) MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, "text/plain");
   return response;
 }
-
-// An open file descriptor, closed when it goes out of scope unless released.
-class OwnedFd {
- public:
-  explicit OwnedFd(int fd) : fd_(fd) {}
-  ~OwnedFd() { reset(); }
-  OwnedFd(const OwnedFd&) = delete;
-  OwnedFd& operator=(const OwnedFd&) = delete;
-  int get() const { return fd_; }
-  void release() { fd_ = -1; }
-  void reset() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-  }
-
- private:
-  int fd_;
-};
 
 // The peer's address as the controller link writes it: an IPv4 address mapped into IPv6 (a
 // connection to the dual socket) is the IPv4 address itself.
@@ -610,7 +593,7 @@ class ShareServer::Daemon {
     if (owner_.pages_) {
       if (std::optional<ShareAnswer> page = owner_.pages_(decoded)) return QueuePage(connection, *page);
     }
-    OwnedFd fd(owner_.OpenPublished(decoded));
+    Descriptor fd(owner_.OpenPublished(decoded));
     struct stat st {};
     if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0)
       return MHD_queue_response(connection, MHD_HTTP_NOT_FOUND, notFound_);
@@ -626,7 +609,7 @@ class ShareServer::Daemon {
     unsigned status = MHD_HTTP_OK;
     std::string contentRange;
     if (range.kind == ByteRange::kUnsatisfiable) {
-      fd.reset();
+      fd.Close();
       status = MHD_HTTP_RANGE_NOT_SATISFIABLE;
       contentRange = "bytes */" + std::to_string(size);
       response.reset(MHD_create_response_from_buffer(0, nullptr, MHD_RESPMEM_PERSISTENT));
@@ -721,19 +704,16 @@ int ShareServer::OpenPublished(const QString& decodedPath) const {
   if (name.isEmpty() || name.startsWith('.') || name.contains('/') || name.contains('\\') ||
       name.contains(QChar(0)))
     return -1;
-  const int folder = ::open(PathFromGbk(shareFolder_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (folder < 0) return -1;
+  const Descriptor folder(::open(PathFromGbk(shareFolder_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (folder.get() < 0) return -1;
   // No link is followed, and opening never waits (a FIFO would otherwise block the loop).
-  const int fd =
-      ::openat(folder, name.toStdString().c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  ::close(folder);
-  if (fd < 0) return -1;
+  Descriptor fd(::openat(folder.get(), name.toStdString().c_str(),
+                         O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
   struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
-    return -1;
-  }
-  return fd;
+  if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
+  const int published = fd.get();
+  fd.release();
+  return published;
 }
 
 std::optional<fs::path> ShareServer::Resolve(const QString& decodedPath) const {

@@ -448,7 +448,7 @@ HttpResponse HttpsClient::Get(const std::string& url) {
   Reset();
   HttpResponse response;
   const QDeadlineTimer deadline(deadlineMs_, Qt::PreciseTimer);
-  QUrl current = QUrl(QString::fromStdString(url), QUrl::StrictMode);
+  QUrl current = QUrl(ToQString(url), QUrl::StrictMode);
   for (;;) {
     const QString scheme = current.scheme().toLower();
     if (!current.isValid() || (scheme != "https" && scheme != "http") || current.host().isEmpty()) {

@@ -3,6 +3,7 @@
 #include <array>
 
 #include "text/gbk.h"
+#include "text/strings.h"
 
 namespace aqled {
 
@@ -10,8 +11,6 @@ QDateTime SystemClock::Now() const { return QDateTime::currentDateTime(); }
 qint64 SystemClock::Millis() const { return QDateTime::currentMSecsSinceEpoch(); }
 
 namespace {
-
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 std::string Padded(int value, size_t width) {
   std::string s = std::to_string(value);
@@ -35,9 +34,9 @@ std::string FormatDateTime(std::string_view pattern, const QDateTime& when) {
   std::string out;
   bool afterHour = false;
   for (size_t i = 0; i < pattern.size();) {
-    const char c = Lower(pattern[i]);
+    const char c = LowerAscii(pattern[i]);
     size_t run = 1;
-    while (i + run < pattern.size() && Lower(pattern[i + run]) == c) ++run;
+    while (i + run < pattern.size() && LowerAscii(pattern[i + run]) == c) ++run;
     switch (c) {
       case 'y':
         out += run >= 3   ? Padded(d.year(), 4)

@@ -100,6 +100,7 @@ TEST(FlowingLayout, EveryCharacterAtEveryWidth) {
   const std::string text = G("空气质量优，PM2.5 为 35 微克；负氧离子 1200 个每立方厘米。");
   for (int width = 20; width <= 200; width += 7) {
     TextPageInput in = Flowing(text, width, 1);
+    in.H = 100000;  // tall enough for every line at the narrowest width
     const QFontMetrics fm = Metrics(in);
     const PageDrawing page = LayoutTextPage(in);
     std::string joined;
@@ -149,6 +150,18 @@ TEST(FlowingLayout, NegativeLineSpacingOverlaps) {
   const QRect ink = InkBounds(page, qRgb(255, 0, 0), page.rect());
   ASSERT_FALSE(ink.isNull());
   EXPECT_LT(ink.bottom(), 2 * fm.height() - 10) << "both lines within two character heights less 2 L";
+}
+
+// Lines that start below the page cannot be seen and are not laid out, whether a line break or
+// the wrap takes them there.
+TEST(FlowingLayout, StopsAtTheBottomOfThePage) {
+  TextPageInput in = Flowing("A\r\nB\r\nC", 576, 0);
+  const int pitch = Metrics(in).height();
+  in.H = pitch + 1;  // the second line starts inside the page, the third below it
+  EXPECT_EQ(Items(LayoutTextPage(in)), (std::vector<Placed>{{"A", 2, 0}, {"B", 2, pitch}}));
+  in.text = "MMM";
+  in.W = 2 + W(Metrics(in), "M") + 2;  // one letter a line
+  EXPECT_EQ(Items(LayoutTextPage(in)), (std::vector<Placed>{{"M", 2, 0}, {"M", 2, pitch}}));
 }
 
 TextPageInput Centred(std::vector<std::string> lines, int W, int H) {

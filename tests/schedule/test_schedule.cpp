@@ -233,6 +233,17 @@ TEST(Schedule, AnOlderSuccessReportedLateDoesNotUndoANewerOne) {
   EXPECT_TRUE(schedule.SlotDone(At(5, 15, 0), 0));
 }
 
+// The clock was eight hours ahead when a send succeeded and is set right: the next slot's send
+// completes its slot.
+TEST(Schedule, ASuccessAfterTheClockWasSetBackCompletesItsSlot) {
+  DeliverySchedule schedule;
+  schedule.SendStarted(At(5, 15, 0));
+  schedule.SendEnded(At(5, 15, 0), true);
+  schedule.SendStarted(At(5, 7, 0));
+  schedule.SendEnded(At(5, 7, 0), true);
+  EXPECT_TRUE(schedule.SlotDone(At(5, 7, 10), 0));
+}
+
 TEST(Schedule, ChangingThePeriodRegroupsTheSuccessIntoTheNewGrid) {
   DeliverySchedule schedule;
   schedule.SendStarted(At(5, 14, 5));

@@ -323,6 +323,16 @@ TEST_F(Folder, TextFilesAreSavedWholeAndAFailureStopsAtTheFailingFile) {
   ASSERT_EQ(log.lines.size(), 1u);
   EXPECT_EQ(log.lines[0].kind, 1);
   EXPECT_EQ(log.lines[0].text, G("保存文件失败: ") + (base / "fly.txt").string() + ": Is a directory");
+
+  // A text the next start would refuse to read is not written: the file keeps what it holds.
+  std::filesystem::remove(base / "fly.txt");
+  t.fly = "short";
+  t.txt = std::string(kMaxSettingsFileBytes + 1, 'x');
+  EXPECT_FALSE(SaveDisplayTexts(base, t, log));
+  EXPECT_EQ(ReadAll(base / "txt.txt"), "x\r\n");
+  ASSERT_EQ(log.lines.size(), 2u);
+  EXPECT_EQ(U(log.lines[1].text),
+            "保存文件失败: " + (base / "txt.txt").string() + ": 文件过大: 1048577 字节, 最多 1048576 字节");
 }
 
 struct BoldCase {

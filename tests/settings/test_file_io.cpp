@@ -74,6 +74,18 @@ TEST_F(WholeFile, ALinkUnderTheNameIsReplacedNotFollowed) {
   EXPECT_EQ(ReadBytes(base / "elsewhere.txt"), "untouched");
 }
 
+// A link is staged under the name whether the name is new, another file, or already a link of
+// the same file; nothing else is left in the folder.
+TEST_F(WholeFile, ALinkTakesTheNameAndLeavesNothingElse) {
+  WriteBytes(base / "1.bmp", "drawn");
+  WriteBytes(base / "002.bmp", "older");
+  for (const char* name : {"001.bmp", "001.bmp", "002.bmp"}) {
+    ASSERT_TRUE(LinkFileWhole(base / "1.bmp", base / name)) << name;
+    EXPECT_TRUE(fs::equivalent(base / "1.bmp", base / name)) << name;
+    EXPECT_EQ(Names(base), (std::vector<std::string>{"001.bmp", "002.bmp", "1.bmp"})) << name;
+  }
+}
+
 struct FailureCase {
   const char* name;
   const char* cause;  // the system's text for the error

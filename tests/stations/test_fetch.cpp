@@ -167,6 +167,16 @@ TEST_F(StationFetchTest, RequestIsExactlyTheFourLines) {
   EXPECT_EQ(site_.Requests()[0].bytes, expected);
 }
 
+// The address is GBK like every text of the system (Path/StationSite in config.ini): a Chinese
+// path goes out as its UTF-8 bytes percent-encoded.
+TEST_F(StationFetchTest, AChinesePathIsAskedForAsPercentEncodedUtf8) {
+  auto client = Client();
+  client->Get(Url(G("/站点/页面")));
+  ASSERT_EQ(site_.Requests().size(), 1u);
+  EXPECT_TRUE(site_.Requests()[0].bytes.startsWith("GET /%E7%AB%99%E7%82%B9/%E9%A1%B5%E9%9D%A2 HTTP/1.0\r\n"))
+      << site_.Requests()[0].bytes.toStdString();
+}
+
 TEST_F(StationFetchTest, AllFourFetchedLogFourLinesThenDraw) {
   auto client = Client();
   StationUpdater updater(*client, log_);
