@@ -34,8 +34,6 @@
 namespace aqled {
 namespace {
 
-// Texts of the system, GBK, converted once from the UTF-8 source.
-const std::string& StartedText() { return Gbk<"程序开始运行">(); }
 // A memo's text as the system holds it: GBK, lines separated by CR LF.
 std::string MemoText(const QPlainTextEdit* memo) {
   std::string text = FromQString(memo->toPlainText());
@@ -212,7 +210,7 @@ void TForm1::FormCreate() {
   // 11 to 13. The log page, the housekeeping of old daily files, the first line and what failed.
   PageControl1->setCurrentIndex(4);
   operationLog_->Housekeep(clock_->Now().date());
-  AppendLog(kLogInfo, StartedText());
+  AppendLog(kLogInfo, Gbk<"程序开始运行">());
   for (const std::string& line : problems.lines) AppendLog(kLogError, line);
   // 14. Open the server.
   const std::string port = std::to_string(controllerPort);

@@ -12,8 +12,6 @@ namespace aqled {
 namespace {
 const std::string& PacketErrorPattern() { return Gbk<"错误,处理数据包时出错: %s">(); }
 
-// Lines of a delivery that ends badly, GBK, converted once from the UTF-8 source.
-
 // A value of the answer's "output" as GBK text: nothing when "output" or the value is absent
 // or null; a value that is no text gives its JSON text.
 std::optional<std::string> OutputValue(const nlohmann::json& root, const char* key) {

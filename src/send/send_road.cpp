@@ -20,7 +20,7 @@
 namespace aqled {
 namespace {
 
-// Texts of the system, GBK, converted once from the UTF-8 source.
+// The refusal of a send while one runs: a log line and the status line's message.
 const std::string& SendRunningText() { return Gbk<"上一次发送尚未结束, 本次发送未执行.">(); }
 // The notice page's file in PictureFolder.
 constexpr const char* kNoticeFile = "notice.bmp";

@@ -40,8 +40,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const std::string& StartedText() { return Gbk<"共享服务启动成功: ">(); }
-
 // The body of every refusal.
 constexpr std::string_view kNotFoundBody = "Not Found";
 // The body of the answer to a request whose handling failed (out of memory, a page that threw).
@@ -740,7 +738,7 @@ bool StartShareServer(ShareServer& server, const std::string& httpBaseDir, LogSi
     return false;
   }
   server.SetLog(&log);
-  log.AppendLog(kLogSent, StartedText() + std::to_string(port));
+  log.AppendLog(kLogSent, Gbk<"共享服务启动成功: ">() + std::to_string(port));
   const std::string where = address == QHostAddress::Any                          ? Gbk<"全部地址">()
                             : address.protocol() == QAbstractSocket::IPv6Protocol ? "[" + host + "]"
                                                                                   : host;
