@@ -9,6 +9,7 @@
 
 #include "app_fixture.h"
 #include "card.h"
+#include "card_messages.h"
 #include "link/controller_link.h"
 
 using namespace aqled;
@@ -153,7 +154,7 @@ TEST_F(Startup, TheCardKeysReachTheSessionTable) {
   EXPECT_EQ(form->Link().Sessions().MaxCards(), 32);
   Card card(port);
   ASSERT_TRUE(card.connected);
-  card.Send(R"({"name":"LOGIN","input":{"barcode":"F","controllername":"c","width":1,"height":1}})");
+  card.Send(aqled::testing::LoginText("F", "c", "1", "1"));
   const QString refused = QString::fromUtf8("[标签:F] [拒绝链接] 不在控制卡名单中, 不回复登录");
   EXPECT_TRUE(WaitFor([&] { return log.LineText(log.LineCount() - 1).endsWith(refused); }));
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <memory>
 
+#include "card_messages.h"
 #include "link/controller_link.h"
 #include "link/frame_reader.h"
 #include "link_harness.h"
@@ -14,8 +15,7 @@ using testing::Card;
 using testing::HandFrame;
 using testing::WaitFor;
 
-const std::string kLogin =
-    R"({"name":"LOGIN","input":{"barcode":"X","controllername":"N","width":"64","height":"32"}})";
+const std::string kLogin = testing::LoginText("X");
 
 class ControllerLinkTest : public testing::LinkTest {
  protected:
@@ -31,7 +31,7 @@ TEST_F(ControllerLinkTest, CardLogsInAndGetsTheLoginAnswerFrame) {
   card.Write(HandFrame(kLogin));
   ASSERT_TRUE(WaitFor([&] { return !card.frames.empty(); }));
   EXPECT_EQ(card.frames[0].frameKind, 1);
-  EXPECT_EQ(card.frames[0].bytes, R"({"name":"Login","output":{"action":"auth","delay":"30"}})");
+  EXPECT_EQ(card.frames[0].bytes, testing::kLoginAnswerText);
   EXPECT_EQ(log.Texts()[0], "收到:" + kLogin);
   EXPECT_EQ(log.lines[0].kind, 3);
   EXPECT_EQ(log.Texts()[1], "[标签:X] [新建链接] [序列:1]");

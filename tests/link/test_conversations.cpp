@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "card_messages.h"
 #include "link/exchange.h"
 #include "link/session.h"
 #include "link_harness.h"
@@ -49,9 +50,7 @@ class Conversations : public ::testing::TestWithParam<ConversationCase> {
     exchange.SetDeliveryEndHandler(
         [this](DeliveryOutcome outcome, int slot) { ended.emplace_back(slot, outcome); });
     for (const auto& [card, barcode] : {std::pair{a, "A"}, std::pair{b, "B"}}) {
-      const std::string login = std::string(R"({"name":"LOGIN","input":{"barcode":")") + barcode +
-                                R"(","controllername":"N","width":"64","height":"32"}})";
-      ASSERT_TRUE(exchange.HandleControllerPacket(ParseReceived(login), card));
+      ASSERT_TRUE(exchange.HandleControllerPacket(ParseReceived(testing::LoginText(barcode)), card));
       sessions.SendLoginAnswer(*card);
     }
     ASSERT_EQ(sessions.SlotOf(*a), 1);

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "card_messages.h"
 #include "link/exchange.h"
 #include "link/frame_reader.h"
 #include "link/limits.h"
@@ -189,8 +190,7 @@ class ReceiverWait : public ::testing::Test {
 };
 
 TEST_F(ReceiverWait, EachLoginWaitsForItsAnswerAndTheFramesBehindFollowInOrder) {
-  const std::string login =
-      R"({"name":"LOGIN","input":{"barcode":"X","controllername":"N","width":"64","height":"32"}})";
+  const std::string login = testing::LoginText("X");
   exchange.BeginDelivery();
   receiver.Receive(HandFrame(login) + HandFrame(login) + HandFrame(R"({"name":"play"})"));
   EXPECT_TRUE(receiver.Waiting());
@@ -201,7 +201,7 @@ TEST_F(ReceiverWait, EachLoginWaitsForItsAnswerAndTheFramesBehindFollowInOrder) 
   EXPECT_TRUE(receiver.Waiting()) << "the second login waits again";
   EndWait();
   EXPECT_FALSE(receiver.Waiting());
-  const std::string answer = R"({"name":"Login","output":{"action":"auth","delay":"30"}})";
+  const std::string answer = testing::kLoginAnswerText;
   EXPECT_EQ(log.Texts(), (std::vector<std::string>{
                              "收到:" + login, "[标签:X] [新建链接] [序列:1]", "标签: X, 名称: N, 回复登录...",
                              "发送:" + answer, R"(发送:{"name":"queryDisk"})", "收到:" + login,
@@ -215,13 +215,11 @@ TEST_F(ReceiverWait, ARefusedOrMalformedLoginDoesNotWait) {
   receiver.Receive(HandFrame(R"({"name":"LOGIN","input":{"barcode":"X"}})"));
   EXPECT_FALSE(receiver.Waiting());
   EXPECT_EQ(sessions.slotCount(), 0);
-  receiver.Receive(HandFrame(
-      R"({"name":"LOGIN","input":{"barcode":"X","controllername":"N","width":"64","height":"32"}})"));
+  receiver.Receive(HandFrame(testing::LoginText("X")));
   EndWait();
   auto other = std::make_shared<FakeConnection>(8, "127.0.0.1");
   ConnectionReceiver second(other, sessions, exchange, log, badData);
-  second.Receive(HandFrame(
-      R"({"name":"LOGIN","input":{"barcode":"Y","controllername":"M","width":"64","height":"32"}})"));
+  second.Receive(HandFrame(testing::LoginText("Y", "M")));
   EXPECT_FALSE(second.Waiting()) << "the table is full: refused at once";
   EXPECT_TRUE(other->writes.empty());
 }

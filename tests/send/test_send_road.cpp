@@ -12,6 +12,7 @@
 #include <nlohmann/json.hpp>
 #include <utility>
 
+#include "card_messages.h"
 #include "link/controller_link.h"
 #include "link/exchange.h"
 #include "link/frame.h"
@@ -198,9 +199,9 @@ class CardsTest : public SendRoadTest {
   testing::Card& LogIn(int n, int width = 96, int height = 48) {
     cards.push_back(std::make_unique<testing::Card>(link.ServerPort()));
     testing::Card& c = *cards.back();
-    c.Write(testing::HandFrame(R"({"name":"LOGIN","input":{"barcode":"C)" + std::to_string(n) +
-                               R"(","controllername":"n","width":")" + std::to_string(width) +
-                               R"(","height":")" + std::to_string(height) + R"("}})"));
+    c.Write(testing::HandFrame(testing::LoginText("C" + std::to_string(n), "n",
+                                                  "\"" + std::to_string(width) + "\"",
+                                                  "\"" + std::to_string(height) + "\"")));
     EXPECT_TRUE(testing::WaitFor([&] { return c.frames.size() == 1; }));
     return c;
   }
