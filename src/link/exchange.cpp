@@ -121,7 +121,7 @@ void CommandExchange::FailConnectionLost(ExchangeState& state) {
 
 bool CommandExchange::CardReportedFailure(ExchangeState& state, const std::string& name,
                                           const nlohmann::json& root,
-                                          const std::shared_ptr<CardConnection>& connection) {
+                                          const std::shared_ptr<CardConnection>& connection, bool earlier) {
   std::string_view command;
   for (const auto& [upper, shown] : kDeliveryCommands) {
     if (name == upper) command = shown;
@@ -141,9 +141,11 @@ bool CommandExchange::CardReportedFailure(ExchangeState& state, const std::strin
     return true;
   }
   if (state.watchedRoute != DeliveryRoute::kProgram) return true;
-  // A play answer counts only for the delivery's own play command; the chain's other answers
-  // end it wherever they come.
+  // A play answer counts only for the delivery's own play command, a progress answer only when
+  // it is about the delivery's own download; the chain's other answers end it wherever they
+  // come.
   if (name == "PLAY" && !state.watchedPlaySent) return true;
+  if (name == "QUERYDOWNLOADPROGRESS" && earlier) return true;
   state.downloadPending = false;
   EndDelivery(state, DeliveryOutcome::kFailed);
   return true;
@@ -251,8 +253,16 @@ void CommandExchange::Dispatch(ExchangeState& state, const std::string& name, co
                                      {connection ? connection->PeerAddress() : std::string()}));
     return;
   }
+  // Every progress answer, a failing one too, answers one query; one due to a query sent
+  // before the watched delivery's download was answered is about an earlier download.
+  bool earlier = false;
+  if (name == "QUERYDOWNLOADPROGRESS") {
+    state.progressQueriesOut = std::max(0, state.progressQueriesOut - 1);
+    earlier = state.earlierProgressAnswers > 0;
+    if (earlier) --state.earlierProgressAnswers;
+  }
   // A failure the card reports ends the chain here: nothing further is sent for it.
-  if (CardReportedFailure(state, name, root, connection)) return;
+  if (CardReportedFailure(state, name, root, connection, earlier)) return;
   if (name == "HEARTBEAT") {
     // Each flag is used up by its heartbeat whether or not a card gets the command.
     if (state.pendingDiskQuery) {
@@ -274,9 +284,6 @@ void CommandExchange::Dispatch(ExchangeState& state, const std::string& name, co
   } else if (name == "QUERYDOWNLOADPROGRESS") {
     const nlohmann::json& output = JsonObject(root, "output");
     state.downloadStatus = UpperAscii(output.contains("status") ? JsonText(output, "status") : std::string());
-    state.progressQueriesOut = std::max(0, state.progressQueriesOut - 1);
-    const bool earlier = state.earlierProgressAnswers > 0;
-    if (earlier) --state.earlierProgressAnswers;
     if (state.downloadStatus == "COMPLETE") {
       // No play command is stored before a delivery, nor after one failed by a takeover.
       if (state.playCommand.empty()) return;
@@ -291,7 +298,8 @@ void CommandExchange::Dispatch(ExchangeState& state, const std::string& name, co
     } else {
       // Any other status ends the chain, and the delivery with it.
       LogFailure(state, Gbk<"标签: %s, 名称: %s, 下载状态: %s, 发送失败.">(), state.downloadStatus);
-      if (state.watchedRoute == DeliveryRoute::kProgram) EndDelivery(state, DeliveryOutcome::kFailed);
+      if (state.watchedRoute == DeliveryRoute::kProgram && !earlier)
+        EndDelivery(state, DeliveryOutcome::kFailed);
     }
   } else if (name == "STOPPLAY") {
     LogProgress(state, Gbk<"标签: %s, 名称: %s, 提交删除节目...">());

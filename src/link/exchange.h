@@ -177,9 +177,10 @@ class CommandExchange {
   // The same as a kind-1 line.
   void LogFailure(const ExchangeState& state, std::string_view pattern, std::string_view third = {});
   // True when the answer reports a failure of a delivery's command (see
-  // SetDeliveryEndHandler); it has then been logged and handled.
+  // SetDeliveryEndHandler); it has then been logged and handled. `earlier`: a progress answer
+  // about an earlier download, which names its failure but does not end the watched delivery.
   bool CardReportedFailure(ExchangeState& state, const std::string& name, const nlohmann::json& root,
-                           const std::shared_ptr<CardConnection>& connection);
+                           const std::shared_ptr<CardConnection>& connection, bool earlier);
   // Ends the conversation's watched delivery, if any, with `outcome`.
   void EndDelivery(ExchangeState& state, DeliveryOutcome outcome);
   // The watched delivery fails because its card's connection closed or was taken over.

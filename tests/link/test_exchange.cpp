@@ -590,22 +590,30 @@ TEST_F(DeliveryWatch, AnEarlierDownloadsCompleteDoesNotEndTheNextDelivery) {
   const std::string queryDisk = R"({"name":"queryDisk","output":{}})";
   const std::string download = R"({"name":"downloadfilefromurl","output":{"id":"8"}})";
   const std::string play = R"({"name":"play","output":{}})";
+  const std::string failed = R"({"name":"querydownloadprogress","output":{"status":"failed"}})";
+  const std::string reported = R"({"name":"querydownloadprogress","output":{"result":"error"}})";
   struct Case {
     const char* name;
+    std::vector<std::string> before;   // answers to the earlier delivery
     std::vector<std::string> earlier;  // answers after the next delivery began, none of which ends it
   };
   const Case cases[] = {
-      {"complete before the next download went out", {complete, play, queryDisk, download}},
-      {"complete between the next download and its answer", {queryDisk, complete, play, download}},
+      {"complete before the next download went out", {}, {complete, play, queryDisk, download}},
+      {"complete between the next download and its answer", {}, {queryDisk, complete, play, download}},
       // The earlier loop's query went out after the next download command: its answer comes
       // after the download's answer.
       {"complete answering a query sent before the next download was answered",
+       {},
        {queryDisk, waiting, download, complete, play}},
+      {"a failure status answering such a query", {}, {queryDisk, waiting, download, failed}},
+      // A progress answer reporting a failure still answered its query.
+      {"the earlier delivery failed by a reported result", {reported}, {queryDisk, download}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    ended.clear();
     ProgramUnderWay();  // a progress query for download 7 is out
+    for (const std::string& answer : c.before) Feed(answer, c1);
+    ended.clear();
     exchange.BeginDelivery();
     exchange.StoreProgramCommands(kDownload, kPlay);
     exchange.WatchDelivery(DeliveryRoute::kProgram, clock.Now());
