@@ -263,8 +263,7 @@ SendRun SendRoad::RunSend(const SendControls& controls, const QDateTime& started
       }
       if (lastSend_ && lastSend_->started == started) ++lastSend_->cards;
       if (start == DeliveryStart::kSent) {
-        awaited_[k] = {CardOnAir{started, program.digest, program.publishTimes, program.notice},
-                       delivering_.size()};
+        awaited_[k] = delivering_.size();
         delivering = true;
       } else {
         cardFailed_ = true;
@@ -438,8 +437,12 @@ void SendRoad::OnDeliveryEnded(DeliveryOutcome outcome, int slot) {
   if (it == awaited_.end()) return;
   const QDateTime started = *deliveryOf_;
   if (outcome == DeliveryOutcome::kSucceeded) {
-    played_[link_.Slot(slot).barcode] = it->second.program;
-    playedSize_ = it->second.size;
+    if (it->second < delivering_.size()) {
+      const OnAirProgram& program = delivering_[it->second];
+      played_[link_.Slot(slot).barcode] =
+          CardOnAir{program.started, program.digest, program.publishTimes, program.notice};
+      playedSize_ = it->second;
+    }
     ++cardsPlayed_;
     if (lastSend_ && lastSend_->started == started) lastSend_->played = cardsPlayed_;
   } else {

@@ -258,13 +258,9 @@ class SendRoad : public QObject {
   DeliverySchedule schedule_;
   std::optional<SendRecord> lastSend_;
   std::optional<QDateTime> deliveryOf_;  // start of the send whose deliveries the link watches
-  // The slots whose delivery of that send is awaited, with what each gets and the index of its
-  // size's program in delivering_.
-  struct Awaited {
-    CardOnAir program;
-    std::size_t size = 0;
-  };
-  std::map<int, Awaited> awaited_;
+  // The slots whose delivery of that send is awaited, each with the index of its size's program
+  // in delivering_.
+  std::map<int, std::size_t> awaited_;
   bool cardStalled_ = false;                 // a card of that send stalled
   bool cardFailed_ = false;                  // a card of that send failed
   int cardsPlayed_ = 0;                      // cards of that send that have played

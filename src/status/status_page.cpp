@@ -269,7 +269,10 @@ std::string LabelValue(std::string_view gbk) {
   return out;
 }
 
-std::string CardLabel(const StatusCard& c) { return "{card=\"" + std::to_string(c.slot) + "\"}"; }
+// The labels of a card's samples: its slot, then `more` (",name=\"value\"" pairs).
+std::string CardLabel(const StatusCard& c, const std::string& more = {}) {
+  return "{card=\"" + std::to_string(c.slot) + "\"" + more + "}";
+}
 
 void Gauge(std::string& out, std::string_view name, std::string_view help, long long value) {
   Family(out, name, "gauge", help, {{"", std::to_string(value)}});
@@ -520,9 +523,8 @@ std::string MetricsText(const StatusFacts& f) {
   samples.clear();
   for (const StatusCard& c : cards) {
     if (c.known)
-      samples.emplace_back("{card=\"" + std::to_string(c.slot) + "\",tag=\"" + LabelValue(c.tag) +
-                               "\",name=\"" + LabelValue(c.name) + "\"}",
-                           "1");
+      samples.emplace_back(
+          CardLabel(c, ",tag=\"" + LabelValue(c.tag) + "\",name=\"" + LabelValue(c.name) + "\""), "1");
   }
   if (!samples.empty())
     Family(out, "aqled_card_info", "gauge", "The tag and name of the card logged in to the slot; always 1.",
